@@ -1,0 +1,28 @@
+#include "platform/conversions.h"
+
+namespace platform {
+
+std::optional<std::int32_t> StrToInt(std::wstring_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == L'+' || text.front() == L'-')) {
+    negative = text.front() == L'-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  std::int64_t magnitude = 0;
+  for (const wchar_t c : text) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    magnitude = magnitude * 10 + (c - L'0');
+    if (magnitude > std::int64_t{INT32_MAX} + 1) return std::nullopt;
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+std::wstring_view ExtractFileName(std::wstring_view path) {
+  const auto separator = path.find_last_of(L"\\/:");
+  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace platform {
+
+// An optionally signed run of decimal digits that fits 32 bits; anything
+// else (blanks, hex, an empty text) is not a number.
+std::optional<std::int32_t> StrToInt(std::wstring_view text);
+
+// The file-name part of a path: everything after the last separator.
+std::wstring_view ExtractFileName(std::wstring_view path);
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+// Raised by every registry operation that fails; callers that must stay
+// silent catch it.
+struct RegistryError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+enum class Hive { CurrentUser, LocalMachine };
+enum class Access { Read, ReadWrite };
+
+// One key whose sections are subkeys and whose settings are named values in
+// those subkeys, in the manner of an INI file kept in the registry.
+class IniFile {
+ public:
+  virtual ~IniFile() = default;
+  // A missing section or value, or one that holds no sensible text, gives
+  // the fallback.
+  virtual std::wstring ReadString(const std::wstring& section, const std::wstring& name,
+                                  const std::wstring& fallback) = 0;
+  virtual bool ReadBool(const std::wstring& section, const std::wstring& name, bool fallback) = 0;
+  virtual void WriteString(const std::wstring& section, const std::wstring& name,
+                           const std::wstring& value) = 0;
+  virtual void WriteBool(const std::wstring& section, const std::wstring& name, bool value) = 0;
+};
+
+// One open key of its own.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  virtual void WriteString(const std::wstring& name, const std::wstring& value) = 0;
+  // Whether a value was there and is gone now.
+  virtual bool DeleteValue(const std::wstring& name) = 0;
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // Under HKEY_CURRENT_USER. Opening a missing key for reading succeeds and
+  // reads every value as its fallback; for writing, the key is created.
+  virtual std::unique_ptr<IniFile> OpenIni(const std::wstring& keyPath, Access access) = 0;
+  // Opens the key, creating it when missing.
+  virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the whole process shares: its title, where it runs from, how it was
+// started, and the one way it tells the operator that something failed.
+namespace platform {
+
+void SetApplicationTitle(std::wstring title);
+const std::wstring& ApplicationTitle();
+
+// Full path of the running executable, long paths included.
+std::wstring ExecutablePath();
+
+// The arguments after the program name, parsed as the C runtime does.
+std::vector<std::wstring> CommandLineArguments();
+
+// Modal, with the application title as caption, the stop sign and OK.
+void ShowStopMessage(const std::wstring& text);
+
+}  // namespace platform

@@ -1,0 +1,123 @@
+#include "platform/win/win_registry.h"
+
+#include <array>
+#include <string>
+
+#include "platform/conversions.h"
+#include "platform/win/handles.h"
+
+namespace platform {
+namespace {
+
+// Longer values are not settings this program wrote; they read as absent
+// rather than flowing into port names and labels.
+constexpr DWORD kMaxTextLength = 255;
+
+void Check(LSTATUS status, const char* what) {
+  if (status != ERROR_SUCCESS) throw RegistryError(what);
+}
+
+DWORD ByteSize(const std::wstring& text) {
+  return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+}
+
+UniqueHKey CreateKey(HKEY parent, const std::wstring& path, REGSAM access) {
+  HKEY key = nullptr;
+  Check(::RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
+                          nullptr),
+        "RegCreateKeyExW");
+  return UniqueHKey(key);
+}
+
+class WinIniFile final : public IniFile {
+ public:
+  explicit WinIniFile(UniqueHKey key) : key_(std::move(key)) {}
+
+  std::wstring ReadString(const std::wstring& section, const std::wstring& name,
+                          const std::wstring& fallback) override {
+    return ReadText(section, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND).value_or(fallback);
+  }
+
+  bool ReadBool(const std::wstring& section, const std::wstring& name, bool fallback) override {
+    if (!key_) return fallback;
+    DWORD number = 0;
+    DWORD size = sizeof number;
+    const LSTATUS status =
+        ::RegGetValueW(key_.get(), section.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &number, &size);
+    if (status == ERROR_SUCCESS) return number != 0;
+    if (status != ERROR_UNSUPPORTED_TYPE && status != ERROR_FILE_NOT_FOUND) Check(status, "RegGetValueW");
+    const auto text = ReadText(section, name, RRF_RT_REG_SZ);
+    const auto parsed = text ? StrToInt(*text) : std::nullopt;
+    return parsed ? *parsed != 0 : fallback;
+  }
+
+  void WriteString(const std::wstring& section, const std::wstring& name, const std::wstring& value) override {
+    const UniqueHKey subkey = CreateKey(key_.get(), section, KEY_SET_VALUE);
+    Check(::RegSetValueExW(subkey.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           ByteSize(value)),
+          "RegSetValueExW");
+  }
+
+  // Kept as the text "1" or "0", like every other value in these sections.
+  void WriteBool(const std::wstring& section, const std::wstring& name, bool value) override {
+    WriteString(section, name, value ? L"1" : L"0");
+  }
+
+ private:
+  std::optional<std::wstring> ReadText(const std::wstring& section, const std::wstring& name, DWORD types) {
+    if (!key_) return std::nullopt;
+    std::array<wchar_t, kMaxTextLength + 1> buffer{};
+    DWORD size = sizeof buffer;
+    const LSTATUS status =
+        ::RegGetValueW(key_.get(), section.c_str(), name.c_str(), types, nullptr, buffer.data(), &size);
+    switch (status) {
+      case ERROR_SUCCESS:
+        return std::wstring(buffer.data());
+      case ERROR_FILE_NOT_FOUND:  // no such section or value
+      case ERROR_UNSUPPORTED_TYPE:
+      case ERROR_MORE_DATA:
+        return std::nullopt;
+      default:
+        throw RegistryError("RegGetValueW");
+    }
+  }
+
+  UniqueHKey key_;  // none when the key is missing and was opened for reading
+};
+
+class WinRegistryKey final : public RegistryKey {
+ public:
+  explicit WinRegistryKey(UniqueHKey key) : key_(std::move(key)) {}
+
+  void WriteString(const std::wstring& name, const std::wstring& value) override {
+    Check(::RegSetValueExW(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           ByteSize(value)),
+          "RegSetValueExW");
+  }
+
+  bool DeleteValue(const std::wstring& name) override {
+    return ::RegDeleteValueW(key_.get(), name.c_str()) == ERROR_SUCCESS;
+  }
+
+ private:
+  UniqueHKey key_;
+};
+
+}  // namespace
+
+std::unique_ptr<IniFile> WinRegistry::OpenIni(const std::wstring& keyPath, Access access) {
+  if (access == Access::ReadWrite) {
+    return std::make_unique<WinIniFile>(CreateKey(HKEY_CURRENT_USER, keyPath, KEY_READ | KEY_WRITE));
+  }
+  HKEY key = nullptr;
+  const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key);
+  if (status != ERROR_FILE_NOT_FOUND) Check(status, "RegOpenKeyExW");
+  return std::make_unique<WinIniFile>(UniqueHKey(key));
+}
+
+std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring& keyPath) {
+  const HKEY root = hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  return std::make_unique<WinRegistryKey>(CreateKey(root, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE));
+}
+
+}  // namespace platform

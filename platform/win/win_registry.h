@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/registry.h"
+
+namespace platform {
+
+// The real registry of the current user and of the machine.
+class WinRegistry final : public Registry {
+ public:
+  std::unique_ptr<IniFile> OpenIni(const std::wstring& keyPath, Access access) override;
+  std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) override;
+};
+
+}  // namespace platform

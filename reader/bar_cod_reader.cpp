@@ -1,0 +1,72 @@
+#include "reader/bar_cod_reader.h"
+
+#include "platform/win/application.h"
+#include "reader/reader_messages.h"
+
+platform::FileHandle PortHandle;
+
+namespace {
+
+// Queue sizes asked of the driver; a scanner code is far shorter.
+constexpr DWORD kQueueSize = 256;
+
+}  // namespace
+
+CBarCodReader::CBarCodReader() : store_(registry_, platform::ExecutablePath()) {
+  LoadSettings();
+  ApplySettings();
+  if (!platform::CommandLineArguments().empty()) ApplyCommandLinePort();
+}
+
+CBarCodReader::~CBarCodReader() { ClosePort(); }
+
+bool CBarCodReader::LoadSettings() { return store_.Load(portSettings, AutoStart); }
+
+bool CBarCodReader::SaveSettings() { return store_.Save(portSettings, AutoStart); }
+
+bool CBarCodReader::UpdateAutoStart() { return store_.UpdateAutoStart(AutoStart); }
+
+bool CBarCodReader::ApplySettings() { return ::ApplySettings(portSettings, line_); }
+
+void CBarCodReader::ApplyCommandLinePort() {
+  const auto arguments = platform::CommandLineArguments();
+  line_.portName = CommandLinePortName(arguments.empty() ? std::wstring_view() : arguments.front());
+}
+
+bool CBarCodReader::InitComm() {
+  if (const auto devicePath = SerialDevicePath(line_.portName)) {
+    PortHandle.reset(::CreateFileW(devicePath->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED, nullptr));
+  }
+  if (!PortHandle) {
+    platform::ShowStopMessage(reader_messages::kPortOpenFailed);
+    return false;
+  }
+
+  DCB state{};
+  state.DCBlength = sizeof state;
+  bool configured = ::GetCommState(PortHandle.get(), &state);
+  // Some drivers keep fixed queues and refuse the request; that costs nothing.
+  ::SetupComm(PortHandle.get(), kQueueSize, kQueueSize);
+  if (configured) {
+    state.BaudRate = line_.baudRate;
+    state.ByteSize = line_.byteSize;
+    state.Parity = line_.parity;
+    state.StopBits = line_.stopBits;
+    configured = ::SetCommState(PortHandle.get(), &state);
+  }
+  configured = configured && ::SetCommMask(PortHandle.get(), EV_RXCHAR | EV_BREAK);
+  if (!configured) {
+    // Reading at settings the operator did not choose would type garbage.
+    PortHandle.reset();
+    platform::ShowStopMessage(reader_messages::kPortSetupFailed);
+    return false;
+  }
+  return true;
+}
+
+void CBarCodReader::ClosePort() {
+  if (!PortHandle) return;
+  ::EscapeCommFunction(PortHandle.get(), SETBREAK);
+  PortHandle.reset();
+}

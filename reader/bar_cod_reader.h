@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/win/handles.h"
+#include "platform/win/win_registry.h"
+#include "reader/port_settings.h"
+#include "reader/settings_store.h"
+
+// The serial port of the process; invalid while none is open. Only the user
+// interface thread writes it, through InitComm and ClosePort.
+extern platform::FileHandle PortHandle;
+
+// Ties the scanner link together: the settings as texts and as line
+// parameters, their store, and the serial port.
+class CBarCodReader {
+ public:
+  // Loads the stored settings, derives the line parameters and takes a port
+  // given on the command line.
+  CBarCodReader();
+  ~CBarCodReader();
+  CBarCodReader(const CBarCodReader&) = delete;
+  CBarCodReader& operator=(const CBarCodReader&) = delete;
+
+  bool LoadSettings();
+  bool SaveSettings();
+  bool UpdateAutoStart();
+  bool ApplySettings();
+  void ApplyCommandLinePort();
+
+  // Opens and configures the port named by the line parameters; tells the
+  // operator and returns false when that fails.
+  bool InitComm();
+  // Leaves the line in the break state and closes the port, if one is open.
+  void ClosePort();
+
+  const LineParameters& lineParameters() const { return line_; }
+
+  // Shown by the main window, edited by the settings dialog.
+  PortSettings portSettings;
+  bool AutoStart = false;
+
+ private:
+  LineParameters line_;
+  platform::WinRegistry registry_;
+  SettingsStore store_;
+};

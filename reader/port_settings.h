@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The serial settings as the operator sees and stores them.
+struct PortSettings {
+  std::wstring NamePort;
+  std::wstring BaudRate;
+  std::wstring ByteSize;
+  std::wstring Parity;
+  std::wstring StopBits;
+
+  bool operator==(const PortSettings&) const = default;
+};
+
+inline const PortSettings kDefaultPortSettings{L"COM1", L"9600", L"8", L"None", L"1"};
+
+// The numeric form the port is opened with. Parity and stop bits use the
+// codes of the Win32 DCB (NOPARITY..SPACEPARITY, ONESTOPBIT..TWOSTOPBITS).
+struct LineParameters {
+  std::wstring portName = kDefaultPortSettings.NamePort;
+  std::uint32_t baudRate = 9600;
+  std::uint8_t byteSize = 8;
+  std::uint8_t parity = 0;
+  std::uint8_t stopBits = 0;
+
+  bool operator==(const LineParameters&) const = default;
+};
+
+// Fills empty texts with their defaults and derives the line parameters
+// from the texts. A text that is not a number stops the derivation there:
+// the result is false and the parameters from that one on keep their values.
+bool ApplySettings(PortSettings& texts, LineParameters& line);
+
+// The port selected by the first command-line argument: its first character
+// '1'..'8' picks COM1..COM8, anything else (an empty argument too) COM1.
+std::wstring CommandLinePortName(std::wstring_view firstArgument);
+
+// The device path that opens a port name of the form COMn (n from 1 to 256,
+// any letter case), valid for COM10 and above too. Any other name (a file,
+// a pipe, a share) has none, so that a tampered setting opens nothing.
+std::optional<std::wstring> SerialDevicePath(std::wstring_view portName);

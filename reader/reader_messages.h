@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// What the reader tells the operator, in the stop-sign message box.
+namespace reader_messages {
+inline const std::wstring kPortOpenFailed = L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !";
+inline const std::wstring kPortSetupFailed = L"CBarCodReader::InitComm :\r\n Невозможно настроить COM порт !";
+}  // namespace reader_messages

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+#include "platform/registry.h"
+#include "reader/port_settings.h"
+
+// Where the settings and the start-with-Windows entry live.
+namespace registry_names {
+inline const std::wstring kSettingsKey = L"Software\\Ombrek\\Barcode Reader";
+inline const std::wstring kAppSection = L"APP";
+inline const std::wstring kDeviceSection = L"DEVICE";
+inline const std::wstring kAppCfgSection = L"APPCFG";
+inline const std::wstring kExecutableName = L"Name";
+inline const std::wstring kAutoStart = L"AutoStart";
+inline const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline const std::wstring kRunValue = L"Barcode Reader";
+}  // namespace registry_names
+
+// The per-user settings and the start-with-Windows entry. Registry failures
+// never reach the user: each operation reports them only by its result.
+class SettingsStore {
+ public:
+  SettingsStore(platform::Registry& registry, std::wstring executablePath);
+
+  // Reads the five texts and AutoStart, each assigned as soon as it is read,
+  // so a failure half-way leaves the rest as they were.
+  bool Load(PortSettings& texts, bool& autoStart);
+  // Writes the executable's name, the five texts and AutoStart, then brings
+  // the start-with-Windows entry in line with AutoStart.
+  bool Save(const PortSettings& texts, bool autoStart);
+  // Registers the quoted executable path machine-wide, or for this user
+  // alone when the machine-wide key refuses the write; unregisters both.
+  bool UpdateAutoStart(bool autoStart);
+
+ private:
+  bool WriteRunValue(platform::Hive hive);
+  void DeleteRunValue(platform::Hive hive);
+
+  platform::Registry& registry_;
+  std::wstring executablePath_;
+};

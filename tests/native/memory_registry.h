@@ -1,0 +1,92 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+// An in-memory registry that records what was written and can be told to
+// fail, for the store's decisions without a Windows machine.
+class MemoryRegistry final : public platform::Registry {
+ public:
+  using Values = std::map<std::wstring, std::wstring>;
+
+  // Key paths are kept as "HKCU\path" or "HKLM\path".
+  std::map<std::wstring, Values> keys;
+  // Every read and write from the next one on throws once this many passed.
+  int operationsBeforeFailure = -1;
+  // As for a user who may not write under HKEY_LOCAL_MACHINE.
+  bool refuseLocalMachine = false;
+  // "read|write|delete <key>\<value>" in the order they happened.
+  std::vector<std::wstring> journal;
+
+  static std::wstring Path(platform::Hive hive, const std::wstring& keyPath) {
+    return (hive == platform::Hive::LocalMachine ? L"HKLM\\" : L"HKCU\\") + keyPath;
+  }
+
+  const std::wstring* Find(const std::wstring& key, const std::wstring& name) const {
+    const auto k = keys.find(key);
+    if (k == keys.end()) return nullptr;
+    const auto v = k->second.find(name);
+    return v == k->second.end() ? nullptr : &v->second;
+  }
+
+  std::unique_ptr<platform::IniFile> OpenIni(const std::wstring& keyPath, platform::Access) override {
+    Operation(L"open", Path(platform::Hive::CurrentUser, keyPath));
+    return std::make_unique<Ini>(*this, Path(platform::Hive::CurrentUser, keyPath));
+  }
+
+  std::unique_ptr<platform::RegistryKey> OpenKey(platform::Hive hive, const std::wstring& keyPath) override {
+    Operation(L"open", Path(hive, keyPath));
+    return std::make_unique<Key>(*this, hive, Path(hive, keyPath));
+  }
+
+ private:
+  void Operation(const std::wstring& what, const std::wstring& where) {
+    if (operationsBeforeFailure == 0) throw platform::RegistryError("injected failure");
+    if (operationsBeforeFailure > 0) --operationsBeforeFailure;
+    if (what != L"open") journal.push_back(what + L" " + where);
+  }
+
+  struct Ini final : platform::IniFile {
+    Ini(MemoryRegistry& r, std::wstring k) : registry(r), key(std::move(k)) {}
+    std::wstring ReadString(const std::wstring& section, const std::wstring& name,
+                            const std::wstring& fallback) override {
+      registry.Operation(L"read", key + L"\\" + section + L"\\" + name);
+      const auto* value = registry.Find(key + L"\\" + section, name);
+      return value ? *value : fallback;
+    }
+    bool ReadBool(const std::wstring& section, const std::wstring& name, bool fallback) override {
+      const auto text = ReadString(section, name, fallback ? L"1" : L"0");
+      return text == L"1";
+    }
+    void WriteString(const std::wstring& section, const std::wstring& name, const std::wstring& value) override {
+      registry.Operation(L"write", key + L"\\" + section + L"\\" + name);
+      registry.keys[key + L"\\" + section][name] = value;
+    }
+    void WriteBool(const std::wstring& section, const std::wstring& name, bool value) override {
+      WriteString(section, name, value ? L"1" : L"0");
+    }
+    MemoryRegistry& registry;
+    std::wstring key;
+  };
+
+  struct Key final : platform::RegistryKey {
+    Key(MemoryRegistry& r, platform::Hive h, std::wstring k) : registry(r), hive(h), key(std::move(k)) {}
+    void WriteString(const std::wstring& name, const std::wstring& value) override {
+      if (hive == platform::Hive::LocalMachine && registry.refuseLocalMachine) {
+        throw platform::RegistryError("access denied");
+      }
+      registry.Operation(L"write", key + L"\\" + name);
+      registry.keys[key][name] = value;
+    }
+    bool DeleteValue(const std::wstring& name) override {
+      registry.Operation(L"delete", key + L"\\" + name);
+      return registry.keys[key].erase(name) == 1;
+    }
+    MemoryRegistry& registry;
+    platform::Hive hive;
+    std::wstring key;
+  };
+};

@@ -1,0 +1,118 @@
+#include "reader/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include "memory_registry.h"
+
+namespace {
+
+const std::wstring kExe = L"C:\\Program Files\\Barcode\\scan.exe";
+const std::wstring kSettings = L"HKCU\\Software\\Ombrek\\Barcode Reader";
+const std::wstring kMachineRun = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::wstring kUserRun = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+class SettingsStoreTest : public testing::Test {
+ protected:
+  MemoryRegistry registry;
+  SettingsStore store{registry, kExe};
+};
+
+}  // namespace
+
+TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaults) {
+  PortSettings texts{L"x", L"x", L"x", L"x", L"x"};
+  bool autoStart = true;
+  EXPECT_TRUE(store.Load(texts, autoStart));
+  EXPECT_EQ(texts, kDefaultPortSettings);
+  EXPECT_FALSE(autoStart);
+}
+
+TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
+  registry.keys[kSettings + L"\\DEVICE"] = {
+      {L"NamePort", L""}, {L"BaudRate", L"fast"}, {L"ByteSize", L"7"}, {L"Parity", L"odd"}, {L"StopBits", L"2"}};
+  registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"1"}};
+  PortSettings texts;
+  bool autoStart = false;
+  ASSERT_TRUE(store.Load(texts, autoStart));
+  EXPECT_EQ(texts, (PortSettings{L"", L"fast", L"7", L"odd", L"2"})) << "an empty value is not the default";
+  EXPECT_TRUE(autoStart);
+  const std::vector<std::wstring> expected = {
+      L"read " + kSettings + L"\\DEVICE\\NamePort", L"read " + kSettings + L"\\DEVICE\\BaudRate",
+      L"read " + kSettings + L"\\DEVICE\\ByteSize", L"read " + kSettings + L"\\DEVICE\\Parity",
+      L"read " + kSettings + L"\\DEVICE\\StopBits", L"read " + kSettings + L"\\APPCFG\\AutoStart"};
+  EXPECT_EQ(registry.journal, expected);
+}
+
+TEST_F(SettingsStoreTest, LoadFailingHalfWayKeepsWhatItHadNotReadYet) {
+  registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM3"}, {L"BaudRate", L"19200"}, {L"ByteSize", L"7"}};
+  registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"1"}};
+  registry.operationsBeforeFailure = 3;  // the open and two reads
+  PortSettings texts{L"old", L"old", L"old", L"old", L"old"};
+  bool autoStart = false;
+  EXPECT_FALSE(store.Load(texts, autoStart));
+  EXPECT_EQ(texts, (PortSettings{L"COM3", L"19200", L"old", L"old", L"old"}));
+  EXPECT_FALSE(autoStart);
+}
+
+TEST_F(SettingsStoreTest, SaveWritesSevenValuesInOrderThenTheRunEntry) {
+  const PortSettings texts{L"COM5", L"115200", L"8", L"Even", L"2"};
+  ASSERT_TRUE(store.Save(texts, true));
+  const std::vector<std::wstring> expected = {
+      L"write " + kSettings + L"\\APP\\Name",           L"write " + kSettings + L"\\DEVICE\\NamePort",
+      L"write " + kSettings + L"\\DEVICE\\BaudRate",    L"write " + kSettings + L"\\DEVICE\\ByteSize",
+      L"write " + kSettings + L"\\DEVICE\\Parity",      L"write " + kSettings + L"\\DEVICE\\StopBits",
+      L"write " + kSettings + L"\\APPCFG\\AutoStart",   L"write " + kMachineRun + L"\\Barcode Reader",
+      L"delete " + kUserRun + L"\\Barcode Reader"};
+  EXPECT_EQ(registry.journal, expected);
+  EXPECT_EQ(*registry.Find(kSettings + L"\\APP", L"Name"), L"scan.exe");
+
+  PortSettings loaded;
+  bool autoStart = false;
+  ASSERT_TRUE(store.Load(loaded, autoStart));
+  EXPECT_EQ(loaded, texts);
+  EXPECT_TRUE(autoStart);
+}
+
+TEST_F(SettingsStoreTest, SaveFailingHalfWayLeavesTheRestAndTheRunEntryAlone) {
+  registry.keys[kSettings + L"\\DEVICE"] = {{L"Parity", L"Odd"}};
+  registry.keys[kMachineRun] = {{L"Barcode Reader", L"\"C:\\old.exe\""}};
+  registry.operationsBeforeFailure = 4;  // the open, Name, NamePort, BaudRate
+  EXPECT_FALSE(store.Save({L"COM2", L"4800", L"7", L"Even", L"2"}, false));
+  EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"BaudRate"), L"4800");
+  EXPECT_EQ(registry.Find(kSettings + L"\\DEVICE", L"ByteSize"), nullptr);
+  EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"Parity"), L"Odd");
+  EXPECT_EQ(*registry.Find(kMachineRun, L"Barcode Reader"), L"\"C:\\old.exe\"");
+}
+
+TEST_F(SettingsStoreTest, RunEntryHoldsTheQuotedPath) {
+  ASSERT_TRUE(store.UpdateAutoStart(true));
+  EXPECT_EQ(*registry.Find(kMachineRun, L"Barcode Reader"), L"\"" + kExe + L"\"");
+  EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr);
+}
+
+TEST_F(SettingsStoreTest, RefusedMachineWideEntryFallsBackToThisUser) {
+  registry.refuseLocalMachine = true;
+  EXPECT_TRUE(store.Save(kDefaultPortSettings, true)) << "the settings themselves were stored";
+  EXPECT_EQ(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
+  EXPECT_EQ(*registry.Find(kUserRun, L"Barcode Reader"), L"\"" + kExe + L"\"");
+}
+
+TEST_F(SettingsStoreTest, TurningAutoStartOffRemovesBothEntries) {
+  registry.keys[kMachineRun] = {{L"Barcode Reader", L"x"}, {L"Other", L"y"}};
+  registry.keys[kUserRun] = {{L"Barcode Reader", L"x"}};
+  EXPECT_TRUE(store.UpdateAutoStart(false));
+  EXPECT_EQ(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
+  EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr);
+  EXPECT_NE(registry.Find(kMachineRun, L"Other"), nullptr) << "other programs' entries stay";
+}
+
+TEST_F(SettingsStoreTest, TurningAutoStartOffWithoutAnEntryIsNoError) {
+  EXPECT_TRUE(store.Save(kDefaultPortSettings, false));
+  EXPECT_EQ(*registry.Find(kSettings + L"\\APPCFG", L"AutoStart"), L"0");
+}
+
+TEST_F(SettingsStoreTest, UnwritableRegistryReportsFailureOfTheEntry) {
+  registry.refuseLocalMachine = true;
+  registry.operationsBeforeFailure = 0;
+  EXPECT_FALSE(store.UpdateAutoStart(true));
+}
