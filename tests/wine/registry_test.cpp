@@ -1,0 +1,147 @@
+// The reader's settings against the real registry.
+#include <gtest/gtest.h>
+
+#include "platform/win/application.h"
+#include "platform/win/win_registry.h"
+#include "reader/bar_cod_reader.h"
+#include "support/raw_registry.h"
+
+namespace {
+
+using raw_registry::kRunKey;
+using raw_registry::kSettingsKey;
+
+std::wstring Section(const wchar_t* name) { return std::wstring(kSettingsKey) + L"\\" + name; }
+
+// Text of a value that must be a REG_SZ.
+std::wstring StoredText(HKEY root, const std::wstring& path, const std::wstring& name) {
+  const auto value = raw_registry::Read(root, path, name);
+  if (!value) return L"<absent>";
+  if (value->type != REG_SZ) return L"<type " + std::to_wstring(value->type) + L">";
+  return value->Text();
+}
+
+bool RunValueExists(HKEY root) { return raw_registry::Read(root, kRunKey, L"Barcode Reader").has_value(); }
+
+class RegistryTest : public testing::Test {
+ protected:
+  void SetUp() override { raw_registry::Forget(); }
+  void TearDown() override { raw_registry::Forget(); }
+};
+
+// As for a user who may not write under HKEY_LOCAL_MACHINE, which Wine
+// cannot show: every Wine process holds an administrator token.
+class MachineKeyRefusingRegistry final : public platform::Registry {
+ public:
+  std::unique_ptr<platform::IniFile> OpenIni(const std::wstring& path, platform::Access access) override {
+    return real_.OpenIni(path, access);
+  }
+  std::unique_ptr<platform::RegistryKey> OpenKey(platform::Hive hive, const std::wstring& path) override {
+    if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied");
+    return real_.OpenKey(hive, path);
+  }
+
+ private:
+  platform::WinRegistry real_;
+};
+
+}  // namespace
+
+TEST_F(RegistryTest, FirstStartTakesTheDefaultsAndWritesNothing) {
+  CBarCodReader reader;
+  reader.ApplySettings();  // a developer's --gtest_filter must not count as a port argument
+  EXPECT_EQ(reader.portSettings, kDefaultPortSettings);
+  EXPECT_FALSE(reader.AutoStart);
+  EXPECT_EQ(reader.lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0}));
+  HKEY key = nullptr;
+  EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND)
+      << "loading must not create the settings key";
+}
+
+TEST_F(RegistryTest, SaveWritesTheSevenValuesWhereTheyBelong) {
+  CBarCodReader reader;
+  reader.portSettings = {L"COM5", L"115200", L"7", L"Even", L"2"};
+  reader.AutoStart = true;
+  ASSERT_TRUE(reader.SaveSettings());
+
+  const std::wstring exe = platform::ExecutablePath();
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"APP"), L"Name"), exe.substr(exe.find_last_of(L'\\') + 1));
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"NamePort"), L"COM5");
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"BaudRate"), L"115200");
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"ByteSize"), L"7");
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"Parity"), L"Even");
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"StopBits"), L"2");
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart"), L"1");
+  EXPECT_EQ(StoredText(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader"), L"\"" + exe + L"\"");
+  EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
+
+  CBarCodReader next;
+  next.ApplySettings();
+  EXPECT_EQ(next.portSettings, reader.portSettings);
+  EXPECT_TRUE(next.AutoStart);
+  EXPECT_EQ(next.lineParameters(), (LineParameters{L"COM5", 115200, 7, 2, 2}));
+}
+
+TEST_F(RegistryTest, SavingWithAutoStartOffDeletesTheRunValues) {
+  raw_registry::WriteText(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader", L"C:\\old.exe");
+  raw_registry::WriteText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader", L"C:\\old.exe");
+  CBarCodReader reader;
+  reader.AutoStart = false;
+  ASSERT_TRUE(reader.SaveSettings());
+  EXPECT_FALSE(RunValueExists(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart"), L"0");
+  EXPECT_TRUE(reader.SaveSettings()) << "deleting what is not there is no error";
+}
+
+TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
+  MachineKeyRefusingRegistry registry;
+  SettingsStore store(registry, platform::ExecutablePath());
+  ASSERT_TRUE(store.Save(kDefaultPortSettings, true));
+  EXPECT_FALSE(RunValueExists(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader"), L"\"" + platform::ExecutablePath() + L"\"");
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"NamePort"), L"COM1");
+
+  // Later, with the right to write machine-wide, the per-user entry goes so
+  // the program is not started twice.
+  CBarCodReader reader;
+  reader.AutoStart = true;
+  ASSERT_TRUE(reader.UpdateAutoStart());
+  EXPECT_TRUE(RunValueExists(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
+}
+
+TEST_F(RegistryTest, EmptyNamePortMeansCom1) {
+  raw_registry::WriteDevice(L"NamePort", L"");
+  raw_registry::WriteDevice(L"BaudRate", L"4800");
+  CBarCodReader reader;
+  reader.ApplySettings();
+  EXPECT_EQ(reader.portSettings.NamePort, L"COM1");
+  EXPECT_EQ(reader.lineParameters().portName, L"COM1");
+  EXPECT_EQ(reader.lineParameters().baudRate, 4800u);
+}
+
+TEST_F(RegistryTest, GarbageValuesReadAsAbsentAndSpoilNothingElse) {
+  const BYTE binary[] = {0x43, 0x4f, 0x4d, 0x33};
+  raw_registry::Write(HKEY_CURRENT_USER, Section(L"DEVICE"), L"NamePort", REG_BINARY, binary, sizeof binary);
+  raw_registry::WriteDword(HKEY_CURRENT_USER, Section(L"DEVICE"), L"BaudRate", 19200);
+  raw_registry::WriteDevice(L"ByteSize", std::wstring(100000, L'7'));
+  raw_registry::WriteDevice(L"Parity", L"Odd");
+  raw_registry::Write(HKEY_CURRENT_USER, Section(L"DEVICE"), L"StopBits", REG_MULTI_SZ, L"2\0\0", 6);
+  raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", L"yes");
+
+  CBarCodReader reader;
+  reader.ApplySettings();
+  EXPECT_EQ(reader.portSettings, (PortSettings{L"COM1", L"9600", L"8", L"Odd", L"1"}));
+  EXPECT_FALSE(reader.AutoStart);
+  EXPECT_EQ(reader.lineParameters(), (LineParameters{L"COM1", 9600, 8, 1, 0}));
+}
+
+TEST_F(RegistryTest, AutoStartReadsBackFromTextOrNumber) {
+  raw_registry::WriteDword(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", 1);
+  EXPECT_TRUE(CBarCodReader().AutoStart);
+  raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", L"0");
+  EXPECT_FALSE(CBarCodReader().AutoStart);
+  raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", L"1");
+  EXPECT_TRUE(CBarCodReader().AutoStart);
+}

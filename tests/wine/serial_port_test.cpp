@@ -1,0 +1,151 @@
+// Opening and closing the scanner's port: a real pseudo-terminal behind a
+// COM port of Wine, and the real message box.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "reader/bar_cod_reader.h"
+#include "support/message_box_watcher.h"
+#include "support/raw_registry.h"
+#include "support/scanner_sim.h"
+
+namespace {
+
+const std::wstring kTitle = L"Драйвер для сканера штрих-кода";
+const std::wstring kOpenFailed = L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !";
+const std::wstring kSetupFailed = L"CBarCodReader::InitComm :\r\n Невозможно настроить COM порт !";
+
+class SerialPortTest : public testing::Test {
+ protected:
+  void SetUp() override { raw_registry::Forget(); }
+  void TearDown() override { raw_registry::Forget(); }
+
+  // A reader whose stored settings are these texts.
+  static std::unique_ptr<CBarCodReader> ReaderFor(const PortSettings& texts) {
+    raw_registry::WriteDevice(L"NamePort", texts.NamePort);
+    raw_registry::WriteDevice(L"BaudRate", texts.BaudRate);
+    raw_registry::WriteDevice(L"ByteSize", texts.ByteSize);
+    raw_registry::WriteDevice(L"Parity", texts.Parity);
+    raw_registry::WriteDevice(L"StopBits", texts.StopBits);
+    auto reader = std::make_unique<CBarCodReader>();
+    reader->ApplySettings();  // a developer's --gtest_filter must not count as a port argument
+    return reader;
+  }
+
+  ScannerSim sim;
+};
+
+void ExpectOneStopMessage(MessageBoxWatcher& watcher, const std::wstring& text) {
+  const auto boxes = watcher.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, text);
+  EXPECT_EQ(boxes[0].caption, kTitle);
+  EXPECT_TRUE(boxes[0].stopIcon);
+  EXPECT_EQ(boxes[0].buttonCount, 1) << "OK alone";
+}
+
+}  // namespace
+
+TEST_F(SerialPortTest, InitCommConfiguresTheLineAsAsked) {
+  struct Case {
+    PortSettings texts;
+    int baud;
+    int stopBits;
+  };
+  const Case cases[] = {
+      {{L"COM3", L"115200", L"8", L"None", L"1"}, 115200, 1},
+      {{L"COM3", L"19200", L"8", L"None", L"2"}, 19200, 2},
+      {{L"com3", L"1200", L"8", L"Odd", L"1"}, 1200, 1},
+  };
+  for (const auto& c : cases) {
+    sim.Open(3);
+    auto reader = ReaderFor(c.texts);
+    MessageBoxWatcher watcher(kTitle);
+    ASSERT_TRUE(reader->InitComm());
+    EXPECT_TRUE(PortHandle);
+    const auto line = sim.Termios(3);
+    EXPECT_EQ(line.baud, c.baud);
+    EXPECT_EQ(line.stopBits, c.stopBits);
+
+    DCB state{};
+    state.DCBlength = sizeof state;
+    ASSERT_TRUE(::GetCommState(PortHandle.get(), &state));
+    EXPECT_EQ(state.BaudRate, static_cast<DWORD>(c.baud));
+    DWORD mask = 0;
+    ASSERT_TRUE(::GetCommMask(PortHandle.get(), &mask));
+    EXPECT_EQ(mask, static_cast<DWORD>(EV_RXCHAR | EV_BREAK));
+    reader->ClosePort();
+    EXPECT_TRUE(watcher.Boxes().empty());
+  }
+}
+
+TEST_F(SerialPortTest, PortsAboveNineOpenToo) {
+  sim.Open(12);
+  auto reader = ReaderFor({L"COM12", L"38400", L"8", L"None", L"1"});
+  ASSERT_TRUE(reader->InitComm());
+  EXPECT_EQ(sim.Termios(12).baud, 38400);
+  reader->ClosePort();
+}
+
+TEST_F(SerialPortTest, ClosePortClosesTheHandleAndIsHarmlessTwice) {
+  sim.Open(4);
+  auto reader = ReaderFor({L"COM4", L"9600", L"8", L"None", L"1"});
+  ASSERT_TRUE(reader->InitComm());
+  const HANDLE handle = PortHandle.get();
+  reader->ClosePort();
+  EXPECT_FALSE(PortHandle);
+  DWORD flags = 0;
+  EXPECT_FALSE(::GetHandleInformation(handle, &flags)) << "the handle must really be closed";
+  reader->ClosePort();
+  EXPECT_FALSE(PortHandle);
+
+  // The port can be taken again, as after the settings dialog.
+  ASSERT_TRUE(reader->InitComm());
+  reader.reset();  // destruction closes it
+  EXPECT_FALSE(PortHandle);
+}
+
+TEST_F(SerialPortTest, MissingPortShowsTheOpenFailure) {
+  sim.Unmap(9);
+  auto reader = ReaderFor({L"COM9", L"9600", L"8", L"None", L"1"});
+  MessageBoxWatcher watcher(kTitle);
+  EXPECT_FALSE(reader->InitComm());
+  EXPECT_FALSE(PortHandle);
+  ExpectOneStopMessage(watcher, kOpenFailed);
+  reader->ClosePort();  // closing with no port open is no error
+}
+
+TEST_F(SerialPortTest, VanishedFarEndStillOpensButNothingElseDoes) {
+  sim.Open(6);
+  sim.Close(6);
+  auto reader = ReaderFor({L"COM6", L"9600", L"8", L"None", L"1"});
+  MessageBoxWatcher watcher(kTitle);
+  EXPECT_FALSE(reader->InitComm());
+  ExpectOneStopMessage(watcher, kOpenFailed);
+}
+
+TEST_F(SerialPortTest, NamesThatAreNotComPortsOpenNothing) {
+  // A file that exists: opening it as the port would succeed without the
+  // name check, and a pipe or share would reach another program.
+  const std::wstring file = L"C:\\windows\\temp\\scanner-port.txt";
+  std::ofstream(file.c_str()) << "not a port";
+  for (const std::wstring& name : {file, std::wstring(L"\\\\.\\pipe\\scanner"), std::wstring(L"\\\\.\\COM3"),
+                                   std::wstring(L"COM3 "), std::wstring(L"COM0")}) {
+    sim.Open(3);
+    auto reader = ReaderFor({name, L"9600", L"8", L"None", L"1"});
+    MessageBoxWatcher watcher(kTitle);
+    EXPECT_FALSE(reader->InitComm());
+    EXPECT_FALSE(PortHandle);
+    ExpectOneStopMessage(watcher, kOpenFailed);
+  }
+  ::DeleteFileW(file.c_str());
+}
+
+TEST_F(SerialPortTest, LineSettingsTheDriverRefusesCloseThePortAndSaySo) {
+  sim.Open(5);
+  auto reader = ReaderFor({L"COM5", L"9600", L"4", L"None", L"1"});
+  MessageBoxWatcher watcher(kTitle);
+  EXPECT_FALSE(reader->InitComm());
+  EXPECT_FALSE(PortHandle);
+  ExpectOneStopMessage(watcher, kSetupFailed);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+// The simulated scanner of the test run: a server on the Linux side that
+// puts a fresh pseudo-terminal behind a COM port and plays the scanner's
+// end of the line.
+class ScannerSim {
+ public:
+  ScannerSim();
+  ~ScannerSim();
+  ScannerSim(const ScannerSim&) = delete;
+  ScannerSim& operator=(const ScannerSim&) = delete;
+
+  struct LineState {
+    int baud = 0;
+    int stopBits = 0;
+  };
+
+  // A new pty behind COMn; the previous one of that port goes away.
+  void Open(int port);
+  // What the program under test configured on the line.
+  LineState Termios(int port);
+  void Write(int port, const std::string& bytes);
+  // The far end goes away; the port's name still points at it.
+  void Close(int port);
+  // Nothing behind the port's name at all.
+  void Unmap(int port);
+
+ private:
+  std::string Request(const std::string& line);
+
+  unsigned long long socket_;
+};
