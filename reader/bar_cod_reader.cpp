@@ -2,6 +2,7 @@
 
 #include "platform/win/application.h"
 #include "reader/reader_messages.h"
+#include "reader/win_scanner_line.h"
 
 platform::FileHandle PortHandle;
 
@@ -66,7 +67,29 @@ bool CBarCodReader::InitComm() {
 }
 
 void CBarCodReader::ClosePort() {
+  StopReading();
+  stoppingThreads_.clear();
   if (!PortHandle) return;
   ::EscapeCommFunction(PortHandle.get(), SETBREAK);
   PortHandle.reset();
+}
+
+void CBarCodReader::ReadData() {
+  // Two threads on one port would share out its bytes between them.
+  StopReading();
+  stoppingThreads_.clear();
+  if (!PortHandle) return;
+  try {
+    thread_ = std::make_unique<BRThread>(std::make_unique<WinScannerLine>(PortHandle.get()), typist_,
+                                         BRThread::QuietGap(line_.baudRate));
+  } catch (...) {
+    thread_.reset();
+    platform::ShowStopMessage(reader_messages::kThreadFailed);
+  }
+}
+
+void CBarCodReader::StopReading() {
+  if (!thread_) return;
+  thread_->Terminate();
+  stoppingThreads_.push_back(std::move(thread_));
 }

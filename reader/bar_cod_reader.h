@@ -1,9 +1,14 @@
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "platform/win/handles.h"
 #include "platform/win/win_registry.h"
+#include "reader/br_thread.h"
 #include "reader/port_settings.h"
 #include "reader/settings_store.h"
+#include "reader/win_typist.h"
 
 // The serial port of the process; invalid while none is open. Only the user
 // interface thread writes it, through InitComm and ClosePort.
@@ -30,7 +35,13 @@ class CBarCodReader {
   // operator and returns false when that fails.
   bool InitComm();
   // Leaves the line in the break state and closes the port, if one is open.
+  // Reader threads end first: none may touch a closed or a reopened port.
   void ClosePort();
+
+  // Starts a reader thread on the open port.
+  void ReadData();
+  // Tells the reader thread to stop, without waiting for it.
+  void StopReading();
 
   const LineParameters& lineParameters() const { return line_; }
 
@@ -42,4 +53,8 @@ class CBarCodReader {
   LineParameters line_;
   platform::WinRegistry registry_;
   SettingsStore store_;
+  WinTypist typist_;
+  std::unique_ptr<BRThread> thread_;
+  // Told to stop, perhaps still finishing; joined before the port closes.
+  std::vector<std::unique_ptr<BRThread>> stoppingThreads_;
 };

@@ -6,4 +6,5 @@
 namespace reader_messages {
 inline const std::wstring kPortOpenFailed = L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !";
 inline const std::wstring kPortSetupFailed = L"CBarCodReader::InitComm :\r\n Невозможно настроить COM порт !";
+inline const std::wstring kThreadFailed = L"CBarCodReader::ReadData :\r\n Невозможно создать Thread !";
 }  // namespace reader_messages

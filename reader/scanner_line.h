@@ -1,0 +1,30 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// The reader thread's view of the serial line.
+class ScannerLine {
+ public:
+  enum class Event { Bytes, Quiet, Break, Stop };
+
+  virtual ~ScannerLine() = default;
+  // Sleeps until bytes arrive (then `bytes` views them, until the next
+  // call), the line has been quiet for `quietAfter` when one is given, a
+  // break shows on the line or a stop is requested. Failures of the line
+  // are waited out inside, calmly, until one of these happens.
+  virtual Event Wait(std::optional<std::chrono::milliseconds> quietAfter,
+                     std::span<const std::uint8_t>& bytes) = 0;
+  // Any thread may call this; the pending or next Wait returns Stop.
+  virtual void RequestStop() = 0;
+};
+
+// Types a completed code into whatever window has the focus.
+class CodeTypist {
+ public:
+  virtual ~CodeTypist() = default;
+  virtual void TypeCode(std::string_view code) = 0;
+};

@@ -1,0 +1,196 @@
+#include "reader/br_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What a test can see of a line after the thread has taken it over.
+struct LineRecord {
+  std::atomic<int> waits{0};
+  std::atomic<bool> destroyed{false};
+  std::atomic<bool> calledAfterDestruction{false};
+  std::atomic<int> quietReturned{0};
+};
+
+// A line fed by the test: chunks of bytes or a break, handed out one per
+// wait, with stop and quiet behaving as on a real port.
+class FakeLine final : public ScannerLine {
+ public:
+  explicit FakeLine(std::shared_ptr<LineRecord> record) : record_(std::move(record)) {}
+  ~FakeLine() override { record_->destroyed = true; }
+
+  void Push(std::string bytes) {
+    std::lock_guard lock(mutex_);
+    items_.push_back(std::move(bytes));
+    ready_.notify_all();
+  }
+  void PushBreak() { Push(kBreak); }
+
+  Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) override {
+    if (record_->destroyed) record_->calledAfterDestruction = true;
+    ++record_->waits;
+    std::unique_lock lock(mutex_);
+    const auto ready = [this] { return stop_ || !items_.empty(); };
+    if (quietAfter) {
+      if (!ready_.wait_for(lock, *quietAfter, ready)) {
+        ++record_->quietReturned;
+        return Event::Quiet;
+      }
+    } else {
+      ready_.wait(lock, ready);
+    }
+    if (stop_) return Event::Stop;
+    current_ = std::move(items_.front());
+    items_.pop_front();
+    if (current_ == kBreak) return Event::Break;
+    bytes = std::span(reinterpret_cast<const std::uint8_t*>(current_.data()), current_.size());
+    return Event::Bytes;
+  }
+
+  void RequestStop() override {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    ready_.notify_all();
+  }
+
+ private:
+  static inline const std::string kBreak = "<break>";
+  std::shared_ptr<LineRecord> record_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::string> items_;
+  std::string current_;
+  bool stop_ = false;
+};
+
+class RecordingTypist final : public CodeTypist {
+ public:
+  void TypeCode(std::string_view code) override {
+    std::lock_guard lock(mutex_);
+    codes_.emplace_back(code);
+    typed_.notify_all();
+  }
+  std::vector<std::string> WaitFor(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    typed_.wait_for(lock, 10s, [&] { return codes_.size() >= count; });
+    return codes_;
+  }
+  std::vector<std::string> codes() {
+    std::lock_guard lock(mutex_);
+    return codes_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable typed_;
+  std::vector<std::string> codes_;
+};
+
+struct Started {
+  std::shared_ptr<LineRecord> record = std::make_shared<LineRecord>();
+  FakeLine* line = nullptr;
+  std::unique_ptr<BRThread> thread;
+};
+
+Started Start(CodeTypist& typist, std::chrono::milliseconds quietGap = 1h) {
+  Started s;
+  auto line = std::make_unique<FakeLine>(s.record);
+  s.line = line.get();
+  s.thread = std::make_unique<BRThread>(std::move(line), typist, quietGap);
+  return s;
+}
+
+void WaitUntil(const std::function<bool()>& condition) {
+  for (int i = 0; i < 10000 && !condition(); ++i) std::this_thread::sleep_for(1ms);
+}
+
+}  // namespace
+
+TEST(BRThread, TypesEachCodeAsItsCarriageReturnArrives) {
+  RecordingTypist typist;
+  Started s = Start(typist);
+  s.line->Push("123\r");
+  EXPECT_EQ(typist.WaitFor(1), std::vector<std::string>{"123"});
+  s.line->Push("45");
+  s.line->Push("6\r\n7");
+  s.line->Push("\r");
+  EXPECT_EQ(typist.WaitFor(3), (std::vector<std::string>{"123", "456", "7"}));
+}
+
+TEST(BRThread, AQuietLineEndsTheReadAndDropsLongNoise) {
+  RecordingTypist typist;
+  Started s = Start(typist, 5ms);
+  s.line->Push(std::string(70, 'x'));
+  WaitUntil([&] { return s.record->quietReturned > 0; });
+  s.line->Push("42\r");
+  EXPECT_EQ(typist.WaitFor(1), std::vector<std::string>{"42"});
+
+  s.line->Push(std::string(60, 'y'));
+  WaitUntil([&] { return s.record->quietReturned > 1; });
+  s.line->Push(std::string(10, 'z') + "\r");
+  EXPECT_EQ(typist.WaitFor(2).back(), std::string(60, 'y') + std::string(10, 'z'));
+}
+
+TEST(BRThread, NoQuietTimerWhileNoCodeIsUnderway) {
+  RecordingTypist typist;
+  Started s = Start(typist, 1ms);
+  s.line->Push("1\r");
+  typist.WaitFor(1);
+  std::this_thread::sleep_for(30ms);
+  EXPECT_EQ(s.record->quietReturned, 0) << "an idle reader must sleep, not tick";
+}
+
+TEST(BRThread, ABreakEndsTheThread) {
+  RecordingTypist typist;
+  Started s = Start(typist);
+  s.line->Push("1\r");
+  typist.WaitFor(1);
+  s.line->PushBreak();
+  s.line->Push("2\r");
+  WaitUntil([&] { return s.record->waits >= 2; });
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(s.record->waits, 2) << "no wait after the break";
+  EXPECT_EQ(typist.codes(), std::vector<std::string>{"1"});
+  s.thread.reset();  // the owner still ends an ended thread safely
+  EXPECT_TRUE(s.record->destroyed);
+}
+
+TEST(BRThread, StopAndRestartRacesLoseNothingAndTouchNothingFreed) {
+  RecordingTypist typist;
+  int sent = 0;
+  for (int cycle = 0; cycle < 1000; ++cycle) {
+    Started s = Start(typist, std::chrono::milliseconds(cycle % 3));
+    // Codes race with the stop: some are typed, none twice, none out of order.
+    for (int i = 0; i < 3; ++i) s.line->Push(std::to_string(sent++) + "\r");
+    if (cycle % 2 == 0) std::this_thread::yield();
+    s.thread->Terminate();
+    s.thread.reset();
+    ASSERT_TRUE(s.record->destroyed) << "the line ends with the thread object";
+    ASSERT_FALSE(s.record->calledAfterDestruction);
+  }
+  const auto codes = typist.codes();
+  int previous = -1;
+  for (const auto& code : codes) {
+    const int number = std::stoi(code);
+    ASSERT_GT(number, previous) << "typed twice or out of order";
+    previous = number;
+  }
+  EXPECT_LT(previous, sent);
+}
+
+TEST(BRThread, QuietGapCoversUsbChunksAndThreeCharacterTimes) {
+  EXPECT_EQ(BRThread::QuietGap(115200), 50ms);
+  EXPECT_EQ(BRThread::QuietGap(9600), 50ms);
+  EXPECT_EQ(BRThread::QuietGap(300), 101ms);
+  EXPECT_EQ(BRThread::QuietGap(110), 273ms);
+  EXPECT_GE(BRThread::QuietGap(0), 50ms);
+}
