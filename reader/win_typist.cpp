@@ -12,8 +12,7 @@ class ForegroundLayout final : public KeyboardLayout {
  public:
   // The window in front translates the keys with its own thread's layout,
   // not with the reader thread's.
-  ForegroundLayout()
-      : layout_(::GetKeyboardLayout(::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr))) {}
+  explicit ForegroundLayout(DWORD foregroundThread) : layout_(::GetKeyboardLayout(foregroundThread)) {}
 
   std::int16_t KeyFor(wchar_t character) const override { return ::VkKeyScanExW(character, layout_); }
   HKL handle() const { return layout_; }
@@ -38,11 +37,23 @@ INPUT ToInput(const KeyStroke& stroke, HKL layout) {
   return input;
 }
 
+// Caps Lock as the system holds it, including input on its way to the
+// window in front. A thread's key state follows the system's only once the
+// thread has a message queue, which the first PeekMessage gives it; the
+// state as the foreground window has processed it so far would lag behind
+// the Caps Lock presses of the previous code.
+bool CapsLockOn() {
+  MSG ignored;
+  ::PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE);
+  return (::GetKeyState(VK_CAPITAL) & 1) != 0;
+}
+
 }  // namespace
 
 void WinTypist::TypeCode(std::string_view code) {
-  const ForegroundLayout layout;
-  const bool capsLockOn = (::GetKeyState(VK_CAPITAL) & 1) != 0;
+  const DWORD foregroundThread = ::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr);
+  const ForegroundLayout layout(foregroundThread);
+  const bool capsLockOn = CapsLockOn();
   std::vector<INPUT> inputs;
   for (const KeyStroke& stroke : PlanKeystrokes(code, layout, capsLockOn)) {
     inputs.push_back(ToInput(stroke, layout.handle()));

@@ -18,7 +18,15 @@ Requests (one per line) and replies (one per request, "OK ..." or "ERR ..."):
   CLOSE COM<n>                -> OK
   UNMAP COM<n>                -> OK
 
+Port names are case-insensitive, COM1..COM999. Any other request gets
+"ERR <reason>" and the connection stays usable. WRITE and PACE give up with
+"ERR stalled ... after <n> bytes" once the program has not read for 5 s, and
+with "ERR closed ... after <n> bytes" when the port is closed meanwhile.
+Linux ptys keep CS8 and no parity whatever the program asks for, so TERMIOS
+tells baud and stop bits faithfully but not byte size or parity.
+
 Human/script use:  scanner_sim.py --send PORTFILE COM<n> TEXT
+(sends TEXT and a carriage return, as a scanner does after each code)
 """
 
 import argparse
@@ -308,6 +316,8 @@ class Handler(socketserver.StreamRequestHandler):
                     reply = "ERR " + str(e)
                 except OSError as e:
                     reply = "ERR " + (e.strerror or str(e)).replace("\n", " ")
+                except Exception as e:  # a harness bug must not end the run
+                    reply = "ERR internal %s: %s" % (type(e).__name__, e)
             try:
                 self.wfile.write(reply.encode("ascii", "replace") + b"\n")
                 self.wfile.flush()
@@ -352,7 +362,8 @@ def serve(port_file, ports_dir):
 def send(port_file, port_name, text):
     with open(port_file) as f:
         tcp_port = int(f.read().strip())
-    data = (text + "\r").encode("latin-1")
+    # The exact bytes given on the command line, whatever their encoding.
+    data = os.fsencode(text) + b"\r"
     with socket.create_connection(("127.0.0.1", tcp_port), timeout=30) as s:
         s.sendall(("WRITE %s %s\n" % (port_name, data.hex())).encode("ascii"))
         reply = s.makefile("rb").readline().decode("ascii").strip()

@@ -89,6 +89,10 @@ ScannerSim::LineState ScannerSim::Termios(int port) {
 
 void ScannerSim::Write(int port, const std::string& bytes) { Request("WRITE " + Port(port) + " " + Hex(bytes)); }
 
+void ScannerSim::Pace(int port, int baud, const std::string& bytes) {
+  Request("PACE " + Port(port) + " " + std::to_string(baud) + " " + Hex(bytes));
+}
+
 void ScannerSim::Close(int port) { Request("CLOSE " + Port(port)); }
 
 void ScannerSim::Unmap(int port) { Request("UNMAP " + Port(port)); }

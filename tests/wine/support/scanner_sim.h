@@ -22,6 +22,8 @@ class ScannerSim {
   // What the program under test configured on the line.
   LineState Termios(int port);
   void Write(int port, const std::string& bytes);
+  // Writes as fast as a real line at this baud rate carries the bytes.
+  void Pace(int port, int baud, const std::string& bytes);
   // The far end goes away; the port's name still points at it.
   void Close(int port);
   // Nothing behind the port's name at all.

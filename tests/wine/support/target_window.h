@@ -1,0 +1,41 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A window of the test that has the keyboard focus and records the
+// characters it receives, as the operator's application would.
+class TargetWindow {
+ public:
+  TargetWindow();
+  ~TargetWindow();
+  TargetWindow(const TargetWindow&) = delete;
+  TargetWindow& operator=(const TargetWindow&) = delete;
+
+  // Takes the foreground and the keyboard focus.
+  void Focus();
+  // Pumps messages until `length` characters have arrived or the time is up.
+  const std::wstring& WaitForText(std::size_t length, DWORD timeoutMs = 10000);
+  // Pumps messages for a while and returns everything received.
+  const std::wstring& PumpFor(DWORD milliseconds);
+  void Clear();
+  const std::wstring& text() const { return text_; }
+  // When each character arrived (QueryPerformanceCounter ticks).
+  const std::vector<LONGLONG>& arrivals() const { return arrivals_; }
+  HWND handle() const { return window_; }
+
+ private:
+  void Pump(ULONGLONG deadline, std::size_t length);
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  HWND window_ = nullptr;
+  std::wstring text_;
+  std::vector<LONGLONG> arrivals_;
+};
+
+// Whether Caps Lock is toggled on, as every thread sees it.
+bool CapsLockOn();
+// Toggles Caps Lock as the operator's key would.
+void PressCapsLock();

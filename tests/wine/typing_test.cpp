@@ -1,0 +1,206 @@
+// End to end: a simulated scanner writes to a real pseudo-terminal behind a
+// COM port, the reader types into a window of the test that has the focus.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "reader/bar_cod_reader.h"
+#include "support/raw_registry.h"
+#include "support/scanner_sim.h"
+#include "support/target_window.h"
+
+namespace {
+
+constexpr int kPort = 2;
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::string NumberedCode(int number) {
+  char code[16];
+  std::snprintf(code, sizeof code, "C%06d", number);
+  return code;
+}
+
+class TypingTest : public testing::Test {
+ protected:
+  // One window for all: Wine takes seconds to take a window down without a
+  // window manager.
+  static void SetUpTestSuite() { target = new TargetWindow(); }
+  static void TearDownTestSuite() { delete target; }
+
+  void SetUp() override {
+    target->Focus();
+    raw_registry::Forget();
+    raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
+    raw_registry::WriteDevice(L"BaudRate", L"115200");
+    sim.Open(kPort);
+    reader = std::make_unique<CBarCodReader>();
+    reader->ApplySettings();  // a developer's --gtest_filter must not count as a port argument
+    ASSERT_TRUE(reader->InitComm());
+    reader->ReadData();
+  }
+  void TearDown() override {
+    reader->StopReading();
+    reader->ClosePort();
+    reader.reset();
+    raw_registry::Forget();
+  }
+
+  // Sends the bytes as the scanner would and returns what the window got.
+  std::wstring Scan(const std::string& bytes, std::size_t expectedLength) {
+    target->Clear();
+    sim.Write(kPort, bytes);
+    return target->WaitForText(expectedLength);
+  }
+
+  static inline TargetWindow* target = nullptr;
+  ScannerSim sim;
+  std::unique_ptr<CBarCodReader> reader;
+};
+
+}  // namespace
+
+TEST_F(TypingTest, CodesArriveExactlyAndCapsLockIsLeftAsItWas) {
+  const bool capsLockBefore = CapsLockOn();
+  EXPECT_EQ(Scan("12345\r", 5), L"12345");
+  EXPECT_EQ(Scan("abc\r", 3), L"abc");
+  EXPECT_EQ(Scan("ABC xyz!@#\r", 10), L"ABC xyz!@#");
+  EXPECT_EQ(Scan("CODE39-. $/+%\r", 13), L"CODE39-. $/+%");
+  target->PumpFor(50);
+  EXPECT_EQ(CapsLockOn(), capsLockBefore);
+}
+
+TEST_F(TypingTest, CapsLockOnIsLeftOn) {
+  // Digits only: under Wine a thread never sees Caps Lock toggled by
+  // another thread, so letters cannot show here what they do on Windows.
+  if (!CapsLockOn()) PressCapsLock();
+  target->PumpFor(50);
+  ASSERT_TRUE(CapsLockOn());
+  EXPECT_EQ(Scan("4711-08\r", 7), L"4711-08");
+  target->PumpFor(50);
+  EXPECT_TRUE(CapsLockOn());
+  PressCapsLock();
+  target->PumpFor(50);
+  EXPECT_FALSE(CapsLockOn());
+}
+
+TEST_F(TypingTest, LineEndingsAndControlBytes) {
+  EXPECT_EQ(Scan("111\r\n222\r\n", 6), L"111222") << "CR LF ends a code once";
+  EXPECT_EQ(Scan("A\tB\r", 3), L"A\tB");
+  EXPECT_EQ(Scan("X\x01Y\r", 2), L"XY") << "control bytes without a key are not typed";
+  EXPECT_EQ(Scan("\xcf\xf0\xe8\xe2\xe5\xf2\r", 6), L"\u041f\u0440\u0438\u0432\u0435\u0442")
+      << "code page 1251 arrives as the letters themselves";
+}
+
+TEST_F(TypingTest, LongCodesInOneBurstAndNoiseWithoutCarriageReturn) {
+  std::string hundred;
+  for (int i = 0; i < 100; ++i) hundred += static_cast<char>('0' + i % 10);
+  EXPECT_EQ(Scan(hundred + "\r", 100), Widen(hundred));
+
+  target->Clear();
+  sim.Write(kPort, std::string(70, 'J'));
+  target->PumpFor(300);  // longer than the quiet gap: the read is over
+  EXPECT_EQ(Scan("OK\r", 2), L"OK") << "70 bytes of noise without CR are dropped";
+}
+
+TEST_F(TypingTest, ACodeSplitAcrossReadsArrivesWhole) {
+  target->Clear();
+  sim.Write(kPort, "12");
+  target->PumpFor(20);
+  sim.Write(kPort, "34");
+  target->PumpFor(20);
+  sim.Write(kPort, "5\r");
+  EXPECT_EQ(target->WaitForText(5), L"12345");
+}
+
+TEST_F(TypingTest, TenThousandCodesAt115200BaudNothingLostDoubledOrReordered) {
+  constexpr int kCodes = 10000;
+  std::string stream;
+  std::wstring expected;
+  for (int i = 0; i < kCodes; ++i) {
+    stream += NumberedCode(i) + "\r";
+    expected += Widen(NumberedCode(i));
+  }
+  target->Clear();
+  std::thread scanner([&] {
+    ScannerSim line;
+    line.Pace(kPort, 115200, stream);
+  });
+  const std::wstring& received = target->WaitForText(expected.size(), 300000);
+  scanner.join();
+  ASSERT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected) << "the typed text differs from the scanned codes";
+}
+
+TEST_F(TypingTest, SettingsStyleRestartsWhileTheScannerKeepsSending) {
+  std::atomic<bool> scanning{true};
+  std::atomic<int> sent{0};
+  std::string scannerError;
+  std::thread scanner([&] {
+    try {
+      ScannerSim line;
+      while (scanning) {
+        line.Write(kPort, NumberedCode(sent) + "\r");
+        ++sent;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    } catch (const std::exception& e) {
+      scannerError = e.what();
+    }
+  });
+  target->Clear();
+  for (int i = 0; i < 200; ++i) {
+    reader->StopReading();
+    reader->ClosePort();
+    ASSERT_TRUE(reader->InitComm()) << "restart " << i;
+    reader->ReadData();
+    target->PumpFor(5);
+  }
+  target->PumpFor(300);
+  scanning = false;
+  scanner.join();
+  target->PumpFor(300);
+  EXPECT_EQ(scannerError, "");
+
+  // Every code typed is a whole code, or the tail of one cut by a restart;
+  // none twice, none out of order.
+  const std::wstring& text = target->text();
+  int previous = -1;
+  std::size_t position = 0;
+  int whole = 0;
+  while (position < text.size()) {
+    const std::size_t next = text.find(L'C', position + 1);
+    const std::wstring piece = text.substr(position, next == std::wstring::npos ? std::wstring::npos : next - position);
+    position = next == std::wstring::npos ? text.size() : next;
+    if (piece.size() != 7 || piece[0] != L'C') continue;
+    const int number = std::stoi(piece.substr(1));
+    EXPECT_GT(number, previous) << "code typed twice or out of order";
+    previous = number;
+    ++whole;
+  }
+  // Bytes in flight when a port closes are lost, as on a real line; what
+  // the scanner sends once the restarts are over arrives.
+  EXPECT_EQ(previous, sent - 1) << "the last code must arrive whole; " << whole << " whole codes of " << sent;
+}
+
+TEST_F(TypingTest, AVanishedPortIsWaitedOutCalmlyAndCanBeReopened) {
+  EXPECT_EQ(Scan("1\r", 1), L"1");
+  sim.Close(kPort);
+  FILETIME created, exited, kernelBefore, userBefore, kernelAfter, userAfter;
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernelBefore, &userBefore);
+  target->PumpFor(2000);
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernelAfter, &userAfter);
+  const auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  const double cpuSeconds =
+      ((ticks(kernelAfter) - ticks(kernelBefore)) + (ticks(userAfter) - ticks(userBefore))) / 1e7;
+  EXPECT_LT(cpuSeconds, 1.0) << "a reader spinning on a vanished port burns a core";
+
+  reader->StopReading();
+  reader->ClosePort();
+  sim.Open(kPort);
+  ASSERT_TRUE(reader->InitComm());
+  reader->ReadData();
+  EXPECT_EQ(Scan("2\r", 1), L"2");
+}
