@@ -25,8 +25,7 @@ class IniFile {
   virtual std::wstring ReadString(const std::wstring& section, const std::wstring& name,
                                   const std::wstring& fallback) = 0;
   virtual bool ReadBool(const std::wstring& section, const std::wstring& name, bool fallback) = 0;
-  virtual void WriteString(const std::wstring& section, const std::wstring& name,
-                           const std::wstring& value) = 0;
+  virtual void WriteString(const std::wstring& section, const std::wstring& name, const std::wstring& value) = 0;
   virtual void WriteBool(const std::wstring& section, const std::wstring& name, bool value) = 0;
 };
 

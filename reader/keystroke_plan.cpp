@@ -18,11 +18,16 @@ constexpr std::uint16_t kCtrlOrAltState = 0x06;
 
 std::optional<std::uint16_t> ControlKey(std::uint8_t byte) {
   switch (byte) {
-    case 0x08: return virtual_key::kBackspace;
-    case 0x09: return virtual_key::kTab;
-    case 0x0A: return virtual_key::kEnter;
-    case 0x1B: return virtual_key::kEscape;
-    default: return std::nullopt;
+    case 0x08:
+      return virtual_key::kBackspace;
+    case 0x09:
+      return virtual_key::kTab;
+    case 0x0A:
+      return virtual_key::kEnter;
+    case 0x1B:
+      return virtual_key::kEscape;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -51,9 +56,7 @@ class Planner {
   }
 
  private:
-  void Key(std::uint16_t virtualKey, bool up) {
-    strokes_.push_back({KeyStroke::Kind::VirtualKey, virtualKey, up});
-  }
+  void Key(std::uint16_t virtualKey, bool up) { strokes_.push_back({KeyStroke::Kind::VirtualKey, virtualKey, up}); }
   std::vector<KeyStroke>& strokes_;
 };
 

@@ -16,8 +16,7 @@ class ScannerLine {
   // call), the line has been quiet for `quietAfter` when one is given, a
   // break shows on the line or a stop is requested. Failures of the line
   // are waited out inside, calmly, until one of these happens.
-  virtual Event Wait(std::optional<std::chrono::milliseconds> quietAfter,
-                     std::span<const std::uint8_t>& bytes) = 0;
+  virtual Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) = 0;
   // Any thread may call this; the pending or next Wait returns Stop.
   virtual void RequestStop() = 0;
 };

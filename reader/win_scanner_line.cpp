@@ -94,9 +94,13 @@ ScannerLine::Event WinScannerLine::Wait(std::optional<std::chrono::milliseconds>
     if (!readPending_ && ::GetTickCount64() >= retryAt_) {
       DWORD count = 0;
       switch (StartRead(count)) {
-        case Start::Completed: return Deliver(count, bytes);
-        case Start::Failed: BackOff(); break;
-        case Start::Pending: break;
+        case Start::Completed:
+          return Deliver(count, bytes);
+        case Start::Failed:
+          BackOff();
+          break;
+        case Start::Pending:
+          break;
       }
     }
     if (readPending_ && eventWaitArmed_ && !eventWaitPending_) StartBreakWait();

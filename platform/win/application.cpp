@@ -1,6 +1,7 @@
 #include "platform/win/application.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 namespace platform {

@@ -17,14 +17,11 @@ void Check(LSTATUS status, const char* what) {
   if (status != ERROR_SUCCESS) throw RegistryError(what);
 }
 
-DWORD ByteSize(const std::wstring& text) {
-  return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-}
+DWORD ByteSize(const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); }
 
 UniqueHKey CreateKey(HKEY parent, const std::wstring& path, REGSAM access) {
   HKEY key = nullptr;
-  Check(::RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
-                          nullptr),
+  Check(::RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr),
         "RegCreateKeyExW");
   return UniqueHKey(key);
 }

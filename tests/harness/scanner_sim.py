@@ -359,16 +359,21 @@ def serve(port_file, ports_dir):
     return 0
 
 
-def send(port_file, port_name, text):
+def request(port_file, words):
+    """Sends one request to a running server and prints the reply."""
     with open(port_file) as f:
         tcp_port = int(f.read().strip())
-    # The exact bytes given on the command line, whatever their encoding.
-    data = os.fsencode(text) + b"\r"
     with socket.create_connection(("127.0.0.1", tcp_port), timeout=30) as s:
-        s.sendall(("WRITE %s %s\n" % (port_name, data.hex())).encode("ascii"))
+        s.sendall((" ".join(words) + "\n").encode("ascii"))
         reply = s.makefile("rb").readline().decode("ascii").strip()
     print(reply)
     return 0 if reply.startswith("OK") else 1
+
+
+def send(port_file, port_name, text):
+    # The exact bytes given on the command line, whatever their encoding.
+    data = os.fsencode(text) + b"\r"
+    return request(port_file, ["WRITE", port_name, data.hex()])
 
 
 def main(argv):
@@ -377,9 +382,13 @@ def main(argv):
     parser.add_argument("--ports-dir", help="directory for the com<n> links")
     parser.add_argument("--send", nargs=3, metavar=("PORTFILE", "COMn", "TEXT"),
                         help="send TEXT + CR to COMn of a running server")
+    parser.add_argument("--request", nargs="+", metavar=("PORTFILE", "WORD"),
+                        help="send one request (e.g. OPEN COM1) to a running server")
     args = parser.parse_args(argv)
     if args.send:
         return send(*args.send)
+    if args.request:
+        return request(args.request[0], args.request[1:])
     if not (args.port_file and args.ports_dir):
         parser.error("--port-file and --ports-dir are required to serve")
     return serve(args.port_file, args.ports_dir)

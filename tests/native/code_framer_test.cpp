@@ -62,8 +62,18 @@ TEST(CodeFramer, ACodeTooLongForTheBufferIsDroppedNotCutShort) {
 }
 
 TEST(CodeFramer, AZeroByteEndsTheTypedText) {
-  EXPECT_EQ(Framing().Read(std::string("12\0" "34\r", 6)).codes, Codes{"12"});
-  EXPECT_EQ(Framing().Read(std::string("\0" "99\r", 4)).codes, Codes{""});
+  EXPECT_EQ(Framing()
+                .Read(std::string("12\0"
+                                  "34\r",
+                                  6))
+                .codes,
+            Codes{"12"});
+  EXPECT_EQ(Framing()
+                .Read(std::string("\0"
+                                  "99\r",
+                                  4))
+                .codes,
+            Codes{""});
 }
 
 TEST(CodeFramer, ACarriageReturnAloneGivesAnEmptyCode) {

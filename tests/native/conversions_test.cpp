@@ -15,8 +15,8 @@ TEST(StrToInt, AcceptsOptionallySignedDecimalDigits) {
 }
 
 TEST(StrToInt, RejectsEverythingElse) {
-  for (const wchar_t* text : {L"", L"+", L"-", L" 12", L"12 ", L"12a", L"0x10", L"$10", L"1.5", L"1,5",
-                              L"2147483648", L"-2147483649", L"99999999999999999999", L"\x0663"}) {
+  for (const wchar_t* text : {L"", L"+", L"-", L" 12", L"12 ", L"12a", L"0x10", L"$10", L"1.5", L"1,5", L"2147483648",
+                              L"-2147483649", L"99999999999999999999", L"\x0663"}) {
     EXPECT_FALSE(StrToInt(text).has_value()) << "text: " << testing::PrintToString(std::wstring(text));
   }
 }

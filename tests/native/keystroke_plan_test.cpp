@@ -57,9 +57,9 @@ TableLayout UsLayout() {
   for (wchar_t c = L'a'; c <= L'z'; ++c) us.AddLetter(c, static_cast<std::uint16_t>(c - L'a' + 'A'));
   AddDigitRow(us, L")!@#$%^&*(");
   const std::tuple<wchar_t, wchar_t, std::uint16_t> oem[] = {
-      {L'-', L'_', 0xBD}, {L'=', L'+', 0xBB}, {L'[', L'{', 0xDB}, {L']', L'}', 0xDD}, {L'\\', L'|', 0xDC},
-      {L';', L':', 0xBA}, {L'\'', L'"', 0xDE}, {L',', L'<', 0xBC}, {L'.', L'>', 0xBE}, {L'/', L'?', 0xBF},
-      {L'`', L'~', 0xC0}};
+      {L'-', L'_', 0xBD},  {L'=', L'+', 0xBB}, {L'[', L'{', 0xDB},  {L']', L'}', 0xDD},
+      {L'\\', L'|', 0xDC}, {L';', L':', 0xBA}, {L'\'', L'"', 0xDE}, {L',', L'<', 0xBC},
+      {L'.', L'>', 0xBE},  {L'/', L'?', 0xBF}, {L'`', L'~', 0xC0}};
   for (const auto& [plain, shifted, vk] : oem) {
     us.Add(plain, vk);
     us.Add(shifted, vk, kShift);
@@ -116,12 +116,23 @@ std::wstring Receive(const std::vector<KeyStroke>& strokes, const TableLayout& l
     }
     EXPECT_TRUE(down.insert(s.code).second) << "key " << s.code << " pressed twice";
     switch (s.code) {
-      case virtual_key::kCapsLock: capsLock = !capsLock; break;
-      case virtual_key::kShift: break;
-      case virtual_key::kTab: received += L'\t'; break;
-      case virtual_key::kBackspace: received += L'\b'; break;
-      case virtual_key::kEscape: received += L'\x1b'; break;
-      case virtual_key::kEnter: received += L'\r'; break;
+      case virtual_key::kCapsLock:
+        capsLock = !capsLock;
+        break;
+      case virtual_key::kShift:
+        break;
+      case virtual_key::kTab:
+        received += L'\t';
+        break;
+      case virtual_key::kBackspace:
+        received += L'\b';
+        break;
+      case virtual_key::kEscape:
+        received += L'\x1b';
+        break;
+      case virtual_key::kEnter:
+        received += L'\r';
+        break;
       default:
         if (const auto c = layout.CharacterOf(s.code, down.count(virtual_key::kShift) == 1, false, capsLock)) {
           received += *c;
@@ -158,11 +169,16 @@ TEST(KeystrokePlan, EveryPrintableCharacterArrivesExactlyWhateverLayoutAndCapsLo
 
 TEST(KeystrokePlan, CapsLockOffIsPressedAndReleasedAroundTheCode) {
   const TableLayout us = UsLayout();
-  const std::vector<KeyStroke> expected = {Down(virtual_key::kCapsLock), Up(virtual_key::kCapsLock),
-                                           Down(virtual_key::kShift),    Down('A'),
-                                           Up('A'),                      Up(virtual_key::kShift),
-                                           Down('1'),                    Up('1'),
-                                           Down(virtual_key::kCapsLock), Up(virtual_key::kCapsLock)};
+  const std::vector<KeyStroke> expected = {Down(virtual_key::kCapsLock),
+                                           Up(virtual_key::kCapsLock),
+                                           Down(virtual_key::kShift),
+                                           Down('A'),
+                                           Up('A'),
+                                           Up(virtual_key::kShift),
+                                           Down('1'),
+                                           Up('1'),
+                                           Down(virtual_key::kCapsLock),
+                                           Up(virtual_key::kCapsLock)};
   EXPECT_EQ(PlanKeystrokes("a1", us, false), expected) << "with Caps Lock on, a lower-case letter needs Shift";
 }
 
@@ -177,17 +193,16 @@ TEST(KeystrokePlan, EmptyCodeOnlyTogglesCapsLockTwice) {
 }
 
 TEST(KeystrokePlan, Code39SymbolsKeepTheirShift) {
-  const std::vector<KeyStroke> expected = {Down(virtual_key::kShift), Down('4'), Up('4'), Up(virtual_key::kShift),
-                                           Down(0xBB), Up(0xBB), Down(virtual_key::kShift), Down('5'), Up('5'),
-                                           Up(virtual_key::kShift)};
+  const std::vector<KeyStroke> expected = {
+      Down(virtual_key::kShift), Down('4'), Up('4'), Up(virtual_key::kShift), Down(0xBB), Up(0xBB),
+      Down(virtual_key::kShift), Down('5'), Up('5'), Up(virtual_key::kShift)};
   EXPECT_EQ(PlanKeystrokes("$=%", UsLayout(), true), expected);
 }
 
 TEST(KeystrokePlan, CharactersWithoutAPlainKeyAreSentAsThemselves) {
   // No Latin letters on the Russian-like layout; "@" needs AltGr on the
   // German-like one.
-  const std::vector<KeyStroke> latin = {{Kind::Unicode, L'A', false}, {Kind::Unicode, L'A', true}, Down('1'),
-                                        Up('1')};
+  const std::vector<KeyStroke> latin = {{Kind::Unicode, L'A', false}, {Kind::Unicode, L'A', true}, Down('1'), Up('1')};
   EXPECT_EQ(PlanKeystrokes("A1", RussianLikeLayout(), true), latin);
   const std::vector<KeyStroke> at = {{Kind::Unicode, L'@', false}, {Kind::Unicode, L'@', true}};
   EXPECT_EQ(PlanKeystrokes("@", GermanLikeLayout(), true), at);
@@ -196,7 +211,12 @@ TEST(KeystrokePlan, CharactersWithoutAPlainKeyAreSentAsThemselves) {
 TEST(KeystrokePlan, ControlBytesWithAKeyAreThatKeyOthersNothing) {
   const TableLayout us = UsLayout();
   bool capsLock = true;
-  EXPECT_EQ(Receive(PlanKeystrokes("a\tb\bc\x1b" "d\ne", us, true), us, capsLock), L"a\tb\bc\x1b" L"d\re");
+  EXPECT_EQ(Receive(PlanKeystrokes("a\tb\bc\x1b"
+                                   "d\ne",
+                                   us, true),
+                    us, capsLock),
+            L"a\tb\bc\x1b"
+            L"d\re");
   std::string silent;
   for (char c = 0; c < 0x20; ++c) {
     if (c != '\t' && c != '\b' && c != 0x1B && c != '\n') silent += c;
@@ -215,6 +235,9 @@ TEST(KeystrokePlan, HighBytesAreCodePage1251Characters) {
   EXPECT_EQ(FromCodePage1251(0x98), 0);
   const TableLayout us = UsLayout();
   bool capsLock = false;
-  EXPECT_EQ(Receive(PlanKeystrokes("\xcf\xf0\xe8\xe2\xe5\xf2 \xb9" "5\x98", us, false), us, capsLock),
+  EXPECT_EQ(Receive(PlanKeystrokes("\xcf\xf0\xe8\xe2\xe5\xf2 \xb9"
+                                   "5\x98",
+                                   us, false),
+                    us, capsLock),
             L"\u041f\u0440\u0438\u0432\u0435\u0442 \u21165");
 }

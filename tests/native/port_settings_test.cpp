@@ -110,10 +110,9 @@ TEST(SerialDevicePath, ComNamesOpenThroughTheDeviceNamespace) {
 }
 
 TEST(SerialDevicePath, AnythingButAComPortHasNoPath) {
-  for (const wchar_t* name :
-       {L"", L"COM", L"COM0", L"COM257", L"COM01", L"COM1000", L"COM+1", L"COM-1", L"COM1 ", L" COM1", L"COM1:",
-        L"LPT1", L"C:\\Windows\\win.ini", L"\\\\.\\pipe\\scanner", L"\\\\server\\share\\x", L"COM1\\..\\x",
-        L"\\\\.\\COM1", L"NUL"}) {
+  for (const wchar_t* name : {L"", L"COM", L"COM0", L"COM257", L"COM01", L"COM1000", L"COM+1", L"COM-1", L"COM1 ",
+                              L" COM1", L"COM1:", L"LPT1", L"C:\\Windows\\win.ini", L"\\\\.\\pipe\\scanner",
+                              L"\\\\server\\share\\x", L"COM1\\..\\x", L"\\\\.\\COM1", L"NUL"}) {
     EXPECT_FALSE(SerialDevicePath(name).has_value()) << testing::PrintToString(std::wstring(name));
   }
 }

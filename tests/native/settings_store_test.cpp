@@ -58,10 +58,10 @@ TEST_F(SettingsStoreTest, SaveWritesSevenValuesInOrderThenTheRunEntry) {
   const PortSettings texts{L"COM5", L"115200", L"8", L"Even", L"2"};
   ASSERT_TRUE(store.Save(texts, true));
   const std::vector<std::wstring> expected = {
-      L"write " + kSettings + L"\\APP\\Name",           L"write " + kSettings + L"\\DEVICE\\NamePort",
-      L"write " + kSettings + L"\\DEVICE\\BaudRate",    L"write " + kSettings + L"\\DEVICE\\ByteSize",
-      L"write " + kSettings + L"\\DEVICE\\Parity",      L"write " + kSettings + L"\\DEVICE\\StopBits",
-      L"write " + kSettings + L"\\APPCFG\\AutoStart",   L"write " + kMachineRun + L"\\Barcode Reader",
+      L"write " + kSettings + L"\\APP\\Name",         L"write " + kSettings + L"\\DEVICE\\NamePort",
+      L"write " + kSettings + L"\\DEVICE\\BaudRate",  L"write " + kSettings + L"\\DEVICE\\ByteSize",
+      L"write " + kSettings + L"\\DEVICE\\Parity",    L"write " + kSettings + L"\\DEVICE\\StopBits",
+      L"write " + kSettings + L"\\APPCFG\\AutoStart", L"write " + kMachineRun + L"\\Barcode Reader",
       L"delete " + kUserRun + L"\\Barcode Reader"};
   EXPECT_EQ(registry.journal, expected);
   EXPECT_EQ(*registry.Find(kSettings + L"\\APP", L"Name"), L"scan.exe");

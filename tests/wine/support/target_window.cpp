@@ -20,8 +20,8 @@ void RegisterClassOnce(WNDPROC procedure) {
 
 TargetWindow::TargetWindow() {
   RegisterClassOnce(&Procedure);
-  window_ = ::CreateWindowExW(0, kClassName, L"Scanner target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400,
-                              200, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+  window_ = ::CreateWindowExW(0, kClassName, L"Scanner target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 200,
+                              nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
   Focus();
 }
 
@@ -62,11 +62,12 @@ const std::wstring& TargetWindow::PumpFor(DWORD milliseconds) {
 
 void TargetWindow::Pump(ULONGLONG deadline, std::size_t length) {
   while (text_.size() < length && ::GetTickCount64() < deadline) {
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);
+    } else {
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
   }
 }

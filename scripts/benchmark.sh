@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Measures the reader under Wine against a simulated scanner and prints the
+# figures: latency, typing throughput, idle CPU. Takes about two minutes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+scripts/build.sh win >/dev/null
+run_dir=$PWD/build/win/benchmark-run
+trap 'tests/harness/wine_session.sh stop "$run_dir"' EXIT
+tests/harness/wine_session.sh start "$run_dir" >/dev/null
+WEDGE_RUN_DIR=$run_dir tests/harness/wine-run build/win/tests/benchmark/reader_benchmark.exe

@@ -1,0 +1,211 @@
+// Side by side under Wine: the event-driven reader, and a reader that polls
+// every 100 ms as a baseline. Prints latency from the scanner's carriage
+// return to the first character in the focused window, typing throughput
+// and idle CPU time. Figures only; nothing here passes or fails.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/application_title.h"
+#include "platform/win/application.h"
+#include "reader/bar_cod_reader.h"
+#include "reader/code_framer.h"
+#include "reader/win_typist.h"
+#include "support/raw_registry.h"
+#include "support/scanner_sim.h"
+#include "support/target_window.h"
+
+namespace {
+
+constexpr int kPort = 2;
+constexpr int kLatencyCodes = 300;
+
+double Milliseconds(LONGLONG ticks) {
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart);
+}
+
+LONGLONG Now() {
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+double ProcessCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+// The reader as it polled before: wait for a port event without waiting
+// for it to complete, sleep 100 ms whenever it has not, read what the
+// driver holds, and frame and type with the same code as ours.
+class PollingReader {
+ public:
+  explicit PollingReader(HANDLE port) : port_(port), thread_([this] { Run(); }) {}
+  ~PollingReader() {
+    stop_ = true;
+    thread_.join();
+    ::CancelIoEx(port_, nullptr);
+    ::Sleep(50);  // let the cancelled operations finish before the buffers go
+  }
+
+ private:
+  void Run() {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    CodeFramer framer;
+    WinTypist typist;
+    DWORD eventMask = 0;
+    std::vector<std::uint8_t> buffer(256);
+    while (!stop_) {
+      ::ResetEvent(overlapped.hEvent);
+      if (!::WaitCommEvent(port_, &eventMask, &overlapped)) {
+        if (stop_) break;
+        ::Sleep(100);
+      }
+      if ((eventMask & EV_RXCHAR) != 0) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        ::ClearCommError(port_, &errors, &status);
+        ::ResetEvent(overlapped.hEvent);
+        const DWORD count = std::min<DWORD>(status.cbInQue, 256);
+        DWORD read = 0;
+        if (!::ReadFile(port_, buffer.data(), count, &read, &overlapped)) ::Sleep(50);
+        framer.Feed(std::span(buffer.data(), count), [&](std::string_view code) { typist.TypeCode(code); });
+        framer.EndOfRead();
+      }
+    }
+    ::CloseHandle(overlapped.hEvent);
+  }
+
+  HANDLE port_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+struct Figures {
+  double medianMs = 0;
+  double p99Ms = 0;
+};
+
+Figures Latency(ScannerSim& sim, TargetWindow& target, int baud) {
+  std::vector<double> latencies;
+  for (int i = 0; i < kLatencyCodes; ++i) {
+    char body[16];
+    std::snprintf(body, sizeof body, "%08d", i);
+    target.Clear();
+    sim.Pace(kPort, baud, body);
+    target.PumpFor(1);
+    target.Clear();
+    const LONGLONG carriageReturn = Now();
+    sim.Write(kPort, "\r");
+    target.WaitForText(8, 2000);
+    if (target.arrivals().empty()) continue;
+    latencies.push_back(Milliseconds(target.arrivals().front() - carriageReturn));
+  }
+  std::sort(latencies.begin(), latencies.end());
+  if (latencies.empty()) return {};
+  return {latencies[latencies.size() / 2], latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)]};
+}
+
+double CharactersPerSecond(TargetWindow& target) {
+  constexpr int kCodes = 2000;
+  std::string stream;
+  for (int i = 0; i < kCodes; ++i) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%08d\r", i);
+    stream += code;
+  }
+  target.Clear();
+  const LONGLONG start = Now();
+  std::thread writer([&] {
+    ScannerSim line;
+    line.Write(kPort, stream);
+  });
+  target.WaitForText(kCodes * 8, 120000);
+  writer.join();
+  return target.text().size() / (Milliseconds(target.arrivals().back() - start) / 1000.0);
+}
+
+double IdleCpuPercent() {
+  const double before = ProcessCpuSeconds();
+  ::Sleep(10000);
+  return 100.0 * (ProcessCpuSeconds() - before) / 10.0;
+}
+
+void Measure(const char* name, ScannerSim& sim, TargetWindow& target, const std::function<void(int baud)>& start,
+             const std::function<void()>& stop) {
+  for (const int baud : {9600, 115200}) {
+    start(baud);
+    const Figures figures = Latency(sim, target, baud);
+    std::printf("%-16s %6d baud  latency median %7.2f ms  p99 %7.2f ms\n", name, baud, figures.medianMs, figures.p99Ms);
+    std::fflush(stdout);
+    stop();
+  }
+  start(115200);
+  std::printf("%-16s typing throughput %8.0f characters/s\n", name, CharactersPerSecond(target));
+  std::printf("%-16s idle CPU over 10 s %6.2f %% of a core\n", name, IdleCpuPercent());
+  std::fflush(stdout);
+  stop();
+}
+
+void StoreLine(int baud) {
+  raw_registry::Forget();
+  raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
+  raw_registry::WriteDevice(L"BaudRate", std::to_wstring(baud));
+}
+
+}  // namespace
+
+int main() {
+  platform::SetApplicationTitle(kApplicationTitle);
+  ScannerSim sim;
+  TargetWindow target;
+
+  std::unique_ptr<CBarCodReader> reader;
+  Measure(
+      "event-driven", sim, target,
+      [&](int baud) {
+        StoreLine(baud);
+        sim.Open(kPort);
+        reader = std::make_unique<CBarCodReader>();
+        reader->ApplySettings();
+        reader->InitComm();
+        reader->ReadData();
+        target.Focus();
+      },
+      [&] {
+        reader->StopReading();
+        reader.reset();
+      });
+
+  std::unique_ptr<PollingReader> polling;
+  Measure(
+      "100 ms polling", sim, target,
+      [&](int baud) {
+        StoreLine(baud);
+        sim.Open(kPort);
+        reader = std::make_unique<CBarCodReader>();
+        reader->ApplySettings();
+        reader->InitComm();
+        polling = std::make_unique<PollingReader>(PortHandle.get());
+        target.Focus();
+      },
+      [&] {
+        polling.reset();
+        reader.reset();
+      });
+  raw_registry::Forget();
+  return 0;
+}
