@@ -93,3 +93,36 @@ void CBarCodReader::StopReading() {
   thread_->Terminate();
   stoppingThreads_.push_back(std::move(thread_));
 }
+
+bool CBarCodReader::CreateOptions() {
+  try {
+    dialog_ = std::make_unique<TFormBROptions>();
+    return true;
+  } catch (...) {
+    dialog_.reset();
+    platform::ShowStopMessage(reader_messages::kCreateOptionsFailed);
+    return false;
+  }
+}
+
+bool CBarCodReader::ShowSettings() {
+  if (dialog_) {
+    dialog_->BringToFront();
+    return true;
+  }
+  if (!CreateOptions()) return false;
+  dialog_->portSettings = portSettings;
+  dialog_->AutoStart = AutoStart;
+  if (dialog_->ShowModal() == mrOk) {
+    portSettings = dialog_->portSettings;
+    AutoStart = dialog_->AutoStart;
+    // A failed save or conversion still reopens the port with what it has.
+    SaveSettings();
+    ApplySettings();
+    StopReading();
+    ClosePort();
+    if (InitComm()) ReadData();
+  }
+  dialog_.reset();
+  return true;
+}

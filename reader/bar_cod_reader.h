@@ -9,6 +9,7 @@
 #include "reader/port_settings.h"
 #include "reader/settings_store.h"
 #include "reader/win_typist.h"
+#include "settings_dialog/form_br_options.h"
 
 // The serial port of the process; invalid while none is open. Only the user
 // interface thread writes it, through InitComm and ClosePort.
@@ -43,6 +44,12 @@ class CBarCodReader {
   // Tells the reader thread to stop, without waiting for it.
   void StopReading();
 
+  // Builds the settings dialog; tells the operator when it cannot.
+  bool CreateOptions();
+  // Runs the settings dialog; after OK saves the settings and reopens the
+  // port with them. While it runs, another request brings it to the front.
+  bool ShowSettings();
+
   const LineParameters& lineParameters() const { return line_; }
 
   // Shown by the main window, edited by the settings dialog.
@@ -57,4 +64,5 @@ class CBarCodReader {
   std::unique_ptr<BRThread> thread_;
   // Told to stop, perhaps still finishing; joined before the port closes.
   std::vector<std::unique_ptr<BRThread>> stoppingThreads_;
+  std::unique_ptr<TFormBROptions> dialog_;  // only while ShowSettings runs
 };

@@ -1,14 +1,9 @@
 #include "reader/port_settings.h"
 
-#include <array>
 
 #include "platform/conversions.h"
 
 namespace {
-
-// Position in the list is the DCB code.
-constexpr std::array<std::wstring_view, 5> kParityTexts{L"None", L"Odd", L"Even", L"Mark", L"Space"};
-constexpr std::array<std::wstring_view, 3> kStopBitsTexts{L"1", L"1.5", L"2"};
 
 template <std::size_t N>
 std::uint8_t CodeOf(const std::wstring& text, const std::array<std::wstring_view, N>& texts) {

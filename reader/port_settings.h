@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,11 @@ struct PortSettings {
 };
 
 inline const PortSettings kDefaultPortSettings{L"COM1", L"9600", L"8", L"None", L"1"};
+
+// The Parity and StopBits texts the reader knows; the position of a text is
+// its DCB code (NOPARITY..SPACEPARITY, ONESTOPBIT..TWOSTOPBITS).
+inline constexpr std::array<std::wstring_view, 5> kParityTexts{L"None", L"Odd", L"Even", L"Mark", L"Space"};
+inline constexpr std::array<std::wstring_view, 3> kStopBitsTexts{L"1", L"1.5", L"2"};
 
 // The numeric form the port is opened with. Parity and stop bits use the
 // codes of the Win32 DCB (NOPARITY..SPACEPARITY, ONESTOPBIT..TWOSTOPBITS).

@@ -1,0 +1,80 @@
+#include "platform/win/form.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+namespace platform {
+namespace {
+
+// Height of a drop-down list with its list open; only its closed height is
+// part of the layout.
+constexpr int kDroppedListHeight = 200;
+
+bool IsComboBox(const ControlLayout& control) { return std::wstring_view(control.windowClass) == WC_COMBOBOXW; }
+
+// A closed combo box is as high as its font makes it; the layout says how
+// high it must be.
+void FitComboBoxHeight(HWND combo, int height) {
+  RECT rect;
+  ::GetWindowRect(combo, &rect);
+  const int difference = height - (rect.bottom - rect.top);
+  if (difference == 0) return;
+  const LRESULT itemHeight = ::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+  ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), itemHeight + difference);
+}
+
+}  // namespace
+
+UINT DpiOf(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  // Windows 10 1607 and later know the density per monitor.
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr && window != nullptr) {
+    if (const UINT dpi = getDpiForWindow(window)) return dpi;
+  }
+  const HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+UniqueFont CreateFormFont(const DpiScale& scale) {
+  return UniqueFont(::CreateFontW(-::MulDiv(8, static_cast<int>(scale.dpi()), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                  FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                  DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
+}
+
+void SizeAndCenter(HWND window, int clientWidth, int clientHeight, const DpiScale& scale) {
+  RECT frame{0, 0, scale(clientWidth), scale(clientHeight)};
+  ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE)));
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT& area = monitor.rcWork;
+  ::SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale,
+                                 HFONT font) {
+  std::vector<HWND> controls;
+  const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE));
+  for (const ControlLayout& control : layout) {
+    const int height = IsComboBox(control) ? kDroppedListHeight : control.height;
+    const HWND child = ::CreateWindowExW(control.exStyle, control.windowClass, std::wstring(control.text).c_str(),
+                                         WS_CHILD | WS_VISIBLE | control.style, scale(control.left), scale(control.top),
+                                         scale(control.width), scale(height), parent,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
+    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (IsComboBox(control)) FitComboBoxHeight(child, scale(control.height));
+    controls.push_back(child);
+  }
+  return controls;
+}
+
+}  // namespace platform

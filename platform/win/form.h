@@ -1,0 +1,58 @@
+#pragma once
+
+#include <windows.h>
+
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "platform/win/handles.h"
+
+namespace platform {
+
+// One control of a window's layout, in pixels at 96 DPI.
+struct ControlLayout {
+  int id;
+  const wchar_t* windowClass;
+  std::wstring_view text;
+  int left;
+  int top;
+  int width;
+  int height;
+  DWORD style;  // besides WS_CHILD | WS_VISIBLE
+  DWORD exStyle = 0;
+};
+
+// Pixels designed at 96 DPI, on a display of another density.
+class DpiScale {
+ public:
+  explicit DpiScale(UINT dpi) : dpi_(dpi) {}
+  int operator()(int pixels) const { return ::MulDiv(pixels, static_cast<int>(dpi_), 96); }
+  UINT dpi() const { return dpi_; }
+
+ private:
+  UINT dpi_;
+};
+
+// The density of the display the window is on (the system's where the
+// system cannot tell per monitor).
+UINT DpiOf(HWND window);
+
+struct FontTraits {
+  using Value = HFONT;
+  static Value None() { return nullptr; }
+  static void Close(Value value) { ::DeleteObject(value); }
+};
+using UniqueFont = UniqueHandle<FontTraits>;
+
+// "MS Sans Serif", 8 points, the font the windows are laid out for.
+UniqueFont CreateFormFont(const DpiScale& scale);
+
+// A top-level window with the given client size at 96 DPI, scaled, and
+// centred on the screen it is on.
+void SizeAndCenter(HWND window, int clientWidth, int clientHeight, const DpiScale& scale);
+
+// Creates the controls in table order, which is their tab order.
+std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale, HFONT font);
+
+}  // namespace platform

@@ -1,0 +1,235 @@
+#include "settings_dialog/form_br_options.h"
+
+#include <commctrl.h>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+#include "settings_dialog/option_lists.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TFormBROptions";
+constexpr int kClientWidth = 363;
+constexpr int kClientHeight = 213;
+
+enum ControlId {
+  kBevel1 = 100,
+  kLabel1,
+  kLabel2,
+  kLabel3,
+  kLabel4,
+  kLabel5,
+  kCbName,
+  kCbBaudRate,
+  kCbDataBits,
+  kCbParity,
+  kCbStopBits,
+  kCbAutoStart,
+  kBtnDefault,
+  kBtnOK,
+  kBtnCancel,
+};
+
+constexpr DWORD kList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+constexpr DWORD kButton = BS_PUSHBUTTON | WS_TABSTOP;
+
+// In tab order first, then the controls the focus never visits.
+const std::array<platform::ControlLayout, 15> kLayout{{
+    {kCbAutoStart, WC_BUTTONW, L"Начинать работу при запуске Windows", 11, 168, 244, 16, BS_AUTOCHECKBOX | WS_TABSTOP},
+    {kBtnOK, WC_BUTTONW, L"&OK", 270, 68, 84, 25, kButton},
+    {kBtnCancel, WC_BUTTONW, L"О&тмена", 270, 96, 84, 25, kButton},
+    {kBtnDefault, WC_BUTTONW, L"По &умолчанию", 270, 26, 84, 25, kButton},
+    {kCbStopBits, WC_COMBOBOXW, L"", 139, 126, 78, 21, kList},
+    {kCbParity, WC_COMBOBOXW, L"", 139, 99, 78, 21, kList},
+    {kCbDataBits, WC_COMBOBOXW, L"", 139, 73, 78, 21, kList},
+    {kCbBaudRate, WC_COMBOBOXW, L"", 139, 47, 78, 21, kList},
+    {kCbName, WC_COMBOBOXW, L"", 139, 21, 78, 21, kList},
+    {kLabel1, WC_STATICW, L"COM-порт:", 68, 25, 53, 13, SS_LEFT | SS_NOPREFIX},
+    {kLabel2, WC_STATICW, L"Скорость (бод):", 43, 51, 78, 13, SS_LEFT | SS_NOPREFIX},
+    {kLabel3, WC_STATICW, L"Бит в байте:", 59, 77, 62, 13, SS_LEFT | SS_NOPREFIX},
+    {kLabel4, WC_STATICW, L"Четность байта:", 38, 103, 83, 13, SS_LEFT | SS_NOPREFIX},
+    {kLabel5, WC_STATICW, L"Стоповые биты:", 40, 130, 81, 13, SS_LEFT | SS_NOPREFIX},
+    {kBevel1, WC_STATICW, L"", 11, 8, 247, 153, SS_ETCHEDFRAME, WS_EX_TRANSPARENT},
+}};
+
+struct ListControl {
+  int id;
+  const OptionList& list;
+};
+
+// In the order the texts are looked up and taken back.
+const std::array<ListControl, 5> kLists{{
+    {kCbName, option_lists::kPort},
+    {kCbBaudRate, option_lists::kBaudRate},
+    {kCbDataBits, option_lists::kDataBit},
+    {kCbParity, option_lists::kParity},
+    {kCbStopBits, option_lists::kStopBit},
+}};
+
+void RegisterWindowClass(WNDPROC procedure) {
+  static const ATOM atom = [procedure] {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    return ::RegisterClassExW(&windowClass);
+  }();
+  if (atom == 0) throw std::runtime_error("RegisterClassExW failed");
+}
+
+// Like a modal dialog: every other enabled window of this thread waits.
+class OtherWindowsDisabled {
+ public:
+  explicit OtherWindowsDisabled(HWND dialog) : dialog_(dialog) {
+    ::EnumThreadWindows(::GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
+  }
+  ~OtherWindowsDisabled() {
+    for (const HWND window : disabled_) ::EnableWindow(window, TRUE);
+  }
+  OtherWindowsDisabled(const OtherWindowsDisabled&) = delete;
+  OtherWindowsDisabled& operator=(const OtherWindowsDisabled&) = delete;
+
+ private:
+  static BOOL CALLBACK Disable(HWND window, LPARAM context) {
+    auto* self = reinterpret_cast<OtherWindowsDisabled*>(context);
+    if (window != self->dialog_ && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
+      ::EnableWindow(window, FALSE);
+      self->disabled_.push_back(window);
+    }
+    return TRUE;
+  }
+  HWND dialog_;
+  std::vector<HWND> disabled_;
+};
+
+}  // namespace
+
+TFormBROptions::TFormBROptions() {
+  RegisterWindowClass(&WindowProcedure);
+  window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, L"Настройки",
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr,
+                              ::GetModuleHandleW(nullptr), this);
+  if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
+  const platform::DpiScale scale(platform::DpiOf(window_));
+  font_ = platform::CreateFormFont(scale);
+  platform::SizeAndCenter(window_, kClientWidth, kClientHeight, scale);
+  platform::CreateControls(window_, kLayout, scale, font_.get());
+  for (const ListControl& control : kLists) {
+    for (const std::wstring_view entry : control.list.entries) {
+      ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::wstring(entry).c_str()));
+    }
+  }
+}
+
+TFormBROptions::~TFormBROptions() { ::DestroyWindow(window_); }
+
+HWND TFormBROptions::Control(int id) const { return ::GetDlgItem(window_, id); }
+
+int TFormBROptions::ShowModal() {
+  const OtherWindowsDisabled othersWait(window_);
+  FormShow();
+  modalResult_ = 0;
+  ::ShowWindow(window_, SW_SHOW);
+  ::SetForegroundWindow(window_);
+  ::SetFocus(Control(kCbAutoStart));  // first in the tab order
+  MSG message;
+  while (modalResult_ == 0) {
+    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+    if (got <= 0) {
+      // The application is ending: leave the quit for the main loop.
+      if (got == 0) ::PostQuitMessage(static_cast<int>(message.wParam));
+      modalResult_ = mrCancel;
+      break;
+    }
+    if (!::IsDialogMessageW(window_, &message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  ::ShowWindow(window_, SW_HIDE);
+  return modalResult_;
+}
+
+void TFormBROptions::BringToFront() {
+  ::ShowWindow(window_, SW_SHOW);
+  ::SetForegroundWindow(window_);
+}
+
+void TFormBROptions::SelectFromTexts() {
+  for (const ListControl& control : kLists) {
+    const std::size_t position = PositionFor(control.list, portSettings.*(control.list.text));
+    ::SendMessageW(Control(control.id), CB_SETCURSEL, position, 0);
+  }
+}
+
+void TFormBROptions::FormShow() {
+  SelectFromTexts();
+  ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TFormBROptions::btnOKClick() {
+  for (const ListControl& control : kLists) {
+    const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
+    if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
+      portSettings.*(control.list.text) = std::wstring(control.list.entries[static_cast<std::size_t>(position)]);
+    }
+  }
+  AutoStart = ::SendMessageW(Control(kCbAutoStart), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TFormBROptions::btnDefaultClick() {
+  portSettings = kDefaultPortSettings;
+  AutoStart = false;
+  SelectFromTexts();
+  ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, BST_UNCHECKED, 0);
+}
+
+void TFormBROptions::btnCancelClick() {
+  SelectFromTexts();
+  ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+LRESULT CALLBACK TFormBROptions::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<TFormBROptions*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->window_ = window;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TFormBROptions*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  return self != nullptr ? self->Dispatch(message, wParam, lParam) : ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT TFormBROptions::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) != BN_CLICKED) break;
+      // Enter and Escape arrive as IDOK and IDCANCEL from the dialog
+      // manager; with no default or cancel button they do nothing.
+      switch (LOWORD(wParam)) {
+        case kBtnOK:
+          btnOKClick();
+          modalResult_ = mrOk;
+          return 0;
+        case kBtnDefault:
+          btnDefaultClick();
+          return 0;
+        case kBtnCancel:
+          btnCancelClick();
+          return 0;
+        default:
+          return 0;
+      }
+    case WM_CLOSE:
+      modalResult_ = mrCancel;
+      return 0;
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+      break;
+  }
+  return ::DefWindowProcW(window_, message, wParam, lParam);
+}

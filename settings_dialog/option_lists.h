@@ -1,0 +1,37 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "reader/port_settings.h"
+
+// The fixed entries the settings dialog offers, each list with the entry it
+// shows when a stored text is none of them (the default of that setting).
+struct OptionList {
+  std::span<const std::wstring_view> entries;
+  std::size_t fallback;
+  std::wstring PortSettings::*text;  // the setting the list edits
+};
+
+namespace option_lists {
+inline constexpr std::array<std::wstring_view, 8> kPorts{L"COM1", L"COM2", L"COM3", L"COM4",
+                                                         L"COM5", L"COM6", L"COM7", L"COM8"};
+inline constexpr std::array<std::wstring_view, 15> kBaudRates{L"110",   L"300",   L"600",    L"1200",   L"2400",
+                                                              L"4800",  L"9600",  L"14400",  L"19200",  L"38400",
+                                                              L"56000", L"57600", L"115200", L"128000", L"256000"};
+inline constexpr std::array<std::wstring_view, 5> kDataBits{L"4", L"5", L"6", L"7", L"8"};
+
+inline const OptionList kPort{kPorts, 0, &PortSettings::NamePort};
+inline const OptionList kBaudRate{kBaudRates, 6, &PortSettings::BaudRate};
+inline const OptionList kDataBit{kDataBits, 4, &PortSettings::ByteSize};
+inline const OptionList kParity{kParityTexts, 0, &PortSettings::Parity};
+inline const OptionList kStopBit{kStopBitsTexts, 0, &PortSettings::StopBits};
+}  // namespace option_lists
+
+// The position to select for a text: the entry that equals it exactly (the
+// reader compares texts case-sensitively too, so what the dialog shows is
+// what the reader applies), otherwise the list's fallback.
+std::size_t PositionFor(const OptionList& list, std::wstring_view text);
