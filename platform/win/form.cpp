@@ -14,14 +14,18 @@ constexpr int kDroppedListHeight = 200;
 bool IsComboBox(const ControlLayout& control) { return std::wstring_view(control.windowClass) == WC_COMBOBOXW; }
 
 // A closed combo box is as high as its font makes it; the layout says how
-// high it must be.
+// high it must be. Its selection field height is set until the whole box
+// fits: Wine reports that height two pixels larger than it takes it.
 void FitComboBoxHeight(HWND combo, int height) {
-  RECT rect;
-  ::GetWindowRect(combo, &rect);
-  const int difference = height - (rect.bottom - rect.top);
-  if (difference == 0) return;
-  const LRESULT itemHeight = ::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-  ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), itemHeight + difference);
+  auto fieldHeight = static_cast<int>(::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    RECT rect;
+    ::GetWindowRect(combo, &rect);
+    const int difference = height - (rect.bottom - rect.top);
+    if (difference == 0) return;
+    fieldHeight += difference;
+    ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), fieldHeight);
+  }
 }
 
 }  // namespace
