@@ -7,6 +7,7 @@ packages=(
   cmake make g++ googletest          # native build and unit tests
   g++-mingw-w64-x86-64               # the Windows program, cross-compiled
   wine wine64 xvfb x11-utils python3 # running it: Wine, a display, the simulated scanner
+  xdotool imagemagick                # the screenshots in docs/
 )
 
 missing=()

@@ -28,6 +28,26 @@ void FitComboBoxHeight(HWND combo, int height) {
   }
 }
 
+// Right edge kept; wide enough for the text in this font.
+void GrowLeftToFit(HWND label, HFONT font) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(label)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(::GetWindowTextW(label, text.data(), static_cast<int>(text.size()))));
+  const HDC dc = ::GetDC(label);
+  const HGDIOBJ previous = ::SelectObject(dc, font);
+  RECT extent{};
+  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+  ::SelectObject(dc, previous);
+  ::ReleaseDC(label, dc);
+  RECT rect;
+  ::GetWindowRect(label, &rect);
+  ::MapWindowPoints(nullptr, ::GetParent(label), reinterpret_cast<POINT*>(&rect), 2);
+  // Static controls clip a pixel or two short of the measured width.
+  const int needed = extent.right + 2;
+  if (needed <= rect.right - rect.left) return;
+  ::SetWindowPos(label, nullptr, rect.right - needed, rect.top, needed, rect.bottom - rect.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 UINT DpiOf(HWND window) {
@@ -76,6 +96,7 @@ std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> lay
                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
     ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (IsComboBox(control)) FitComboBoxHeight(child, scale(control.height));
+    if (control.growsLeft) GrowLeftToFit(child, font);
     controls.push_back(child);
   }
   return controls;

@@ -21,6 +21,9 @@ struct ControlLayout {
   int height;
   DWORD style;  // besides WS_CHILD | WS_VISIBLE
   DWORD exStyle = 0;
+  // A label whose text is wider in the font at hand than it was designed
+  // grows to the left, keeping its right edge against the control it names.
+  bool growsLeft = false;
 };
 
 // Pixels designed at 96 DPI, on a display of another density.

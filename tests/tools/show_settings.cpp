@@ -1,0 +1,25 @@
+// Shows the settings dialog as the program does and closes it after a few
+// seconds: something for scripts/screenshots.sh to photograph.
+#include <windows.h>
+
+#include "app/application_title.h"
+#include "platform/win/application.h"
+#include "reader/bar_cod_reader.h"
+
+namespace {
+
+constexpr DWORD kShownFor = 8000;
+
+void CALLBACK CloseDialog(HWND, UINT, UINT_PTR, DWORD) {
+  if (const HWND dialog = ::FindWindowW(L"TFormBROptions", nullptr)) ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  platform::SetApplicationTitle(kApplicationTitle);
+  CBarCodReader reader;
+  ::SetTimer(nullptr, 0, kShownFor, &CloseDialog);
+  reader.ShowSettings();
+  return 0;
+}

@@ -1,0 +1,338 @@
+// The settings dialog as the operator meets it: the reader runs it modally
+// on this thread, an operator thread drives it through the UI probe.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "platform/win/form.h"
+#include "reader/bar_cod_reader.h"
+#include "support/raw_registry.h"
+#include "support/scanner_sim.h"
+#include "support/target_window.h"
+#include "support/ui_probe.h"
+
+namespace {
+
+using raw_registry::kRunKey;
+using raw_registry::kSettingsKey;
+
+const std::wstring kTitle = L"Драйвер для сканера штрих-кода";
+
+struct Expected {
+  const wchar_t* className;
+  const wchar_t* text;
+  int left, top, width, height;
+};
+
+// In tab order, then the controls without a tab stop.
+const Expected kLayout[] = {
+    {L"Button", L"Начинать работу при запуске Windows", 11, 168, 244, 16},
+    {L"Button", L"&OK", 270, 68, 84, 25},
+    {L"Button", L"О&тмена", 270, 96, 84, 25},
+    {L"Button", L"По &умолчанию", 270, 26, 84, 25},
+    {L"ComboBox", L"", 139, 126, 78, 21},
+    {L"ComboBox", L"", 139, 99, 78, 21},
+    {L"ComboBox", L"", 139, 73, 78, 21},
+    {L"ComboBox", L"", 139, 47, 78, 21},
+    {L"ComboBox", L"", 139, 21, 78, 21},
+    {L"Static", L"COM-порт:", 68, 25, 53, 13},
+    {L"Static", L"Скорость (бод):", 43, 51, 78, 13},
+    {L"Static", L"Бит в байте:", 59, 77, 62, 13},
+    {L"Static", L"Четность байта:", 38, 103, 83, 13},
+    {L"Static", L"Стоповые биты:", 40, 130, 81, 13},
+    {L"Static", L"", 11, 8, 247, 153},
+};
+
+// The dialog's controls as the operator sees them.
+struct Dialog {
+  HWND window;
+  std::vector<ui_probe::Control> children;
+  HWND autoStart() const { return children[0].handle; }
+  HWND ok() const { return children[1].handle; }
+  HWND cancel() const { return children[2].handle; }
+  HWND defaults() const { return children[3].handle; }
+  HWND stopBits() const { return children[4].handle; }
+  HWND parity() const { return children[5].handle; }
+  HWND dataBits() const { return children[6].handle; }
+  HWND baudRate() const { return children[7].handle; }
+  HWND port() const { return children[8].handle; }
+  std::vector<std::wstring> Shown() const {
+    return {ui_probe::SelectedEntry(port()), ui_probe::SelectedEntry(baudRate()), ui_probe::SelectedEntry(dataBits()),
+            ui_probe::SelectedEntry(parity()), ui_probe::SelectedEntry(stopBits())};
+  }
+};
+
+std::wstring Stored(const wchar_t* section, const wchar_t* name) {
+  const auto value = raw_registry::Read(HKEY_CURRENT_USER, std::wstring(kSettingsKey) + L"\\" + section, name);
+  return value ? value->Text() : L"<absent>";
+}
+
+class SettingsDialogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    raw_registry::Forget();
+    Store({L"COM2", L"9600", L"8", L"None", L"1"});
+  }
+  void TearDown() override {
+    reader.reset();
+    raw_registry::Forget();
+  }
+
+  static void Store(const PortSettings& texts) {
+    raw_registry::WriteDevice(L"NamePort", texts.NamePort);
+    raw_registry::WriteDevice(L"BaudRate", texts.BaudRate);
+    raw_registry::WriteDevice(L"ByteSize", texts.ByteSize);
+    raw_registry::WriteDevice(L"Parity", texts.Parity);
+    raw_registry::WriteDevice(L"StopBits", texts.StopBits);
+  }
+
+  // A reader as at start-up, reading from the stored port.
+  void StartReader() {
+    reader = std::make_unique<CBarCodReader>();
+    reader->ApplySettings();  // a developer's --gtest_filter must not count as a port argument
+    if (reader->InitComm()) reader->ReadData();
+  }
+
+  // Runs ShowSettings here while `operate` drives the dialog from another
+  // thread; a dialog the operator left open is closed by its close box.
+  bool RunDialog(const std::function<void(const Dialog&)>& operate) {
+    std::thread operatorThread([&] {
+      Dialog dialog{ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000), {}};
+      ASSERT_NE(dialog.window, nullptr) << "the dialog did not appear";
+      // The first window of a process waits for Wine to load its fonts.
+      ::SendMessageTimeoutW(dialog.window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, nullptr);
+      dialog.children = ui_probe::Children(dialog.window);
+      ASSERT_EQ(dialog.children.size(), std::size(kLayout));
+      operate(dialog);
+      if (!ui_probe::WaitUntilGone(dialog.window, 2000)) {
+        ui_probe::Close(dialog.window);
+        ui_probe::WaitUntilGone(dialog.window);
+      }
+    });
+    const bool shown = reader->ShowSettings();
+    operatorThread.join();
+    return shown;
+  }
+
+  ScannerSim sim;
+  std::unique_ptr<CBarCodReader> reader;
+};
+
+}  // namespace
+
+TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
+  sim.Open(2);
+  StartReader();
+  EXPECT_TRUE(RunDialog([](const Dialog& dialog) {
+    EXPECT_EQ(ui_probe::Text(dialog.window), L"Настройки");
+    const platform::DpiScale scale(platform::DpiOf(dialog.window));
+    const RECT client = ui_probe::ClientRect(dialog.window);
+    EXPECT_EQ(client.right - client.left, scale(363));
+    EXPECT_EQ(client.bottom - client.top, scale(213));
+    for (std::size_t i = 0; i < std::size(kLayout); ++i) {
+      const auto& actual = dialog.children[i];
+      const auto& expected = kLayout[i];
+      SCOPED_TRACE(testing::Message() << "control " << i);
+      EXPECT_EQ(actual.className, expected.className);
+      if (actual.className != L"ComboBox") {
+        EXPECT_EQ(actual.text, expected.text);
+      }
+      EXPECT_EQ(actual.rect.top, scale(expected.top));
+      EXPECT_EQ(actual.rect.right, scale(expected.left + expected.width));
+      if (i >= 9 && i < 14) {
+        // A label grows to the left where the font at hand is wider than the
+        // one it was designed with; its right edge stays against its list.
+        EXPECT_LE(actual.rect.left, scale(expected.left));
+      } else {
+        EXPECT_EQ(actual.rect.left, scale(expected.left));
+      }
+      EXPECT_EQ(actual.rect.bottom - actual.rect.top, scale(expected.height));
+      const LONG_PTR style = ::GetWindowLongPtrW(actual.handle, GWL_STYLE);
+      EXPECT_EQ((style & WS_TABSTOP) != 0, i < 9) << "tab stops are the first nine";
+      if (actual.className == L"ComboBox") {
+        EXPECT_EQ(style & 3, CBS_DROPDOWNLIST) << "the operator cannot type in";
+      }
+    }
+    EXPECT_EQ(ui_probe::Entries(dialog.port()),
+              (std::vector<std::wstring>{L"COM1", L"COM2", L"COM3", L"COM4", L"COM5", L"COM6", L"COM7", L"COM8"}));
+    EXPECT_EQ(ui_probe::Entries(dialog.baudRate()),
+              (std::vector<std::wstring>{L"110", L"300", L"600", L"1200", L"2400", L"4800", L"9600", L"14400", L"19200",
+                                         L"38400", L"56000", L"57600", L"115200", L"128000", L"256000"}));
+    EXPECT_EQ(ui_probe::Entries(dialog.dataBits()), (std::vector<std::wstring>{L"4", L"5", L"6", L"7", L"8"}));
+    EXPECT_EQ(ui_probe::Entries(dialog.parity()),
+              (std::vector<std::wstring>{L"None", L"Odd", L"Even", L"Mark", L"Space"}));
+    EXPECT_EQ(ui_probe::Entries(dialog.stopBits()), (std::vector<std::wstring>{L"1", L"1.5", L"2"}));
+    EXPECT_EQ(ui_probe::FocusedControl(dialog.window), dialog.autoStart()) << "the focus starts at the check box";
+    ui_probe::Close(dialog.window);
+  }));
+  EXPECT_EQ(Stored(L"APP", L"Name"), L"<absent>") << "the close box saves nothing";
+}
+
+TEST_F(SettingsDialogTest, TextsThatAreNoEntryShowTheFallbacksAndOkStoresThem) {
+  Store({L"COM9", L"1000", L"8", L"none", L"1,5"});
+  sim.Unmap(9);
+  sim.Open(1);
+  std::thread operatorThread([] { EXPECT_TRUE(ui_probe::DismissMessageBox(kTitle)) << "COM9 does not open"; });
+  StartReader();
+  operatorThread.join();
+  RunDialog([](const Dialog& dialog) {
+    EXPECT_EQ(dialog.Shown(), (std::vector<std::wstring>{L"COM1", L"9600", L"8", L"None", L"1"}));
+    ui_probe::Click(dialog.ok());
+  });
+  EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM1");
+  EXPECT_EQ(Stored(L"DEVICE", L"BaudRate"), L"9600");
+  EXPECT_EQ(Stored(L"DEVICE", L"Parity"), L"None");
+  EXPECT_EQ(Stored(L"DEVICE", L"StopBits"), L"1");
+  EXPECT_EQ(sim.Termios(1).baud, 9600);
+  EXPECT_EQ(reader->lineParameters().portName, L"COM1");
+}
+
+TEST_F(SettingsDialogTest, OkWithoutChangesSavesEverythingAndReadsOnTheReopenedPort) {
+  sim.Open(2);
+  StartReader();
+  raw_registry::WriteText(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader", L"C:\\old.exe");
+  const HANDLE before = PortHandle.get();
+  RunDialog([](const Dialog& dialog) { ui_probe::Click(dialog.ok()); });
+  EXPECT_NE(Stored(L"APP", L"Name"), L"<absent>");
+  EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM2");
+  EXPECT_EQ(Stored(L"DEVICE", L"BaudRate"), L"9600");
+  EXPECT_EQ(Stored(L"DEVICE", L"ByteSize"), L"8");
+  EXPECT_EQ(Stored(L"DEVICE", L"Parity"), L"None");
+  EXPECT_EQ(Stored(L"DEVICE", L"StopBits"), L"1");
+  EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"0");
+  EXPECT_FALSE(raw_registry::Read(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader")) << "AutoStart off removes it";
+  ASSERT_TRUE(PortHandle);
+  DWORD flags = 0;
+  EXPECT_TRUE(PortHandle.get() != before || ::GetHandleInformation(before, &flags)) << "the port was reopened";
+
+  TargetWindow target;
+  sim.Write(2, "5551\r");
+  EXPECT_EQ(target.WaitForText(4), L"5551") << "a new reader thread types the next code";
+}
+
+TEST_F(SettingsDialogTest, ChangedSettingsReachTheReopenedPort) {
+  sim.Open(2);
+  sim.Open(3);
+  StartReader();
+  RunDialog([](const Dialog& dialog) {
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.port(), L"COM3"));
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.baudRate(), L"19200"));
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.parity(), L"Even"));
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.stopBits(), L"2"));
+    EXPECT_TRUE(ui_probe::SetChecked(dialog.autoStart(), true));
+    ui_probe::Click(dialog.ok());
+  });
+  EXPECT_EQ(reader->portSettings, (PortSettings{L"COM3", L"19200", L"8", L"Even", L"2"}));
+  EXPECT_TRUE(reader->AutoStart);
+  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM3", 19200, 8, 2, 2}));
+  const auto line = sim.Termios(3);
+  EXPECT_EQ(line.baud, 19200);
+  EXPECT_EQ(line.stopBits, 2);
+  EXPECT_TRUE(raw_registry::Read(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader"));
+}
+
+TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
+  Store({L"COM4", L"115200", L"7", L"Odd", L"2"});
+  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(kSettingsKey) + L"\\APPCFG", L"AutoStart", L"1");
+  sim.Open(4);
+  sim.Open(1);
+  StartReader();
+  // Defaults, then the close box: nothing changes.
+  RunDialog([](const Dialog& dialog) {
+    EXPECT_TRUE(ui_probe::IsChecked(dialog.autoStart())) << "the check box shows the AutoStart held";
+    ui_probe::Click(dialog.defaults());
+    ui_probe::Close(dialog.window);
+  });
+  EXPECT_EQ(reader->portSettings, (PortSettings{L"COM4", L"115200", L"7", L"Odd", L"2"}));
+  EXPECT_EQ(Stored(L"APP", L"Name"), L"<absent>");
+
+  // Cancel right away, Escape, then Defaults, Cancel and OK.
+  RunDialog([](const Dialog& dialog) {
+    ui_probe::PickEntry(dialog.port(), L"COM8");
+    ui_probe::SetChecked(dialog.autoStart(), false);
+    ui_probe::Click(dialog.cancel());
+    ::Sleep(200);
+    EXPECT_EQ(dialog.Shown(), (std::vector<std::wstring>{L"COM4", L"115200", L"7", L"Odd", L"2"}));
+    EXPECT_TRUE(ui_probe::IsChecked(dialog.autoStart()));
+    ui_probe::PressKey(dialog.window, VK_ESCAPE);
+    ::Sleep(300);
+    EXPECT_TRUE(::IsWindowVisible(dialog.window)) << "Cancel and Escape leave the dialog open";
+
+    ui_probe::Click(dialog.defaults());
+    ui_probe::Click(dialog.cancel());
+    ::Sleep(200);
+    EXPECT_EQ(dialog.Shown(), (std::vector<std::wstring>{L"COM1", L"9600", L"8", L"None", L"1"}));
+    EXPECT_FALSE(ui_probe::IsChecked(dialog.autoStart()));
+    ui_probe::Click(dialog.ok());
+  });
+  EXPECT_EQ(reader->portSettings, kDefaultPortSettings);
+  EXPECT_FALSE(reader->AutoStart);
+  EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM1");
+  EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"0");
+  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0}));
+}
+
+TEST_F(SettingsDialogTest, ACommandLinePortGivesWayToTheChosenPort) {
+  Store({L"COM4", L"9600", L"8", L"None", L"1"});
+  sim.Open(1);
+  sim.Open(4);
+  StartReader();
+  reader->ApplyCommandLinePort();  // this process has no argument: as one that selects COM1
+  ASSERT_EQ(reader->lineParameters().portName, L"COM1");
+  RunDialog([](const Dialog& dialog) {
+    EXPECT_EQ(ui_probe::SelectedEntry(dialog.port()), L"COM4") << "the dialog shows the stored port";
+    ui_probe::Click(dialog.ok());
+  });
+  EXPECT_EQ(reader->lineParameters().portName, L"COM4");
+}
+
+TEST_F(SettingsDialogTest, APortThatWillNotOpenAfterOkLeavesNoReader) {
+  sim.Open(2);
+  sim.Unmap(7);
+  StartReader();
+  std::optional<ui_probe::MessageBoxContent> box;
+  RunDialog([&](const Dialog& dialog) {
+    ui_probe::PickEntry(dialog.port(), L"COM7");
+    ui_probe::Click(dialog.ok());
+    box = ui_probe::DismissMessageBox(kTitle);
+  });
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !");
+  EXPECT_TRUE(box->stopIcon);
+  EXPECT_FALSE(PortHandle) << "the old port is closed";
+
+  TargetWindow target;
+  sim.Write(2, "42\r");
+  EXPECT_EQ(target.PumpFor(500), L"") << "no reader thread types from the old port";
+}
+
+TEST_F(SettingsDialogTest, CodesAreTypedWhileTheDialogIsOpenAndASecondRequestFindsIt) {
+  sim.Open(2);
+  StartReader();
+  // The tray menu can ask for the settings again while the dialog runs:
+  // a message dispatched by the dialog's own loop.
+  constexpr UINT kShowAgain = WM_APP + 7;
+  const HWND messages = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  static CBarCodReader* target = nullptr;
+  target = reader.get();
+  ::SetWindowLongPtrW(messages, GWLP_WNDPROC,
+                      reinterpret_cast<LONG_PTR>(+[](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+                        if (message == kShowAgain) return static_cast<LRESULT>(target->ShowSettings());
+                        return ::DefWindowProcW(window, message, wParam, lParam);
+                      }));
+  RunDialog([&](const Dialog& dialog) {
+    {
+      TargetWindow window;  // a window of another thread, in front of the dialog
+      sim.Write(2, "9001\r");
+      EXPECT_EQ(window.WaitForText(4), L"9001");
+    }
+    ui_probe::Post(messages, kShowAgain, 0, 0);
+    ::Sleep(500);
+    EXPECT_EQ(ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 100), dialog.window)
+        << "the running dialog stays, and no second one appears";
+    EXPECT_EQ(::GetForegroundWindow(), dialog.window) << "the request brings it to the front";
+    ui_probe::Close(dialog.window);
+  });
+  ::DestroyWindow(messages);
+}
