@@ -41,19 +41,22 @@ class DpiScale {
 // system cannot tell per monitor).
 UINT DpiOf(HWND window);
 
-struct FontTraits {
-  using Value = HFONT;
+template <typename GdiObject>
+struct GdiObjectTraits {
+  using Value = GdiObject;
   static Value None() { return nullptr; }
   static void Close(Value value) { ::DeleteObject(value); }
 };
-using UniqueFont = UniqueHandle<FontTraits>;
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 
 // "MS Sans Serif", 8 points, the font the windows are laid out for.
 UniqueFont CreateFormFont(const DpiScale& scale);
 
-// A top-level window with the given client size at 96 DPI, scaled, and
-// centred on the screen it is on.
-void SizeAndCenter(HWND window, int clientWidth, int clientHeight, const DpiScale& scale);
+// Sizes a top-level window at 96 DPI, scaled, counting its frame or not,
+// and centres it on the screen it is on.
+enum class SizeOf { ClientArea, WholeWindow };
+void SizeAndCenter(HWND window, int width, int height, SizeOf what, const DpiScale& scale);
 
 // Creates the controls in table order, which is their tab order.
 std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale, HFONT font);

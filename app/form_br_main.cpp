@@ -1,0 +1,313 @@
+#include "app/form_br_main.h"
+
+#include <commctrl.h>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+#include "app/resources/resource_ids.h"
+#include "platform/win/application.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TFormBRMain";
+constexpr int kWindowWidth = 300;
+constexpr int kWindowHeight = 170;
+
+// The maker's product page, opened by the link under the picture.
+constexpr wchar_t kProductPage[] = L"http://www.ombrek.ru/marvane.asp";
+constexpr wchar_t kProductHost[] = L"www.ombrek.ru";
+const std::wstring kBrowserFailed = L"Ошибка при открытии Интернет-браузера по умолчанию";
+
+enum ControlId {
+  kProgramIcon = 100,
+  kLabelWWW,
+  kLabel1,
+  kLabel3,
+  kLabel4,
+  kLabel5,
+  kLabel6,
+  kLabelCOMport,
+  kLabelBaudRate,
+  kLabelByteSize,
+  kLabelParity,
+  kLabelStopBits,
+};
+
+enum MenuId { kRestore1 = 200, kOptions, kExit1 };
+
+constexpr DWORD kCaption = SS_RIGHT | SS_NOPREFIX;
+constexpr DWORD kValue = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+
+const std::array<platform::ControlLayout, 12> kLayout{{
+    {kProgramIcon, WC_STATICW, L"", -1, 2, 129, 119, SS_BITMAP | SS_CENTERIMAGE},
+    {kLabelWWW, WC_STATICW, kProductHost, 10, 120, 110, 13, SS_NOTIFY | SS_NOPREFIX},
+    {kLabel1, WC_STATICW, L"COM-порт:", 138, 10, 53, 13, kCaption, 0, true},
+    {kLabel3, WC_STATICW, L"Скорость (бод):", 113, 30, 78, 13, kCaption, 0, true},
+    {kLabel4, WC_STATICW, L"Бит в байте:", 129, 50, 62, 13, kCaption, 0, true},
+    {kLabel5, WC_STATICW, L"Четность байта:", 108, 70, 83, 13, kCaption, 0, true},
+    {kLabel6, WC_STATICW, L"Стоповые биты:", 110, 90, 81, 13, kCaption, 0, true},
+    {kLabelCOMport, WC_STATICW, L"", 200, 10, 95, 13, kValue},
+    {kLabelBaudRate, WC_STATICW, L"", 200, 30, 95, 13, kValue},
+    {kLabelByteSize, WC_STATICW, L"", 200, 50, 95, 13, kValue},
+    {kLabelParity, WC_STATICW, L"", 200, 70, 95, 13, kValue},
+    {kLabelStopBits, WC_STATICW, L"", 200, 90, 95, 13, kValue},
+}};
+
+// Explorer broadcasts it when it (re)starts; its tray is empty then.
+const UINT kTaskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+
+// The picture with the colour of its bottom-left pixel replaced by the
+// window's face colour, so that it shows through.
+platform::UniqueBitmap LoadTransparentBitmap(int id) {
+  platform::UniqueBitmap bitmap(static_cast<HBITMAP>(
+      ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  DIBSECTION dib{};
+  if (!bitmap || ::GetObjectW(bitmap.get(), sizeof dib, &dib) != sizeof dib || dib.dsBm.bmBitsPixel != 24) {
+    return bitmap;
+  }
+  auto* const pixels = static_cast<BYTE*>(dib.dsBm.bmBits);
+  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+  const BYTE key[3] = {pixels[0], pixels[1], pixels[2]};  // rows run bottom-up
+  for (LONG y = 0; y < dib.dsBm.bmHeight; ++y) {
+    BYTE* pixel = pixels + y * dib.dsBm.bmWidthBytes;
+    for (LONG x = 0; x < dib.dsBm.bmWidth; ++x, pixel += 3) {
+      if (pixel[0] == key[0] && pixel[1] == key[1] && pixel[2] == key[2]) {
+        pixel[0] = GetBValue(face);
+        pixel[1] = GetGValue(face);
+        pixel[2] = GetRValue(face);
+      }
+    }
+  }
+  return bitmap;
+}
+
+void RegisterWindowClass(WNDPROC procedure) {
+  static const ATOM atom = [procedure] {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.hIcon = ::LoadIconW(windowClass.hInstance, MAKEINTRESOURCEW(IDI_PROGRAM));
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    return ::RegisterClassExW(&windowClass);
+  }();
+  if (atom == 0) throw std::runtime_error("RegisterClassExW failed");
+}
+
+}  // namespace
+
+TFormBRMain::TFormBRMain() {
+  RegisterWindowClass(&WindowProcedure);
+  window_ = ::CreateWindowExW(0, kWindowClass, L"FormBRMain",
+                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME, CW_USEDEFAULT,
+                              CW_USEDEFAULT, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+  if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
+  const platform::DpiScale scale(platform::DpiOf(window_));
+  font_ = platform::CreateFormFont(scale);
+  LOGFONTW link{};
+  ::GetObjectW(font_.get(), sizeof link, &link);
+  linkFont_ = platform::UniqueFont(::CreateFontIndirectW(&link));
+  platform::CreateControls(window_, kLayout, scale, font_.get());
+  ::SendDlgItemMessageW(window_, kLabelWWW, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.get()), FALSE);
+  picture_ = LoadTransparentBitmap(IDB_BARCODE);
+  ::SendDlgItemMessageW(window_, kProgramIcon, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
+  platform::SizeAndCenter(window_, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow, scale);
+
+  TrayIconData.cbSize = sizeof TrayIconData;
+  TrayIconData.hWnd = window_;
+  TrayIconData.uID = 1;
+  TrayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  TrayIconData.uCallbackMessage = WM_TRAYNOTIFY;
+  TrayIconData.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM));
+  ::lstrcpynW(TrayIconData.szTip, platform::ApplicationTitle().c_str(), ARRAYSIZE(TrayIconData.szTip));
+
+  try {
+    BarCodReader = std::make_unique<CBarCodReader>();
+  } catch (...) {
+    // The window runs without a reader; every command then does nothing.
+    BarCodReader.reset();
+  }
+}
+
+TFormBRMain::~TFormBRMain() {
+  if (window_ != nullptr) ::DestroyWindow(window_);
+}
+
+void TFormBRMain::FormCreate() {
+  AddTrayIcon();
+  IsMinimizedToTray = false;
+  ::SetWindowTextW(window_, platform::ApplicationTitle().c_str());
+  // A port that will not open is reported here, before the window shows.
+  if (BarCodReader && BarCodReader->InitComm()) BarCodReader->ReadData();
+}
+
+void TFormBRMain::Show() {
+  FormShow();
+  ::ShowWindow(window_, SW_SHOW);
+  ::SetForegroundWindow(window_);
+}
+
+void TFormBRMain::AddTrayIcon() { ::Shell_NotifyIconW(NIM_ADD, &TrayIconData); }
+
+void TFormBRMain::FormShow() { RefreshLabels(); }
+
+void TFormBRMain::RefreshLabels() {
+  if (!BarCodReader) return;
+  // The stored texts, not the port a command line may have chosen.
+  const PortSettings& texts = BarCodReader->portSettings;
+  ::SetDlgItemTextW(window_, kLabelCOMport, texts.NamePort.c_str());
+  ::SetDlgItemTextW(window_, kLabelBaudRate, texts.BaudRate.c_str());
+  ::SetDlgItemTextW(window_, kLabelByteSize, texts.ByteSize.c_str());
+  ::SetDlgItemTextW(window_, kLabelParity, texts.Parity.c_str());
+  ::SetDlgItemTextW(window_, kLabelStopBits, texts.StopBits.c_str());
+}
+
+void TFormBRMain::FormCloseQuery() {
+  if (BarCodReader) BarCodReader->StopReading();
+}
+
+void TFormBRMain::FormClose() {
+  if (BarCodReader) BarCodReader->ClosePort();
+}
+
+void TFormBRMain::FormDestroy() {
+  BarCodReader.reset();
+  ::Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+}
+
+void TFormBRMain::AppMinimize() {
+  IsMinimizedToTray = true;
+  // Hidden, it has no taskbar entry; the tray icon is the way back.
+  ::ShowWindow(window_, SW_HIDE);
+}
+
+void TFormBRMain::WMTrayNotify(LPARAM mouseMessage) {
+  if (!IsMinimizedToTray) return;
+  switch (mouseMessage) {
+    case WM_LBUTTONDBLCLK:
+      IsMinimizedToTray = false;
+      ::ShowWindow(window_, SW_RESTORE);
+      ::SetForegroundWindow(window_);
+      break;
+    case WM_RBUTTONDOWN:
+      PopupAtCursor();
+      break;
+  }
+}
+
+void TFormBRMain::PopupAtCursor() {
+  POINT cursor;
+  ::GetCursorPos(&cursor);
+  const HMENU menu = ::CreatePopupMenu();
+  if (IsMinimizedToTray) ::AppendMenuW(menu, MF_STRING, kRestore1, L"Восстановить");
+  ::AppendMenuW(menu, MF_STRING, kOptions, L"Настройки");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING, kExit1, L"Закрыть");
+  // In front first, or the menu stays open when the operator clicks
+  // elsewhere.
+  ::SetForegroundWindow(window_);
+  ::TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window_, nullptr);
+  ::PostMessageW(window_, WM_NULL, 0, 0);
+  ::DestroyMenu(menu);
+}
+
+void TFormBRMain::Restore1Click() {
+  IsMinimizedToTray = false;
+  ::ShowWindow(window_, SW_RESTORE);
+}
+
+void TFormBRMain::OptionsClick() {
+  if (!BarCodReader) return;
+  BarCodReader->ShowSettings();
+  RefreshLabels();
+}
+
+void TFormBRMain::LabelWWWClick() {
+  const auto result = reinterpret_cast<INT_PTR>(
+      ::ShellExecuteW(::GetDesktopWindow(), L"open", kProductPage, nullptr, nullptr, SW_SHOWNORMAL));
+  if (result <= 32) ::MessageBoxW(window_, kBrowserFailed.c_str(), platform::ApplicationTitle().c_str(), MB_OK);
+}
+
+LRESULT CALLBACK TFormBRMain::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<TFormBRMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->window_ = window;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TFormBRMain*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  return self != nullptr ? self->Dispatch(message, wParam, lParam) : ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT TFormBRMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_TRAYNOTIFY) {
+    WMTrayNotify(lParam);
+    return 0;
+  }
+  if (message == kTaskbarCreated) {
+    AddTrayIcon();
+    return 0;
+  }
+  switch (message) {
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case kRestore1:
+          Restore1Click();
+          return 0;
+        case kOptions:
+          OptionsClick();
+          return 0;
+        case kExit1:
+          ::PostMessageW(window_, WM_CLOSE, 0, 0);
+          return 0;
+        case kLabelWWW:
+          if (HIWORD(wParam) == STN_CLICKED) LabelWWWClick();
+          return 0;
+      }
+      break;
+    case WM_CONTEXTMENU:
+      PopupAtCursor();
+      return 0;
+    case WM_SIZE:
+      if (wParam == SIZE_MINIMIZED) AppMinimize();
+      break;
+    case WM_WINDOWPOSCHANGING: {
+      // Every resize is refused: the window keeps its designed size.
+      auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
+      if (!::IsIconic(window_) && ::IsWindowVisible(window_)) position->flags |= SWP_NOSIZE;
+      break;
+    }
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == ::GetDlgItem(window_, kLabelWWW)) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lParam) == ::GetDlgItem(window_, kLabelWWW)) {
+        const auto dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, RGB(0, 0, 128));
+        ::SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+      }
+      break;
+    case WM_CLOSE:
+      // The reader thread stops before its port closes, whatever asked.
+      FormCloseQuery();
+      FormClose();
+      ::DestroyWindow(window_);
+      return 0;
+    case WM_DESTROY:
+      FormDestroy();
+      ::PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+      window_ = nullptr;
+      break;
+  }
+  return ::DefWindowProcW(handle(), message, wParam, lParam);
+}
