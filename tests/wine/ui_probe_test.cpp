@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -220,10 +221,13 @@ class TestWindow {
   }
 
   void OnCommand(WPARAM wParam, LPARAM lParam) {
-    const LRESULT selection = ::SendMessageW(Control(kComboId), CB_GETCURSEL, 0, 0);
-    Record({WM_COMMAND, window_, wParam, lParam, selection});
     const int id = LOWORD(wParam);
     const int code = HIWORD(wParam);
+    const LRESULT selection = ::SendMessageW(Control(kComboId), CB_GETCURSEL, 0, 0);
+    // Takes its time, as a handler that opens the chosen port would: the
+    // pick must still be over by the time PickEntry returns.
+    if (id == kComboId && code == CBN_SELCHANGE) ::Sleep(100);
+    Record({WM_COMMAND, window_, wParam, lParam, selection});
     if (id == kComboId && code == CBN_SELCHANGE) {
       AppendStatus(std::to_wstring(id) + L":" + std::to_wstring(code) + L"@" + std::to_wstring(selection) + L";");
     } else if (code == BN_CLICKED) {
@@ -377,10 +381,10 @@ TEST_F(UiProbeTest, PickSelectsExactlyThatEntryAndNotifiesTheParent) {
   EXPECT_EQ(ui_probe::SelectedEntry(combo), L"");
 
   ASSERT_TRUE(ui_probe::PickEntry(combo, L"COM3"));
+  // Handled by the time PickEntry returns, with the selection already made.
+  const std::vector<Received> received = window().ReceivedSoFar();
   EXPECT_EQ(ui_probe::SelectedEntry(combo), L"COM3");
   EXPECT_EQ(::SendMessageW(combo, CB_GETCURSEL, 0, 0), 3);
-  // Handled by the time PickEntry returns, with the selection already made.
-  std::vector<Received> received = window().ReceivedSoFar();
   auto notification = std::find_if(received.begin(), received.end(), [](const Received& r) {
     return r.message == WM_COMMAND && HIWORD(r.wParam) == CBN_SELCHANGE;
   });

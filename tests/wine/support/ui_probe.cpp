@@ -1,5 +1,6 @@
 #include "support/ui_probe.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -26,6 +27,10 @@ class Deadline {
  public:
   explicit Deadline(DWORD timeoutMs) : end_(::GetTickCount64() + timeoutMs) {}
   bool Passed() const { return ::GetTickCount64() >= end_; }
+  DWORD Left() const {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
+  }
 
  private:
   ULONGLONG end_;
@@ -250,7 +255,17 @@ bool ShowsStopIcon(HWND box) {
 HWND WaitForWindow(const std::wstring& title, const std::wstring& className, DWORD timeoutMs) {
   const Deadline deadline(timeoutMs);
   for (;;) {
-    if (HWND window = FindTopLevel(title, className)) return window;
+    if (HWND window = FindTopLevel(title, className)) {
+      // Shown is not yet ready: its thread may not have reached its message
+      // loop, and Wine takes a thread that has not asked for a message for
+      // five seconds (a process's first window can wait that long for the
+      // desktop) as hung, so every later SMTO_ABORTIFHUNG send would fail.
+      DWORD_PTR ignored = 0;
+      if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, std::max<DWORD>(deadline.Left(), kPollMs),
+                                &ignored)) {
+        return window;
+      }
+    }
     if (deadline.Passed()) return nullptr;
     ::Sleep(kPollMs);
   }

@@ -23,8 +23,8 @@ struct Control {
 };
 
 // A visible top-level window of any process with exactly this title (and
-// class, compared as Windows does, without case, when given), waited for up
-// to timeoutMs; nullptr when none appeared.
+// class, compared as Windows does, without case, when given) whose thread
+// answers messages, waited for up to timeoutMs; nullptr when none appeared.
 HWND WaitForWindow(const std::wstring& title, const std::wstring& className = L"", DWORD timeoutMs = 5000);
 // Waits until the window is gone (destroyed or hidden); returns whether it went.
 bool WaitUntilGone(HWND window, DWORD timeoutMs = 5000);
@@ -81,7 +81,8 @@ struct MessageBoxContent {
 // Waits for a message box of any process with exactly this caption, reads it,
 // presses its OK (or only) button and waits until it is gone. nullopt when no
 // such box appeared in time, when it has no button that means OK (it is then
-// left open), or when it did not go away.
+// left open), or when it did not go away. The icon of another process's box
+// is judged by its pixels on the screen, so that box must not be covered.
 std::optional<MessageBoxContent> DismissMessageBox(const std::wstring& caption, DWORD timeoutMs = 5000);
 
 // Posts a message (for tray callbacks and the like).

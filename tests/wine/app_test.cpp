@@ -1,0 +1,229 @@
+// The program as the operator starts and meets it, observed from outside
+// its process: its windows, its tray icon, its menu and what it types.
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <string>
+
+#include "platform/win/form.h"
+#include "support/raw_registry.h"
+#include "support/scanner_sim.h"
+#include "support/target_window.h"
+#include "support/ui_probe.h"
+
+namespace {
+
+const std::wstring kTitle = L"Драйвер для сканера штрих-кода";
+constexpr UINT kTrayNotify = 0x8064;
+
+std::wstring ProgramPath() {
+  std::wstring path = L"Z:" + std::wstring(BARCODE_READER_EXE, BARCODE_READER_EXE + sizeof BARCODE_READER_EXE - 1);
+  for (auto& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
+
+// Whether the window has its tray icon: changing nothing of an icon that
+// is not there fails.
+bool HasTrayIcon(HWND window) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window;
+  data.uID = 1;
+  return ::Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+// One run of the program, started as the operator starts it.
+class Program {
+ public:
+  explicit Program(const std::wstring& arguments = L"") {
+    std::wstring commandLine = L"\"" + ProgramPath() + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &info_)) {
+      ADD_FAILURE() << "cannot start the program";
+    }
+  }
+  ~Program() {
+    if (info_.hProcess == nullptr) return;
+    if (!Exited(0)) {
+      if (const HWND main = MainWindow()) ::PostMessageW(main, WM_CLOSE, 0, 0);
+      if (!Exited(15000)) ::TerminateProcess(info_.hProcess, 1);
+    }
+    ::CloseHandle(info_.hThread);
+    ::CloseHandle(info_.hProcess);
+  }
+
+  static HWND MainWindow() { return ::FindWindowW(L"TFormBRMain", nullptr); }
+  // The main window once it is on screen.
+  static HWND WaitForMainWindow() { return ui_probe::WaitForWindow(kTitle, L"TFormBRMain", 30000); }
+  bool Exited(DWORD timeoutMs) { return ::WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0; }
+  DWORD ExitCode() {
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+  }
+
+ private:
+  PROCESS_INFORMATION info_{};
+};
+
+std::vector<std::wstring> ValueLabels(HWND main) {
+  std::vector<std::wstring> values;
+  for (const auto& control : ui_probe::Children(main)) {
+    if (control.rect.left == platform::DpiScale(platform::DpiOf(main))(200)) values.push_back(control.text);
+  }
+  return values;
+}
+
+// The popup menu window once it is open.
+HWND WaitForMenu(DWORD timeoutMs = 5000) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  do {
+    const HWND menu = ::FindWindowW(L"#32768", nullptr);
+    if (menu != nullptr && ::IsWindowVisible(menu)) return menu;
+    ::Sleep(20);
+  } while (::GetTickCount64() < deadline);
+  return nullptr;
+}
+
+// Picks the menu item `downs` steps down from the top, as with the keyboard.
+void PickMenuItem(HWND menu, int downs) {
+  for (int i = 0; i < downs; ++i) ui_probe::PressKey(menu, VK_DOWN);
+  ui_probe::PressKey(menu, VK_RETURN);
+}
+
+class AppTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    raw_registry::Forget();
+    raw_registry::WriteDevice(L"NamePort", L"COM2");
+    raw_registry::WriteDevice(L"BaudRate", L"19200");
+    sim.Open(2);
+  }
+  void TearDown() override { raw_registry::Forget(); }
+  ScannerSim sim;
+};
+
+}  // namespace
+
+TEST_F(AppTest, WithoutItsPortItSaysSoOnceThenShowsTheStoredSettings) {
+  raw_registry::WriteDevice(L"NamePort", L"COM9");
+  sim.Unmap(9);
+  Program program;
+  const HWND box = ui_probe::WaitForWindow(kTitle, L"#32770", 30000);
+  ASSERT_NE(box, nullptr) << "the port's message box";
+  const HWND hidden = Program::MainWindow();
+  ASSERT_NE(hidden, nullptr);
+  EXPECT_FALSE(::IsWindowVisible(hidden)) << "the message comes before the window shows";
+  EXPECT_TRUE(HasTrayIcon(hidden)) << "and after the tray icon is there";
+  const auto shown = ui_probe::DismissMessageBox(kTitle);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(shown->text, L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !");
+  EXPECT_TRUE(shown->stopIcon);
+
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_EQ(main, hidden);
+  EXPECT_EQ(ui_probe::WaitForWindow(kTitle, L"#32770", 1000), nullptr) << "the message comes once";
+  EXPECT_EQ(ui_probe::Text(main), kTitle);
+  EXPECT_EQ(ValueLabels(main), (std::vector<std::wstring>{L"COM9", L"19200", L"8", L"None", L"1"}));
+  EXPECT_TRUE(ui_probe::FindChild(main, L"Static", L"Скорость (бод):"));
+
+  // Its size is fixed: no resize and no maximise changes it.
+  const platform::DpiScale scale(platform::DpiOf(main));
+  RECT before;
+  ::GetWindowRect(main, &before);
+  EXPECT_EQ(before.right - before.left, scale(300));
+  EXPECT_EQ(before.bottom - before.top, scale(170));
+  EXPECT_EQ(::GetWindowLongPtrW(main, GWL_STYLE) & WS_MAXIMIZEBOX, 0);
+  ::SetWindowPos(main, nullptr, 0, 0, 600, 400, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ui_probe::Post(main, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  ::Sleep(500);
+  RECT after;
+  ::GetWindowRect(main, &after);
+  EXPECT_EQ(after.right - after.left, before.right - before.left);
+  EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
+
+  ui_probe::Close(main);
+  EXPECT_TRUE(program.Exited(15000));
+  EXPECT_EQ(program.ExitCode(), 0u);
+  EXPECT_FALSE(HasTrayIcon(main)) << "no icon is left in the tray";
+}
+
+TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
+  Program program;
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(HasTrayIcon(main));
+
+  // On screen the icon does nothing.
+  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
+  EXPECT_EQ(WaitForMenu(700), nullptr) << "no menu while the window is on screen";
+
+  // Minimised, the window and its taskbar entry go; single clicks and moves
+  // change nothing.
+  ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(ui_probe::WaitUntilGone(main));
+  for (const LPARAM mouse : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MOUSEMOVE, WM_RBUTTONUP, WM_MBUTTONDOWN}) {
+    ui_probe::Post(main, kTrayNotify, 1, mouse);
+  }
+  EXPECT_EQ(WaitForMenu(500), nullptr);
+  EXPECT_FALSE(::IsWindowVisible(main));
+
+  // The right button opens the menu; its first item, "Восстановить", brings
+  // the window back.
+  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
+  const HWND menu = WaitForMenu();
+  ASSERT_NE(menu, nullptr);
+  PickMenuItem(menu, 1);
+  EXPECT_EQ(Program::WaitForMainWindow(), main);
+
+  // A double click in the tray restores it too, in front.
+  ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(ui_probe::WaitUntilGone(main));
+  ui_probe::Post(main, kTrayNotify, 1, WM_LBUTTONDBLCLK);
+  EXPECT_EQ(Program::WaitForMainWindow(), main);
+  ::Sleep(300);
+  EXPECT_EQ(::GetForegroundWindow(), main);
+
+  // From the tray, "Настройки" (second) shows the dialog; the program stays
+  // in the tray.
+  ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(ui_probe::WaitUntilGone(main));
+  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
+  const HWND trayMenu = WaitForMenu();
+  ASSERT_NE(trayMenu, nullptr);
+  PickMenuItem(trayMenu, 2);
+  const HWND dialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
+  ASSERT_NE(dialog, nullptr);
+  ui_probe::Close(dialog);
+  ASSERT_TRUE(ui_probe::WaitUntilGone(dialog, 10000));
+  ::Sleep(300);
+  EXPECT_FALSE(::IsWindowVisible(main)) << "still in the tray";
+
+  // "Закрыть", the last of four, ends the program and takes the icon away.
+  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
+  const HWND closeMenu = WaitForMenu();
+  ASSERT_NE(closeMenu, nullptr);
+  PickMenuItem(closeMenu, 3);  // the separator is skipped
+  EXPECT_TRUE(program.Exited(15000));
+  EXPECT_FALSE(HasTrayIcon(main));
+}
+
+TEST_F(AppTest, ACommandLinePortIsReadWhileTheLabelShowsTheStoredOne) {
+  sim.Open(5);
+  Program program(L"5");
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(sim.Termios(5).baud, 19200) << "COM5 was opened with the stored line settings";
+  EXPECT_EQ(ValueLabels(main).front(), L"COM2");
+
+  // The program types what is scanned into the window in front.
+  TargetWindow target;
+  sim.Write(5, "4607001234567\r");
+  EXPECT_EQ(target.WaitForText(13), L"4607001234567");
+}
