@@ -11,15 +11,20 @@ tests/harness/wine_session.sh start "$run_dir" >/dev/null
 export DISPLAY
 DISPLAY=$(cat "$run_dir/display")
 
-# Waits for a window by its title and saves it, frame included.
+# Saves the window with this title once it shows more than a blank desktop
+# (a program's first window can take Wine ten seconds).
 photograph() {
-  local title=$1 file=$2 window=""
-  for _ in $(seq 100); do
-    window=$(xdotool search --name "^$title\$" 2>/dev/null | head -n 1) && [[ -n $window ]] && break
+  local title=$1 file=$2 window="" colours=0
+  for _ in $(seq 600); do
+    window=$(xdotool search --name "^$title\$" 2>/dev/null | head -n 1) || true
+    if [[ -n $window ]] && import -window "$window" "$file" 2>/dev/null; then
+      colours=$(identify -format %k "$file")
+      ((colours > ${3:-8})) && break
+    fi
     sleep 0.1
   done
-  [[ -n $window ]] || { echo "screenshots: no window \"$title\"" >&2; return 1; }
-  sleep "${3:-0.5}"  # let it finish painting
+  ((colours > ${3:-8})) || { echo "screenshots: nothing drawn in \"$title\"" >&2; return 1; }
+  sleep 1  # let it finish painting
   import -window "$window" "$file"
   echo "$file"
 }
@@ -31,5 +36,16 @@ desktop() {
 }
 
 desktop 420x280 build/win/tests/tools/show_settings.exe &
-photograph "Screenshot - Wine desktop" docs/settings-dialog.png 4
+photograph "Screenshot - Wine desktop" docs/settings-dialog.png
 wait
+
+WEDGE_RUN_DIR=$run_dir tests/harness/wine-run reg add 'HKCU\Software\Ombrek\Barcode Reader\DEVICE' \
+  /v NamePort /d COM2 /f >/dev/null 2>&1
+desktop 360x230 build/win/app/barcode_reader.exe &
+program=$!
+photograph "Screenshot - Wine desktop" docs/main-window.png
+WEDGE_RUN_DIR=$run_dir tests/harness/wine-run build/win/tests/tools/open_tray_menu.exe
+sleep 2
+import -window "$(xdotool search --name '^Screenshot - Wine desktop$' | head -n 1)" docs/tray-menu.png
+echo docs/tray-menu.png
+kill "$program" 2>/dev/null || true

@@ -114,6 +114,9 @@ start() {
         for ((n = 1; n <= max_com; n++)); do
             printf '"COM%d"=%s\r\n' "$n" "$(reg_quote "$run/ports/com$n")"
         done
+        # Windows that Wine manages itself go away at once; managed ones wait
+        # two seconds for a window manager that Xvfb does not have.
+        printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n'
     } >"$reg"
     # Z: is the prefix's drive for /, so this is the same file to Wine.
     wine regedit /S "Z:${reg//\//\\}" </dev/null >>"$run/wine.log" 2>&1

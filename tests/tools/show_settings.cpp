@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr DWORD kShownFor = 8000;
+constexpr DWORD kShownFor = 20000;
 
 void CALLBACK CloseDialog(HWND, UINT, UINT_PTR, DWORD) {
   if (const HWND dialog = ::FindWindowW(L"TFormBROptions", nullptr)) ::PostMessageW(dialog, WM_CLOSE, 0, 0);
