@@ -41,10 +41,11 @@ wait
 
 WEDGE_RUN_DIR=$run_dir tests/harness/wine-run reg add 'HKCU\Software\Ombrek\Barcode Reader\DEVICE' \
   /v NamePort /d COM2 /f >/dev/null 2>&1
+python3 tests/harness/scanner_sim.py --request "$run_dir/sim.port" OPEN COM2 >/dev/null
 desktop 360x230 build/win/app/barcode_reader.exe &
 program=$!
 photograph "Screenshot - Wine desktop" docs/main-window.png
-WEDGE_RUN_DIR=$run_dir tests/harness/wine-run build/win/tests/tools/open_tray_menu.exe
+desktop 360x230 build/win/tests/tools/open_tray_menu.exe
 sleep 2
 import -window "$(xdotool search --name '^Screenshot - Wine desktop$' | head -n 1)" docs/tray-menu.png
 echo docs/tray-menu.png
