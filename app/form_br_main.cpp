@@ -83,25 +83,11 @@ platform::UniqueBitmap LoadTransparentBitmap(int id) {
   return bitmap;
 }
 
-void RegisterWindowClass(WNDPROC procedure) {
-  static const ATOM atom = [procedure] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.hIcon = ::LoadIconW(windowClass.hInstance, MAKEINTRESOURCEW(IDI_PROGRAM));
-    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWindowClass;
-    return ::RegisterClassExW(&windowClass);
-  }();
-  if (atom == 0) throw std::runtime_error("RegisterClassExW failed");
-}
-
 }  // namespace
 
 TFormBRMain::TFormBRMain() {
-  RegisterWindowClass(&WindowProcedure);
+  platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBRMain>,
+                              ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM)));
   window_ = ::CreateWindowExW(0, kWindowClass, L"FormBRMain",
                               WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME, CW_USEDEFAULT,
                               CW_USEDEFAULT, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
@@ -232,17 +218,7 @@ void TFormBRMain::LabelWWWClick() {
   if (result <= 32) ::MessageBoxW(window_, kBrowserFailed.c_str(), platform::ApplicationTitle().c_str(), MB_OK);
 }
 
-LRESULT CALLBACK TFormBRMain::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<TFormBRMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->window_ = window;
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<TFormBRMain*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-  return self != nullptr ? self->Dispatch(message, wParam, lParam) : ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-LRESULT TFormBRMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_TRAYNOTIFY) {
     WMTrayNotify(lParam);
     return 0;
@@ -305,9 +281,8 @@ LRESULT TFormBRMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       ::PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
       window_ = nullptr;
       break;
   }
-  return ::DefWindowProcW(handle(), message, wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }

@@ -30,8 +30,8 @@ class TFormBRMain {
   HWND handle() const { return window_; }
 
  private:
-  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK platform::RoutedWindowProcedure<TFormBRMain>(HWND, UINT, WPARAM, LPARAM);
+  LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   void FormShow();
   void FormCloseQuery();

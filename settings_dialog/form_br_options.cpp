@@ -69,20 +69,6 @@ const std::array<ListControl, 5> kLists{{
     {kCbStopBits, option_lists::kStopBit},
 }};
 
-void RegisterWindowClass(WNDPROC procedure) {
-  static const ATOM atom = [procedure] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWindowClass;
-    return ::RegisterClassExW(&windowClass);
-  }();
-  if (atom == 0) throw std::runtime_error("RegisterClassExW failed");
-}
-
 // Like a modal dialog: every other enabled window of this thread waits.
 class OtherWindowsDisabled {
  public:
@@ -111,14 +97,14 @@ class OtherWindowsDisabled {
 }  // namespace
 
 TFormBROptions::TFormBROptions() {
-  RegisterWindowClass(&WindowProcedure);
+  platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBROptions>);
   window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, L"Настройки",
                               WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr,
                               ::GetModuleHandleW(nullptr), this);
   if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
   const platform::DpiScale scale(platform::DpiOf(window_));
   font_ = platform::CreateFormFont(scale);
-  platform::SizeAndCenter(window_, kClientWidth, kClientHeight, scale);
+  platform::SizeAndCenter(window_, kClientWidth, kClientHeight, platform::SizeOf::ClientArea, scale);
   platform::CreateControls(window_, kLayout, scale, font_.get());
   for (const ListControl& control : kLists) {
     for (const std::wstring_view entry : control.list.entries) {
@@ -195,17 +181,7 @@ void TFormBROptions::btnCancelClick() {
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-LRESULT CALLBACK TFormBROptions::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<TFormBROptions*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->window_ = window;
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<TFormBROptions*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-  return self != nullptr ? self->Dispatch(message, wParam, lParam) : ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-LRESULT TFormBROptions::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED) break;
@@ -228,9 +204,6 @@ LRESULT TFormBROptions::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       modalResult_ = mrCancel;
       return 0;
-    case WM_NCDESTROY:
-      ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-      break;
   }
-  return ::DefWindowProcW(window_, message, wParam, lParam);
+  return ::DefWindowProcW(window, message, wParam, lParam);
 }

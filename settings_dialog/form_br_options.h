@@ -37,8 +37,9 @@ class TFormBROptions {
   bool AutoStart = false;
 
  private:
-  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK platform::RoutedWindowProcedure<TFormBROptions>(HWND, UINT, WPARAM, LPARAM);
+  LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
   HWND Control(int id) const;
 
   HWND window_ = nullptr;

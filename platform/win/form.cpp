@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <stdexcept>
 #include <string>
 
 namespace platform {
@@ -70,18 +71,35 @@ UniqueFont CreateFormFont(const DpiScale& scale) {
                                   DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
 }
 
-void SizeAndCenter(HWND window, int clientWidth, int clientHeight, const DpiScale& scale) {
-  RECT frame{0, 0, scale(clientWidth), scale(clientHeight)};
-  ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE)));
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
+void SizeAndCenter(HWND window, int width, int height, SizeOf what, const DpiScale& scale) {
+  RECT frame{0, 0, scale(width), scale(height)};
+  if (what == SizeOf::ClientArea) {
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE)));
+  }
+  const int outerWidth = frame.right - frame.left;
+  const int outerHeight = frame.bottom - frame.top;
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
   const RECT& area = monitor.rcWork;
-  ::SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
-                 area.top + (area.bottom - area.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowPos(window, nullptr, area.left + (area.right - area.left - outerWidth) / 2,
+                 area.top + (area.bottom - area.top - outerHeight) / 2, outerWidth, outerHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void RegisterFormClass(const wchar_t* name, WNDPROC procedure, HICON icon) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.hIcon = icon;
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = name;
+  if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::runtime_error("RegisterClassExW failed");
+  }
 }
 
 std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale,

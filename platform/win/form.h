@@ -58,6 +58,23 @@ UniqueFont CreateFormFont(const DpiScale& scale);
 enum class SizeOf { ClientArea, WholeWindow };
 void SizeAndCenter(HWND window, int width, int height, SizeOf what, const DpiScale& scale);
 
+// Registers a form's window class (once; later calls find it there).
+void RegisterFormClass(const wchar_t* name, WNDPROC procedure, HICON icon = nullptr);
+
+// The window procedure of a form object, passed as the window's creation
+// parameter: every message goes to its Dispatch(window, message, ...).
+template <typename Form>
+LRESULT CALLBACK RoutedWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+  }
+  auto* const form = reinterpret_cast<Form*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_NCDESTROY) ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  return form != nullptr ? form->Dispatch(window, message, wParam, lParam)
+                         : ::DefWindowProcW(window, message, wParam, lParam);
+}
+
 // Creates the controls in table order, which is their tab order.
 std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale, HFONT font);
 
