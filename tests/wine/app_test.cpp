@@ -164,6 +164,27 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
   EXPECT_EQ(WaitForMenu(700), nullptr) << "no menu while the window is on screen";
 
+  // A right click in the window opens its menu without "Восстановить": the
+  // first item is "Настройки".
+  ui_probe::Post(main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(main), MAKELPARAM(100, 100));
+  const HWND windowMenu = WaitForMenu();
+  ASSERT_NE(windowMenu, nullptr);
+  PickMenuItem(windowMenu, 1);
+  const HWND onScreenDialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
+  ASSERT_NE(onScreenDialog, nullptr);
+  ui_probe::Close(onScreenDialog);
+  ASSERT_TRUE(ui_probe::WaitUntilGone(onScreenDialog, 10000));
+
+  // Explorer restarted with an empty tray: the icon comes back.
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = main;
+  icon.uID = 1;
+  ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &icon));
+  ui_probe::Post(main, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  ::Sleep(500);
+  EXPECT_TRUE(HasTrayIcon(main));
+
   // Minimised, the window and its taskbar entry go; single clicks and moves
   // change nothing.
   ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
@@ -226,4 +247,28 @@ TEST_F(AppTest, ACommandLinePortIsReadWhileTheLabelShowsTheStoredOne) {
   TargetWindow target;
   sim.Write(5, "4607001234567\r");
   EXPECT_EQ(target.WaitForText(13), L"4607001234567");
+}
+
+TEST(ProgramFile, CarriesItsVersionAndDescription) {
+  const std::wstring path = ProgramPath();
+  DWORD ignored = 0;
+  std::vector<BYTE> data(::GetFileVersionInfoSizeW(path.c_str(), &ignored));
+  ASSERT_FALSE(data.empty());
+  ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00010001u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00010001u);
+  const auto text = [&](const wchar_t* name) {
+    wchar_t* value = nullptr;
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\041904E3\\") + name;
+    if (!::VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return std::wstring();
+    return std::wstring(value);
+  };
+  EXPECT_EQ(text(L"ProductVersion"), L"4.0.5.0");
+  EXPECT_EQ(text(L"FileDescription"), L"Драйвер для сканера штрих-кода");
+  EXPECT_EQ(text(L"Comments"), L"Драйвер для сканера штрих-кода с интерфейсом RS-232");
 }
