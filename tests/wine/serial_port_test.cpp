@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "reader/bar_cod_reader.h"
-#include "support/message_box_watcher.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
+#include "support/ui_probe.h"
 
 namespace {
 
@@ -35,13 +37,21 @@ class SerialPortTest : public testing::Test {
   ScannerSim sim;
 };
 
-void ExpectOneStopMessage(MessageBoxWatcher& watcher, const std::wstring& text) {
-  const auto boxes = watcher.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, text);
-  EXPECT_EQ(boxes[0].caption, kTitle);
-  EXPECT_TRUE(boxes[0].stopIcon);
-  EXPECT_EQ(boxes[0].buttonCount, 1) << "OK alone";
+// InitComm, with an operator who waits for its message box, reads it and
+// presses OK; the message must be this one, shown once.
+bool InitCommShowing(CBarCodReader& reader, const std::wstring& text) {
+  std::optional<ui_probe::MessageBoxContent> box;
+  std::thread operatorThread([&] { box = ui_probe::DismissMessageBox(kTitle, 10000); });
+  const bool opened = reader.InitComm();
+  operatorThread.join();
+  EXPECT_TRUE(box.has_value()) << "no message box";
+  if (box) {
+    EXPECT_EQ(box->text, text);
+    EXPECT_TRUE(box->stopIcon);
+    EXPECT_EQ(box->buttonCount, 1) << "OK alone";
+  }
+  EXPECT_EQ(ui_probe::WaitForWindow(kTitle, L"#32770", 300), nullptr) << "a second message box";
+  return opened;
 }
 
 }  // namespace
@@ -60,7 +70,6 @@ TEST_F(SerialPortTest, InitCommConfiguresTheLineAsAsked) {
   for (const auto& c : cases) {
     sim.Open(3);
     auto reader = ReaderFor(c.texts);
-    MessageBoxWatcher watcher(kTitle);
     ASSERT_TRUE(reader->InitComm());
     EXPECT_TRUE(PortHandle);
     const auto line = sim.Termios(3);
@@ -75,7 +84,6 @@ TEST_F(SerialPortTest, InitCommConfiguresTheLineAsAsked) {
     ASSERT_TRUE(::GetCommMask(PortHandle.get(), &mask));
     EXPECT_EQ(mask, static_cast<DWORD>(EV_RXCHAR | EV_BREAK));
     reader->ClosePort();
-    EXPECT_TRUE(watcher.Boxes().empty());
   }
 }
 
@@ -108,10 +116,8 @@ TEST_F(SerialPortTest, ClosePortClosesTheHandleAndIsHarmlessTwice) {
 TEST_F(SerialPortTest, MissingPortShowsTheOpenFailure) {
   sim.Unmap(9);
   auto reader = ReaderFor({L"COM9", L"9600", L"8", L"None", L"1"});
-  MessageBoxWatcher watcher(kTitle);
-  EXPECT_FALSE(reader->InitComm());
+  EXPECT_FALSE(InitCommShowing(*reader, kOpenFailed));
   EXPECT_FALSE(PortHandle);
-  ExpectOneStopMessage(watcher, kOpenFailed);
   reader->ClosePort();  // closing with no port open is no error
 }
 
@@ -119,9 +125,7 @@ TEST_F(SerialPortTest, VanishedFarEndStillOpensButNothingElseDoes) {
   sim.Open(6);
   sim.Close(6);
   auto reader = ReaderFor({L"COM6", L"9600", L"8", L"None", L"1"});
-  MessageBoxWatcher watcher(kTitle);
-  EXPECT_FALSE(reader->InitComm());
-  ExpectOneStopMessage(watcher, kOpenFailed);
+  EXPECT_FALSE(InitCommShowing(*reader, kOpenFailed));
 }
 
 TEST_F(SerialPortTest, NamesThatAreNotComPortsOpenNothing) {
@@ -133,10 +137,8 @@ TEST_F(SerialPortTest, NamesThatAreNotComPortsOpenNothing) {
                                    std::wstring(L"COM3 "), std::wstring(L"COM0")}) {
     sim.Open(3);
     auto reader = ReaderFor({name, L"9600", L"8", L"None", L"1"});
-    MessageBoxWatcher watcher(kTitle);
-    EXPECT_FALSE(reader->InitComm());
+    EXPECT_FALSE(InitCommShowing(*reader, kOpenFailed));
     EXPECT_FALSE(PortHandle);
-    ExpectOneStopMessage(watcher, kOpenFailed);
   }
   ::DeleteFileW(file.c_str());
 }
@@ -144,8 +146,6 @@ TEST_F(SerialPortTest, NamesThatAreNotComPortsOpenNothing) {
 TEST_F(SerialPortTest, LineSettingsTheDriverRefusesCloseThePortAndSaySo) {
   sim.Open(5);
   auto reader = ReaderFor({L"COM5", L"9600", L"4", L"None", L"1"});
-  MessageBoxWatcher watcher(kTitle);
-  EXPECT_FALSE(reader->InitComm());
+  EXPECT_FALSE(InitCommShowing(*reader, kSetupFailed));
   EXPECT_FALSE(PortHandle);
-  ExpectOneStopMessage(watcher, kSetupFailed);
 }
