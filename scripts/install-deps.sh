@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64               # the Windows program, cross-compiled
   wine wine64 xvfb x11-utils python3 # running it: Wine, a display, the simulated scanner
   xdotool imagemagick                # the screenshots in docs/
+  nsis                               # the Windows installer
 )
 
 missing=()

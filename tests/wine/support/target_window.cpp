@@ -26,9 +26,13 @@ TargetWindow::TargetWindow() {
 }
 
 void TargetWindow::Focus() {
-  ::SetForegroundWindow(window_);
-  ::SetFocus(window_);
-  PumpFor(50);
+  // Again while another program's window takes the front after it showed.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    ::SetForegroundWindow(window_);
+    ::SetFocus(window_);
+    PumpFor(50);
+    if (::GetForegroundWindow() == window_) break;
+  }
   Clear();
 }
 
