@@ -23,6 +23,7 @@ SetCompressor /SOLID lzma
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
 
@@ -70,11 +71,18 @@ Section "Uninstall"
   DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The operator's settings stay unless asked for.
+SectionEnd
+
+; The operator's settings stay unless asked for.
+Section /o "un.Удалить настройки" SecRemoveSettings
+  DeleteRegKey HKCU "${SETTINGS_KEY}"
+SectionEnd
+
+Function un.onInit
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/REMOVESETTINGS" $1
   ${IfNot} ${Errors}
-    DeleteRegKey HKCU "${SETTINGS_KEY}"
+    SectionSetFlags ${SecRemoveSettings} ${SF_SELECTED}
   ${EndIf}
-SectionEnd
+FunctionEnd

@@ -94,5 +94,17 @@ TEST(Installer, InstallsSilentlyRunsAndUninstallsWithoutATrace) {
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"<absent>");
   EXPECT_EQ(Text(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\DEVICE", L"NamePort"), L"COM3")
       << "the operator's settings stay";
+
+  // Without /AUTOSTART nothing starts with Windows; asked to, the
+  // uninstaller takes the settings too.
+  ASSERT_EQ(RunToEnd(L"\"" + WindowsPath(SETUP_EXE) + L"\" /S"), 0u);
+  EXPECT_TRUE(Exists(kProgram));
+  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
+  ASSERT_EQ(RunToEnd(L"\"" + kInstallDir + L"\\uninstall.exe\" /S /REMOVESETTINGS"), 0u);
+  for (int i = 0; i < 300 && Exists(kInstallDir); ++i) ::Sleep(100);
+  EXPECT_FALSE(Exists(kInstallDir));
+  HKEY settings = nullptr;
+  EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, raw_registry::kSettingsKey, 0, KEY_READ, &settings),
+            ERROR_FILE_NOT_FOUND);
   raw_registry::Forget();
 }
