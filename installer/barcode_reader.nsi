@@ -30,6 +30,8 @@ SetCompressor /SOLID lzma
 Section "Программа" SecProgram
   SectionIn RO
   SetRegView 64
+  ; For every user of the machine, like the Run value.
+  SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "/oname=barcode_reader.exe" "${PROGRAM}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -63,6 +65,7 @@ FunctionEnd
 
 Section "Uninstall"
   SetRegView 64
+  SetShellVarContext all
   Delete "$INSTDIR\barcode_reader.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

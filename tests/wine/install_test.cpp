@@ -2,6 +2,8 @@
 // runs from where it was installed, then a silent uninstall leaves nothing.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include <string>
 
@@ -41,6 +43,13 @@ DWORD RunToEnd(std::wstring commandLine) {
   return code;
 }
 
+// The Start menu entry, for every user.
+std::wstring Shortcut() {
+  wchar_t programs[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs);
+  return std::wstring(programs) + L"\\Драйвер для сканера штрих-кода.lnk";
+}
+
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::wstring Text(HKEY root, const std::wstring& key, const std::wstring& name) {
@@ -55,6 +64,7 @@ TEST(Installer, InstallsSilentlyRunsAndUninstallsWithoutATrace) {
   ASSERT_EQ(RunToEnd(L"\"" + WindowsPath(SETUP_EXE) + L"\" /S /AUTOSTART"), 0u);
   EXPECT_TRUE(Exists(kProgram));
   EXPECT_TRUE(Exists(kInstallDir + L"\\uninstall.exe"));
+  EXPECT_TRUE(Exists(Shortcut()));
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"\"" + kProgram + L"\"");
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"2.0.1.1");
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"Драйвер для сканера штрих-кода");
@@ -89,6 +99,7 @@ TEST(Installer, InstallsSilentlyRunsAndUninstallsWithoutATrace) {
   ASSERT_EQ(RunToEnd(L"\"" + kInstallDir + L"\\uninstall.exe\" /S"), 0u);
   for (int i = 0; i < 300 && Exists(kInstallDir); ++i) ::Sleep(100);
   EXPECT_FALSE(Exists(kInstallDir)) << "files left behind";
+  EXPECT_FALSE(Exists(Shortcut()));
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
   EXPECT_EQ(Text(HKEY_CURRENT_USER, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"<absent>");
