@@ -35,6 +35,9 @@ void CBarCodReader::ApplyCommandLinePort() {
 }
 
 bool CBarCodReader::InitComm() {
+  // Callers close the port first; should one not, its reader thread must
+  // end before the handle goes, and a failed open must not leave it open.
+  ClosePort();
   if (const auto devicePath = SerialDevicePath(line_.portName)) {
     PortHandle.reset(::CreateFileW(devicePath->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OVERLAPPED, nullptr));

@@ -41,7 +41,7 @@ class SerialPortTest : public testing::Test {
 // presses OK; the message must be this one, shown once.
 bool InitCommShowing(CBarCodReader& reader, const std::wstring& text) {
   std::optional<ui_probe::MessageBoxContent> box;
-  std::thread operatorThread([&] { box = ui_probe::DismissMessageBox(kTitle, 10000); });
+  std::thread operatorThread([&] { box = ui_probe::DismissMessageBox(kTitle, 30000); });
   const bool opened = reader.InitComm();
   operatorThread.join();
   EXPECT_TRUE(box.has_value()) << "no message box";
@@ -110,6 +110,17 @@ TEST_F(SerialPortTest, ClosePortClosesTheHandleAndIsHarmlessTwice) {
   // The port can be taken again, as after the settings dialog.
   ASSERT_TRUE(reader->InitComm());
   reader.reset();  // destruction closes it
+  EXPECT_FALSE(PortHandle);
+}
+
+TEST_F(SerialPortTest, AFailedOpenWhileAPortIsOpenLeavesNoPortOpen) {
+  sim.Open(4);
+  auto reader = ReaderFor({L"COM4", L"9600", L"8", L"None", L"1"});
+  ASSERT_TRUE(reader->InitComm());
+  raw_registry::WriteDevice(L"NamePort", L"LPT1");
+  reader->LoadSettings();
+  reader->ApplySettings();
+  EXPECT_FALSE(InitCommShowing(*reader, kOpenFailed)) << "the old port must not pass for the new one";
   EXPECT_FALSE(PortHandle);
 }
 

@@ -173,7 +173,7 @@ TEST_F(SettingsDialogTest, TextsThatAreNoEntryShowTheFallbacksAndOkStoresThem) {
   Store({L"COM9", L"1000", L"8", L"none", L"1,5"});
   sim.Unmap(9);
   sim.Open(1);
-  std::thread operatorThread([] { EXPECT_TRUE(ui_probe::DismissMessageBox(kTitle)) << "COM9 does not open"; });
+  std::thread operatorThread([] { EXPECT_TRUE(ui_probe::DismissMessageBox(kTitle, 30000)) << "COM9 does not open"; });
   StartReader();
   operatorThread.join();
   RunDialog([](const Dialog& dialog) {
@@ -295,7 +295,7 @@ TEST_F(SettingsDialogTest, APortThatWillNotOpenAfterOkLeavesNoReader) {
   RunDialog([&](const Dialog& dialog) {
     ui_probe::PickEntry(dialog.port(), L"COM7");
     ui_probe::Click(dialog.ok());
-    box = ui_probe::DismissMessageBox(kTitle);
+    box = ui_probe::DismissMessageBox(kTitle, 30000);
   });
   ASSERT_TRUE(box);
   EXPECT_EQ(box->text, L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !");
