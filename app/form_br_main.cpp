@@ -94,11 +94,7 @@ TFormBRMain::TFormBRMain() {
   if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
   const platform::DpiScale scale(platform::DpiOf(window_));
   font_ = platform::CreateFormFont(scale);
-  LOGFONTW link{};
-  ::GetObjectW(font_.get(), sizeof link, &link);
-  linkFont_ = platform::UniqueFont(::CreateFontIndirectW(&link));
   platform::CreateControls(window_, kLayout, scale, font_.get());
-  ::SendDlgItemMessageW(window_, kLabelWWW, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.get()), FALSE);
   picture_ = LoadTransparentBitmap(IDB_BARCODE);
   ::SendDlgItemMessageW(window_, kProgramIcon, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
   platform::SizeAndCenter(window_, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow, scale);
@@ -253,8 +249,21 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_WINDOWPOSCHANGING: {
       // Every resize is refused: the window keeps its designed size.
       auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
-      if (!::IsIconic(window_) && ::IsWindowVisible(window_)) position->flags |= SWP_NOSIZE;
+      if (!rescaling_ && !::IsIconic(window) && ::IsWindowVisible(window)) position->flags |= SWP_NOSIZE;
       break;
+    }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another density: laid out anew at its scale.
+      const platform::DpiScale scale(LOWORD(wParam));
+      auto font = platform::CreateFormFont(scale);
+      platform::ArrangeControls(window, kLayout, scale, font.get());
+      font_ = std::move(font);
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      rescaling_ = true;
+      platform::SizeAt(window, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow, scale,
+                       {suggested->left, suggested->top});
+      rescaling_ = false;
+      return 0;
     }
     case WM_SETCURSOR:
       if (reinterpret_cast<HWND>(wParam) == ::GetDlgItem(window_, kLabelWWW)) {

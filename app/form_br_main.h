@@ -48,9 +48,9 @@ class TFormBRMain {
 
   HWND window_ = nullptr;
   platform::UniqueFont font_;
-  platform::UniqueFont linkFont_;
   platform::UniqueBitmap picture_;
   NOTIFYICONDATAW TrayIconData{};
   bool IsMinimizedToTray = false;
+  bool rescaling_ = false;                      // a change of density may resize the window
   std::unique_ptr<CBarCodReader> BarCodReader;  // null when it could not be created
 };

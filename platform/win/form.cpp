@@ -71,21 +71,32 @@ UniqueFont CreateFormFont(const DpiScale& scale) {
                                   DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
 }
 
-void SizeAndCenter(HWND window, int width, int height, SizeOf what, const DpiScale& scale) {
+namespace {
+
+SIZE OuterSize(HWND window, int width, int height, SizeOf what, const DpiScale& scale) {
   RECT frame{0, 0, scale(width), scale(height)};
   if (what == SizeOf::ClientArea) {
     ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
                          static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE)));
   }
-  const int outerWidth = frame.right - frame.left;
-  const int outerHeight = frame.bottom - frame.top;
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+}  // namespace
+
+void SizeAndCenter(HWND window, int width, int height, SizeOf what, const DpiScale& scale) {
+  const SIZE outer = OuterSize(window, width, height, what, scale);
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
   const RECT& area = monitor.rcWork;
-  ::SetWindowPos(window, nullptr, area.left + (area.right - area.left - outerWidth) / 2,
-                 area.top + (area.bottom - area.top - outerHeight) / 2, outerWidth, outerHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowPos(window, nullptr, area.left + (area.right - area.left - outer.cx) / 2,
+                 area.top + (area.bottom - area.top - outer.cy) / 2, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SizeAt(HWND window, int width, int height, SizeOf what, const DpiScale& scale, POINT topLeft) {
+  const SIZE outer = OuterSize(window, width, height, what, scale);
+  ::SetWindowPos(window, nullptr, topLeft.x, topLeft.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void RegisterFormClass(const wchar_t* name, WNDPROC procedure, HICON icon) {
@@ -107,17 +118,24 @@ std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> lay
   std::vector<HWND> controls;
   const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE));
   for (const ControlLayout& control : layout) {
+    controls.push_back(::CreateWindowExW(control.exStyle, control.windowClass, std::wstring(control.text).c_str(),
+                                         WS_CHILD | WS_VISIBLE | control.style, 0, 0, 0, 0, parent,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr));
+  }
+  ArrangeControls(parent, layout, scale, font);
+  return controls;
+}
+
+void ArrangeControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale, HFONT font) {
+  for (const ControlLayout& control : layout) {
+    const HWND child = ::GetDlgItem(parent, control.id);
+    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     const int height = IsComboBox(control) ? kDroppedListHeight : control.height;
-    const HWND child = ::CreateWindowExW(control.exStyle, control.windowClass, std::wstring(control.text).c_str(),
-                                         WS_CHILD | WS_VISIBLE | control.style, scale(control.left), scale(control.top),
-                                         scale(control.width), scale(height), parent,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
-    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ::SetWindowPos(child, nullptr, scale(control.left), scale(control.top), scale(control.width), scale(height),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
     if (IsComboBox(control)) FitComboBoxHeight(child, scale(control.height));
     if (control.growsLeft) GrowLeftToFit(child, font);
-    controls.push_back(child);
   }
-  return controls;
 }
 
 }  // namespace platform

@@ -57,6 +57,9 @@ UniqueFont CreateFormFont(const DpiScale& scale);
 // and centres it on the screen it is on.
 enum class SizeOf { ClientArea, WholeWindow };
 void SizeAndCenter(HWND window, int width, int height, SizeOf what, const DpiScale& scale);
+// The same size, at the place Windows suggests when the window moves to a
+// monitor of another density.
+void SizeAt(HWND window, int width, int height, SizeOf what, const DpiScale& scale, POINT topLeft);
 
 // Registers a form's window class (once; later calls find it there).
 void RegisterFormClass(const wchar_t* name, WNDPROC procedure, HICON icon = nullptr);
@@ -77,5 +80,8 @@ LRESULT CALLBACK RoutedWindowProcedure(HWND window, UINT message, WPARAM wParam,
 
 // Creates the controls in table order, which is their tab order.
 std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale, HFONT font);
+// Places and sizes the table's controls for this density and font, as at
+// creation and again after a change of density.
+void ArrangeControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale, HFONT font);
 
 }  // namespace platform

@@ -164,6 +164,22 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
               (std::vector<std::wstring>{L"None", L"Odd", L"Even", L"Mark", L"Space"}));
     EXPECT_EQ(ui_probe::Entries(dialog.stopBits()), (std::vector<std::wstring>{L"1", L"1.5", L"2"}));
     EXPECT_EQ(ui_probe::FocusedControl(dialog.window), dialog.autoStart()) << "the focus starts at the check box";
+
+    // Moved to a monitor at 150 %: everything is laid out at that scale.
+    const platform::DpiScale larger(scale.dpi() * 3 / 2);
+    RECT suggested{10, 20, 0, 0};
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(dialog.window, WM_DPICHANGED, MAKEWPARAM(larger.dpi(), larger.dpi()),
+                          reinterpret_cast<LPARAM>(&suggested), SMTO_NORMAL, 5000, &ignored);
+    const RECT scaledClient = ui_probe::ClientRect(dialog.window);
+    EXPECT_EQ(scaledClient.right - scaledClient.left, larger(363));
+    EXPECT_EQ(scaledClient.bottom - scaledClient.top, larger(213));
+    const auto scaled = ui_probe::Children(dialog.window);
+    EXPECT_EQ(scaled[1].rect.left, larger(270)) << "OK";
+    EXPECT_EQ(scaled[1].rect.top, larger(68));
+    EXPECT_EQ(scaled[1].rect.bottom - scaled[1].rect.top, larger(25));
+    EXPECT_EQ(scaled[8].rect.bottom - scaled[8].rect.top, larger(21)) << "the port list's closed height";
+    EXPECT_EQ(scaled[9].rect.right, larger(121)) << "labels still end where the lists begin";
     ui_probe::Close(dialog.window);
   }));
   EXPECT_EQ(Stored(L"APP", L"Name"), L"<absent>") << "the close box saves nothing";
