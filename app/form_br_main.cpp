@@ -252,19 +252,13 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       if (!rescaling_ && !::IsIconic(window) && ::IsWindowVisible(window)) position->flags |= SWP_NOSIZE;
       break;
     }
-    case WM_DPICHANGED: {
-      // Moved to a monitor of another density: laid out anew at its scale.
-      const platform::DpiScale scale(LOWORD(wParam));
-      auto font = platform::CreateFormFont(scale);
-      platform::ArrangeControls(window, kLayout, scale, font.get());
-      font_ = std::move(font);
-      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+    case WM_DPICHANGED:
+      // Moved to a monitor of another density; the one resize not refused.
       rescaling_ = true;
-      platform::SizeAt(window, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow, scale,
-                       {suggested->left, suggested->top});
+      platform::Rescale(window, {kLayout, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow}, LOWORD(wParam),
+                        *reinterpret_cast<const RECT*>(lParam), font_);
       rescaling_ = false;
       return 0;
-    }
     case WM_SETCURSOR:
       if (reinterpret_cast<HWND>(wParam) == ::GetDlgItem(window_, kLabelWWW)) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));

@@ -204,17 +204,11 @@ LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CLOSE:
       modalResult_ = mrCancel;
       return 0;
-    case WM_DPICHANGED: {
-      // Moved to a monitor of another density: laid out anew at its scale.
-      const platform::DpiScale scale(LOWORD(wParam));
-      auto font = platform::CreateFormFont(scale);
-      platform::ArrangeControls(window, kLayout, scale, font.get());
-      font_ = std::move(font);
-      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-      platform::SizeAt(window, kClientWidth, kClientHeight, platform::SizeOf::ClientArea, scale,
-                       {suggested->left, suggested->top});
+    case WM_DPICHANGED:
+      // Moved to a monitor of another density.
+      platform::Rescale(window, {kLayout, kClientWidth, kClientHeight, platform::SizeOf::ClientArea}, LOWORD(wParam),
+                        *reinterpret_cast<const RECT*>(lParam), font_);
       return 0;
-    }
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
 }

@@ -138,4 +138,12 @@ void ArrangeControls(HWND parent, std::span<const ControlLayout> layout, const D
   }
 }
 
+void Rescale(HWND window, const FormLayout& layout, UINT dpi, const RECT& suggested, UniqueFont& font) {
+  const DpiScale scale(dpi);
+  UniqueFont scaled = CreateFormFont(scale);
+  ArrangeControls(window, layout.controls, scale, scaled.get());
+  font = std::move(scaled);  // the controls no longer use the old one
+  SizeAt(window, layout.width, layout.height, layout.size, scale, {suggested.left, suggested.top});
+}
+
 }  // namespace platform

@@ -84,4 +84,16 @@ std::vector<HWND> CreateControls(HWND parent, std::span<const ControlLayout> lay
 // creation and again after a change of density.
 void ArrangeControls(HWND parent, std::span<const ControlLayout> layout, const DpiScale& scale, HFONT font);
 
+// A form's controls and its size, both at 96 DPI.
+struct FormLayout {
+  std::span<const ControlLayout> controls;
+  int width;
+  int height;
+  SizeOf size;
+};
+
+// For WM_DPICHANGED: the form laid out anew at the new density, in a font
+// of that density (which replaces `font`), where Windows suggests.
+void Rescale(HWND window, const FormLayout& layout, UINT dpi, const RECT& suggested, UniqueFont& font);
+
 }  // namespace platform

@@ -160,10 +160,16 @@ void Measure(const char* name, ScannerSim& sim, TargetWindow& target, const std:
   stop();
 }
 
-void StoreLine(int baud) {
+// A reader with its port open on a fresh line at this baud rate.
+std::unique_ptr<CBarCodReader> OpenReader(ScannerSim& sim, int baud) {
   raw_registry::Forget();
   raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
   raw_registry::WriteDevice(L"BaudRate", std::to_wstring(baud));
+  sim.Open(kPort);
+  auto reader = std::make_unique<CBarCodReader>();
+  reader->ApplySettings();
+  reader->InitComm();
+  return reader;
 }
 
 }  // namespace
@@ -177,11 +183,7 @@ int main() {
   Measure(
       "event-driven", sim, target,
       [&](int baud) {
-        StoreLine(baud);
-        sim.Open(kPort);
-        reader = std::make_unique<CBarCodReader>();
-        reader->ApplySettings();
-        reader->InitComm();
+        reader = OpenReader(sim, baud);
         reader->ReadData();
         target.Focus();
       },
@@ -194,11 +196,7 @@ int main() {
   Measure(
       "100 ms polling", sim, target,
       [&](int baud) {
-        StoreLine(baud);
-        sim.Open(kPort);
-        reader = std::make_unique<CBarCodReader>();
-        reader->ApplySettings();
-        reader->InitComm();
+        reader = OpenReader(sim, baud);
         polling = std::make_unique<PollingReader>(PortHandle.get());
         target.Focus();
       },
