@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -46,6 +48,12 @@ class Registry {
   virtual std::unique_ptr<IniFile> OpenIni(const std::wstring& keyPath, Access access) = 0;
   // Opens the key, creating it when missing.
   virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) = 0;
+  // Reads without creating anything: the text of a string value, nothing
+  // when the key or the value is missing or holds no sensible text.
+  virtual std::optional<std::wstring> ReadText(Hive hive, const std::wstring& keyPath, const std::wstring& name) = 0;
+  // The texts of every string value of a key, in no particular order; none
+  // when the key is missing (the serial device map lists ports this way).
+  virtual std::vector<std::wstring> ReadAllTexts(Hive hive, const std::wstring& keyPath) = 0;
 };
 
 }  // namespace platform

@@ -19,6 +19,28 @@ void Check(LSTATUS status, const char* what) {
 
 DWORD ByteSize(const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); }
 
+HKEY Root(Hive hive) { return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+// A string value of `key` (or of its subkey `subkey`), as long as it is one
+// this program could have written.
+std::optional<std::wstring> ReadTextValue(HKEY key, const wchar_t* subkey, const wchar_t* name, DWORD types) {
+  std::array<wchar_t, kMaxTextLength + 1> buffer{};
+  DWORD size = sizeof buffer;
+  const LSTATUS status = ::RegGetValueW(key, subkey, name, types, nullptr, buffer.data(), &size);
+  switch (status) {
+    case ERROR_SUCCESS:
+      return std::wstring(buffer.data());
+    case ERROR_FILE_NOT_FOUND:  // no such key or value
+    case ERROR_UNSUPPORTED_TYPE:
+    case ERROR_MORE_DATA:
+      return std::nullopt;
+    default:
+      throw RegistryError("RegGetValueW");
+  }
+}
+
+constexpr DWORD kTextTypes = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+
 UniqueHKey CreateKey(HKEY parent, const std::wstring& path, REGSAM access) {
   HKEY key = nullptr;
   Check(::RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr),
@@ -32,7 +54,7 @@ class WinIniFile final : public IniFile {
 
   std::wstring ReadString(const std::wstring& section, const std::wstring& name,
                           const std::wstring& fallback) override {
-    return ReadText(section, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND).value_or(fallback);
+    return ReadText(section, name, kTextTypes).value_or(fallback);
   }
 
   bool ReadBool(const std::wstring& section, const std::wstring& name, bool fallback) override {
@@ -63,20 +85,7 @@ class WinIniFile final : public IniFile {
  private:
   std::optional<std::wstring> ReadText(const std::wstring& section, const std::wstring& name, DWORD types) {
     if (!key_) return std::nullopt;
-    std::array<wchar_t, kMaxTextLength + 1> buffer{};
-    DWORD size = sizeof buffer;
-    const LSTATUS status =
-        ::RegGetValueW(key_.get(), section.c_str(), name.c_str(), types, nullptr, buffer.data(), &size);
-    switch (status) {
-      case ERROR_SUCCESS:
-        return std::wstring(buffer.data());
-      case ERROR_FILE_NOT_FOUND:  // no such section or value
-      case ERROR_UNSUPPORTED_TYPE:
-      case ERROR_MORE_DATA:
-        return std::nullopt;
-      default:
-        throw RegistryError("RegGetValueW");
-    }
+    return ReadTextValue(key_.get(), section.c_str(), name.c_str(), types);
   }
 
   UniqueHKey key_;  // none when the key is missing and was opened for reading
@@ -113,8 +122,29 @@ std::unique_ptr<IniFile> WinRegistry::OpenIni(const std::wstring& keyPath, Acces
 }
 
 std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring& keyPath) {
-  const HKEY root = hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-  return std::make_unique<WinRegistryKey>(CreateKey(root, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE));
+  return std::make_unique<WinRegistryKey>(CreateKey(Root(hive), keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE));
+}
+
+std::optional<std::wstring> WinRegistry::ReadText(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
+  return ReadTextValue(Root(hive), keyPath.c_str(), name.c_str(), kTextTypes);
+}
+
+std::vector<std::wstring> WinRegistry::ReadAllTexts(Hive hive, const std::wstring& keyPath) {
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, KEY_QUERY_VALUE, &opened);
+  if (status == ERROR_FILE_NOT_FOUND) return {};
+  Check(status, "RegOpenKeyExW");
+  const UniqueHKey key(opened);
+  std::vector<std::wstring> texts;
+  for (DWORD index = 0;; ++index) {
+    std::array<wchar_t, 256> name{};  // 255 characters is the limit of a value name
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    DWORD type = 0;
+    const LSTATUS next = ::RegEnumValueW(key.get(), index, name.data(), &nameLength, nullptr, &type, nullptr, nullptr);
+    if (next == ERROR_NO_MORE_ITEMS) return texts;
+    if (next != ERROR_SUCCESS || type != REG_SZ) continue;
+    if (auto text = ReadTextValue(key.get(), nullptr, name.data(), RRF_RT_REG_SZ)) texts.push_back(std::move(*text));
+  }
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,22 @@ class MemoryRegistry final : public platform::Registry {
   std::unique_ptr<platform::RegistryKey> OpenKey(platform::Hive hive, const std::wstring& keyPath) override {
     Operation(L"open", Path(hive, keyPath));
     return std::make_unique<Key>(*this, hive, Path(hive, keyPath));
+  }
+
+  std::optional<std::wstring> ReadText(platform::Hive hive, const std::wstring& keyPath,
+                                       const std::wstring& name) override {
+    Operation(L"read", Path(hive, keyPath) + L"\\" + name);
+    const auto* value = Find(Path(hive, keyPath), name);
+    return value ? std::optional(*value) : std::nullopt;
+  }
+
+  std::vector<std::wstring> ReadAllTexts(platform::Hive hive, const std::wstring& keyPath) override {
+    Operation(L"read", Path(hive, keyPath));
+    std::vector<std::wstring> texts;
+    if (const auto k = keys.find(Path(hive, keyPath)); k != keys.end()) {
+      for (const auto& [name, value] : k->second) texts.push_back(value);
+    }
+    return texts;
   }
 
  private:

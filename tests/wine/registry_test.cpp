@@ -40,6 +40,13 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied");
     return real_.OpenKey(hive, path);
   }
+  std::optional<std::wstring> ReadText(platform::Hive hive, const std::wstring& path,
+                                       const std::wstring& name) override {
+    return real_.ReadText(hive, path, name);
+  }
+  std::vector<std::wstring> ReadAllTexts(platform::Hive hive, const std::wstring& path) override {
+    return real_.ReadAllTexts(hive, path);
+  }
 
  private:
   platform::WinRegistry real_;
