@@ -20,11 +20,14 @@ BRThread::~BRThread() {
   thread_.join();
 }
 
-void BRThread::Terminate() { line_->RequestStop(); }
+void BRThread::Terminate() {
+  stopping_ = true;
+  line_->RequestStop();
+}
 
 void BRThread::Execute() {
   CodeFramer framer;
-  const CodeFramer::CodeHandler type = [this](std::string_view code) { typist_.TypeCode(code); };
+  const CodeFramer::CodeHandler type = [this](std::string_view code) { typist_.TypeCode(code, stopping_); };
   for (;;) {
     std::span<const std::uint8_t> bytes;
     const auto quietAfter = framer.position() > 0 ? std::optional(quietGap_) : std::nullopt;

@@ -31,5 +31,6 @@ class BRThread {
   std::unique_ptr<ScannerLine> line_;
   CodeTypist& typist_;
   const std::chrono::milliseconds quietGap_;
+  std::atomic<bool> stopping_{false};
   std::thread thread_;  // last: starts once everything it uses exists
 };

@@ -1,6 +1,5 @@
 #include "reader/port_settings.h"
 
-
 #include "platform/conversions.h"
 
 namespace {

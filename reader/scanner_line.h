@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -25,5 +26,7 @@ class ScannerLine {
 class CodeTypist {
  public:
   virtual ~CodeTypist() = default;
-  virtual void TypeCode(std::string_view code) = 0;
+  // A typist that takes its time over a code ends it early, with no key
+  // left pressed, once `stopping` is set: the reader is being shut down.
+  virtual void TypeCode(std::string_view code, const std::atomic<bool>& stopping) = 0;
 };

@@ -50,7 +50,7 @@ bool CapsLockOn() {
 
 }  // namespace
 
-void WinTypist::TypeCode(std::string_view code) {
+void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>&) {
   const DWORD foregroundThread = ::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr);
   const ForegroundLayout layout(foregroundThread);
   const bool capsLockOn = CapsLockOn();

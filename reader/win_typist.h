@@ -6,5 +6,5 @@
 // with the keyboard layout of the window in front.
 class WinTypist final : public CodeTypist {
  public:
-  void TypeCode(std::string_view code) override;
+  void TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
 };

@@ -74,7 +74,7 @@ class FakeLine final : public ScannerLine {
 
 class RecordingTypist final : public CodeTypist {
  public:
-  void TypeCode(std::string_view code) override {
+  void TypeCode(std::string_view code, const std::atomic<bool>&) override {
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
     typed_.notify_all();
