@@ -1,6 +1,7 @@
 #include "app/form_br_main.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <array>
 #include <stdexcept>
@@ -19,6 +20,11 @@ constexpr int kWindowHeight = 170;
 constexpr wchar_t kProductPage[] = L"http://www.ombrek.ru/marvane.asp";
 constexpr wchar_t kProductHost[] = L"www.ombrek.ru";
 const std::wstring kBrowserFailed = L"Ошибка при открытии Интернет-браузера по умолчанию";
+// Follows the title in the tray tip while the port is lost: " — COMn: нет связи".
+constexpr wchar_t kLinkLostTip[] = L": нет связи";
+constexpr wchar_t kTipSeparator[] = L" — ";
+
+constexpr UINT_PTR kRetryTimer = 1;
 
 enum ControlId {
   kProgramIcon = 100,
@@ -85,6 +91,19 @@ platform::UniqueBitmap LoadTransparentBitmap(int id) {
 
 }  // namespace
 
+class TFormBRMain::ModalScope {
+ public:
+  explicit ModalScope(TFormBRMain& form) : form_(form) { ++form_.modalDepth_; }
+  ~ModalScope() {
+    if (--form_.modalDepth_ == 0 && form_.exitRequested_) ::PostMessageW(form_.window_, WM_CLOSE, 0, 0);
+  }
+  ModalScope(const ModalScope&) = delete;
+  ModalScope& operator=(const ModalScope&) = delete;
+
+ private:
+  TFormBRMain& form_;
+};
+
 TFormBRMain::TFormBRMain() {
   platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBRMain>,
                               ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM)));
@@ -108,7 +127,10 @@ TFormBRMain::TFormBRMain() {
   ::lstrcpynW(TrayIconData.szTip, platform::ApplicationTitle().c_str(), ARRAYSIZE(TrayIconData.szTip));
 
   try {
-    BarCodReader = std::make_unique<CBarCodReader>();
+    readerParts_ = std::make_unique<WinReaderParts>(window_);
+    BarCodReader = std::make_unique<CBarCodReader>(readerParts_->store, readerParts_->ports, readerParts_->typist,
+                                                   readerParts_->dialogs, static_cast<ReaderSite&>(*this),
+                                                   platform::CommandLineArguments());
   } catch (...) {
     // The window runs without a reader; every command then does nothing.
     BarCodReader.reset();
@@ -134,6 +156,65 @@ void TFormBRMain::Show() {
 }
 
 void TFormBRMain::AddTrayIcon() { ::Shell_NotifyIconW(NIM_ADD, &TrayIconData); }
+
+void TFormBRMain::RefreshTrayTip() {
+  std::wstring tip = platform::ApplicationTitle();
+  if (BarCodReader && BarCodReader->LinkLost()) {
+    tip += kTipSeparator + BarCodReader->lineParameters().portName + kLinkLostTip;
+  }
+  ::lstrcpynW(TrayIconData.szTip, tip.c_str(), ARRAYSIZE(TrayIconData.szTip));
+  ::Shell_NotifyIconW(NIM_MODIFY, &TrayIconData);
+}
+
+void TFormBRMain::ShowStopMessage(const std::wstring& text) {
+  const ModalScope modal(*this);
+  platform::ShowStopMessage(text, window_);
+}
+
+void TFormBRMain::PostLineLost(unsigned generation) { ::PostMessageW(window_, WM_LINELOST, generation, 0); }
+
+void TFormBRMain::ScheduleRetry(std::chrono::milliseconds delay) {
+  ::SetTimer(window_, kRetryTimer, static_cast<UINT>(delay.count()), nullptr);
+}
+
+void TFormBRMain::CancelRetry() { ::KillTimer(window_, kRetryTimer); }
+
+void TFormBRMain::LinkChanged() { RefreshTrayTip(); }
+
+void TFormBRMain::EndModalWindows() {
+  if (BarCodReader) BarCodReader->CancelSettings();
+  // The program's message boxes have OK alone, which ends them.
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM owner) {
+        wchar_t className[16] = {};
+        ::GetClassNameW(window, className, ARRAYSIZE(className));
+        if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) && std::wstring(className) == L"#32770") {
+          ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(window_));
+}
+
+void TFormBRMain::BringModalToFront() {
+  // The dialog or the box: the visible window this one owns.
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM owner) {
+        if (::GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(owner) || !::IsWindowVisible(window)) return TRUE;
+        ::SetForegroundWindow(window);
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(window_));
+}
+
+void TFormBRMain::Close() {
+  // The reader thread stops before its port closes, whatever asked.
+  FormCloseQuery();
+  FormClose();
+  ::DestroyWindow(window_);
+}
 
 void TFormBRMain::FormShow() { RefreshLabels(); }
 
@@ -168,6 +249,12 @@ void TFormBRMain::AppMinimize() {
 }
 
 void TFormBRMain::WMTrayNotify(LPARAM mouseMessage) {
+  if (Modal()) {
+    if (mouseMessage == WM_LBUTTONUP || mouseMessage == WM_RBUTTONUP || mouseMessage == WM_LBUTTONDBLCLK) {
+      BringModalToFront();
+    }
+    return;
+  }
   if (!IsMinimizedToTray) return;
   switch (mouseMessage) {
     case WM_LBUTTONDBLCLK:
@@ -204,14 +291,19 @@ void TFormBRMain::Restore1Click() {
 
 void TFormBRMain::OptionsClick() {
   if (!BarCodReader) return;
-  BarCodReader->ShowSettings();
+  {
+    const ModalScope modal(*this);
+    BarCodReader->ShowSettings();
+  }
   RefreshLabels();
 }
 
 void TFormBRMain::LabelWWWClick() {
   const auto result = reinterpret_cast<INT_PTR>(
       ::ShellExecuteW(::GetDesktopWindow(), L"open", kProductPage, nullptr, nullptr, SW_SHOWNORMAL));
-  if (result <= 32) ::MessageBoxW(window_, kBrowserFailed.c_str(), platform::ApplicationTitle().c_str(), MB_OK);
+  if (result > 32) return;
+  const ModalScope modal(*this);
+  ::MessageBoxW(window_, kBrowserFailed.c_str(), platform::ApplicationTitle().c_str(), MB_OK);
 }
 
 LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -224,7 +316,23 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     return 0;
   }
   switch (message) {
+    case WM_LINELOST:
+      if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));
+      return 0;
+    case WM_TIMER:
+      if (wParam != kRetryTimer) break;
+      // One attempt per request; the reader asks for the next.
+      ::KillTimer(window_, kRetryTimer);
+      if (BarCodReader) BarCodReader->OnRetryTimer();
+      return 0;
+    case WM_DEVICECHANGE:
+      if (wParam == DBT_DEVICEARRIVAL && lParam != 0 &&
+          reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype == DBT_DEVTYP_PORT && BarCodReader) {
+        BarCodReader->OnDeviceArrival();
+      }
+      break;
     case WM_COMMAND:
+      if (Modal() && HIWORD(wParam) == 0) return 0;  // a menu command under a dialog
       switch (LOWORD(wParam)) {
         case kRestore1:
           Restore1Click();
@@ -241,7 +349,7 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       }
       break;
     case WM_CONTEXTMENU:
-      PopupAtCursor();
+      if (!Modal()) PopupAtCursor();
       return 0;
     case WM_SIZE:
       if (wParam == SIZE_MINIMIZED) AppMinimize();
@@ -274,10 +382,30 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       }
       break;
     case WM_CLOSE:
-      // The reader thread stops before its port closes, whatever asked.
-      FormCloseQuery();
-      FormClose();
-      ::DestroyWindow(window_);
+      if (Modal()) {
+        // The dialog or box up the stack still uses the reader.
+        exitRequested_ = true;
+        EndModalWindows();
+        return 0;
+      }
+      Close();
+      return 0;
+    case WM_QUERYENDSESSION:
+      if (Modal()) {
+        exitRequested_ = true;
+        EndModalWindows();
+      }
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam == FALSE) return 0;
+      // Windows ends the process once this returns. Under a dialog or box
+      // the port is still left as it should be; nothing it uses is freed.
+      if (Modal()) {
+        FormCloseQuery();
+        FormClose();
+      } else {
+        Close();
+      }
       return 0;
     case WM_DESTROY:
       FormDestroy();

@@ -8,18 +8,21 @@
 
 #include "platform/win/form.h"
 #include "reader/bar_cod_reader.h"
+#include "reader/win_reader_parts.h"
 
 // The tray icon's callback message.
 inline constexpr UINT WM_TRAYNOTIFY = WM_APP + 100;
+// A reader thread lost its port; wParam tells which port it was.
+inline constexpr UINT WM_LINELOST = WM_APP + 101;
 
 // The program's only permanent window: the five line settings as text, a
 // popup menu, the web link, and the tray icon it hides into when minimised.
-// It owns the reader.
-class TFormBRMain {
+// It owns the reader, and is the user interface thread's side of it.
+class TFormBRMain final : private ReaderSite {
  public:
   // Builds the window, still hidden, and the reader.
   TFormBRMain();
-  ~TFormBRMain();
+  ~TFormBRMain() override;
   TFormBRMain(const TFormBRMain&) = delete;
   TFormBRMain& operator=(const TFormBRMain&) = delete;
 
@@ -27,7 +30,6 @@ class TFormBRMain {
   void FormCreate();
   // Shows the window, the first time in the middle of the screen.
   void Show();
-  HWND handle() const { return window_; }
 
  private:
   friend LRESULT CALLBACK platform::RoutedWindowProcedure<TFormBRMain>(HWND, UINT, WPARAM, LPARAM);
@@ -45,12 +47,31 @@ class TFormBRMain {
   void LabelWWWClick();
   void RefreshLabels();
   void AddTrayIcon();
+  void RefreshTrayTip();
+  void Close();
+
+  // While a dialog or message box of the program runs, no command of the
+  // window or of the tray menu does; an exit request ends the box or the
+  // dialog (as Cancel) and is carried out once it has gone.
+  class ModalScope;
+  bool Modal() const { return modalDepth_ > 0; }
+  void EndModalWindows();
+  void BringModalToFront();
+
+  void ShowStopMessage(const std::wstring& text) override;
+  void PostLineLost(unsigned generation) override;
+  void ScheduleRetry(std::chrono::milliseconds delay) override;
+  void CancelRetry() override;
+  void LinkChanged() override;
 
   HWND window_ = nullptr;
   platform::UniqueFont font_;
   platform::UniqueBitmap picture_;
   NOTIFYICONDATAW TrayIconData{};
   bool IsMinimizedToTray = false;
-  bool rescaling_ = false;                      // a change of density may resize the window
-  std::unique_ptr<CBarCodReader> BarCodReader;  // null when it could not be created
+  bool rescaling_ = false;  // a change of density may resize the window
+  int modalDepth_ = 0;
+  bool exitRequested_ = false;
+  std::unique_ptr<WinReaderParts> readerParts_;  // before the reader, which uses them
+  std::unique_ptr<CBarCodReader> BarCodReader;   // null when it could not be created
 };

@@ -1,93 +1,87 @@
 #include "reader/bar_cod_reader.h"
 
-#include "platform/win/application.h"
+#include <algorithm>
+
+#include "platform/diagnostics.h"
 #include "reader/reader_messages.h"
-#include "reader/win_scanner_line.h"
 
-platform::FileHandle PortHandle;
-
-namespace {
-
-// Queue sizes asked of the driver; a scanner code is far shorter.
-constexpr DWORD kQueueSize = 256;
-
-}  // namespace
-
-CBarCodReader::CBarCodReader() : store_(registry_, platform::ExecutablePath()) {
+CBarCodReader::CBarCodReader(SettingsStore& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
+                             ReaderSite& site, const std::vector<std::wstring>& arguments)
+    : store_(store),
+      ports_(ports),
+      typist_(typist),
+      makeDialog_(std::move(makeDialog)),
+      site_(site),
+      arguments_(arguments) {
   LoadSettings();
   ApplySettings();
-  if (!platform::CommandLineArguments().empty()) ApplyCommandLinePort();
+  if (!arguments_.empty()) ApplyCommandLinePort();
 }
 
-CBarCodReader::~CBarCodReader() { ClosePort(); }
+CBarCodReader::~CBarCodReader() {
+  site_.CancelRetry();
+  ClosePort();
+}
 
 bool CBarCodReader::LoadSettings() { return store_.Load(portSettings, AutoStart); }
 
 bool CBarCodReader::SaveSettings() { return store_.Save(portSettings, AutoStart); }
 
-bool CBarCodReader::UpdateAutoStart() { return store_.UpdateAutoStart(AutoStart); }
-
 bool CBarCodReader::ApplySettings() { return ::ApplySettings(portSettings, line_); }
 
 void CBarCodReader::ApplyCommandLinePort() {
-  const auto arguments = platform::CommandLineArguments();
-  line_.portName = CommandLinePortName(arguments.empty() ? std::wstring_view() : arguments.front());
+  line_.portName = CommandLinePortName(arguments_.empty() ? std::wstring_view() : arguments_.front());
 }
 
 bool CBarCodReader::InitComm() {
   // Callers close the port first; should one not, its reader thread must
   // end before the handle goes, and a failed open must not leave it open.
   ClosePort();
-  if (const auto devicePath = SerialDevicePath(line_.portName)) {
-    PortHandle.reset(::CreateFileW(devicePath->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OVERLAPPED, nullptr));
-  }
-  if (!PortHandle) {
-    platform::ShowStopMessage(reader_messages::kPortOpenFailed);
-    return false;
-  }
+  return OpenPort(Tell::Operator);
+}
 
-  DCB state{};
-  state.DCBlength = sizeof state;
-  bool configured = ::GetCommState(PortHandle.get(), &state);
-  // Some drivers keep fixed queues and refuse the request; that costs nothing.
-  ::SetupComm(PortHandle.get(), kQueueSize, kQueueSize);
-  if (configured) {
-    state.BaudRate = line_.baudRate;
-    state.ByteSize = line_.byteSize;
-    state.Parity = line_.parity;
-    state.StopBits = line_.stopBits;
-    configured = ::SetCommState(PortHandle.get(), &state);
-  }
-  configured = configured && ::SetCommMask(PortHandle.get(), EV_RXCHAR | EV_BREAK);
-  if (!configured) {
-    // Reading at settings the operator did not choose would type garbage.
-    PortHandle.reset();
-    platform::ShowStopMessage(reader_messages::kPortSetupFailed);
+bool CBarCodReader::OpenPort(Tell tell) {
+  SerialPorts::Failure failure = SerialPorts::Failure::None;
+  port_ = ports_.Open(line_, failure);
+  if (!port_) {
+    if (tell == Tell::Operator) {
+      site_.ShowStopMessage(failure == SerialPorts::Failure::Setup ? reader_messages::kPortSetupFailed
+                                                                   : reader_messages::kPortOpenFailed);
+    }
+    // The operator has been told once; a port that comes later is taken
+    // without a restart.
+    if (!linkLost_) EnterLost();
     return false;
+  }
+  ++generation_;
+  site_.CancelRetry();
+  if (linkLost_) {
+    linkLost_ = false;
+    diagnostics::Event(L"port " + line_.portName + L" is back");
+    site_.LinkChanged();
   }
   return true;
 }
 
 void CBarCodReader::ClosePort() {
   StopReading();
+  // Joined before the port goes: their lines finish with it first.
   stoppingThreads_.clear();
-  if (!PortHandle) return;
-  ::EscapeCommFunction(PortHandle.get(), SETBREAK);
-  PortHandle.reset();
+  port_.reset();
 }
 
 void CBarCodReader::ReadData() {
   // Two threads on one port would share out its bytes between them.
   StopReading();
   stoppingThreads_.clear();
-  if (!PortHandle) return;
+  if (!port_) return;
   try {
-    thread_ = std::make_unique<BRThread>(std::make_unique<WinScannerLine>(PortHandle.get()), typist_,
-                                         BRThread::QuietGap(line_.baudRate));
+    const unsigned generation = generation_;
+    thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, BRThread::QuietGap(line_.baudRate),
+                                         [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     thread_.reset();
-    platform::ShowStopMessage(reader_messages::kThreadFailed);
+    site_.ShowStopMessage(reader_messages::kThreadFailed);
   }
 }
 
@@ -97,13 +91,49 @@ void CBarCodReader::StopReading() {
   stoppingThreads_.push_back(std::move(thread_));
 }
 
+bool CBarCodReader::Reopen(Tell tell) {
+  StopReading();
+  ClosePort();
+  if (!OpenPort(tell)) return false;
+  ReadData();
+  return true;
+}
+
+void CBarCodReader::EnterLost() {
+  linkLost_ = true;
+  retryDelay_ = kFirstRetry;
+  site_.ScheduleRetry(retryDelay_);
+  diagnostics::Event(L"port " + line_.portName + L" is not available");
+  site_.LinkChanged();
+}
+
+void CBarCodReader::OnLineLost(unsigned generation) {
+  // A loss reported by a thread of a port closed meanwhile is old news.
+  if (generation != generation_ || !port_ || linkLost_) return;
+  ClosePort();
+  EnterLost();
+}
+
+void CBarCodReader::OnRetryTimer() {
+  if (!linkLost_) return;
+  if (Reopen(Tell::Nobody)) return;
+  retryDelay_ = std::min(retryDelay_ * 2, kLongestRetry);
+  site_.ScheduleRetry(retryDelay_);
+}
+
+void CBarCodReader::OnDeviceArrival() {
+  if (!linkLost_) return;
+  site_.CancelRetry();
+  OnRetryTimer();
+}
+
 bool CBarCodReader::CreateOptions() {
   try {
-    dialog_ = std::make_unique<TFormBROptions>();
+    dialog_ = makeDialog_();
     return true;
   } catch (...) {
     dialog_.reset();
-    platform::ShowStopMessage(reader_messages::kCreateOptionsFailed);
+    site_.ShowStopMessage(reader_messages::kCreateOptionsFailed);
     return false;
   }
 }
@@ -122,10 +152,16 @@ bool CBarCodReader::ShowSettings() {
     // A failed save or conversion still reopens the port with what it has.
     SaveSettings();
     ApplySettings();
-    StopReading();
-    ClosePort();
-    if (InitComm()) ReadData();
+    // The operator chose anew: a port lost before is not retried as well.
+    linkLost_ = false;
+    site_.CancelRetry();
+    Reopen(Tell::Operator);
+    site_.LinkChanged();
   }
   dialog_.reset();
   return true;
+}
+
+void CBarCodReader::CancelSettings() {
+  if (dialog_) dialog_->EndAsCancel();
 }

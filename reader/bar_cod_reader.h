@@ -1,39 +1,40 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "platform/win/handles.h"
-#include "platform/win/win_registry.h"
 #include "reader/br_thread.h"
 #include "reader/port_settings.h"
+#include "reader/reader_parts.h"
 #include "reader/settings_store.h"
-#include "reader/win_typist.h"
-#include "settings_dialog/form_br_options.h"
-
-// The serial port of the process; invalid while none is open. Only the user
-// interface thread writes it, through InitComm and ClosePort.
-extern platform::FileHandle PortHandle;
 
 // Ties the scanner link together: the settings as texts and as line
-// parameters, their store, and the serial port.
+// parameters, their store, the serial port and the thread reading it.
+// Everything but the reader threads' own work runs on the user interface
+// thread.
 class CBarCodReader {
  public:
+  using DialogFactory = std::function<std::unique_ptr<SettingsDialog>()>;
+
   // Loads the stored settings, derives the line parameters and takes a port
-  // given on the command line.
-  CBarCodReader();
+  // given on the command line (`arguments` without the program name).
+  CBarCodReader(SettingsStore& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
+                ReaderSite& site, const std::vector<std::wstring>& arguments);
   ~CBarCodReader();
   CBarCodReader(const CBarCodReader&) = delete;
   CBarCodReader& operator=(const CBarCodReader&) = delete;
 
   bool LoadSettings();
   bool SaveSettings();
-  bool UpdateAutoStart();
   bool ApplySettings();
   void ApplyCommandLinePort();
 
   // Opens and configures the port named by the line parameters; tells the
-  // operator and returns false when that fails.
+  // operator and returns false when that fails, and then keeps trying
+  // quietly in the background.
   bool InitComm();
   // Leaves the line in the break state and closes the port, if one is open.
   // Reader threads end first: none may touch a closed or a reopened port.
@@ -49,6 +50,18 @@ class CBarCodReader {
   // Runs the settings dialog; after OK saves the settings and reopens the
   // port with them. While it runs, another request brings it to the front.
   bool ShowSettings();
+  // The program is closing: a running settings dialog ends as if its close
+  // box had been pressed, and nothing of it is saved.
+  void CancelSettings();
+
+  // A reader thread found its port gone; `generation` tells which port.
+  void OnLineLost(unsigned generation);
+  // Time for the next attempt to reopen a lost port.
+  void OnRetryTimer();
+  // A port has arrived on the machine: a lost port is tried at once.
+  void OnDeviceArrival();
+  // Whether the port is lost and being retried.
+  bool LinkLost() const { return linkLost_; }
 
   const LineParameters& lineParameters() const { return line_; }
 
@@ -56,13 +69,35 @@ class CBarCodReader {
   PortSettings portSettings;
   bool AutoStart = false;
 
+  // The first retry after a loss waits this long, each next one twice as
+  // long, up to the longest: calm, and still typing again within a second
+  // of the port's return where Windows does not announce it.
+  static constexpr std::chrono::milliseconds kFirstRetry{250};
+  static constexpr std::chrono::milliseconds kLongestRetry{800};
+
  private:
+  // The one way to (re)open: stop the thread, close, open, read.
+  enum class Tell { Operator, Nobody };
+  bool Reopen(Tell tell);
+  bool OpenPort(Tell tell);
+  void EnterLost();
+
+  SettingsStore& store_;
+  SerialPorts& ports_;
+  CodeTypist& typist_;
+  DialogFactory makeDialog_;
+  ReaderSite& site_;
+  const std::vector<std::wstring> arguments_;
+
   LineParameters line_;
-  platform::WinRegistry registry_;
-  SettingsStore store_;
-  WinTypist typist_;
+  // Declared before the threads: destroyed after them, as their lines
+  // need.
+  std::unique_ptr<SerialPort> port_;
+  unsigned generation_ = 0;  // counts the ports opened, to spot stale losses
+  bool linkLost_ = false;
+  std::chrono::milliseconds retryDelay_{0};
   std::unique_ptr<BRThread> thread_;
   // Told to stop, perhaps still finishing; joined before the port closes.
   std::vector<std::unique_ptr<BRThread>> stoppingThreads_;
-  std::unique_ptr<TFormBROptions> dialog_;  // only while ShowSettings runs
+  std::unique_ptr<SettingsDialog> dialog_;  // only while ShowSettings runs
 };

@@ -12,8 +12,11 @@ std::chrono::milliseconds BRThread::QuietGap(std::uint32_t baudRate) {
   return std::max(kMinimum, threeCharacters);
 }
 
-BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds quietGap)
-    : line_(std::move(line)), typist_(typist), quietGap_(quietGap), thread_([this] { Execute(); }) {}
+BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds quietGap,
+                   std::function<void()> onLineLost)
+    : line_(std::move(line)), typist_(typist), quietGap_(quietGap), onLineLost_(std::move(onLineLost)), thread_([this] {
+        Execute();
+      }) {}
 
 BRThread::~BRThread() {
   Terminate();
@@ -40,6 +43,11 @@ void BRThread::Execute() {
         break;
       case ScannerLine::Event::Break:
       case ScannerLine::Event::Stop:
+        return;
+      case ScannerLine::Event::Lost:
+        // A code cut off by the loss is dropped with the framer: never
+        // typed in half, never twice.
+        onLineLost_();
         return;
     }
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -16,7 +17,10 @@ class BRThread {
   // quiet this long.
   static std::chrono::milliseconds QuietGap(std::uint32_t baudRate);
 
-  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds quietGap);
+  // `onLineLost` runs on the thread, which then ends, when the device
+  // behind the port has gone.
+  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds quietGap,
+           std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
@@ -31,6 +35,7 @@ class BRThread {
   std::unique_ptr<ScannerLine> line_;
   CodeTypist& typist_;
   const std::chrono::milliseconds quietGap_;
+  const std::function<void()> onLineLost_;
   std::atomic<bool> stopping_{false};
   std::thread thread_;  // last: starts once everything it uses exists
 };

@@ -10,13 +10,13 @@
 // The reader thread's view of the serial line.
 class ScannerLine {
  public:
-  enum class Event { Bytes, Quiet, Break, Stop };
+  enum class Event { Bytes, Quiet, Break, Stop, Lost };
 
   virtual ~ScannerLine() = default;
   // Sleeps until bytes arrive (then `bytes` views them, until the next
   // call), the line has been quiet for `quietAfter` when one is given, a
-  // break shows on the line or a stop is requested. Failures of the line
-  // are waited out inside, calmly, until one of these happens.
+  // break shows on the line, a stop is requested, or the device behind the
+  // port is gone (Lost: the port is of no more use).
   virtual Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) = 0;
   // Any thread may call this; the pending or next Wait returns Stop.
   virtual void RequestStop() = 0;

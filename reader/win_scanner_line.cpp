@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/diagnostics.h"
+
 namespace {
 
-// After a failed read (a USB adapter pulled, the far end gone) the line is
-// tried again after this long, doubling up to a second: calm, not spinning.
+// After a failed read the line is tried again after this long, doubling:
+// calm, not spinning. Failing this many times in a row, though the port
+// still answers, means the device is gone all the same.
 constexpr DWORD kFirstFailureDelay = 50;
-constexpr DWORD kLongestFailureDelay = 1000;
+constexpr DWORD kLongestFailureDelay = 400;
+constexpr int kFailuresMeaningLost = 4;
 
 platform::KernelHandle NewManualResetEvent() {
   platform::KernelHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -18,10 +22,19 @@ platform::KernelHandle NewManualResetEvent() {
 
 }  // namespace
 
+struct WinScannerLine::PendingIo {
+  platform::KernelHandle readDone = NewManualResetEvent();
+  platform::KernelHandle eventDone = NewManualResetEvent();
+  OVERLAPPED read{};
+  OVERLAPPED event{};
+  std::array<std::uint8_t, 256> buffer{};
+  DWORD eventMask = 0;
+};
+
 WinScannerLine::WinScannerLine(HANDLE port)
-    : port_(port), stop_(NewManualResetEvent()), readDone_(NewManualResetEvent()), eventDone_(NewManualResetEvent()) {
-  readOverlapped_.hEvent = readDone_.get();
-  eventOverlapped_.hEvent = eventDone_.get();
+    : port_(port), stop_(NewManualResetEvent()), io_(std::make_unique<PendingIo>()) {
+  io_->read.hEvent = io_->readDone.get();
+  io_->event.hEvent = io_->eventDone.get();
   // A read waits for its first byte however long that takes, then returns
   // as soon as the line pauses for a millisecond: a code is handed over as
   // it arrives, with no polling.
@@ -31,24 +44,31 @@ WinScannerLine::WinScannerLine(HANDLE port)
 }
 
 WinScannerLine::~WinScannerLine() {
-  Finish(readOverlapped_, readPending_);
-  Finish(eventOverlapped_, eventWaitPending_);
+  HANDLE pending[2];
+  DWORD count = 0;
+  if (readPending_) {
+    ::CancelIoEx(port_, &io_->read);
+    pending[count++] = io_->readDone.get();
+  }
+  if (eventWaitPending_) {
+    ::CancelIoEx(port_, &io_->event);
+    pending[count++] = io_->eventDone.get();
+  }
+  if (count == 0) return;
+  const DWORD waited = ::WaitForMultipleObjects(count, pending, TRUE, kCancelTimeoutMs);
+  if (waited >= WAIT_OBJECT_0 && waited < WAIT_OBJECT_0 + count) return;
+  // The driver may still write into the buffer and the OVERLAPPEDs, and
+  // signal their events, whenever it gets round to it: they stay allocated
+  // for the rest of the process rather than become someone else's memory.
+  diagnostics::Failure(L"cancelling I/O on the serial port", waited == WAIT_TIMEOUT ? WAIT_TIMEOUT : ::GetLastError());
+  static_cast<void>(io_.release());
 }
 
 void WinScannerLine::RequestStop() { ::SetEvent(stop_.get()); }
 
-void WinScannerLine::Finish(OVERLAPPED& overlapped, bool& pending) {
-  if (!pending) return;
-  ::CancelIoEx(port_, &overlapped);
-  DWORD ignored = 0;
-  // The driver may still write into the buffers until it has completed.
-  ::GetOverlappedResult(port_, &overlapped, &ignored, TRUE);
-  pending = false;
-}
-
 WinScannerLine::Start WinScannerLine::StartRead(DWORD& count) {
   count = 0;
-  if (::ReadFile(port_, readBuffer_.data(), static_cast<DWORD>(readBuffer_.size()), &count, &readOverlapped_)) {
+  if (::ReadFile(port_, io_->buffer.data(), static_cast<DWORD>(io_->buffer.size()), &count, &io_->read)) {
     // Reads wait for a first byte, so an empty one means a driver that
     // ignores the time-outs: treated as a failure, never as a reason to spin.
     return count > 0 ? Start::Completed : Start::Failed;
@@ -59,6 +79,7 @@ WinScannerLine::Start WinScannerLine::StartRead(DWORD& count) {
 }
 
 ScannerLine::Event WinScannerLine::Deliver(DWORD count, std::span<const std::uint8_t>& bytes) {
+  failures_ = 0;
   failureDelay_ = 0;
   retryAt_ = 0;
   eventWaitArmed_ = true;
@@ -66,21 +87,32 @@ ScannerLine::Event WinScannerLine::Deliver(DWORD count, std::span<const std::uin
   // the event wait missed it.
   DWORD errors = 0;
   if (::ClearCommError(port_, &errors, nullptr) && (errors & CE_BREAK) != 0) return Event::Break;
-  bytes = std::span<const std::uint8_t>(readBuffer_.data(), count);
+  bytes = std::span<const std::uint8_t>(io_->buffer.data(), count);
   return Event::Bytes;
 }
 
-void WinScannerLine::BackOff() {
+bool WinScannerLine::Failed() {
+  const DWORD error = ::GetLastError();
+  // Clears what a line error (a framing error at a wrong baud rate, an
+  // overrun) may have left blocking the reads; failing, the device is gone.
+  DWORD errors = 0;
+  if (!::ClearCommError(port_, &errors, nullptr)) {
+    diagnostics::Failure(L"ClearCommError", ::GetLastError());
+    return true;
+  }
+  diagnostics::Failure(L"ReadFile", error);
+  if (++failures_ >= kFailuresMeaningLost) return true;
   failureDelay_ = failureDelay_ == 0 ? kFirstFailureDelay : std::min(failureDelay_ * 2, kLongestFailureDelay);
   retryAt_ = ::GetTickCount64() + failureDelay_;
+  return false;
 }
 
 void WinScannerLine::StartBreakWait() {
   eventWaitArmed_ = false;
-  eventMask_ = 0;
-  if (::WaitCommEvent(port_, &eventMask_, &eventOverlapped_)) {
+  io_->eventMask = 0;
+  if (::WaitCommEvent(port_, &io_->eventMask, &io_->event)) {
     // Completed at once: collected below like a later completion.
-    ::SetEvent(eventDone_.get());
+    ::SetEvent(io_->eventDone.get());
     eventWaitPending_ = true;
   } else if (::GetLastError() == ERROR_IO_PENDING) {
     eventWaitPending_ = true;
@@ -97,7 +129,7 @@ ScannerLine::Event WinScannerLine::Wait(std::optional<std::chrono::milliseconds>
         case Start::Completed:
           return Deliver(count, bytes);
         case Start::Failed:
-          BackOff();
+          if (Failed()) return Event::Lost;
           break;
         case Start::Pending:
           break;
@@ -111,11 +143,11 @@ ScannerLine::Event WinScannerLine::Wait(std::optional<std::chrono::milliseconds>
     DWORD eventIndex = MAXDWORD;
     if (readPending_) {
       readIndex = handleCount;
-      handles[handleCount++] = readDone_.get();
+      handles[handleCount++] = io_->readDone.get();
     }
     if (eventWaitPending_) {
       eventIndex = handleCount;
-      handles[handleCount++] = eventDone_.get();
+      handles[handleCount++] = io_->eventDone.get();
     }
 
     ULONGLONG wakeAt = MAXULONGLONG;
@@ -124,21 +156,30 @@ ScannerLine::Event WinScannerLine::Wait(std::optional<std::chrono::milliseconds>
     const ULONGLONG now = ::GetTickCount64();
     const DWORD timeout = wakeAt == MAXULONGLONG ? INFINITE : static_cast<DWORD>(wakeAt > now ? wakeAt - now : 0);
 
-    const DWORD signalled = ::WaitForMultipleObjects(handleCount, handles, FALSE, timeout) - WAIT_OBJECT_0;
+    const DWORD waited = ::WaitForMultipleObjects(handleCount, handles, FALSE, timeout);
+    if (waited == WAIT_FAILED) {
+      // Nothing can be told about the pending operations any more; going
+      // on could hand out the previous read's bytes a second time.
+      diagnostics::Failure(L"WaitForMultipleObjects", ::GetLastError());
+      return Event::Lost;
+    }
+    if (waited == WAIT_TIMEOUT) {
+      if (quietAfter && ::GetTickCount64() >= quietAt) return Event::Quiet;
+      continue;
+    }
+    const DWORD signalled = waited - WAIT_OBJECT_0;
     if (signalled == 0) return Event::Stop;
     if (signalled == readIndex) {
       readPending_ = false;
       DWORD count = 0;
-      if (::GetOverlappedResult(port_, &readOverlapped_, &count, FALSE) && count > 0) return Deliver(count, bytes);
-      BackOff();
+      if (::GetOverlappedResult(port_, &io_->read, &count, FALSE) && count > 0) return Deliver(count, bytes);
+      if (Failed()) return Event::Lost;
     } else if (signalled == eventIndex) {
       eventWaitPending_ = false;
       DWORD ignored = 0;
-      if (::GetOverlappedResult(port_, &eventOverlapped_, &ignored, FALSE) && (eventMask_ & EV_BREAK) != 0) {
+      if (::GetOverlappedResult(port_, &io_->event, &ignored, FALSE) && (io_->eventMask & EV_BREAK) != 0) {
         return Event::Break;
       }
-    } else if (quietAfter && ::GetTickCount64() >= quietAt) {
-      return Event::Quiet;
     }
   }
 }

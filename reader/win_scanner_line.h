@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 
 #include "platform/win/handles.h"
 #include "reader/scanner_line.h"
@@ -10,7 +11,7 @@
 // The serial port as the reader thread uses it, with overlapped I/O: one
 // read that completes when bytes arrive, and a wait for a break on the line.
 // The port must stay open until this object is gone; its destructor
-// cancels and completes whatever it still has pending.
+// cancels what it still has pending and waits a bounded time for that.
 class WinScannerLine final : public ScannerLine {
  public:
   explicit WinScannerLine(HANDLE port);
@@ -21,28 +22,34 @@ class WinScannerLine final : public ScannerLine {
   Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) override;
   void RequestStop() override;
 
+  // How long a cancelled operation may take to complete before its memory
+  // is given up to the driver.
+  static constexpr DWORD kCancelTimeoutMs = 2000;
+
  private:
+  // What the driver writes into while an operation is pending; kept apart
+  // so that it can be left to a driver that never completes a cancel.
+  struct PendingIo;
+
   enum class Start { Completed, Pending, Failed };
   Start StartRead(DWORD& count);
   Event Deliver(DWORD count, std::span<const std::uint8_t>& bytes);
-  void BackOff();
+  // After a failed read: true when the device is gone, otherwise the line
+  // is tried again after a pause.
+  bool Failed();
   void StartBreakWait();
-  void Finish(OVERLAPPED& overlapped, bool& pending);
 
   const HANDLE port_;
   platform::KernelHandle stop_;
-  platform::KernelHandle readDone_;
-  platform::KernelHandle eventDone_;
-  OVERLAPPED readOverlapped_{};
-  OVERLAPPED eventOverlapped_{};
-  std::array<std::uint8_t, 256> readBuffer_{};
-  DWORD eventMask_ = 0;
+  std::unique_ptr<PendingIo> io_;
   bool readPending_ = false;
   bool eventWaitPending_ = false;
   // A port event wait is re-armed only once per arrival of bytes: Wine
   // aborts it within milliseconds, and re-arming at once would spin.
   bool eventWaitArmed_ = true;
-  // After failures the line is tried again at retryAt_ (a tick count).
+  // Reads that failed in a row; after failures the line is tried again at
+  // retryAt_ (a tick count).
+  int failures_ = 0;
   DWORD failureDelay_ = 0;
   ULONGLONG retryAt_ = 0;
 };

@@ -69,37 +69,12 @@ const std::array<ListControl, 5> kLists{{
     {kCbStopBits, option_lists::kStopBit},
 }};
 
-// Like a modal dialog: every other enabled window of this thread waits.
-class OtherWindowsDisabled {
- public:
-  explicit OtherWindowsDisabled(HWND dialog) : dialog_(dialog) {
-    ::EnumThreadWindows(::GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
-  }
-  ~OtherWindowsDisabled() {
-    for (const HWND window : disabled_) ::EnableWindow(window, TRUE);
-  }
-  OtherWindowsDisabled(const OtherWindowsDisabled&) = delete;
-  OtherWindowsDisabled& operator=(const OtherWindowsDisabled&) = delete;
-
- private:
-  static BOOL CALLBACK Disable(HWND window, LPARAM context) {
-    auto* self = reinterpret_cast<OtherWindowsDisabled*>(context);
-    if (window != self->dialog_ && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
-      ::EnableWindow(window, FALSE);
-      self->disabled_.push_back(window);
-    }
-    return TRUE;
-  }
-  HWND dialog_;
-  std::vector<HWND> disabled_;
-};
-
 }  // namespace
 
-TFormBROptions::TFormBROptions() {
+TFormBROptions::TFormBROptions(HWND owner) : owner_(owner) {
   platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBROptions>);
   window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, L"Настройки",
-                              WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr,
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, owner_, nullptr,
                               ::GetModuleHandleW(nullptr), this);
   if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
   const platform::DpiScale scale(platform::DpiOf(window_));
@@ -118,7 +93,9 @@ TFormBROptions::~TFormBROptions() { ::DestroyWindow(window_); }
 HWND TFormBROptions::Control(int id) const { return ::GetDlgItem(window_, id); }
 
 int TFormBROptions::ShowModal() {
-  const OtherWindowsDisabled othersWait(window_);
+  // As Windows' own modal dialogs do: the owner waits, also while it is
+  // hidden in the tray, so none of its commands can run under the dialog.
+  const bool ownerWasEnabled = owner_ != nullptr && !::EnableWindow(owner_, FALSE);
   FormShow();
   modalResult_ = 0;
   ::ShowWindow(window_, SW_SHOW);
@@ -138,6 +115,9 @@ int TFormBROptions::ShowModal() {
       ::DispatchMessageW(&message);
     }
   }
+  // Enabled before the dialog hides, so that the activation goes back to
+  // the owner rather than to another program.
+  if (ownerWasEnabled) ::EnableWindow(owner_, TRUE);
   ::ShowWindow(window_, SW_HIDE);
   return modalResult_;
 }
@@ -146,6 +126,8 @@ void TFormBROptions::BringToFront() {
   ::ShowWindow(window_, SW_SHOW);
   ::SetForegroundWindow(window_);
 }
+
+void TFormBROptions::EndAsCancel() { ::PostMessageW(window_, WM_CLOSE, 0, 0); }
 
 void TFormBROptions::SelectFromTexts() {
   for (const ListControl& control : kLists) {

@@ -40,8 +40,8 @@ std::vector<std::wstring> CommandLineArguments() {
   return arguments;
 }
 
-void ShowStopMessage(const std::wstring& text) {
-  ::MessageBoxW(nullptr, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONSTOP);
+void ShowStopMessage(const std::wstring& text, HWND owner) {
+  ::MessageBoxW(owner, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONSTOP);
 }
 
 }  // namespace platform

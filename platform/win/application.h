@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -16,7 +18,8 @@ std::wstring ExecutablePath();
 // The arguments after the program name, parsed as the C runtime does.
 std::vector<std::wstring> CommandLineArguments();
 
-// Modal, with the application title as caption, the stop sign and OK.
-void ShowStopMessage(const std::wstring& text);
+// Modal to `owner` (or to nothing), with the application title as caption,
+// the stop sign and OK.
+void ShowStopMessage(const std::wstring& text, HWND owner = nullptr);
 
 }  // namespace platform

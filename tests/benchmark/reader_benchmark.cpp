@@ -14,12 +14,13 @@
 
 #include "app/application_title.h"
 #include "platform/win/application.h"
-#include "reader/bar_cod_reader.h"
+#include "platform/win/handles.h"
 #include "reader/code_framer.h"
 #include "reader/win_typist.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
+#include "support/test_reader.h"
 
 namespace {
 
@@ -161,12 +162,12 @@ void Measure(const char* name, ScannerSim& sim, TargetWindow& target, const std:
 }
 
 // A reader with its port open on a fresh line at this baud rate.
-std::unique_ptr<CBarCodReader> OpenReader(ScannerSim& sim, int baud) {
+std::unique_ptr<TestReader> OpenReader(ScannerSim& sim, int baud) {
   raw_registry::Forget();
   raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
   raw_registry::WriteDevice(L"BaudRate", std::to_wstring(baud));
   sim.Open(kPort);
-  auto reader = std::make_unique<CBarCodReader>();
+  auto reader = std::make_unique<TestReader>();
   reader->ApplySettings();
   reader->InitComm();
   return reader;
@@ -179,7 +180,7 @@ int main() {
   ScannerSim sim;
   TargetWindow target;
 
-  std::unique_ptr<CBarCodReader> reader;
+  std::unique_ptr<TestReader> reader;
   Measure(
       "event-driven", sim, target,
       [&](int baud) {
@@ -193,15 +194,19 @@ int main() {
       });
 
   std::unique_ptr<PollingReader> polling;
+  platform::FileHandle port;
   Measure(
       "100 ms polling", sim, target,
       [&](int baud) {
-        reader = OpenReader(sim, baud);
-        polling = std::make_unique<PollingReader>(PortHandle.get());
+        reader = OpenReader(sim, baud);  // sets the line up; reads nothing without its thread
+        port.reset(::CreateFileW((L"\\\\.\\COM" + std::to_wstring(kPort)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        polling = std::make_unique<PollingReader>(port.get());
         target.Focus();
       },
       [&] {
         polling.reset();
+        port.reset();
         reader.reset();
       });
   raw_registry::Forget();

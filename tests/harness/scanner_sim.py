@@ -56,6 +56,7 @@ CSIZE_BITS = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
 
 # A program under test that stops reading must not wedge the server forever.
 WRITE_STALL_SECONDS = 5.0
+HOST_SERIAL = "/dev/ttyS0"
 MAX_LINE = 1 << 20
 
 
@@ -232,6 +233,17 @@ class Simulator:
             except FileNotFoundError:
                 pass
 
+    def host_serial(self, name):
+        """Points the port at the machine's own serial device, a driver with
+        no UART behind it that never completes a cancelled read."""
+        self.close(name, unmap=False)
+        if not os.path.exists(HOST_SERIAL):
+            return False
+        tmp = "%s.tmp.%d" % (self._link_path(name), os.getpid())
+        os.symlink(HOST_SERIAL, tmp)
+        os.replace(tmp, self._link_path(name))
+        return True
+
     def close_all(self):
         with self.table_lock:
             ports = list(self.ports.values())
@@ -253,7 +265,7 @@ class Simulator:
 
         arity = {"OPEN": (1, 1), "TERMIOS": (1, 1), "WRITE": (1, 2),
                  "PACE": (2, 3), "READ": (1, 1), "CLOSE": (1, 1),
-                 "UNMAP": (1, 1)}
+                 "UNMAP": (1, 1), "HOSTSERIAL": (1, 1)}
         if cmd not in arity:
             raise RequestError("unknown command " + words[0])
         low, high = arity[cmd]
@@ -280,6 +292,8 @@ class Simulator:
             return "OK %d" % self.pace(name, baud, parse_hex(args[2:]))
         if cmd == "READ":
             return "OK " + self.read(name).hex()
+        if cmd == "HOSTSERIAL":
+            return "OK %d" % self.host_serial(name)
         self.close(name, unmap=(cmd == "UNMAP"))
         return "OK"
 

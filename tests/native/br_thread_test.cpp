@@ -19,6 +19,7 @@ struct LineRecord {
   std::atomic<bool> destroyed{false};
   std::atomic<bool> calledAfterDestruction{false};
   std::atomic<int> quietReturned{0};
+  std::atomic<int> lostReported{0};
 };
 
 // A line fed by the test: chunks of bytes or a break, handed out one per
@@ -34,6 +35,7 @@ class FakeLine final : public ScannerLine {
     ready_.notify_all();
   }
   void PushBreak() { Push(kBreak); }
+  void PushLoss() { Push(kLost); }
 
   Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) override {
     if (record_->destroyed) record_->calledAfterDestruction = true;
@@ -52,6 +54,7 @@ class FakeLine final : public ScannerLine {
     current_ = std::move(items_.front());
     items_.pop_front();
     if (current_ == kBreak) return Event::Break;
+    if (current_ == kLost) return Event::Lost;
     bytes = std::span(reinterpret_cast<const std::uint8_t*>(current_.data()), current_.size());
     return Event::Bytes;
   }
@@ -64,6 +67,7 @@ class FakeLine final : public ScannerLine {
 
  private:
   static inline const std::string kBreak = "<break>";
+  static inline const std::string kLost = "<lost>";
   std::shared_ptr<LineRecord> record_;
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -105,7 +109,8 @@ Started Start(CodeTypist& typist, std::chrono::milliseconds quietGap = 1h) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), typist, quietGap);
+  s.thread =
+      std::make_unique<BRThread>(std::move(line), typist, quietGap, [record = s.record] { ++record->lostReported; });
   return s;
 }
 
@@ -162,6 +167,21 @@ TEST(BRThread, ABreakEndsTheThread) {
   EXPECT_EQ(typist.codes(), std::vector<std::string>{"1"});
   s.thread.reset();  // the owner still ends an ended thread safely
   EXPECT_TRUE(s.record->destroyed);
+}
+
+TEST(BRThread, ALostLineIsReportedOnceAndItsHalfCodeNeverTyped) {
+  RecordingTypist typist;
+  Started s = Start(typist);
+  s.line->Push("1\r");
+  typist.WaitFor(1);
+  s.line->Push("23");
+  s.line->PushLoss();
+  s.line->Push("4\r");
+  WaitUntil([&] { return s.record->lostReported > 0; });
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(s.record->lostReported, 1);
+  EXPECT_EQ(s.record->waits, 3) << "no wait after the loss";
+  EXPECT_EQ(typist.codes(), std::vector<std::string>{"1"});
 }
 
 TEST(BRThread, StopAndRestartRacesLoseNothingAndTouchNothingFreed) {

@@ -4,7 +4,7 @@
 
 #include "app/application_title.h"
 #include "platform/win/application.h"
-#include "reader/bar_cod_reader.h"
+#include "reader/win_reader_parts.h"
 
 namespace {
 
@@ -18,8 +18,10 @@ void CALLBACK CloseDialog(HWND, UINT, UINT_PTR, DWORD) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   platform::SetApplicationTitle(kApplicationTitle);
-  CBarCodReader reader;
+  WinReaderParts parts(nullptr);
+  const auto dialog = parts.dialogs();
+  parts.store.Load(dialog->portSettings, dialog->AutoStart);
   ::SetTimer(nullptr, 0, kShownFor, &CloseDialog);
-  reader.ShowSettings();
+  dialog->ShowModal();
   return 0;
 }

@@ -5,6 +5,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <cstdio>
 #include <string>
 
 #include "platform/win/form.h"
@@ -271,4 +272,105 @@ TEST(ProgramFile, CarriesItsVersionAndDescription) {
   EXPECT_EQ(text(L"ProductVersion"), L"4.0.5.0");
   EXPECT_EQ(text(L"FileDescription"), L"Драйвер для сканера штрих-кода");
   EXPECT_EQ(text(L"Comments"), L"Драйвер для сканера штрих-кода с интерфейсом RS-232");
+}
+
+// Opens the tray menu of the program hidden in the tray and picks an item.
+void PickTrayMenuItem(HWND main, int downs) {
+  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
+  const HWND menu = WaitForMenu();
+  ASSERT_NE(menu, nullptr);
+  PickMenuItem(menu, downs);
+}
+
+TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothing) {
+  sim.Unmap(7);
+  for (const bool underTheBox : {false, true}) {
+    raw_registry::Forget();
+    raw_registry::WriteDevice(L"NamePort", L"COM2");
+    Program program;
+    const HWND main = Program::WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(ui_probe::WaitUntilGone(main));
+    PickTrayMenuItem(main, 2);
+    const HWND dialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
+    ASSERT_NE(dialog, nullptr);
+
+    // While it runs, the tray offers no menu: a click brings the dialog up.
+    {
+      TargetWindow inFront;
+      inFront.Focus();
+      ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
+      ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONUP);
+      EXPECT_EQ(WaitForMenu(700), nullptr) << "no command of the tray runs under the dialog";
+      EXPECT_EQ(::GetForegroundWindow(), dialog);
+    }
+
+    HWND modal = dialog;
+    if (underTheBox) {
+      // OK with a port that will not open: the box stands, owned by the program.
+      HWND ok = nullptr;
+      for (const auto& control : ui_probe::Children(dialog)) {
+        if (control.className == L"ComboBox" && ui_probe::SelectedEntry(control.handle) == L"COM2") {
+          ui_probe::PickEntry(control.handle, L"COM7");
+        }
+        if (control.text == L"&OK") ok = control.handle;
+      }
+      ASSERT_NE(ok, nullptr);
+      ui_probe::Click(ok);
+      modal = ui_probe::WaitForWindow(kTitle, L"#32770", 30000);
+      ASSERT_NE(modal, nullptr) << "the port's message box";
+      EXPECT_EQ(::GetWindow(modal, GW_OWNER), main) << "modal to the program";
+    }
+    // The operator closes the program as a whole meanwhile.
+    ui_probe::Post(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(program.Exited(15000)) << (underTheBox ? "under the box" : "under the dialog");
+    EXPECT_EQ(program.ExitCode(), 0u) << "ended in its usual order, not by a crash";
+    EXPECT_FALSE(::IsWindow(modal));
+    if (!underTheBox) {
+      EXPECT_FALSE(raw_registry::Read(HKEY_CURRENT_USER, L"Software\\Ombrek\\Barcode Reader\\APP", L"Name"))
+          << "the dialog ended as Cancel: nothing saved";
+    }
+  }
+}
+
+TEST_F(AppTest, ItEndsSoonAfterCloseOnADriverThatNeverCompletesACancel) {
+  if (!sim.AttachHostSerial(1)) GTEST_SKIP() << "this machine has no serial device of its own";
+  raw_registry::WriteDevice(L"NamePort", L"COM1");
+  Program program;
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_NE(main, nullptr);
+  if (ui_probe::WaitForWindow(kTitle, L"#32770", 500) != nullptr) {
+    GTEST_SKIP() << "the machine's serial device does not open here";
+  }
+  ::Sleep(300);  // the reader's read is pending in the driver
+  const ULONGLONG start = ::GetTickCount64();
+  ui_probe::Post(main, WM_CLOSE, 0, 0);
+  // A hung window loses its title and looks gone; only the process tells.
+  EXPECT_TRUE(program.Exited(10000)) << "the process must end";
+  std::printf("the program ended %llu ms after WM_CLOSE\n", ::GetTickCount64() - start);
+}
+
+TEST_F(AppTest, AScannerThatComesBackTypesAgainWithoutARestart) {
+  Program program;
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_NE(main, nullptr);
+  TargetWindow target;
+  sim.Write(2, "111\r");
+  ASSERT_EQ(target.WaitForText(3), L"111");
+
+  // Unplugged, long enough for the retries to reach their longest pause.
+  sim.Unmap(2);
+  ::Sleep(3000);
+  EXPECT_TRUE(::IsWindow(main)) << "no message box, no exit";
+  EXPECT_EQ(ui_probe::WaitForWindow(kTitle, L"#32770", 100), nullptr) << "a lost port is no message box";
+
+  // Plugged in again: a code scanned a second after is typed, once.
+  sim.Open(2);
+  ::Sleep(1000);
+  target.Focus();
+  target.Clear();
+  sim.Write(2, "222\r");
+  EXPECT_EQ(target.WaitForText(3), L"222");
+  EXPECT_EQ(target.PumpFor(300), L"222") << "nothing typed twice";
 }

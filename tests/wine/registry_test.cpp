@@ -3,8 +3,8 @@
 
 #include "platform/win/application.h"
 #include "platform/win/win_registry.h"
-#include "reader/bar_cod_reader.h"
 #include "support/raw_registry.h"
+#include "support/test_reader.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
 }  // namespace
 
 TEST_F(RegistryTest, FirstStartTakesTheDefaultsAndWritesNothing) {
-  CBarCodReader reader;
+  TestReader reader;
   reader.ApplySettings();  // a developer's --gtest_filter must not count as a port argument
   EXPECT_EQ(reader.portSettings, kDefaultPortSettings);
   EXPECT_FALSE(reader.AutoStart);
@@ -66,7 +66,7 @@ TEST_F(RegistryTest, FirstStartTakesTheDefaultsAndWritesNothing) {
 }
 
 TEST_F(RegistryTest, SaveWritesTheSevenValuesWhereTheyBelong) {
-  CBarCodReader reader;
+  TestReader reader;
   reader.portSettings = {L"COM5", L"115200", L"7", L"Even", L"2"};
   reader.AutoStart = true;
   ASSERT_TRUE(reader.SaveSettings());
@@ -82,7 +82,7 @@ TEST_F(RegistryTest, SaveWritesTheSevenValuesWhereTheyBelong) {
   EXPECT_EQ(StoredText(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader"), L"\"" + exe + L"\"");
   EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
 
-  CBarCodReader next;
+  TestReader next;
   next.ApplySettings();
   EXPECT_EQ(next.portSettings, reader.portSettings);
   EXPECT_TRUE(next.AutoStart);
@@ -92,7 +92,7 @@ TEST_F(RegistryTest, SaveWritesTheSevenValuesWhereTheyBelong) {
 TEST_F(RegistryTest, SavingWithAutoStartOffDeletesTheRunValues) {
   raw_registry::WriteText(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader", L"C:\\old.exe");
   raw_registry::WriteText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader", L"C:\\old.exe");
-  CBarCodReader reader;
+  TestReader reader;
   reader.AutoStart = false;
   ASSERT_TRUE(reader.SaveSettings());
   EXPECT_FALSE(RunValueExists(HKEY_LOCAL_MACHINE));
@@ -111,9 +111,8 @@ TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
 
   // Later, with the right to write machine-wide, the per-user entry goes so
   // the program is not started twice.
-  CBarCodReader reader;
-  reader.AutoStart = true;
-  ASSERT_TRUE(reader.UpdateAutoStart());
+  platform::WinRegistry real;
+  ASSERT_TRUE(SettingsStore(real, platform::ExecutablePath()).UpdateAutoStart(true));
   EXPECT_TRUE(RunValueExists(HKEY_LOCAL_MACHINE));
   EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
 }
@@ -121,7 +120,7 @@ TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
 TEST_F(RegistryTest, EmptyNamePortMeansCom1) {
   raw_registry::WriteDevice(L"NamePort", L"");
   raw_registry::WriteDevice(L"BaudRate", L"4800");
-  CBarCodReader reader;
+  TestReader reader;
   reader.ApplySettings();
   EXPECT_EQ(reader.portSettings.NamePort, L"COM1");
   EXPECT_EQ(reader.lineParameters().portName, L"COM1");
@@ -137,7 +136,7 @@ TEST_F(RegistryTest, GarbageValuesReadAsAbsentAndSpoilNothingElse) {
   raw_registry::Write(HKEY_CURRENT_USER, Section(L"DEVICE"), L"StopBits", REG_MULTI_SZ, L"2\0\0", 6);
   raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", L"yes");
 
-  CBarCodReader reader;
+  TestReader reader;
   reader.ApplySettings();
   EXPECT_EQ(reader.portSettings, (PortSettings{L"COM1", L"9600", L"8", L"Odd", L"1"}));
   EXPECT_FALSE(reader.AutoStart);
@@ -146,9 +145,9 @@ TEST_F(RegistryTest, GarbageValuesReadAsAbsentAndSpoilNothingElse) {
 
 TEST_F(RegistryTest, AutoStartReadsBackFromTextOrNumber) {
   raw_registry::WriteDword(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", 1);
-  EXPECT_TRUE(CBarCodReader().AutoStart);
+  EXPECT_TRUE(TestReader().AutoStart);
   raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", L"0");
-  EXPECT_FALSE(CBarCodReader().AutoStart);
+  EXPECT_FALSE(TestReader().AutoStart);
   raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", L"1");
-  EXPECT_TRUE(CBarCodReader().AutoStart);
+  EXPECT_TRUE(TestReader().AutoStart);
 }

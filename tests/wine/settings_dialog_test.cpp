@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "platform/win/form.h"
-#include "reader/bar_cod_reader.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
+#include "support/test_reader.h"
 #include "support/ui_probe.h"
 
 namespace {
@@ -89,7 +89,7 @@ class SettingsDialogTest : public testing::Test {
 
   // A reader as at start-up, reading from the stored port.
   void StartReader() {
-    reader = std::make_unique<CBarCodReader>();
+    reader = std::make_unique<TestReader>();
     reader->ApplySettings();  // a developer's --gtest_filter must not count as a port argument
     if (reader->InitComm()) reader->ReadData();
   }
@@ -116,7 +116,7 @@ class SettingsDialogTest : public testing::Test {
   }
 
   ScannerSim sim;
-  std::unique_ptr<CBarCodReader> reader;
+  std::unique_ptr<TestReader> reader;
 };
 
 }  // namespace
@@ -208,7 +208,7 @@ TEST_F(SettingsDialogTest, OkWithoutChangesSavesEverythingAndReadsOnTheReopenedP
   sim.Open(2);
   StartReader();
   raw_registry::WriteText(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader", L"C:\\old.exe");
-  const HANDLE before = PortHandle.get();
+  const int openedBefore = reader->ports.opened;
   RunDialog([](const Dialog& dialog) { ui_probe::Click(dialog.ok()); });
   EXPECT_NE(Stored(L"APP", L"Name"), L"<absent>");
   EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM2");
@@ -218,9 +218,8 @@ TEST_F(SettingsDialogTest, OkWithoutChangesSavesEverythingAndReadsOnTheReopenedP
   EXPECT_EQ(Stored(L"DEVICE", L"StopBits"), L"1");
   EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"0");
   EXPECT_FALSE(raw_registry::Read(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader")) << "AutoStart off removes it";
-  ASSERT_TRUE(PortHandle);
-  DWORD flags = 0;
-  EXPECT_TRUE(PortHandle.get() != before || ::GetHandleInformation(before, &flags)) << "the port was reopened";
+  EXPECT_EQ(reader->ports.opened, openedBefore + 1) << "the port was reopened";
+  EXPECT_EQ(reader->ports.open, 1);
 
   TargetWindow target;
   sim.Write(2, "5551\r");
@@ -316,7 +315,7 @@ TEST_F(SettingsDialogTest, APortThatWillNotOpenAfterOkLeavesNoReader) {
   ASSERT_TRUE(box);
   EXPECT_EQ(box->text, L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !");
   EXPECT_TRUE(box->stopIcon);
-  EXPECT_FALSE(PortHandle) << "the old port is closed";
+  EXPECT_EQ(reader->ports.open, 0) << "the old port is closed";
 
   TargetWindow target;
   sim.Write(2, "42\r");

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <thread>
 
-#include "reader/bar_cod_reader.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
+#include "support/test_reader.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ class TypingTest : public testing::Test {
     raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
     raw_registry::WriteDevice(L"BaudRate", L"115200");
     sim.Open(kPort);
-    reader = std::make_unique<CBarCodReader>();
+    reader = std::make_unique<TestReader>();
     reader->ApplySettings();  // a developer's --gtest_filter must not count as a port argument
     ASSERT_TRUE(reader->InitComm());
     reader->ReadData();
@@ -57,7 +57,7 @@ class TypingTest : public testing::Test {
 
   static inline TargetWindow* target = nullptr;
   ScannerSim sim;
-  std::unique_ptr<CBarCodReader> reader;
+  std::unique_ptr<TestReader> reader;
 };
 
 }  // namespace

@@ -96,3 +96,5 @@ void ScannerSim::Pace(int port, int baud, const std::string& bytes) {
 void ScannerSim::Close(int port) { Request("CLOSE " + Port(port)); }
 
 void ScannerSim::Unmap(int port) { Request("UNMAP " + Port(port)); }
+
+bool ScannerSim::AttachHostSerial(int port) { return Request("HOSTSERIAL " + Port(port)) == "1"; }

@@ -28,6 +28,9 @@ class ScannerSim {
   void Close(int port);
   // Nothing behind the port's name at all.
   void Unmap(int port);
+  // The machine's own serial device behind the port (Wine's default COM1),
+  // where the machine has one.
+  bool AttachHostSerial(int port);
 
  private:
   std::string Request(const std::string& line);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "reader/port_settings.h"
+#include "reader/scanner_line.h"
+
+// What the reader works with, so that the order of what it does can be
+// followed with fakes as well as with Windows.
+
+// One open serial port. Destroying it leaves the line in the break state
+// and closes the port; every line it made must be gone by then.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+  // The port as one reader thread waits on it.
+  virtual std::unique_ptr<ScannerLine> NewLine() = 0;
+};
+
+class SerialPorts {
+ public:
+  enum class Failure { None, Open, Setup };
+  virtual ~SerialPorts() = default;
+  // Opens the named port and sets the line up; null, with the step that
+  // failed, when it cannot.
+  virtual std::unique_ptr<SerialPort> Open(const LineParameters& line, Failure& failure) = 0;
+};
+
+// Modal results, as the settings dialog reports how it was closed.
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+
+// The settings dialog as the reader runs it: its own copy of the texts and
+// the flag, taken back after OK.
+class SettingsDialog {
+ public:
+  virtual ~SettingsDialog() = default;
+  // Runs until OK (mrOk) or the close box (mrCancel).
+  virtual int ShowModal() = 0;
+  // For a second request to show it.
+  virtual void BringToFront() = 0;
+  // The program is closing: a running ShowModal returns mrCancel soon.
+  virtual void EndAsCancel() = 0;
+
+  PortSettings portSettings;
+  bool AutoStart = false;
+};
+
+// The user interface thread the reader lives on.
+class ReaderSite {
+ public:
+  virtual ~ReaderSite() = default;
+  // Modal, owned by the program's window: the stop sign, the title, OK.
+  virtual void ShowStopMessage(const std::wstring& text) = 0;
+  // From any thread: the user interface thread is to call
+  // CBarCodReader::OnLineLost(generation) soon.
+  virtual void PostLineLost(unsigned generation) = 0;
+  // CBarCodReader::OnRetryTimer is to run once after `delay`, replacing
+  // any earlier request.
+  virtual void ScheduleRetry(std::chrono::milliseconds delay) = 0;
+  virtual void CancelRetry() = 0;
+  // The port was lost or is back (the tray tip tells).
+  virtual void LinkChanged() = 0;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <windows.h>
+
+#include "platform/win/win_registry.h"
+#include "reader/bar_cod_reader.h"
+#include "reader/settings_store.h"
+#include "reader/win_serial_port.h"
+#include "reader/win_typist.h"
+
+// What the reader works with on Windows: the registry, the serial ports,
+// the typist, and settings dialogs owned by one window. They must outlive
+// the reader made from them.
+struct WinReaderParts {
+  explicit WinReaderParts(HWND dialogOwner);
+
+  platform::WinRegistry registry;
+  SettingsStore store;
+  WinSerialPorts ports;
+  WinTypist typist;
+  CBarCodReader::DialogFactory dialogs;
+};

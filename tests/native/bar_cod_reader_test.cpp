@@ -1,0 +1,266 @@
+#include "reader/bar_cod_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include "memory_registry.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What happened to ports, lines and the dialog, in order.
+class Journal {
+ public:
+  void Add(std::string entry) {
+    std::lock_guard lock(mutex_);
+    entries_.push_back(std::move(entry));
+  }
+  std::vector<std::string> Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(entries_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> entries_;
+};
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// Waits for bytes that never come, until stopped or told the device is gone.
+class FakeLine final : public ScannerLine {
+ public:
+  FakeLine(Journal& journal, std::atomic<bool>& loseNow) : journal_(journal), loseNow_(loseNow) {}
+  ~FakeLine() override { journal_.Add("line ended"); }
+  Event Wait(std::optional<std::chrono::milliseconds>, std::span<const std::uint8_t>&) override {
+    std::unique_lock lock(mutex_);
+    woken_.wait(lock, [this] { return stop_ || loseNow_; });
+    return stop_ ? Event::Stop : Event::Lost;
+  }
+  void RequestStop() override {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    woken_.notify_all();
+  }
+
+ private:
+  Journal& journal_;
+  std::atomic<bool>& loseNow_;
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool stop_ = false;
+};
+
+class FakePort final : public SerialPort {
+ public:
+  FakePort(Journal& journal, std::string name, std::atomic<bool>& loseNow)
+      : journal_(journal), name_(name), loseNow_(loseNow) {}
+  ~FakePort() override { journal_.Add("close " + name_); }
+  std::unique_ptr<ScannerLine> NewLine() override {
+    journal_.Add("line on " + name_);
+    return std::make_unique<FakeLine>(journal_, loseNow_);
+  }
+
+ private:
+  Journal& journal_;
+  std::string name_;
+  std::atomic<bool>& loseNow_;
+};
+
+// Ports that are present unless named in `absent`.
+class FakePorts final : public SerialPorts {
+ public:
+  explicit FakePorts(Journal& journal) : journal_(journal) {}
+  std::unique_ptr<SerialPort> Open(const LineParameters& line, Failure& failure) override {
+    const std::string name = Narrow(line.portName);
+    ++attempts;
+    if (std::find(absent.begin(), absent.end(), name) != absent.end()) {
+      failure = Failure::Open;
+      return nullptr;
+    }
+    journal_.Add("open " + name + " " + std::to_string(line.baudRate));
+    failure = Failure::None;
+    return std::make_unique<FakePort>(journal_, name, loseNow);
+  }
+
+  std::vector<std::string> absent;
+  int attempts = 0;
+  std::atomic<bool> loseNow = false;  // lines report their device gone (set before they start)
+
+ private:
+  Journal& journal_;
+};
+
+class NoTypist final : public CodeTypist {
+ public:
+  void TypeCode(std::string_view, const std::atomic<bool>&) override {}
+};
+
+// A dialog whose operator is the test: `operate` runs while it is shown.
+class FakeDialog final : public SettingsDialog {
+ public:
+  FakeDialog(Journal& journal, std::function<int(FakeDialog&)>& operate) : journal_(journal), operate_(operate) {}
+  ~FakeDialog() override { journal_.Add("dialog destroyed"); }
+  int ShowModal() override {
+    journal_.Add("dialog shown");
+    const int result = operate_(*this);
+    return endedAsCancel ? mrCancel : result;
+  }
+  void BringToFront() override { journal_.Add("dialog to front"); }
+  void EndAsCancel() override { endedAsCancel = true; }
+
+  bool endedAsCancel = false;
+
+ private:
+  Journal& journal_;
+  std::function<int(FakeDialog&)>& operate_;
+};
+
+class FakeSite final : public ReaderSite {
+ public:
+  void ShowStopMessage(const std::wstring& text) override { messages.push_back(text); }
+  void PostLineLost(unsigned generation) override {
+    std::lock_guard lock(mutex_);
+    lost_.push_back(generation);
+    posted_.notify_all();
+  }
+  void ScheduleRetry(std::chrono::milliseconds delay) override { retry = delay; }
+  void CancelRetry() override { retry.reset(); }
+  void LinkChanged() override { ++linkChanges; }
+
+  unsigned WaitForLoss() {
+    std::unique_lock lock(mutex_);
+    EXPECT_TRUE(posted_.wait_for(lock, 10s, [this] { return !lost_.empty(); }));
+    const unsigned generation = lost_.empty() ? 0 : lost_.front();
+    lost_.clear();
+    return generation;
+  }
+
+  std::vector<std::wstring> messages;
+  std::optional<std::chrono::milliseconds> retry;
+  int linkChanges = 0;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable posted_;
+  std::vector<unsigned> lost_;
+};
+
+const std::wstring kDevice = L"HKCU\\Software\\Ombrek\\Barcode Reader\\DEVICE";
+
+class ReaderTest : public testing::Test {
+ protected:
+  ReaderTest() { registry.keys[kDevice] = {{L"NamePort", L"COM2"}}; }
+
+  std::unique_ptr<CBarCodReader> Start() {
+    auto reader = std::make_unique<CBarCodReader>(
+        store, ports, typist, [this] { return std::make_unique<FakeDialog>(journal, operate); }, site,
+        std::vector<std::wstring>{});
+    if (reader->InitComm()) reader->ReadData();
+    return reader;
+  }
+
+  Journal journal;
+  MemoryRegistry registry;
+  SettingsStore store{registry, L"C:\\scan.exe"};
+  FakePorts ports{journal};
+  NoTypist typist;
+  FakeSite site;
+  std::function<int(FakeDialog&)> operate = [](FakeDialog&) { return mrCancel; };
+};
+
+}  // namespace
+
+TEST_F(ReaderTest, OkSavesThenStopsJoinsAndClosesBeforeReopening) {
+  auto reader = Start();
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
+  operate = [](FakeDialog& dialog) {
+    dialog.portSettings.NamePort = L"COM3";
+    dialog.portSettings.BaudRate = L"19200";
+    return mrOk;
+  };
+  registry.journal.clear();
+  EXPECT_TRUE(reader->ShowSettings());
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"dialog shown", "line ended", "close COM2", "open COM3 19200",
+                                                      "line on COM3", "dialog destroyed"}))
+      << "the thread's line must be gone before its port closes";
+  EXPECT_FALSE(registry.journal.empty()) << "saved";
+  EXPECT_EQ(*registry.Find(kDevice, L"NamePort"), L"COM3");
+  reader.reset();
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"line ended", "close COM3"}));
+}
+
+TEST_F(ReaderTest, AnExitRequestWhileTheDialogRunsEndsItAsCancel) {
+  auto reader = Start();
+  journal.Take();
+  registry.journal.clear();
+  operate = [&](FakeDialog& dialog) {
+    dialog.portSettings.NamePort = L"COM5";
+    EXPECT_TRUE(reader->ShowSettings()) << "a second request while it runs";
+    reader->CancelSettings();  // what the main window does on WM_CLOSE
+    return mrOk;               // the operator's OK loses to the exit
+  };
+  reader->ShowSettings();
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"dialog shown", "dialog to front", "dialog destroyed"}));
+  EXPECT_TRUE(registry.journal.empty()) << "nothing saved";
+  EXPECT_EQ(reader->lineParameters().portName, L"COM2");
+  reader->CancelSettings();  // with no dialog: nothing to end, nothing freed twice
+}
+
+TEST_F(ReaderTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
+  ports.loseNow = true;
+  auto reader = Start();
+  reader->OnLineLost(site.WaitForLoss());
+  EXPECT_TRUE(reader->LinkLost());
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2", "line ended", "close COM2"}));
+  ports.loseNow = false;
+  ports.absent = {"COM2"};
+
+  std::vector<std::chrono::milliseconds> delays;
+  const int attemptsBefore = ports.attempts;
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(site.retry) << "retrying goes on while the port is away";
+    delays.push_back(*site.retry);
+    reader->OnRetryTimer();
+  }
+  EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{250ms, 500ms, 800ms, 800ms, 800ms, 800ms}));
+  EXPECT_EQ(ports.attempts - attemptsBefore, 6) << "one attempt per timer, none in between";
+  EXPECT_TRUE(site.messages.empty()) << "no message box for a lost port";
+
+  ports.absent.clear();
+  reader->OnDeviceArrival();  // tried at once, not at the next timer
+  EXPECT_FALSE(reader->LinkLost());
+  EXPECT_FALSE(site.retry);
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
+  EXPECT_GE(site.linkChanges, 2) << "the tray tip hears of the loss and of the return";
+}
+
+TEST_F(ReaderTest, ALossReportedForAPortClosedMeanwhileChangesNothing) {
+  ports.loseNow = true;
+  auto reader = Start();
+  const unsigned stale = site.WaitForLoss();
+  ports.loseNow = false;
+  operate = [](FakeDialog&) { return mrOk; };
+  reader->ShowSettings();  // reopened by the operator before the loss arrived
+  journal.Take();
+  reader->OnLineLost(stale);
+  EXPECT_FALSE(reader->LinkLost());
+  EXPECT_TRUE(journal.Take().empty()) << "the fresh port stays open";
+}
+
+TEST_F(ReaderTest, APortMissingAtStartIsToldOnceAndTakenWhenItComes) {
+  ports.absent = {"COM2"};
+  auto reader = Start();
+  ASSERT_EQ(site.messages.size(), 1u);
+  EXPECT_EQ(site.messages.front(), L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !");
+  reader->OnRetryTimer();
+  EXPECT_EQ(site.messages.size(), 1u);
+  ports.absent.clear();
+  reader->OnRetryTimer();
+  EXPECT_FALSE(reader->LinkLost());
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
+}
