@@ -13,6 +13,10 @@ inline const std::wstring kDeviceSection = L"DEVICE";
 inline const std::wstring kAppCfgSection = L"APPCFG";
 inline const std::wstring kExecutableName = L"Name";
 inline const std::wstring kAutoStart = L"AutoStart";
+inline const std::wstring kSuffix = L"Suffix";
+inline const std::wstring kPrefix = L"Prefix";
+inline const std::wstring kKeyDelay = L"KeyDelay";
+inline const std::wstring kGroupSeparator = L"GroupSeparator";
 inline const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline const std::wstring kRunValue = L"Barcode Reader";
 }  // namespace registry_names
