@@ -37,24 +37,6 @@ std::wstring Expected(std::wstring_view text) {
   return expected;
 }
 
-// Takes the first `capacity` events, cuts the call in which they end and
-// takes everything after: SendInput across a desktop switch.
-class InterruptedSink final : public KeySink {
- public:
-  explicit InterruptedSink(std::size_t capacity) : capacity_(capacity) {}
-  std::size_t Send(std::span<const KeyStroke> strokes) override {
-    const std::size_t taken = std::min(strokes.size(), capacity_);
-    received.insert(received.end(), strokes.begin(), strokes.begin() + static_cast<std::ptrdiff_t>(taken));
-    capacity_ = taken < strokes.size() ? SIZE_MAX : capacity_ - taken;
-    return taken;
-  }
-  void Pause(int) override {}
-  std::vector<KeyStroke> received;
-
- private:
-  std::size_t capacity_;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -45,28 +45,6 @@ using Kind = KeyStroke::Kind;
 constexpr KeyStroke Down(std::uint16_t vk) { return {Kind::VirtualKey, vk, false}; }
 constexpr KeyStroke Up(std::uint16_t vk) { return {Kind::VirtualKey, vk, true}; }
 
-// An input stream that cuts the call in which its first `capacity` events
-// end, as SendInput does when a desktop switch comes in between, and takes
-// every event after that.
-class InterruptedSink final : public KeySink {
- public:
-  explicit InterruptedSink(std::size_t capacity) : capacity_(capacity) {}
-  std::size_t Send(std::span<const KeyStroke> strokes) override {
-    ++calls;
-    const std::size_t taken = std::min(strokes.size(), capacity_);
-    received.insert(received.end(), strokes.begin(), strokes.begin() + static_cast<std::ptrdiff_t>(taken));
-    capacity_ = taken < strokes.size() ? SIZE_MAX : capacity_ - taken;
-    return taken;
-  }
-  void Pause(int) override {}
-
-  std::vector<KeyStroke> received;
-  int calls = 0;
-
- private:
-  std::size_t capacity_;
-};
-
 }  // namespace
 
 TEST(KeystrokePlan, EveryPrintableCharacterArrivesExactlyWhateverLayoutCapsLockAndPace) {

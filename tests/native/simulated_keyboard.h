@@ -3,6 +3,8 @@
 // Layouts given as tables and a keyboard that plays key events into a
 // window with one of them, as Windows would: for the plan's unit tests and
 // its fuzz target.
+#include <algorithm>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -169,5 +171,27 @@ inline std::vector<KeyStroke> Flatten(const std::vector<KeyGroup>& groups) {
   for (const KeyGroup& group : groups) strokes.insert(strokes.end(), group.begin(), group.end());
   return strokes;
 }
+
+// An input stream that cuts the call in which its first `capacity` events
+// end, as SendInput does when a desktop switch comes in between, and takes
+// every event after that.
+class InterruptedSink final : public KeySink {
+ public:
+  explicit InterruptedSink(std::size_t capacity) : capacity_(capacity) {}
+  std::size_t Send(std::span<const KeyStroke> strokes) override {
+    ++calls;
+    const std::size_t taken = std::min(strokes.size(), capacity_);
+    received.insert(received.end(), strokes.begin(), strokes.begin() + static_cast<std::ptrdiff_t>(taken));
+    capacity_ = taken < strokes.size() ? SIZE_MAX : capacity_ - taken;
+    return taken;
+  }
+  void Pause(int) override {}
+
+  std::vector<KeyStroke> received;
+  int calls = 0;
+
+ private:
+  std::size_t capacity_;
+};
 
 }  // namespace simulated
