@@ -2,6 +2,7 @@
 
 #include "platform/win/application.h"
 #include "reader/reader_messages.h"
+#include "reader/typing_options.h"
 #include "reader/win_scanner_line.h"
 
 platform::FileHandle PortHandle;
@@ -17,6 +18,7 @@ CBarCodReader::CBarCodReader() : store_(registry_, platform::ExecutablePath()) {
   LoadSettings();
   ApplySettings();
   if (!platform::CommandLineArguments().empty()) ApplyCommandLinePort();
+  typist_.SetOptions(ReadTypingOptions(registry_));
 }
 
 CBarCodReader::~CBarCodReader() { ClosePort(); }
@@ -124,6 +126,8 @@ bool CBarCodReader::ShowSettings() {
     ApplySettings();
     StopReading();
     ClosePort();
+    // No reader thread is left to type with the old options.
+    typist_.SetOptions(ReadTypingOptions(registry_));
     if (InitComm()) ReadData();
   }
   dialog_.reset();

@@ -86,7 +86,7 @@ TEST(Installer, InstallsSilentlyRunsAndUninstallsWithoutATrace) {
     TargetWindow target;
     EXPECT_EQ(sim.Termios(1).baud, 9600) << "the program opened COM1";
     sim.Write(1, "123456\r");
-    EXPECT_EQ(target.WaitForText(6), L"123456");
+    EXPECT_EQ(target.WaitForText(7), L"123456\r") << "with the machine-wide Enter after the code";
   }
   ui_probe::Close(main);
   EXPECT_EQ(::WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
