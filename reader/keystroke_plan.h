@@ -62,8 +62,9 @@ wchar_t FromCodePage1251(std::uint8_t byte);
 //
 // Typed in one go, the code is typed with Caps Lock on: it is pressed
 // before and after when it is off. A paced code, or a keyboard where Shift
-// turns Caps Lock off, is typed under Caps Lock as found, and then a
-// character that would need Shift while Caps Lock is on is sent as itself.
+// turns Caps Lock off, is typed under Caps Lock as found; on such a
+// keyboard with Caps Lock on, a character that needs Shift is sent as
+// itself.
 // Shift is pressed where a character needs it; Ctrl, Alt and the Windows
 // keys never: a character that needs them, has no key or is not ASCII is
 // sent as itself. Tab, Backspace, Escape and line feed (as Enter) are typed
