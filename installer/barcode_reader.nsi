@@ -1,6 +1,6 @@
 ; The Windows installer of the program, built by CMake with makensis:
 ;   makensis -DVERSION=... -DPROGRAM=path\to\barcode_reader.exe -DOUTFILE=setup.exe barcode_reader.nsi
-; Silent deployment: setup.exe /S [/AUTOSTART]; uninstall.exe /S [/REMOVESETTINGS]
+; Silent deployment: setup.exe /S [/AUTOSTART] [/SUFFIX=Enter|Tab]; uninstall.exe /S [/REMOVESETTINGS]
 ; A 64-bit installer for the 64-bit program.
 Target amd64-unicode
 !include "MUI2.nsh"
@@ -12,6 +12,9 @@ Target amd64-unicode
 !define RUN_VALUE "Barcode Reader"
 !define SETTINGS_KEY "Software\Ombrek\Barcode Reader"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\BarcodeReader"
+
+; The key typed after each code for every user who has not chosen one.
+Var Suffix
 
 Name "${APP_NAME}"
 OutFile "${OUTFILE}"
@@ -45,6 +48,9 @@ Section "Программа" SecProgram
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${If} $Suffix != ""
+    WriteRegStr HKLM "${SETTINGS_KEY}\APPCFG" "Suffix" $Suffix
+  ${EndIf}
 SectionEnd
 
 ; The same value the program writes when its check box is ticked: the
@@ -61,6 +67,16 @@ Function .onInit
   ${IfNot} ${Errors}
     SectionSetFlags ${SecAutoStart} ${SF_SELECTED}
   ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/SUFFIX=" $1
+  ${IfNot} ${Errors}
+    ; Only the names the program knows; anything else would only be
+    ; reported and ignored on every start.
+    ${If} $1 == "Enter"
+    ${OrIf} $1 == "Tab"
+      StrCpy $Suffix $1
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Section "Uninstall"
@@ -74,6 +90,9 @@ Section "Uninstall"
   DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegValue HKLM "${SETTINGS_KEY}\APPCFG" "Suffix"
+  DeleteRegKey /ifempty HKLM "${SETTINGS_KEY}\APPCFG"
+  DeleteRegKey /ifempty HKLM "${SETTINGS_KEY}"
 SectionEnd
 
 ; The operator's settings stay unless asked for.

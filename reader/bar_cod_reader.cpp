@@ -16,6 +16,7 @@ CBarCodReader::CBarCodReader(SettingsStore& store, SerialPorts& ports, CodeTypis
   LoadSettings();
   ApplySettings();
   if (!arguments_.empty()) ApplyCommandLinePort();
+  typist_.SetOptions(store_.LoadTypingOptions());
 }
 
 CBarCodReader::~CBarCodReader() {
@@ -155,6 +156,10 @@ bool CBarCodReader::ShowSettings() {
     // The operator chose anew: a port lost before is not retried as well.
     linkLost_ = false;
     site_.CancelRetry();
+    StopReading();
+    ClosePort();
+    // No reader thread is left to type with the old options.
+    typist_.SetOptions(store_.LoadTypingOptions());
     Reopen(Tell::Operator);
     site_.LinkChanged();
   }

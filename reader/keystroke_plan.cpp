@@ -1,5 +1,6 @@
 #include "reader/keystroke_plan.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -16,8 +17,8 @@ constexpr std::array<wchar_t, 64> kCodePage1251High = {
 constexpr std::uint16_t kShiftState = 0x01;
 constexpr std::uint16_t kCtrlOrAltState = 0x06;
 
-std::optional<std::uint16_t> ControlKey(std::uint8_t byte) {
-  switch (byte) {
+std::optional<std::uint16_t> ControlKey(wchar_t c) {
+  switch (c) {
     case 0x08:
       return virtual_key::kBackspace;
     case 0x09:
@@ -31,34 +32,13 @@ std::optional<std::uint16_t> ControlKey(std::uint8_t byte) {
   }
 }
 
+constexpr char kGroupSeparator = 0x1D;
+
 wchar_t OtherCase(wchar_t c) {
   if (c >= L'a' && c <= L'z') return c - L'a' + L'A';
   if (c >= L'A' && c <= L'Z') return c - L'A' + L'a';
   return c;
 }
-
-class Planner {
- public:
-  explicit Planner(std::vector<KeyStroke>& strokes) : strokes_(strokes) {}
-
-  void Press(std::uint16_t virtualKey) {
-    Key(virtualKey, false);
-    Key(virtualKey, true);
-  }
-  void PressShifted(std::uint16_t virtualKey) {
-    Key(virtual_key::kShift, false);
-    Press(virtualKey);
-    Key(virtual_key::kShift, true);
-  }
-  void Character(wchar_t c) {
-    strokes_.push_back({KeyStroke::Kind::Unicode, static_cast<std::uint16_t>(c), false});
-    strokes_.push_back({KeyStroke::Kind::Unicode, static_cast<std::uint16_t>(c), true});
-  }
-
- private:
-  void Key(std::uint16_t virtualKey, bool up) { strokes_.push_back({KeyStroke::Kind::VirtualKey, virtualKey, up}); }
-  std::vector<KeyStroke>& strokes_;
-};
 
 // Caps Lock swaps the cases of a letter only where the layout puts both
 // cases on one key, Shift telling them apart.
@@ -70,6 +50,57 @@ bool FollowsCapsLock(wchar_t c, std::int16_t key, const KeyboardLayout& layout) 
          ((otherKey >> 8) & kShiftState) != ((key >> 8) & kShiftState);
 }
 
+class Planner {
+ public:
+  Planner(const KeyboardLayout& layout, KeyboardState keyboard, bool paced)
+      : layout_(layout),
+        keyboard_(keyboard),
+        // Caps Lock on saves the Shift presses of upper-case codes, but it
+        // needs Caps Lock presses that a paced code could not keep balanced
+        // between its characters, and that a keyboard whose Caps Lock only
+        // Shift turns off could not undo.
+        typingCapsLockOn_(keyboard.capsLockOn || !(paced || keyboard.shiftTurnsOffCapsLock)) {}
+
+  std::vector<KeyGroup> Take() { return std::move(groups_); }
+
+  void CapsLockAsTyped() {
+    if (typingCapsLockOn_ != keyboard_.capsLockOn) Press(virtual_key::kCapsLock);
+  }
+  void Press(std::uint16_t virtualKey) { groups_.push_back({Key(virtualKey, false), Key(virtualKey, true)}); }
+
+  void Text(std::wstring_view text) {
+    for (const wchar_t c : text) Character(c);
+  }
+
+  void Character(wchar_t c) {
+    if (c == 0) return;
+    if (const auto key = ControlKey(c)) return Press(*key);
+    // Keys of a Cyrillic layout differ from machine to machine; the
+    // character itself arrives the same everywhere.
+    const std::int16_t key = c >= 0x20 && c < 0x7F ? layout_.KeyFor(c) : -1;
+    const std::uint16_t shiftState = static_cast<std::uint16_t>(key >> 8) & 0xFF;
+    if (key == -1 || (key & 0xFF) == 0xFF || (shiftState & kCtrlOrAltState) != 0) return Itself(c);
+    const std::uint16_t virtualKey = key & 0xFF;
+    const bool shifted = ((shiftState & kShiftState) != 0) != (typingCapsLockOn_ && FollowsCapsLock(c, key, layout_));
+    if (!shifted) return Press(virtualKey);
+    if (typingCapsLockOn_ && keyboard_.shiftTurnsOffCapsLock) return Itself(c);
+    groups_.push_back({Key(virtual_key::kShift, false), Key(virtualKey, false), Key(virtualKey, true),
+                       Key(virtual_key::kShift, true)});
+  }
+
+ private:
+  static KeyStroke Key(std::uint16_t virtualKey, bool up) { return {KeyStroke::Kind::VirtualKey, virtualKey, up}; }
+  void Itself(wchar_t c) {
+    const auto code = static_cast<std::uint16_t>(c);
+    groups_.push_back({{KeyStroke::Kind::Unicode, code, false}, {KeyStroke::Kind::Unicode, code, true}});
+  }
+
+  const KeyboardLayout& layout_;
+  const KeyboardState keyboard_;
+  const bool typingCapsLockOn_;
+  std::vector<KeyGroup> groups_;
+};
+
 }  // namespace
 
 wchar_t FromCodePage1251(std::uint8_t byte) {
@@ -78,36 +109,78 @@ wchar_t FromCodePage1251(std::uint8_t byte) {
   return static_cast<wchar_t>(0x0410 + (byte - 0xC0));
 }
 
-std::vector<KeyStroke> PlanKeystrokes(std::string_view code, const KeyboardLayout& layout, bool capsLockOn) {
-  std::vector<KeyStroke> strokes;
-  Planner plan(strokes);
-  if (!capsLockOn) plan.Press(virtual_key::kCapsLock);
-  for (const char raw : code) {
-    const auto byte = static_cast<std::uint8_t>(raw);
-    if (const auto key = ControlKey(byte)) {
-      plan.Press(*key);
-      continue;
-    }
-    if (byte < 0x20 || byte == 0x7F) continue;
-    const wchar_t c = FromCodePage1251(byte);
-    if (c == 0) continue;
-    // Keys of a Cyrillic layout differ from machine to machine; the
-    // character itself arrives the same everywhere.
-    const std::int16_t key = byte < 0x80 ? layout.KeyFor(c) : -1;
-    const std::uint16_t shiftState = static_cast<std::uint16_t>(key >> 8) & 0xFF;
-    if (key == -1 || (key & 0xFF) == 0xFF || (shiftState & kCtrlOrAltState) != 0) {
-      plan.Character(c);
-      continue;
-    }
-    const std::uint16_t virtualKey = key & 0xFF;
-    // Caps Lock is on while the code is typed.
-    const bool shifted = ((shiftState & kShiftState) != 0) != FollowsCapsLock(c, key, layout);
-    if (shifted) {
-      plan.PressShifted(virtualKey);
+std::vector<KeyGroup> PlanKeystrokes(std::string_view code, const KeyboardLayout& layout, KeyboardState keyboard,
+                                     const TypingOptions& options) {
+  Planner plan(layout, keyboard, options.keyDelayMs > 0);
+  plan.CapsLockAsTyped();
+  plan.Text(options.prefix);
+  for (const char byte : code) {
+    if (byte == kGroupSeparator && !options.groupSeparator.empty()) {
+      plan.Text(options.groupSeparator);
     } else {
-      plan.Press(virtualKey);
+      plan.Character(FromCodePage1251(static_cast<std::uint8_t>(byte)));
     }
   }
-  if (!capsLockOn) plan.Press(virtual_key::kCapsLock);
-  return strokes;
+  switch (options.suffix) {
+    case TypingOptions::Suffix::Enter:
+      plan.Press(virtual_key::kEnter);
+      break;
+    case TypingOptions::Suffix::Tab:
+      plan.Press(virtual_key::kTab);
+      break;
+    case TypingOptions::Suffix::None:
+      break;
+  }
+  plan.CapsLockAsTyped();
+  return plan.Take();
+}
+
+std::vector<KeyStroke> Unwind(std::span<const KeyStroke> sent) {
+  std::vector<std::uint16_t> down;
+  bool capsLockToggled = false;
+  for (const KeyStroke& stroke : sent) {
+    if (stroke.kind != KeyStroke::Kind::VirtualKey) continue;
+    if (stroke.up) {
+      std::erase(down, stroke.code);
+    } else {
+      down.push_back(stroke.code);
+      if (stroke.code == virtual_key::kCapsLock) capsLockToggled = !capsLockToggled;
+    }
+  }
+  std::vector<KeyStroke> undo;
+  for (auto key = down.rbegin(); key != down.rend(); ++key) undo.push_back({KeyStroke::Kind::VirtualKey, *key, true});
+  if (capsLockToggled) {
+    undo.push_back({KeyStroke::Kind::VirtualKey, virtual_key::kCapsLock, false});
+    undo.push_back({KeyStroke::Kind::VirtualKey, virtual_key::kCapsLock, true});
+  }
+  return undo;
+}
+
+SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std::atomic<bool>& stopping,
+                    KeySink& sink) {
+  std::vector<KeyStroke> strokes;
+  std::vector<std::size_t> batchEnds;
+  for (const KeyGroup& group : plan) {
+    strokes.insert(strokes.end(), group.begin(), group.end());
+    if (keyDelayMs > 0) batchEnds.push_back(strokes.size());
+  }
+  if (keyDelayMs == 0 && !strokes.empty()) batchEnds.push_back(strokes.size());
+
+  std::size_t sent = 0;
+  for (const std::size_t end : batchEnds) {
+    if (sent > 0) {
+      // Between groups no key is down: ending here leaves nothing pressed.
+      if (stopping) return SendResult::Stopped;
+      sink.Pause(keyDelayMs);
+      if (stopping) return SendResult::Stopped;
+    }
+    const auto batch = std::span(strokes).subspan(sent, end - sent);
+    const std::size_t accepted = std::min(sink.Send(batch), batch.size());
+    sent += accepted;
+    if (accepted != batch.size()) {
+      if (const auto undo = Unwind(std::span(strokes).first(sent)); !undo.empty()) sink.Send(undo);
+      return SendResult::Refused;
+    }
+  }
+  return SendResult::Typed;
 }

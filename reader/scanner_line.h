@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "reader/typing_options.h"
+
 // The reader thread's view of the serial line.
 class ScannerLine {
  public:
@@ -29,4 +31,6 @@ class CodeTypist {
   // A typist that takes its time over a code ends it early, with no key
   // left pressed, once `stopping` is set: the reader is being shut down.
   virtual void TypeCode(std::string_view code, const std::atomic<bool>& stopping) = 0;
+  // Only while no reader thread is typing with this typist.
+  virtual void SetOptions(const TypingOptions& options) = 0;
 };

@@ -4,6 +4,7 @@
 
 #include "platform/registry.h"
 #include "reader/port_settings.h"
+#include "reader/typing_options.h"
 
 // Where the settings and the start-with-Windows entry live.
 namespace registry_names {
@@ -13,6 +14,10 @@ inline const std::wstring kDeviceSection = L"DEVICE";
 inline const std::wstring kAppCfgSection = L"APPCFG";
 inline const std::wstring kExecutableName = L"Name";
 inline const std::wstring kAutoStart = L"AutoStart";
+inline const std::wstring kSuffix = L"Suffix";
+inline const std::wstring kPrefix = L"Prefix";
+inline const std::wstring kKeyDelay = L"KeyDelay";
+inline const std::wstring kGroupSeparator = L"GroupSeparator";
 inline const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline const std::wstring kRunValue = L"Barcode Reader";
 }  // namespace registry_names
@@ -32,6 +37,8 @@ class SettingsStore {
   // Registers the quoted executable path machine-wide, or for this user
   // alone when the machine-wide key refuses the write; unregisters both.
   bool UpdateAutoStart(bool autoStart);
+  // What the site wants typed around and between a code's characters.
+  TypingOptions LoadTypingOptions() { return ReadTypingOptions(registry_); }
 
  private:
   bool WriteRunValue(platform::Hive hive);

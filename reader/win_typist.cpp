@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/diagnostics.h"
 #include "reader/keystroke_plan.h"
 
 namespace {
@@ -37,6 +38,30 @@ INPUT ToInput(const KeyStroke& stroke, HKL layout) {
   return input;
 }
 
+// The system's input stream. Input that a window of higher integrity
+// refuses is lost without a word from Windows; a desktop switch or the
+// secure desktop shows as a short count.
+class SystemInput final : public KeySink {
+ public:
+  explicit SystemInput(HKL layout) : layout_(layout) {}
+
+  std::size_t Send(std::span<const KeyStroke> strokes) override {
+    std::vector<INPUT> inputs;
+    inputs.reserve(strokes.size());
+    for (const KeyStroke& stroke : strokes) inputs.push_back(ToInput(stroke, layout_));
+    const UINT sent = ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    if (sent != inputs.size() && error_ == ERROR_SUCCESS) error_ = ::GetLastError();
+    return sent;
+  }
+  void Pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+
+  DWORD error() const { return error_; }
+
+ private:
+  const HKL layout_;
+  DWORD error_ = ERROR_SUCCESS;
+};
+
 // Caps Lock as the system holds it, including input on its way to the
 // window in front. A thread's key state follows the system's only once the
 // thread has a message queue, which the first PeekMessage gives it; the
@@ -48,18 +73,31 @@ bool CapsLockOn() {
   return (::GetKeyState(VK_CAPITAL) & 1) != 0;
 }
 
+// The user's "press SHIFT to turn off Caps Lock" choice in the keyboard
+// settings. Read for every code, so a change applies at once.
+bool ShiftTurnsOffCapsLock() {
+  DWORD attributes = 0;
+  DWORD size = sizeof attributes;
+  return ::RegGetValueW(HKEY_CURRENT_USER, L"Keyboard Layout", L"Attributes", RRF_RT_REG_DWORD, nullptr, &attributes,
+                        &size) == ERROR_SUCCESS &&
+         (attributes & KLF_SHIFTLOCK) != 0;
+}
+
 }  // namespace
 
-void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>&) {
+void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
   const DWORD foregroundThread = ::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr);
   const ForegroundLayout layout(foregroundThread);
-  const bool capsLockOn = CapsLockOn();
-  std::vector<INPUT> inputs;
-  for (const KeyStroke& stroke : PlanKeystrokes(code, layout, capsLockOn)) {
-    inputs.push_back(ToInput(stroke, layout.handle()));
+  const KeyboardState keyboard{CapsLockOn(), ShiftTurnsOffCapsLock()};
+  SystemInput input(layout.handle());
+  switch (SendPlan(PlanKeystrokes(code, layout, keyboard, options_), options_.keyDelayMs, stopping, input)) {
+    case SendResult::Typed:
+      diagnostics::CodeTyped(code);
+      break;
+    case SendResult::Refused:
+      diagnostics::Failure(L"SendInput", input.error());
+      break;
+    case SendResult::Stopped:
+      break;
   }
-  // One call, so that keys the operator types meanwhile cannot land inside
-  // the code. Input that a window of higher integrity refuses is lost
-  // without a word from Windows; there is nobody to tell.
-  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }

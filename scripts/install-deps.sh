@@ -9,6 +9,7 @@ packages=(
   wine wine64 xvfb x11-utils python3 # running it: Wine, a display, the simulated scanner
   xdotool imagemagick                # the screenshots in docs/
   nsis                               # the Windows installer
+  clang libclang-rt-dev              # the fuzz targets (libFuzzer)
 )
 
 missing=()

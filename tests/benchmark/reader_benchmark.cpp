@@ -1,7 +1,8 @@
 // Side by side under Wine: the event-driven reader, and a reader that polls
 // every 100 ms as a baseline. Prints latency from the scanner's carriage
 // return to the first character in the focused window, typing throughput
-// and idle CPU time. Figures only; nothing here passes or fails.
+// and idle CPU time; and the time to type a code with and without a key
+// delay. Figures only; nothing here passes or fails.
 #include <windows.h>
 
 #include <algorithm>
@@ -139,6 +140,27 @@ double CharactersPerSecond(TargetWindow& target) {
   return target.text().size() / (Milliseconds(target.arrivals().back() - start) / 1000.0);
 }
 
+// From the typist starting on a 13-digit code to its last character in
+// the window, the median of a few runs.
+double ThirteenDigitsMs(TargetWindow& target, int keyDelayMs) {
+  TypingOptions options;
+  options.keyDelayMs = keyDelayMs;
+  WinTypist typist;
+  typist.SetOptions(options);
+  const std::atomic<bool> stopping{false};
+  std::vector<double> times;
+  for (int run = 0; run < 15; ++run) {
+    target.Clear();
+    const LONGLONG start = Now();
+    std::thread typing([&] { typist.TypeCode("4601234567893", stopping); });
+    target.WaitForText(13, 5000);
+    typing.join();
+    if (target.text().size() == 13) times.push_back(Milliseconds(target.arrivals().back() - start));
+  }
+  std::sort(times.begin(), times.end());
+  return times.empty() ? 0 : times[times.size() / 2];
+}
+
 double IdleCpuPercent() {
   const double before = ProcessCpuSeconds();
   ::Sleep(10000);
@@ -179,6 +201,11 @@ int main() {
   platform::SetApplicationTitle(kApplicationTitle);
   ScannerSim sim;
   TargetWindow target;
+
+  for (const int keyDelayMs : {0, 20}) {
+    std::printf("13-digit code, KeyDelay %3d: %7.2f ms\n", keyDelayMs, ThirteenDigitsMs(target, keyDelayMs));
+    std::fflush(stdout);
+  }
 
   std::unique_ptr<TestReader> reader;
   Measure(

@@ -98,6 +98,8 @@ class FakePorts final : public SerialPorts {
 class NoTypist final : public CodeTypist {
  public:
   void TypeCode(std::string_view, const std::atomic<bool>&) override {}
+  void SetOptions(const TypingOptions& options) override { latest = options; }
+  TypingOptions latest;
 };
 
 // A dialog whose operator is the test: `operate` runs while it is shown.
@@ -184,7 +186,9 @@ TEST_F(ReaderTest, OkSavesThenStopsJoinsAndClosesBeforeReopening) {
     return mrOk;
   };
   registry.journal.clear();
+  registry.keys[L"HKCU\\Software\\Ombrek\\Barcode Reader\\APPCFG"][L"Suffix"] = L"Enter";
   EXPECT_TRUE(reader->ShowSettings());
+  EXPECT_EQ(typist.latest.suffix, TypingOptions::Suffix::Enter) << "options are read again after OK";
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"dialog shown", "line ended", "close COM2", "open COM3 19200",
                                                       "line on COM3", "dialog destroyed"}))
       << "the thread's line must be gone before its port closes";

@@ -2,147 +2,41 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <optional>
-#include <set>
 #include <string>
+
+#include "simulated_keyboard.h"
 
 namespace {
 
-constexpr std::uint16_t kShift = 1, kCtrlAlt = 6;
+using namespace simulated;
 
-// A layout given as a table, with the keys that Caps Lock shifts named
-// explicitly, as a real layout's tables do.
-class TableLayout final : public KeyboardLayout {
- public:
-  struct Key {
-    std::uint16_t virtualKey;
-    std::uint16_t shiftState;
-  };
-  void Add(wchar_t c, std::uint16_t virtualKey, std::uint16_t shiftState = 0) { keys_[c] = {virtualKey, shiftState}; }
-  void AddLetter(wchar_t lower, std::uint16_t virtualKey) {
-    Add(lower, virtualKey);
-    Add(static_cast<wchar_t>(lower - L'a' + L'A'), virtualKey, kShift);
-    capsKeys_.insert(virtualKey);
-  }
-  std::int16_t KeyFor(wchar_t c) const override {
-    const auto k = keys_.find(c);
-    return k == keys_.end() ? -1 : static_cast<std::int16_t>(k->second.virtualKey | (k->second.shiftState << 8));
-  }
-  // What a window with this layout receives for a key press.
-  std::optional<wchar_t> CharacterOf(std::uint16_t virtualKey, bool shift, bool ctrl, bool capsLock) const {
-    if (ctrl) return std::nullopt;
-    const bool effectiveShift = shift != (capsLock && capsKeys_.count(virtualKey) == 1);
-    for (const auto& [c, key] : keys_) {
-      if (key.virtualKey == virtualKey && key.shiftState == (effectiveShift ? kShift : 0)) return c;
-    }
-    return std::nullopt;
-  }
-
- private:
-  std::map<wchar_t, Key> keys_;
-  std::set<std::uint16_t> capsKeys_;
-};
-
-void AddDigitRow(TableLayout& layout, const wchar_t* shifted) {
-  for (int d = 0; d <= 9; ++d) {
-    layout.Add(static_cast<wchar_t>(L'0' + d), static_cast<std::uint16_t>('0' + d));
-    if (shifted[d] != L' ') layout.Add(shifted[d], static_cast<std::uint16_t>('0' + d), kShift);
-  }
-  layout.Add(L' ', 0x20);
+// What the window receives; fails the test on unbalanced keys or any
+// Ctrl or Alt.
+std::wstring Receive(const std::vector<KeyStroke>& strokes, const TableLayout& layout, bool& capsLock,
+                     bool shiftTurnsOffCapsLock = false) {
+  const Reception r = Play(strokes, layout, {capsLock, shiftTurnsOffCapsLock});
+  for (const std::string& fault : r.faults) ADD_FAILURE() << fault;
+  capsLock = r.capsLockOn;
+  return r.text;
 }
 
-TableLayout UsLayout() {
-  TableLayout us;
-  for (wchar_t c = L'a'; c <= L'z'; ++c) us.AddLetter(c, static_cast<std::uint16_t>(c - L'a' + 'A'));
-  AddDigitRow(us, L")!@#$%^&*(");
-  const std::tuple<wchar_t, wchar_t, std::uint16_t> oem[] = {
-      {L'-', L'_', 0xBD},  {L'=', L'+', 0xBB}, {L'[', L'{', 0xDB},  {L']', L'}', 0xDD},
-      {L'\\', L'|', 0xDC}, {L';', L':', 0xBA}, {L'\'', L'"', 0xDE}, {L',', L'<', 0xBC},
-      {L'.', L'>', 0xBE},  {L'/', L'?', 0xBF}, {L'`', L'~', 0xC0}};
-  for (const auto& [plain, shifted, vk] : oem) {
-    us.Add(plain, vk);
-    us.Add(shifted, vk, kShift);
-  }
-  return us;
+TypingOptions Options(TypingOptions::Suffix suffix, std::wstring prefix, std::wstring groupSeparator) {
+  TypingOptions options;
+  options.suffix = suffix;
+  options.prefix = std::move(prefix);
+  options.groupSeparator = std::move(groupSeparator);
+  return options;
 }
 
-// Like the Russian layout: no Latin letters, "!" "\"" "№" ";" "%" ":" "?" on
-// the shifted digits, "." and "," on one key.
-TableLayout RussianLikeLayout() {
-  TableLayout ru;
-  AddDigitRow(ru, L")!\"\u2116;%:?*(");
-  ru.Add(L'.', 0xBF);
-  ru.Add(L',', 0xBF, kShift);
-  ru.Add(L'-', 0xBD);
-  ru.Add(L'_', 0xBD, kShift);
-  ru.Add(L'=', 0xBB);
-  ru.Add(L'+', 0xBB, kShift);
-  return ru;
+TypingOptions Paced(int keyDelayMs) {
+  TypingOptions options;
+  options.keyDelayMs = keyDelayMs;
+  return options;
 }
 
-// Like the German layout: "@" needs AltGr (Ctrl+Alt), Y and Z swapped.
-TableLayout GermanLikeLayout() {
-  TableLayout de;
-  for (wchar_t c = L'a'; c <= L'z'; ++c) {
-    const wchar_t key = c == L'y' ? L'Z' : c == L'z' ? L'Y' : static_cast<wchar_t>(c - L'a' + L'A');
-    de.AddLetter(c, static_cast<std::uint16_t>(key));
-  }
-  AddDigitRow(de, L"=!\"\u00a7$%&/()");
-  de.Add(L'@', 'Q', kCtrlAlt);
-  de.Add(L'-', 0xBD);
-  de.Add(L'.', 0xBE);
-  de.Add(L'+', 0xBB);
-  return de;
-}
-
-// Plays the strokes into a window with the layout, as Windows would, and
-// returns what the window receives. Fails the test on unbalanced keys or
-// any Ctrl or Alt.
-std::wstring Receive(const std::vector<KeyStroke>& strokes, const TableLayout& layout, bool& capsLock) {
-  std::wstring received;
-  std::set<std::uint16_t> down;
-  for (const KeyStroke& s : strokes) {
-    if (s.kind == KeyStroke::Kind::Unicode) {
-      if (!s.up) received += static_cast<wchar_t>(s.code);
-      continue;
-    }
-    EXPECT_TRUE(s.code != 0x11 && s.code != 0x12 && s.code != 0xA2 && s.code != 0xA3 && s.code != 0xA4 &&
-                s.code != 0xA5 && s.code != 0x5B && s.code != 0x5C)
-        << "modifier " << s.code << " must never be pressed";
-    if (s.up) {
-      EXPECT_EQ(down.erase(s.code), 1u) << "key " << s.code << " released without a press";
-      continue;
-    }
-    EXPECT_TRUE(down.insert(s.code).second) << "key " << s.code << " pressed twice";
-    switch (s.code) {
-      case virtual_key::kCapsLock:
-        capsLock = !capsLock;
-        break;
-      case virtual_key::kShift:
-        break;
-      case virtual_key::kTab:
-        received += L'\t';
-        break;
-      case virtual_key::kBackspace:
-        received += L'\b';
-        break;
-      case virtual_key::kEscape:
-        received += L'\x1b';
-        break;
-      case virtual_key::kEnter:
-        received += L'\r';
-        break;
-      default:
-        if (const auto c = layout.CharacterOf(s.code, down.count(virtual_key::kShift) == 1, false, capsLock)) {
-          received += *c;
-        } else {
-          ADD_FAILURE() << "key " << s.code << " gives no character";
-        }
-    }
-  }
-  EXPECT_TRUE(down.empty()) << "keys left held down";
-  return received;
+std::vector<KeyStroke> Plan(std::string_view code, const KeyboardLayout& layout, bool capsLockOn,
+                            const TypingOptions& options = {}) {
+  return Flatten(PlanKeystrokes(code, layout, {capsLockOn, false}, options));
 }
 
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
@@ -153,16 +47,30 @@ constexpr KeyStroke Up(std::uint16_t vk) { return {Kind::VirtualKey, vk, true}; 
 
 }  // namespace
 
-TEST(KeystrokePlan, EveryPrintableCharacterArrivesExactlyWhateverLayoutAndCapsLock) {
+TEST(KeystrokePlan, EveryPrintableCharacterArrivesExactlyWhateverLayoutCapsLockAndPace) {
   std::string printable;
   for (char c = 0x20; c < 0x7F; ++c) printable += c;
   for (const auto& [name, layout] : {std::pair{"US", UsLayout()}, std::pair{"Russian-like", RussianLikeLayout()},
                                      std::pair{"German-like", GermanLikeLayout()}}) {
     for (const bool capsLockOn : {false, true}) {
-      bool capsLock = capsLockOn;
-      const auto strokes = PlanKeystrokes(printable, layout, capsLockOn);
-      EXPECT_EQ(Receive(strokes, layout, capsLock), Widen(printable)) << name << ", Caps Lock " << capsLockOn;
-      EXPECT_EQ(capsLock, capsLockOn) << name << ": Caps Lock must end as it began";
+      for (const bool shiftTurnsOffCapsLock : {false, true}) {
+        for (const int keyDelayMs : {0, 20}) {
+          const KeyboardState keyboard{capsLockOn, shiftTurnsOffCapsLock};
+          const auto groups = PlanKeystrokes(printable, layout, keyboard, Paced(keyDelayMs));
+          const std::string context = std::string(name) + ", Caps Lock " + (capsLockOn ? "on" : "off") +
+                                      (shiftTurnsOffCapsLock ? ", Shift turns it off" : "") +
+                                      (keyDelayMs > 0 ? ", paced" : "");
+          bool capsLock = capsLockOn;
+          EXPECT_EQ(Receive(Flatten(groups), layout, capsLock, shiftTurnsOffCapsLock), Widen(printable)) << context;
+          EXPECT_EQ(capsLock, capsLockOn) << context << ": Caps Lock must end as it began";
+          if (keyDelayMs == 0) continue;
+          // A paced code pauses between groups: each must stand alone.
+          for (const KeyGroup& group : groups) {
+            const Reception alone = Play(group, layout, keyboard);
+            EXPECT_TRUE(alone.faults.empty() && alone.capsLockOn == capsLockOn) << context;
+          }
+        }
+      }
     }
   }
 }
@@ -179,50 +87,89 @@ TEST(KeystrokePlan, CapsLockOffIsPressedAndReleasedAroundTheCode) {
                                            Up('1'),
                                            Down(virtual_key::kCapsLock),
                                            Up(virtual_key::kCapsLock)};
-  EXPECT_EQ(PlanKeystrokes("a1", us, false), expected) << "with Caps Lock on, a lower-case letter needs Shift";
+  EXPECT_EQ(Plan("a1", us, false), expected) << "with Caps Lock on, a lower-case letter needs Shift";
 }
 
 TEST(KeystrokePlan, CapsLockOnAddsNoCapsLockPresses) {
   const std::vector<KeyStroke> expected = {Down('A'), Up('A'), Down('B'), Up('B')};
-  EXPECT_EQ(PlanKeystrokes("AB", UsLayout(), true), expected);
+  EXPECT_EQ(Plan("AB", UsLayout(), true), expected);
 }
 
 TEST(KeystrokePlan, EmptyCodeOnlyTogglesCapsLockTwice) {
-  EXPECT_EQ(PlanKeystrokes("", UsLayout(), false).size(), 4u);
-  EXPECT_TRUE(PlanKeystrokes("", UsLayout(), true).empty());
+  EXPECT_EQ(Plan("", UsLayout(), false).size(), 4u);
+  EXPECT_TRUE(Plan("", UsLayout(), true).empty());
 }
 
 TEST(KeystrokePlan, Code39SymbolsKeepTheirShift) {
   const std::vector<KeyStroke> expected = {
       Down(virtual_key::kShift), Down('4'), Up('4'), Up(virtual_key::kShift), Down(0xBB), Up(0xBB),
       Down(virtual_key::kShift), Down('5'), Up('5'), Up(virtual_key::kShift)};
-  EXPECT_EQ(PlanKeystrokes("$=%", UsLayout(), true), expected);
+  EXPECT_EQ(Plan("$=%", UsLayout(), true), expected);
 }
 
 TEST(KeystrokePlan, CharactersWithoutAPlainKeyAreSentAsThemselves) {
   // No Latin letters on the Russian-like layout; "@" needs AltGr on the
   // German-like one.
   const std::vector<KeyStroke> latin = {{Kind::Unicode, L'A', false}, {Kind::Unicode, L'A', true}, Down('1'), Up('1')};
-  EXPECT_EQ(PlanKeystrokes("A1", RussianLikeLayout(), true), latin);
+  EXPECT_EQ(Plan("A1", RussianLikeLayout(), true), latin);
   const std::vector<KeyStroke> at = {{Kind::Unicode, L'@', false}, {Kind::Unicode, L'@', true}};
-  EXPECT_EQ(PlanKeystrokes("@", GermanLikeLayout(), true), at);
+  EXPECT_EQ(Plan("@", GermanLikeLayout(), true), at);
 }
 
-TEST(KeystrokePlan, ControlBytesWithAKeyAreThatKeyOthersNothing) {
+TEST(KeystrokePlan, ControlBytesWithAKeyAreThatKeyOthersThemselvesNeverCtrl) {
   const TableLayout us = UsLayout();
   bool capsLock = true;
-  EXPECT_EQ(Receive(PlanKeystrokes("a\tb\bc\x1b"
-                                   "d\ne",
-                                   us, true),
+  EXPECT_EQ(Receive(Plan("a\tb\bc\x1b"
+                         "d\ne",
+                         us, true),
                     us, capsLock),
             L"a\tb\bc\x1b"
             L"d\re");
-  std::string silent;
-  for (char c = 0; c < 0x20; ++c) {
-    if (c != '\t' && c != '\b' && c != 0x1B && c != '\n') silent += c;
+  std::string others;
+  for (char c = 1; c < 0x20; ++c) {
+    if (c != '\t' && c != '\b' && c != 0x1B && c != '\n') others += c;
   }
-  silent += '\x7f';
-  EXPECT_TRUE(PlanKeystrokes(silent, us, true).empty());
+  others += '\x7f';
+  std::vector<KeyStroke> themselves;
+  for (const char c : others) {
+    themselves.push_back({Kind::Unicode, static_cast<std::uint16_t>(c), false});
+    themselves.push_back({Kind::Unicode, static_cast<std::uint16_t>(c), true});
+  }
+  EXPECT_EQ(Plan(others, us, true), themselves);
+}
+
+TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselvesOrAsTheReplacement) {
+  const TableLayout us = UsLayout();
+  const std::string code =
+      "\x1e\x04"
+      "0104600439931256"
+      "21JgXJ5.T\x1d"
+      "8005112000\x1d"
+      "930001\x1e\x04";
+  bool capsLock = false;
+  EXPECT_EQ(Receive(Plan(code, us, false), us, capsLock), Widen(code));
+  EXPECT_EQ(Receive(Plan(code, us, false, Options(TypingOptions::Suffix::None, L"", L"<GS>")), us, capsLock),
+            L"\x1e\x04"
+            L"0104600439931256"
+            L"21JgXJ5.T<GS>"
+            L"8005112000<GS>"
+            L"930001\x1e\x04")
+      << "only the group separator is replaced";
+  EXPECT_FALSE(capsLock);
+}
+
+TEST(KeystrokePlan, PrefixAndSuffixFrameTheCodeUnderTheSameRules) {
+  const TableLayout ru = RussianLikeLayout();
+  const TypingOptions enter = Options(TypingOptions::Suffix::Enter, L"Id: \u0428\x1d", L"");
+  for (const bool capsLockOn : {false, true}) {
+    bool capsLock = capsLockOn;
+    EXPECT_EQ(Receive(Plan("ab1\x1d", ru, capsLockOn, enter), ru, capsLock),
+              L"Id: \u0428\x1d"
+              L"ab1\x1d\r");
+    EXPECT_EQ(capsLock, capsLockOn);
+  }
+  const auto tab = Plan("7", ru, true, Options(TypingOptions::Suffix::Tab, L"", L"|"));
+  EXPECT_EQ(tab, (std::vector<KeyStroke>{Down('7'), Up('7'), Down(virtual_key::kTab), Up(virtual_key::kTab)}));
 }
 
 TEST(KeystrokePlan, HighBytesAreCodePage1251Characters) {
@@ -235,9 +182,59 @@ TEST(KeystrokePlan, HighBytesAreCodePage1251Characters) {
   EXPECT_EQ(FromCodePage1251(0x98), 0);
   const TableLayout us = UsLayout();
   bool capsLock = false;
-  EXPECT_EQ(Receive(PlanKeystrokes("\xcf\xf0\xe8\xe2\xe5\xf2 \xb9"
-                                   "5\x98",
-                                   us, false),
+  EXPECT_EQ(Receive(Plan("\xcf\xf0\xe8\xe2\xe5\xf2 \xb9"
+                         "5\x98",
+                         us, false),
                     us, capsLock),
             L"\u041f\u0440\u0438\u0432\u0435\u0442 \u21165");
+}
+
+TEST(KeystrokePlan, WithoutDelayTheCodeGoesInOneCall) {
+  InterruptedSink sink(SIZE_MAX);
+  const std::atomic<bool> stopping{false};
+  const auto plan = PlanKeystrokes("Ab-1", UsLayout(), {}, {});
+  EXPECT_EQ(SendPlan(plan, 0, stopping, sink), SendResult::Typed);
+  EXPECT_EQ(sink.calls, 1);
+  EXPECT_EQ(sink.received, Flatten(plan));
+}
+
+TEST(KeystrokePlan, ARefusedSendReleasesShiftAndPutsCapsLockBack) {
+  const TableLayout us = UsLayout();
+  const std::atomic<bool> stopping{false};
+  for (const bool capsLockOn : {false, true}) {
+    for (const int keyDelayMs : {0, 20}) {
+      const auto plan = PlanKeystrokes("aB$c", us, {capsLockOn, false}, Paced(keyDelayMs));
+      const std::size_t total = Flatten(plan).size();
+      for (std::size_t capacity = 0; capacity < total; ++capacity) {
+        InterruptedSink sink(capacity);
+        EXPECT_EQ(SendPlan(plan, keyDelayMs, stopping, sink), SendResult::Refused);
+        const Reception r = Play(sink.received, us, {capsLockOn, false});
+        EXPECT_TRUE(r.faults.empty()) << "cut after " << capacity << ": " << (r.faults.empty() ? "" : r.faults[0]);
+        EXPECT_EQ(r.capsLockOn, capsLockOn) << "cut after " << capacity;
+      }
+    }
+  }
+}
+
+TEST(KeystrokePlan, APacedCodePausesBetweenCharactersAndStopsBetweenThem) {
+  const TableLayout us = UsLayout();
+  struct StoppingSink final : KeySink {
+    std::size_t Send(std::span<const KeyStroke> strokes) override {
+      received.insert(received.end(), strokes.begin(), strokes.end());
+      if (++groups == 2) stopping = true;
+      return strokes.size();
+    }
+    void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
+    std::atomic<bool> stopping{false};
+    std::vector<KeyStroke> received;
+    std::vector<int> pauses;
+    int groups = 0;
+  } sink;
+  const auto plan = PlanKeystrokes("aBcD", us, {}, Paced(35));
+  EXPECT_EQ(SendPlan(plan, 35, sink.stopping, sink), SendResult::Stopped);
+  EXPECT_EQ(sink.pauses, std::vector<int>{35});
+  const Reception r = Play(sink.received, us, {});
+  EXPECT_EQ(r.text, L"aB");
+  EXPECT_TRUE(r.faults.empty());
+  EXPECT_FALSE(r.capsLockOn);
 }

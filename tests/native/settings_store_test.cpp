@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "memory_registry.h"
+#include "platform/diagnostics.h"
+#include "reader/typing_options.h"
 
 namespace {
 
@@ -115,4 +117,58 @@ TEST_F(SettingsStoreTest, UnwritableRegistryReportsFailureOfTheEntry) {
   registry.refuseLocalMachine = true;
   registry.operationsBeforeFailure = 0;
   EXPECT_FALSE(store.UpdateAutoStart(true));
+}
+
+namespace {
+
+const std::wstring kUserOptions = kSettings + L"\\APPCFG";
+const std::wstring kMachineOptions = L"HKLM\\Software\\Ombrek\\Barcode Reader\\APPCFG";
+
+class RecordingWriter final : public diagnostics::Writer {
+ public:
+  RecordingWriter() { diagnostics::SetWriter(this); }
+  ~RecordingWriter() override { diagnostics::SetWriter(nullptr); }
+  void Write(const diagnostics::Entry& entry) override { events.emplace_back(entry.text); }
+  std::vector<std::wstring> events;
+};
+
+}  // namespace
+
+TEST(TypingOptionsTest, NothingSetTypesTheCodeAloneAtOnce) {
+  MemoryRegistry registry;
+  EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{});
+}
+
+TEST(TypingOptionsTest, EachValueTheUserLacksComesFromTheMachine) {
+  MemoryRegistry registry;
+  registry.keys[kMachineOptions] = {
+      {L"Suffix", L"Enter"}, {L"Prefix", L"M"}, {L"KeyDelay", L"20"}, {L"GroupSeparator", L"~"}};
+  registry.keys[kUserOptions] = {{L"Suffix", L""}, {L"KeyDelay", L"200"}};
+  const TypingOptions options = ReadTypingOptions(registry);
+  EXPECT_EQ(options.suffix, TypingOptions::Suffix::None) << "the user's empty value overrides the machine's";
+  EXPECT_EQ(options.keyDelayMs, 200);
+  EXPECT_EQ(options.prefix, L"M");
+  EXPECT_EQ(options.groupSeparator, L"~");
+  registry.keys[kUserOptions] = {{L"Suffix", L"tab"}};
+  EXPECT_EQ(ReadTypingOptions(registry).suffix, TypingOptions::Suffix::Tab);
+}
+
+TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
+  for (const std::wstring delay : {L"201", L"-1", L"20ms", L"0x10"}) {
+    MemoryRegistry registry;
+    registry.keys[kUserOptions] = {{L"Suffix", L"Space"}, {L"KeyDelay", delay}};
+    registry.keys[kMachineOptions] = {{L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}};
+    RecordingWriter writer;
+    EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{}) << delay;
+    ASSERT_EQ(writer.events.size(), 2u) << delay;
+    EXPECT_NE(writer.events[0].find(L"Suffix"), std::wstring::npos);
+    EXPECT_NE(writer.events[1].find(delay), std::wstring::npos);
+  }
+}
+
+TEST(TypingOptionsTest, AFailingRegistryGivesTheDefaults) {
+  MemoryRegistry registry;
+  registry.keys[kUserOptions] = {{L"Suffix", L"Enter"}};
+  registry.operationsBeforeFailure = 0;
+  EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{});
 }

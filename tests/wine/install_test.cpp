@@ -17,6 +17,7 @@ namespace {
 const std::wstring kInstallDir = L"C:\\Program Files\\Barcode Reader";
 const std::wstring kProgram = kInstallDir + L"\\barcode_reader.exe";
 const std::wstring kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BarcodeReader";
+const std::wstring kMachineOptions = L"Software\\Ombrek\\Barcode Reader\\APPCFG";
 
 std::wstring WindowsPath(const char* unixPath) {
   std::wstring path = L"Z:" + std::wstring(unixPath, unixPath + std::char_traits<char>::length(unixPath));
@@ -61,13 +62,14 @@ std::wstring Text(HKEY root, const std::wstring& key, const std::wstring& name) 
 
 TEST(Installer, InstallsSilentlyRunsAndUninstallsWithoutATrace) {
   raw_registry::Forget();
-  ASSERT_EQ(RunToEnd(L"\"" + WindowsPath(SETUP_EXE) + L"\" /S /AUTOSTART"), 0u);
+  ASSERT_EQ(RunToEnd(L"\"" + WindowsPath(SETUP_EXE) + L"\" /S /AUTOSTART /SUFFIX=Enter"), 0u);
   EXPECT_TRUE(Exists(kProgram));
   EXPECT_TRUE(Exists(kInstallDir + L"\\uninstall.exe"));
   EXPECT_TRUE(Exists(Shortcut()));
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"\"" + kProgram + L"\"");
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"2.0.1.1");
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"Драйвер для сканера штрих-кода");
+  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"Enter");
 
   // The installed program reads the scanner and types.
   ScannerSim sim;
@@ -84,7 +86,7 @@ TEST(Installer, InstallsSilentlyRunsAndUninstallsWithoutATrace) {
     TargetWindow target;
     EXPECT_EQ(sim.Termios(1).baud, 9600) << "the program opened COM1";
     sim.Write(1, "123456\r");
-    EXPECT_EQ(target.WaitForText(6), L"123456");
+    EXPECT_EQ(target.WaitForText(7), L"123456\r") << "with the machine-wide Enter after the code";
   }
   ui_probe::Close(main);
   EXPECT_EQ(::WaitForSingleObject(program.hProcess, 15000), WAIT_OBJECT_0);
@@ -103,6 +105,7 @@ TEST(Installer, InstallsSilentlyRunsAndUninstallsWithoutATrace) {
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
   EXPECT_EQ(Text(HKEY_CURRENT_USER, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), L"<absent>");
+  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"<absent>");
   EXPECT_EQ(Text(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\DEVICE", L"NamePort"), L"COM3")
       << "the operator's settings stay";
 

@@ -2,10 +2,12 @@
 // COM port, the reader types into a window of the test that has the focus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
 
+#include "reader/win_typist.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
@@ -89,9 +91,18 @@ TEST_F(TypingTest, CapsLockOnIsLeftOn) {
 TEST_F(TypingTest, LineEndingsAndControlBytes) {
   EXPECT_EQ(Scan("111\r\n222\r\n", 6), L"111222") << "CR LF ends a code once";
   EXPECT_EQ(Scan("A\tB\r", 3), L"A\tB");
-  EXPECT_EQ(Scan("X\x01Y\r", 2), L"XY") << "control bytes without a key are not typed";
+  EXPECT_EQ(Scan("X\x01Y\x7f\r", 4), L"X\x01Y\x7f") << "control bytes without a key arrive as themselves";
   EXPECT_EQ(Scan("\xcf\xf0\xe8\xe2\xe5\xf2\r", 6), L"\u041f\u0440\u0438\u0432\u0435\u0442")
       << "code page 1251 arrives as the letters themselves";
+}
+
+TEST_F(TypingTest, Gs1DataMatrixCodesKeepTheirSeparators) {
+  const std::string code =
+      "0104600439931256"
+      "21JgXJ5.T\x1d"
+      "8005112000\x1d"
+      "930001";
+  EXPECT_EQ(Scan(code + "\r", code.size()), Widen(code));
 }
 
 TEST_F(TypingTest, LongCodesInOneBurstAndNoiseWithoutCarriageReturn) {
@@ -205,4 +216,54 @@ TEST_F(TypingTest, AVanishedPortIsWaitedOutCalmlyAndCanBeReopened) {
   ASSERT_TRUE(reader->InitComm());
   reader->ReadData();
   EXPECT_EQ(Scan("2\r", 1), L"2");
+}
+
+TEST_F(TypingTest, SuffixEnterPutsEveryCodeOnALineOfItsOwnInAnEditControl) {
+  const HWND edit = ::CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN,
+                                      100, 100, 300, 200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(edit, nullptr);
+  for (int attempt = 0; attempt < 20 && ::GetForegroundWindow() != edit; ++attempt) {
+    ::SetForegroundWindow(edit);
+    ::SetFocus(edit);
+    target->PumpFor(50);
+  }
+  TypingOptions options;
+  options.suffix = TypingOptions::Suffix::Enter;
+  WinTypist typist;
+  typist.SetOptions(options);
+  const std::atomic<bool> stopping{false};
+  std::thread typing([&] {
+    typist.TypeCode("4601234567893", stopping);
+    typist.TypeCode("ab12", stopping);
+  });
+  wchar_t text[64] = {};
+  for (int wait = 0; wait < 200 && ::GetWindowTextLengthW(edit) < 23; ++wait) target->PumpFor(20);
+  typing.join();
+  ::GetWindowTextW(edit, text, 64);
+  ::DestroyWindow(edit);
+  EXPECT_EQ(std::wstring(text), L"4601234567893\r\nab12\r\n");
+}
+
+TEST_F(TypingTest, KeyDelaySpacesTheCharactersOfACode) {
+  TypingOptions options;
+  options.keyDelayMs = 20;
+  WinTypist typist;
+  typist.SetOptions(options);
+  const std::atomic<bool> stopping{false};
+  target->Clear();
+  std::thread typing([&] { typist.TypeCode("4601234567893", stopping); });
+  target->WaitForText(13);
+  typing.join();
+  ASSERT_EQ(target->text(), L"4601234567893");
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  const auto& arrivals = target->arrivals();
+  const double totalMs = 1000.0 * static_cast<double>(arrivals.back() - arrivals.front()) / frequency.QuadPart;
+  double shortestMs = totalMs;
+  for (std::size_t i = 1; i < arrivals.size(); ++i) {
+    shortestMs = std::min(shortestMs, 1000.0 * static_cast<double>(arrivals[i] - arrivals[i - 1]) / frequency.QuadPart);
+  }
+  // Arrival times carry the window's own scheduling on top of the pauses.
+  EXPECT_GE(totalMs, 12 * 20.0);
+  EXPECT_GE(shortestMs, 15.0);
 }
