@@ -14,7 +14,7 @@ namespace {
 constexpr DWORD kMaxTextLength = 255;
 
 void Check(LSTATUS status, const char* what) {
-  if (status != ERROR_SUCCESS) throw RegistryError(what);
+  if (status != ERROR_SUCCESS) throw RegistryError(what, static_cast<std::uint32_t>(status));
 }
 
 DWORD ByteSize(const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); }
@@ -35,7 +35,7 @@ std::optional<std::wstring> ReadTextValue(HKEY key, const wchar_t* subkey, const
     case ERROR_MORE_DATA:
       return std::nullopt;
     default:
-      throw RegistryError("RegGetValueW");
+      throw RegistryError("RegGetValueW", static_cast<std::uint32_t>(status));
   }
 }
 
