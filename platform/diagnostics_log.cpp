@@ -1,6 +1,6 @@
 #include "platform/diagnostics_log.h"
 
-#include <cwchar>
+#include "platform/conversions.h"
 
 namespace diagnostics {
 
@@ -11,10 +11,15 @@ LogLevel ParseLogLevel(const std::optional<std::wstring>& setting) {
 }
 
 std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel level, std::wstring_view errorText) {
-  wchar_t stamp[32];
-  std::swprintf(stamp, std::size(stamp), L"%04d-%02d-%02d %02d:%02d:%02d.%03d ", time.year, time.month, time.day,
-                time.hour, time.minute, time.second, time.millisecond);
-  std::wstring line = stamp;
+  // 2026-03-07 09:05:02.041: each field with its width and what follows it.
+  const struct {
+    unsigned value;
+    std::size_t digits;
+    wchar_t then;
+  } stamp[] = {{time.year, 4, L'-'},   {time.month, 2, L'-'},  {time.day, 2, L' '},        {time.hour, 2, L':'},
+               {time.minute, 2, L':'}, {time.second, 2, L'.'}, {time.millisecond, 3, L' '}};
+  std::wstring line;
+  for (const auto& field : stamp) line.append(platform::IntToStr(field.value, field.digits)).push_back(field.then);
   switch (entry.kind) {
     case Entry::Kind::Event:
       line += entry.text;
@@ -25,12 +30,12 @@ std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel leve
       errorText = errorText.substr(0, end == std::wstring_view::npos ? 0 : end + 1);
       line += L"FAILED ";
       line += entry.text;
-      line += L": error " + std::to_wstring(entry.errorCode);
+      line += L": error " + platform::IntToStr(entry.errorCode);
       if (!errorText.empty()) line.append(L" (").append(errorText).append(L")");
       break;
     }
     case Entry::Kind::CodeTyped:
-      line += L"code typed, " + std::to_wstring(entry.code.size()) + L" characters";
+      line += L"code typed, " + platform::IntToStr(entry.code.size()) + L" characters";
       if (level == LogLevel::Contents) line += L": " + Hex(entry.code);
       break;
   }

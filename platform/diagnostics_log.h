@@ -23,7 +23,7 @@ enum class LogLevel {
 LogLevel ParseLogLevel(const std::optional<std::wstring>& setting);
 
 struct LocalTime {
-  int year, month, day, hour, minute, second, millisecond;
+  unsigned year, month, day, hour, minute, second, millisecond;
 };
 
 // One line without its end, time-stamped. `errorText` is the system's text

@@ -9,7 +9,7 @@
 
 namespace {
 
-std::wstring PortName(int number) { return L"COM" + std::to_wstring(number); }
+std::wstring PortName(int number) { return L"COM" + platform::IntToStr(static_cast<std::uint64_t>(number)); }
 
 // The number of a port name the reader opens, when it is written as the list
 // writes it: "com12" or "COM012" could never show as selected.
@@ -21,6 +21,14 @@ std::optional<int> PortNumber(std::wstring_view name) {
 }
 
 }  // namespace
+
+namespace option_lists {
+const OptionList kPort{{kPorts.begin(), kPorts.end()}, 0, &PortSettings::NamePort};
+const OptionList kBaudRate{{kBaudRates.begin(), kBaudRates.end()}, 6, &PortSettings::BaudRate};
+const OptionList kDataBit{{kDataBits.begin(), kDataBits.end()}, 4, &PortSettings::ByteSize};
+const OptionList kParity{{kParityTexts.begin(), kParityTexts.end()}, 0, &PortSettings::Parity};
+const OptionList kStopBit{{kStopBitsTexts.begin(), kStopBitsTexts.end()}, 0, &PortSettings::StopBits};
+}  // namespace option_lists
 
 std::size_t PositionFor(const OptionList& list, std::wstring_view text) {
   const auto entry = std::find(list.entries.begin(), list.entries.end(), text);

@@ -25,11 +25,11 @@ inline constexpr std::array<std::wstring_view, 15> kBaudRates{L"110",   L"300", 
                                                               L"56000", L"57600", L"115200", L"128000", L"256000"};
 inline constexpr std::array<std::wstring_view, 5> kDataBits{L"4", L"5", L"6", L"7", L"8"};
 
-inline const OptionList kPort{{kPorts.begin(), kPorts.end()}, 0, &PortSettings::NamePort};
-inline const OptionList kBaudRate{{kBaudRates.begin(), kBaudRates.end()}, 6, &PortSettings::BaudRate};
-inline const OptionList kDataBit{{kDataBits.begin(), kDataBits.end()}, 4, &PortSettings::ByteSize};
-inline const OptionList kParity{{kParityTexts.begin(), kParityTexts.end()}, 0, &PortSettings::Parity};
-inline const OptionList kStopBit{{kStopBitsTexts.begin(), kStopBitsTexts.end()}, 0, &PortSettings::StopBits};
+extern const OptionList kPort;
+extern const OptionList kBaudRate;
+extern const OptionList kDataBit;
+extern const OptionList kParity;
+extern const OptionList kStopBit;
 
 // Where Windows lists the serial ports present: each value's data is a port
 // name such as "COM12".

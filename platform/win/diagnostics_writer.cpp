@@ -74,10 +74,10 @@ void WinWriter::Open() {
 }
 
 std::wstring LogFilePath() {
-  wchar_t* localAppData = nullptr;
-  const HRESULT found = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &localAppData);
+  // The known-folder call would link in a table of every folder's GUID.
+  wchar_t localAppData[MAX_PATH] = L"";
+  const HRESULT found = ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, localAppData);
   std::wstring folder = SUCCEEDED(found) ? localAppData : L"";
-  ::CoTaskMemFree(localAppData);
   if (folder.empty()) return {};
   for (const wchar_t* part : {L"\\Ombrek", L"\\Barcode Reader"}) {
     folder += part;
