@@ -47,7 +47,7 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
     autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, false);
     return true;
   } catch (const platform::RegistryError& error) {
-    ReportFailure(L"Loading the settings", error);
+    ReportFailure(L"loading the settings", error);
     return false;
   } catch (...) {
     return false;
@@ -68,7 +68,7 @@ bool SettingsStore::Save(const PortSettings& texts, bool autoStart) {
     UpdateAutoStart(autoStart);
     return true;
   } catch (const platform::RegistryError& error) {
-    ReportFailure(L"Saving the settings", error);
+    ReportFailure(L"saving the settings", error);
     return false;
   } catch (...) {
     return false;
@@ -96,7 +96,7 @@ bool SettingsStore::WriteRunValue(platform::Hive hive) {
         ->WriteString(registry_names::kRunValue, QuotedPath(executablePath_));
     return true;
   } catch (const platform::RegistryError& error) {
-    ReportFailure(L"Writing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
+    ReportFailure(L"writing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
     return false;
   } catch (...) {
     return false;
@@ -107,7 +107,7 @@ void SettingsStore::DeleteRunValue(platform::Hive hive) {
   try {
     registry_.OpenKey(hive, registry_names::kRunKey)->DeleteValue(registry_names::kRunValue);
   } catch (const platform::RegistryError& error) {
-    ReportFailure(L"Removing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
+    ReportFailure(L"removing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
   } catch (...) {
     // Silent like every failure here; the other hive is still cleaned.
   }
@@ -119,7 +119,7 @@ diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {
     return diagnostics::ParseLogLevel(
         registry.ReadText(platform::Hive::CurrentUser, kSettingsKey + L"\\" + kAppCfgSection, kLog));
   } catch (const platform::RegistryError& error) {
-    ReportFailure(L"Reading the log setting", error);
+    ReportFailure(L"reading the log setting", error);
     return diagnostics::LogLevel::Off;
   }
 }

@@ -41,7 +41,7 @@ OptionList PortList(platform::Registry& registry, std::wstring_view storedPort) 
     const auto present = registry.ReadAllTexts(platform::Hive::LocalMachine, option_lists::kSerialDeviceMap);
     names.insert(names.end(), present.begin(), present.end());
   } catch (const platform::RegistryError& error) {
-    diagnostics::Failure(L"Reading the serial device map", error.code);
+    diagnostics::Failure(L"reading the serial device map", error.code);
   }
   std::set<int> numbers;
   for (const std::wstring& name : names) {

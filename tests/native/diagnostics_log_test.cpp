@@ -21,12 +21,12 @@ TEST(DiagnosticsLog, OnlyOneAndTwoSwitchTheLogOn) {
 }
 
 TEST(DiagnosticsLog, AFailureIsOneLineWithItsCodeAndText) {
-  const Entry failure{Entry::Kind::Failure, L"Opening COM5", 2};
+  const Entry failure{Entry::Kind::Failure, L"opening COM5", 2};
   EXPECT_EQ(
       diagnostics::FormatLine(failure, kTime, LogLevel::Events, L"The system cannot find the file specified.\r\n"),
-      L"2026-03-07 09:05:02.041 FAILED Opening COM5: error 2 (The system cannot find the file specified.)");
+      L"2026-03-07 09:05:02.041 FAILED opening COM5: error 2 (The system cannot find the file specified.)");
   EXPECT_EQ(diagnostics::FormatLine(failure, kTime, LogLevel::Events, L""),
-            L"2026-03-07 09:05:02.041 FAILED Opening COM5: error 2");
+            L"2026-03-07 09:05:02.041 FAILED opening COM5: error 2");
 }
 
 TEST(DiagnosticsLog, ACodesContentsOnlyWhenAskedFor) {

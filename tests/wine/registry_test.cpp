@@ -97,10 +97,10 @@ TEST_F(RegistryTest, TheLogHoldsFailuresWithTheirTextAndCodesOnlyWhenAskedFor) {
   ASSERT_FALSE(expectedText.empty());
   {
     LogSession session(L"1", path);
-    diagnostics::Failure(L"Opening COM5", ERROR_FILE_NOT_FOUND);
+    diagnostics::Failure(L"opening COM5", ERROR_FILE_NOT_FOUND);
     diagnostics::CodeTyped("4711");
     const std::string log = ReadLog(path);
-    EXPECT_NE(log.find("FAILED Opening COM5: error 2 (" + std::string(expectedText.begin(), expectedText.end())),
+    EXPECT_NE(log.find("FAILED opening COM5: error 2 (" + std::string(expectedText.begin(), expectedText.end())),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("code typed, 4 characters\r\n"), std::string::npos) << log;
