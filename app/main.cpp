@@ -6,9 +6,18 @@
 #include "app/application_title.h"
 #include "app/form_br_main.h"
 #include "platform/win/application.h"
+#include "platform/win/diagnostics_writer.h"
+#include "platform/win/win_registry.h"
+#include "reader/settings_store.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   platform::SetApplicationTitle(kApplicationTitle);
+  // Declared first so that it outlives every thread that reports.
+  platform::WinRegistry registry;
+  const diagnostics::LogLevel logLevel = StoredLogLevel(registry);
+  diagnostics::WinWriter diagnosticsWriter(logLevel,
+                                           logLevel == diagnostics::LogLevel::Off ? L"" : diagnostics::LogFilePath());
+  diagnostics::SetWriter(&diagnosticsWriter);
   try {
     TFormBRMain main;
     main.FormCreate();

@@ -20,6 +20,15 @@ std::optional<std::int32_t> StrToInt(std::wstring_view text) {
   return static_cast<std::int32_t>(value);
 }
 
+std::wstring IntToStr(std::uint64_t value, std::size_t minDigits) {
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+    value /= 10;
+  } while (value != 0 || digits.size() < minDigits);
+  return digits;
+}
+
 std::wstring_view ExtractFileName(std::wstring_view path) {
   const auto separator = path.find_last_of(L"\\/:");
   return separator == std::wstring_view::npos ? path : path.substr(separator + 1);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -9,9 +10,10 @@
 namespace platform {
 
 // Raised by every registry operation that fails; callers that must stay
-// silent catch it.
+// silent catch it and can still tell a help desk why.
 struct RegistryError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  RegistryError(const char* function, std::uint32_t errorCode) : std::runtime_error(function), code(errorCode) {}
+  std::uint32_t code;  // the Win32 error (LSTATUS) the call returned
 };
 
 enum class Hive { CurrentUser, LocalMachine };

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/conversions.h"
+#include "platform/diagnostics.h"
 
 namespace {
 
@@ -19,6 +20,14 @@ constexpr std::array<DeviceValue, 5> kDeviceValues{{
     {L"Parity", &PortSettings::Parity},
     {L"StopBits", &PortSettings::StopBits},
 }};
+
+// The operator never hears of registry failures; a help desk can.
+void ReportFailure(std::wstring_view doing, const platform::RegistryError& error) {
+  const std::string function = error.what();
+  diagnostics::Failure(std::wstring(doing) + L" (" + std::wstring(function.begin(), function.end()) + L")", error.code);
+}
+
+std::wstring_view HiveName(platform::Hive hive) { return hive == platform::Hive::LocalMachine ? L"HKLM" : L"HKCU"; }
 
 // Unquoted, a path with spaces lets Windows start "C:\Program.exe" instead.
 std::wstring QuotedPath(const std::wstring& path) { return L"\"" + path + L"\""; }
@@ -37,6 +46,9 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
     }
     autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, false);
     return true;
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"loading the settings", error);
+    return false;
   } catch (...) {
     return false;
   }
@@ -55,6 +67,9 @@ bool SettingsStore::Save(const PortSettings& texts, bool autoStart) {
     }
     UpdateAutoStart(autoStart);
     return true;
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"saving the settings", error);
+    return false;
   } catch (...) {
     return false;
   }
@@ -80,6 +95,9 @@ bool SettingsStore::WriteRunValue(platform::Hive hive) {
     registry_.OpenKey(hive, registry_names::kRunKey)
         ->WriteString(registry_names::kRunValue, QuotedPath(executablePath_));
     return true;
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"writing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
+    return false;
   } catch (...) {
     return false;
   }
@@ -88,7 +106,20 @@ bool SettingsStore::WriteRunValue(platform::Hive hive) {
 void SettingsStore::DeleteRunValue(platform::Hive hive) {
   try {
     registry_.OpenKey(hive, registry_names::kRunKey)->DeleteValue(registry_names::kRunValue);
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"removing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
   } catch (...) {
-    // Registry failures stay silent; the other hive is still cleaned.
+    // Silent like every failure here; the other hive is still cleaned.
+  }
+}
+
+diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {
+  using namespace registry_names;
+  try {
+    return diagnostics::ParseLogLevel(
+        registry.ReadText(platform::Hive::CurrentUser, kSettingsKey + L"\\" + kAppCfgSection, kLog));
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"reading the log setting", error);
+    return diagnostics::LogLevel::Off;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/diagnostics_log.h"
 #include "platform/registry.h"
 #include "reader/port_settings.h"
 #include "reader/typing_options.h"
@@ -18,12 +19,14 @@ inline const std::wstring kSuffix = L"Suffix";
 inline const std::wstring kPrefix = L"Prefix";
 inline const std::wstring kKeyDelay = L"KeyDelay";
 inline const std::wstring kGroupSeparator = L"GroupSeparator";
+inline const std::wstring kLog = L"Log";
 inline const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline const std::wstring kRunValue = L"Barcode Reader";
 }  // namespace registry_names
 
 // The per-user settings and the start-with-Windows entry. Registry failures
-// never reach the user: each operation reports them only by its result.
+// never reach the user: each operation reports them by its result, and to
+// the diagnostics with their error.
 class SettingsStore {
  public:
   SettingsStore(platform::Registry& registry, std::wstring executablePath);
@@ -47,3 +50,7 @@ class SettingsStore {
   platform::Registry& registry_;
   std::wstring executablePath_;
 };
+
+// How much the operator asked the diagnostics log to keep (APPCFG\Log);
+// off when it cannot be read.
+diagnostics::LogLevel StoredLogLevel(platform::Registry& registry);

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "settings_dialog/option_lists.h"
+#include "platform/win/win_registry.h"
 
 namespace {
 
@@ -61,13 +61,15 @@ struct ListControl {
 };
 
 // In the order the texts are looked up and taken back.
-const std::array<ListControl, 5> kLists{{
-    {kCbName, option_lists::kPort},
-    {kCbBaudRate, option_lists::kBaudRate},
-    {kCbDataBits, option_lists::kDataBit},
-    {kCbParity, option_lists::kParity},
-    {kCbStopBits, option_lists::kStopBit},
-}};
+std::array<ListControl, 5> Lists(const OptionList& ports) {
+  return {{
+      {kCbName, ports},
+      {kCbBaudRate, option_lists::kBaudRate},
+      {kCbDataBits, option_lists::kDataBit},
+      {kCbParity, option_lists::kParity},
+      {kCbStopBits, option_lists::kStopBit},
+  }};
+}
 
 }  // namespace
 
@@ -81,11 +83,6 @@ TFormBROptions::TFormBROptions(HWND owner) : owner_(owner) {
   font_ = platform::CreateFormFont(scale);
   platform::SizeAndCenter(window_, kClientWidth, kClientHeight, platform::SizeOf::ClientArea, scale);
   platform::CreateControls(window_, kLayout, scale, font_.get());
-  for (const ListControl& control : kLists) {
-    for (const std::wstring_view entry : control.list.entries) {
-      ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::wstring(entry).c_str()));
-    }
-  }
 }
 
 TFormBROptions::~TFormBROptions() { ::DestroyWindow(window_); }
@@ -130,22 +127,31 @@ void TFormBROptions::BringToFront() {
 void TFormBROptions::EndAsCancel() { ::PostMessageW(window_, WM_CLOSE, 0, 0); }
 
 void TFormBROptions::SelectFromTexts() {
-  for (const ListControl& control : kLists) {
+  for (const ListControl& control : Lists(portList_)) {
     const std::size_t position = PositionFor(control.list, portSettings.*(control.list.text));
     ::SendMessageW(Control(control.id), CB_SETCURSEL, position, 0);
   }
 }
 
 void TFormBROptions::FormShow() {
+  // Ports come and go with their adapters: the list is made for each showing.
+  platform::WinRegistry registry;
+  portList_ = PortList(registry, portSettings.NamePort);
+  for (const ListControl& control : Lists(portList_)) {
+    ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& entry : control.list.entries) {
+      ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    }
+  }
   SelectFromTexts();
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void TFormBROptions::btnOKClick() {
-  for (const ListControl& control : kLists) {
+  for (const ListControl& control : Lists(portList_)) {
     const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
     if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
-      portSettings.*(control.list.text) = std::wstring(control.list.entries[static_cast<std::size_t>(position)]);
+      portSettings.*(control.list.text) = control.list.entries[static_cast<std::size_t>(position)];
     }
   }
   AutoStart = ::SendMessageW(Control(kCbAutoStart), BM_GETCHECK, 0, 0) == BST_CHECKED;

@@ -4,6 +4,7 @@
 
 #include "platform/win/form.h"
 #include "reader/reader_parts.h"
+#include "settings_dialog/option_lists.h"
 
 // The settings dialog: the operator picks the line parameters from fixed
 // lists and switches the start with Windows on or off. It edits its own
@@ -39,4 +40,5 @@ class TFormBROptions final : public SettingsDialog {
   HWND window_ = nullptr;
   platform::UniqueFont font_;
   int modalResult_ = 0;
+  OptionList portList_ = option_lists::kPort;  // the ports this showing offers
 };

@@ -2,16 +2,17 @@
 
 #include <array>
 #include <cstddef>
-#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/registry.h"
 #include "reader/port_settings.h"
 
-// The fixed entries the settings dialog offers, each list with the entry it
-// shows when a stored text is none of them (the default of that setting).
+// The entries the settings dialog offers, each list with the entry it shows
+// when a stored text is none of them (the default of that setting).
 struct OptionList {
-  std::span<const std::wstring_view> entries;
+  std::vector<std::wstring> entries;
   std::size_t fallback;
   std::wstring PortSettings::*text;  // the setting the list edits
 };
@@ -24,12 +25,21 @@ inline constexpr std::array<std::wstring_view, 15> kBaudRates{L"110",   L"300", 
                                                               L"56000", L"57600", L"115200", L"128000", L"256000"};
 inline constexpr std::array<std::wstring_view, 5> kDataBits{L"4", L"5", L"6", L"7", L"8"};
 
-inline const OptionList kPort{kPorts, 0, &PortSettings::NamePort};
-inline const OptionList kBaudRate{kBaudRates, 6, &PortSettings::BaudRate};
-inline const OptionList kDataBit{kDataBits, 4, &PortSettings::ByteSize};
-inline const OptionList kParity{kParityTexts, 0, &PortSettings::Parity};
-inline const OptionList kStopBit{kStopBitsTexts, 0, &PortSettings::StopBits};
+extern const OptionList kPort;
+extern const OptionList kBaudRate;
+extern const OptionList kDataBit;
+extern const OptionList kParity;
+extern const OptionList kStopBit;
+
+// Where Windows lists the serial ports present: each value's data is a port
+// name such as "COM12".
+inline const std::wstring kSerialDeviceMap = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 }  // namespace option_lists
+
+// The ports to offer: COM1-COM8, then in numeric order every other port the
+// device map lists and the stored port, each when it is a valid COMn. A
+// device map that cannot be read adds nothing.
+OptionList PortList(platform::Registry& registry, std::wstring_view storedPort);
 
 // The position to select for a text: the entry that equals it exactly (the
 // reader compares texts case-sensitively too, so what the dialog shows is

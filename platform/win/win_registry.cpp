@@ -14,7 +14,7 @@ namespace {
 constexpr DWORD kMaxTextLength = 255;
 
 void Check(LSTATUS status, const char* what) {
-  if (status != ERROR_SUCCESS) throw RegistryError(what);
+  if (status != ERROR_SUCCESS) throw RegistryError(what, static_cast<std::uint32_t>(status));
 }
 
 DWORD ByteSize(const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); }
@@ -35,7 +35,7 @@ std::optional<std::wstring> ReadTextValue(HKEY key, const wchar_t* subkey, const
     case ERROR_MORE_DATA:
       return std::nullopt;
     default:
-      throw RegistryError("RegGetValueW");
+      throw RegistryError("RegGetValueW", static_cast<std::uint32_t>(status));
   }
 }
 
@@ -142,7 +142,11 @@ std::vector<std::wstring> WinRegistry::ReadAllTexts(Hive hive, const std::wstrin
     DWORD type = 0;
     const LSTATUS next = ::RegEnumValueW(key.get(), index, name.data(), &nameLength, nullptr, &type, nullptr, nullptr);
     if (next == ERROR_NO_MORE_ITEMS) return texts;
-    if (next != ERROR_SUCCESS || type != REG_SZ) continue;
+    if (next == ERROR_MORE_DATA) continue;  // a name too long to be a port's
+    // Any other error (the key deleted meanwhile) repeats for every index:
+    // skipping it would never end.
+    Check(next, "RegEnumValueW");
+    if (type != REG_SZ) continue;
     if (auto text = ReadTextValue(key.get(), nullptr, name.data(), RRF_RT_REG_SZ)) texts.push_back(std::move(*text));
   }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,6 +13,10 @@
 class MemoryRegistry final : public platform::Registry {
  public:
   using Values = std::map<std::wstring, std::wstring>;
+  // The errors the failures carry, as Windows gives them: ERROR_ACCESS_DENIED
+  // and ERROR_NOT_ENOUGH_MEMORY.
+  static constexpr std::uint32_t kAccessDenied = 5;
+  static constexpr std::uint32_t kInjectedError = 8;
 
   // Key paths are kept as "HKCU\path" or "HKLM\path".
   std::map<std::wstring, Values> keys;
@@ -61,7 +66,7 @@ class MemoryRegistry final : public platform::Registry {
 
  private:
   void Operation(const std::wstring& what, const std::wstring& where) {
-    if (operationsBeforeFailure == 0) throw platform::RegistryError("injected failure");
+    if (operationsBeforeFailure == 0) throw platform::RegistryError("injected failure", kInjectedError);
     if (operationsBeforeFailure > 0) --operationsBeforeFailure;
     if (what != L"open") journal.push_back(what + L" " + where);
   }
@@ -93,7 +98,7 @@ class MemoryRegistry final : public platform::Registry {
     Key(MemoryRegistry& r, platform::Hive h, std::wstring k) : registry(r), hive(h), key(std::move(k)) {}
     void WriteString(const std::wstring& name, const std::wstring& value) override {
       if (hive == platform::Hive::LocalMachine && registry.refuseLocalMachine) {
-        throw platform::RegistryError("access denied");
+        throw platform::RegistryError("access denied", kAccessDenied);
       }
       registry.Operation(L"write", key + L"\\" + name);
       registry.keys[key][name] = value;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "memory_registry.h"
+
 namespace {
 
 const OptionList* const kAllLists[] = {&option_lists::kPort, &option_lists::kBaudRate, &option_lists::kDataBit,
@@ -53,4 +55,26 @@ TEST(OptionLists, ExactTextSelectsItsEntryAnythingElseTheFallback) {
   EXPECT_EQ(PositionFor(option_lists::kParity, L"odd"), 0u);
   EXPECT_EQ(PositionFor(option_lists::kStopBit, L"1.5"), 1u);
   EXPECT_EQ(PositionFor(option_lists::kStopBit, L"1,5"), 0u);
+}
+
+TEST(OptionLists, PortsPresentAndTheStoredOneFollowInNumericOrder) {
+  MemoryRegistry registry;
+  registry.keys[MemoryRegistry::Path(platform::Hive::LocalMachine, option_lists::kSerialDeviceMap)] = {
+      {L"\\Device\\Serial0", L"COM1"},       {L"\\Device\\VCP0", L"COM12"},   {L"\\Device\\VCP1", L"COM9"},
+      {L"\\Device\\VCP2", L"COM10"},         {L"\\Device\\Modem", L"COM300"}, {L"\\Device\\Odd", L"com11"},
+      {L"\\Device\\Pipe", L"\\\\.\\pipe\\x"}};
+  const OptionList ports = PortList(registry, L"COM12");
+  EXPECT_EQ(ports.entries, (std::vector<std::wstring>{L"COM1", L"COM2", L"COM3", L"COM4", L"COM5", L"COM6", L"COM7",
+                                                      L"COM8", L"COM9", L"COM10", L"COM12"}));
+  EXPECT_EQ(PositionFor(ports, L"COM12"), 10u);
+  EXPECT_EQ(PositionFor(ports, L"COM99"), 0u) << "a text matching no entry still falls back to COM1";
+
+  EXPECT_EQ(PortList(registry, L"COM200").entries.back(), L"COM200") << "the stored port, though absent now";
+  EXPECT_EQ(PortList(registry, L"COM0").entries.size(), 11u);
+}
+
+TEST(OptionLists, AnUnreadableDeviceMapStillOffersTheStoredPort) {
+  MemoryRegistry registry;
+  registry.operationsBeforeFailure = 0;
+  EXPECT_EQ(PortList(registry, L"COM17").entries.back(), L"COM17");
 }

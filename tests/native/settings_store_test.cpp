@@ -13,10 +13,21 @@ const std::wstring kSettings = L"HKCU\\Software\\Ombrek\\Barcode Reader";
 const std::wstring kMachineRun = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::wstring kUserRun = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
+// Keeps the failures reported while it is installed.
+struct FailureRecorder final : diagnostics::Writer {
+  FailureRecorder() { diagnostics::SetWriter(this); }
+  ~FailureRecorder() override { diagnostics::SetWriter(nullptr); }
+  void Write(const diagnostics::Entry& entry) override {
+    if (entry.kind == diagnostics::Entry::Kind::Failure) failures.emplace_back(entry.text, entry.errorCode);
+  }
+  std::vector<std::pair<std::wstring, std::uint32_t>> failures;
+};
+
 class SettingsStoreTest : public testing::Test {
  protected:
   MemoryRegistry registry;
   SettingsStore store{registry, kExe};
+  FailureRecorder recorder;
 };
 
 }  // namespace
@@ -54,6 +65,8 @@ TEST_F(SettingsStoreTest, LoadFailingHalfWayKeepsWhatItHadNotReadYet) {
   EXPECT_FALSE(store.Load(texts, autoStart));
   EXPECT_EQ(texts, (PortSettings{L"COM3", L"19200", L"old", L"old", L"old"}));
   EXPECT_FALSE(autoStart);
+  ASSERT_EQ(recorder.failures.size(), 1u) << "silent for the operator, not for the help desk";
+  EXPECT_EQ(recorder.failures[0].second, MemoryRegistry::kInjectedError);
 }
 
 TEST_F(SettingsStoreTest, SaveWritesSevenValuesInOrderThenTheRunEntry) {
@@ -97,6 +110,14 @@ TEST_F(SettingsStoreTest, RefusedMachineWideEntryFallsBackToThisUser) {
   EXPECT_TRUE(store.Save(kDefaultPortSettings, true)) << "the settings themselves were stored";
   EXPECT_EQ(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   EXPECT_EQ(*registry.Find(kUserRun, L"Barcode Reader"), L"\"" + kExe + L"\"");
+  ASSERT_EQ(recorder.failures.size(), 1u);
+  EXPECT_EQ(recorder.failures[0].second, MemoryRegistry::kAccessDenied);
+}
+
+TEST_F(SettingsStoreTest, TheLogSettingIsReadFromAppCfg) {
+  EXPECT_EQ(StoredLogLevel(registry), diagnostics::LogLevel::Off);
+  registry.keys[kSettings + L"\\APPCFG"] = {{L"Log", L"2"}};
+  EXPECT_EQ(StoredLogLevel(registry), diagnostics::LogLevel::Contents);
 }
 
 TEST_F(SettingsStoreTest, TurningAutoStartOffRemovesBothEntries) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/win/application.h"
+#include "platform/win/diagnostics_writer.h"
 #include "platform/win/win_registry.h"
 #include "support/raw_registry.h"
 #include "support/test_reader.h"
@@ -37,7 +38,7 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     return real_.OpenIni(path, access);
   }
   std::unique_ptr<platform::RegistryKey> OpenKey(platform::Hive hive, const std::wstring& path) override {
-    if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied");
+    if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied", ERROR_ACCESS_DENIED);
     return real_.OpenKey(hive, path);
   }
   std::optional<std::wstring> ReadText(platform::Hive hive, const std::wstring& path,
@@ -52,7 +53,74 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
   platform::WinRegistry real_;
 };
 
+// What a help desk reads while the program runs: the file stays open for
+// writing, so it is shared as an editor would open it.
+std::string ReadLog(const std::wstring& path) {
+  const platform::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+  if (!file) return "<cannot open: " + std::to_string(::GetLastError()) + ">";
+  std::string text(64 * 1024, '\0');
+  DWORD read = 0;
+  ::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+  text.resize(read);
+  return text;
+}
+
+// Writes entries through the real writer at the level the operator stored.
+class LogSession {
+ public:
+  LogSession(const wchar_t* setting, const std::wstring& path,
+             std::uint64_t capBytes = diagnostics::WinWriter::kDefaultCapBytes)
+      : writer_((raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Log", setting),
+                 StoredLogLevel(registry_)),
+                path, capBytes) {
+    diagnostics::SetWriter(&writer_);
+  }
+  ~LogSession() { diagnostics::SetWriter(nullptr); }
+
+ private:
+  platform::WinRegistry registry_;
+  diagnostics::WinWriter writer_;
+};
+
 }  // namespace
+
+TEST_F(RegistryTest, TheLogHoldsFailuresWithTheirTextAndCodesOnlyWhenAskedFor) {
+  const std::wstring path = diagnostics::LogFilePath();
+  ASSERT_NE(path.find(L"\\Ombrek\\Barcode Reader\\"), std::wstring::npos) << "its folders are made";
+  ::DeleteFileW(path.c_str());
+  ::DeleteFileW((path + L".1").c_str());
+  wchar_t systemText[256] = L"";
+  ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND, 0,
+                   systemText, std::size(systemText), nullptr);
+  const std::wstring expectedText(systemText, wcscspn(systemText, L"\r\n"));
+  ASSERT_FALSE(expectedText.empty());
+  {
+    LogSession session(L"1", path);
+    diagnostics::Failure(L"opening COM5", ERROR_FILE_NOT_FOUND);
+    diagnostics::CodeTyped("4711");
+    const std::string log = ReadLog(path);
+    EXPECT_NE(log.find("FAILED opening COM5: error 2 (" + std::string(expectedText.begin(), expectedText.end())),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("code typed, 4 characters\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("34 37"), std::string::npos) << "no contents at 1";
+  }
+  {
+    LogSession session(L"2", path);
+    diagnostics::CodeTyped("4711");
+    EXPECT_NE(ReadLog(path).find("code typed, 4 characters: 34 37 31 31\r\n"), std::string::npos);
+  }
+  {
+    // A small cap: the file moves aside once and starts again.
+    LogSession session(L"1", path, 300);
+    for (int i = 0; i < 8; ++i) diagnostics::Event(L"COM1 opened at 9600 baud, 8 data bits, no parity");
+    EXPECT_NE(ReadLog(path + L".1").find("COM1 opened"), std::string::npos) << "the older lines move aside";
+    EXPECT_LE(ReadLog(path).size(), 300u);
+  }
+  ::DeleteFileW(path.c_str());
+  ::DeleteFileW((path + L".1").c_str());
+}
 
 TEST_F(RegistryTest, FirstStartTakesTheDefaultsAndWritesNothing) {
   TestReader reader;

@@ -2,10 +2,12 @@
 // on this thread, an operator thread drives it through the UI probe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 
 #include "platform/win/form.h"
+#include "settings_dialog/option_lists.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
@@ -186,10 +188,9 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
 }
 
 TEST_F(SettingsDialogTest, TextsThatAreNoEntryShowTheFallbacksAndOkStoresThem) {
-  Store({L"COM9", L"1000", L"8", L"none", L"1,5"});
-  sim.Unmap(9);
+  Store({L"COM257", L"1000", L"8", L"none", L"1,5"});
   sim.Open(1);
-  std::thread operatorThread([] { EXPECT_TRUE(ui_probe::DismissMessageBox(kTitle, 30000)) << "COM9 does not open"; });
+  std::thread operatorThread([] { EXPECT_TRUE(ui_probe::DismissMessageBox(kTitle, 30000)) << "COM257 is no port"; });
   StartReader();
   operatorThread.join();
   RunDialog([](const Dialog& dialog) {
@@ -300,6 +301,29 @@ TEST_F(SettingsDialogTest, ACommandLinePortGivesWayToTheChosenPort) {
     ui_probe::Click(dialog.ok());
   });
   EXPECT_EQ(reader->lineParameters().portName, L"COM4");
+}
+
+TEST_F(SettingsDialogTest, PortsAboveCom8AreOfferedAndAStoredOneSurvivesOk) {
+  // An adapter the machine lists, with the stored port on another that the
+  // device map does not know (yet).
+  const std::wstring& deviceMap = option_lists::kSerialDeviceMap;
+  const std::wstring device = L"\\Device\\WedgeTestAdapter";
+  raw_registry::WriteText(HKEY_LOCAL_MACHINE, deviceMap, device, L"COM10");
+  Store({L"COM12", L"19200", L"8", L"None", L"1"});
+  sim.Open(12);
+  StartReader();
+  RunDialog([](const Dialog& dialog) {
+    const auto entries = ui_probe::Entries(dialog.port());
+    const auto position = [&](const wchar_t* name) { return std::find(entries.begin(), entries.end(), name); };
+    EXPECT_LT(position(L"COM8"), position(L"COM10"));
+    EXPECT_LT(position(L"COM10"), position(L"COM12"));
+    EXPECT_NE(position(L"COM12"), entries.end());
+    EXPECT_EQ(ui_probe::SelectedEntry(dialog.port()), L"COM12");
+    ui_probe::Click(dialog.ok());
+  });
+  raw_registry::DeleteValue(HKEY_LOCAL_MACHINE, deviceMap, device);
+  EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM12");
+  EXPECT_EQ(reader->lineParameters().portName, L"COM12");
 }
 
 TEST_F(SettingsDialogTest, APortThatWillNotOpenAfterOkLeavesNoReader) {

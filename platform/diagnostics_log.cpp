@@ -1,0 +1,61 @@
+#include "platform/diagnostics_log.h"
+
+#include "platform/conversions.h"
+
+namespace diagnostics {
+
+LogLevel ParseLogLevel(const std::optional<std::wstring>& setting) {
+  if (setting == L"1") return LogLevel::Events;
+  if (setting == L"2") return LogLevel::Contents;
+  return LogLevel::Off;
+}
+
+std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel level, std::wstring_view errorText) {
+  // 2026-03-07 09:05:02.041: each field with its width and what follows it.
+  const struct {
+    unsigned value;
+    std::size_t digits;
+    wchar_t then;
+  } stamp[] = {{time.year, 4, L'-'},   {time.month, 2, L'-'},  {time.day, 2, L' '},        {time.hour, 2, L':'},
+               {time.minute, 2, L':'}, {time.second, 2, L'.'}, {time.millisecond, 3, L' '}};
+  std::wstring line;
+  for (const auto& field : stamp) line.append(platform::IntToStr(field.value, field.digits)).push_back(field.then);
+  switch (entry.kind) {
+    case Entry::Kind::Event:
+      line += entry.text;
+      break;
+    case Entry::Kind::Failure: {
+      // The system's texts end in a line break that would split the entry.
+      const auto end = errorText.find_last_not_of(L" \t\r\n");
+      errorText = errorText.substr(0, end == std::wstring_view::npos ? 0 : end + 1);
+      line += L"FAILED ";
+      line += entry.text;
+      line += L": error " + platform::IntToStr(entry.errorCode);
+      if (!errorText.empty()) line.append(L" (").append(errorText).append(L")");
+      break;
+    }
+    case Entry::Kind::CodeTyped:
+      line += L"code typed, " + platform::IntToStr(entry.code.size()) + L" characters";
+      if (level == LogLevel::Contents) line += L": " + Hex(entry.code);
+      break;
+  }
+  return line;
+}
+
+std::wstring Hex(std::string_view bytes) {
+  constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring hex;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!hex.empty()) hex += L' ';
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0xF];
+  }
+  return hex;
+}
+
+bool MustRotate(std::uint64_t fileBytes, std::uint64_t lineBytes, std::uint64_t capBytes) {
+  return fileBytes > 0 && fileBytes + lineBytes > capBytes;
+}
+
+}  // namespace diagnostics

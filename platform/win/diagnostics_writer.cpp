@@ -1,0 +1,89 @@
+#include "platform/win/diagnostics_writer.h"
+
+#include <shlobj.h>
+
+namespace diagnostics {
+namespace {
+
+// Tells our lines apart from other programs' in a debug-output viewer.
+constexpr wchar_t kDebugOutputTag[] = L"Barcode Reader: ";
+
+std::wstring SystemErrorText(std::uint32_t code) {
+  wchar_t* text = nullptr;
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  if (length == 0) return {};  // a code the system has no text for
+  std::wstring result(text, length);
+  ::LocalFree(text);
+  return result;
+}
+
+LocalTime Now() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+std::string Utf8(const std::wstring& text) {
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+}  // namespace
+
+WinWriter::WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capBytes)
+    : level_(level), path_(std::move(logPath)), capBytes_(capBytes) {}
+
+void WinWriter::Write(const Entry& entry) {
+  const std::wstring errorText = entry.kind == Entry::Kind::Failure ? SystemErrorText(entry.errorCode) : L"";
+  const std::wstring line = FormatLine(entry, Now(), level_, errorText);
+  ::OutputDebugStringW((kDebugOutputTag + line + L"\n").c_str());
+  if (level_ == LogLevel::Off || path_.empty()) return;
+  const std::string bytes = Utf8(line + L"\r\n");
+  const std::lock_guard lock(mutex_);
+  Append(bytes);
+}
+
+void WinWriter::Append(const std::string& bytes) {
+  if (!file_) Open();
+  if (file_ && MustRotate(fileBytes_, bytes.size(), capBytes_)) {
+    file_.reset();
+    // Should a reader hold the file without sharing its deletion, the move
+    // fails and lines go on into the same file until a later one succeeds.
+    ::MoveFileExW(path_.c_str(), (path_ + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    Open();
+  }
+  if (!file_) return;
+  DWORD written = 0;
+  ::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  fileBytes_ += written;
+}
+
+void WinWriter::Open() {
+  // Appending only, and shared, so a help desk can read (or move) the file
+  // while the program runs.
+  file_.reset(::CreateFileW(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  fileBytes_ = file_ && ::GetFileSizeEx(file_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+}
+
+std::wstring LogFilePath() {
+  // The known-folder call would link in a table of every folder's GUID.
+  wchar_t localAppData[MAX_PATH] = L"";
+  const HRESULT found = ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, localAppData);
+  std::wstring folder = SUCCEEDED(found) ? localAppData : L"";
+  if (folder.empty()) return {};
+  for (const wchar_t* part : {L"\\Ombrek", L"\\Barcode Reader"}) {
+    folder += part;
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return {};
+  }
+  return folder + L"\\barcode_reader.log";
+}
+
+}  // namespace diagnostics
