@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Measures the reader under Wine against a simulated scanner and prints the
-# figures: latency, typing throughput, idle CPU. Takes about two minutes.
+# figures: latency, typing throughput, idle CPU, recovery of a lost port.
+# Takes about three minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

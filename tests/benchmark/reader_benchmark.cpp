@@ -183,6 +183,87 @@ void Measure(const char* name, ScannerSim& sim, TargetWindow& target, const std:
   stop();
 }
 
+// The user interface thread's side of a reader, as the main window plays
+// it: a lost line and the retries arrive as messages of a window of this
+// thread, handled whenever the thread pumps.
+class PumpedSite final : public ReaderSite {
+ public:
+  PumpedSite() {
+    window_ = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure));
+  }
+  ~PumpedSite() override { ::DestroyWindow(window_); }
+
+  CBarCodReader* reader = nullptr;
+
+  void ShowStopMessage(const std::wstring&) override {}
+  void PostLineLost(unsigned generation) override { ::PostMessageW(window_, kLineLost, generation, 0); }
+  void ScheduleRetry(std::chrono::milliseconds delay) override {
+    ::SetTimer(window_, 1, static_cast<UINT>(delay.count()), nullptr);
+  }
+  void CancelRetry() override { ::KillTimer(window_, 1); }
+  void LinkChanged() override {}
+
+ private:
+  static constexpr UINT kLineLost = WM_APP + 1;
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* site = reinterpret_cast<PumpedSite*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == kLineLost) {
+      site->reader->OnLineLost(static_cast<unsigned>(wParam));
+      return 0;
+    }
+    if (message == WM_TIMER) {
+      ::KillTimer(window, 1);
+      site->reader->OnRetryTimer();
+      return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+  }
+  HWND window_ = nullptr;
+};
+
+// A scanner unplugged long enough for the retries to slow to their longest
+// pause, then plugged in and scanning at once: from its return to the
+// code's first character in the window. Also the CPU the reader spends
+// while the port is away.
+void Recovery(ScannerSim& sim, TargetWindow& target) {
+  raw_registry::Forget();
+  raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
+  sim.Open(kPort);
+  WinReaderParts parts(nullptr);
+  PumpedSite site;
+  CBarCodReader reader(parts.store, parts.ports, parts.typist, parts.dialogs, site, {});
+  site.reader = &reader;
+  if (reader.InitComm()) reader.ReadData();
+  target.Focus();
+  std::vector<double> recoveries;
+  double absentCpu = 0;
+  double absentSeconds = 0;
+  for (int round = 0; round < 10; ++round) {
+    sim.Unmap(kPort);
+    const double cpuBefore = ProcessCpuSeconds();
+    target.PumpFor(3000);
+    absentCpu += ProcessCpuSeconds() - cpuBefore;
+    absentSeconds += 3;
+    target.Clear();
+    sim.Open(kPort);
+    const LONGLONG back = Now();
+    sim.Write(kPort, "7\r");  // waits in the line until the port is open again
+    target.WaitForText(1, 5000);
+    if (!target.arrivals().empty()) recoveries.push_back(Milliseconds(target.arrivals().front() - back));
+  }
+  std::sort(recoveries.begin(), recoveries.end());
+  if (recoveries.empty()) {
+    std::printf("recovery: no code typed after the port came back\n");
+    return;
+  }
+  std::printf("recovery after the port returns: median %7.2f ms  max %7.2f ms  (%zu of 10)\n",
+              recoveries[recoveries.size() / 2], recoveries.back(), recoveries.size());
+  std::printf("CPU while the port is away: %6.2f %% of a core\n", 100.0 * absentCpu / absentSeconds);
+  std::fflush(stdout);
+}
+
 // A reader with its port open on a fresh line at this baud rate.
 std::unique_ptr<TestReader> OpenReader(ScannerSim& sim, int baud) {
   raw_registry::Forget();
@@ -206,6 +287,8 @@ int main() {
     std::printf("13-digit code, KeyDelay %3d: %7.2f ms\n", keyDelayMs, ThirteenDigitsMs(target, keyDelayMs));
     std::fflush(stdout);
   }
+
+  Recovery(sim, target);
 
   std::unique_ptr<TestReader> reader;
   Measure(
