@@ -97,9 +97,11 @@ bool SettingsStore::IsRegisteredToStart() {
   try {
     return registry_.ReadText(Hive::LocalMachine, registry_names::kRunKey, registry_names::kRunValue) ||
            registry_.ReadText(Hive::CurrentUser, registry_names::kRunKey, registry_names::kRunValue);
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"reading the start-with-Windows entry", error);
   } catch (...) {
-    return false;  // as if never registered: the stored flag's own default
   }
+  return false;  // as if never registered: the stored flag's own default
 }
 
 bool SettingsStore::WriteRunValue(platform::Hive hive) {
