@@ -43,17 +43,17 @@ enum ControlId {
 
 enum MenuId { kRestore1 = 200, kOptions, kExit1 };
 
-constexpr DWORD kCaption = SS_RIGHT | SS_NOPREFIX;
+constexpr DWORD kCaption = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 constexpr DWORD kValue = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 
 const std::array<platform::ControlLayout, 12> kLayout{{
     {kProgramIcon, WC_STATICW, L"", -1, 2, 129, 119, SS_BITMAP | SS_CENTERIMAGE},
     {kLabelWWW, WC_STATICW, kProductHost, 10, 120, 110, 13, SS_NOTIFY | SS_NOPREFIX},
-    {kLabel1, WC_STATICW, L"COM-порт:", 138, 10, 53, 13, kCaption, 0, true},
-    {kLabel3, WC_STATICW, L"Скорость (бод):", 113, 30, 78, 13, kCaption, 0, true},
-    {kLabel4, WC_STATICW, L"Бит в байте:", 129, 50, 62, 13, kCaption, 0, true},
-    {kLabel5, WC_STATICW, L"Четность байта:", 108, 70, 83, 13, kCaption, 0, true},
-    {kLabel6, WC_STATICW, L"Стоповые биты:", 110, 90, 81, 13, kCaption, 0, true},
+    {kLabel1, WC_STATICW, L"COM-порт:", 138, 10, 53, 13, kCaption, 0, platform::Fit::GrowLeft},
+    {kLabel3, WC_STATICW, L"Скорость (бод):", 113, 30, 78, 13, kCaption, 0, platform::Fit::GrowLeft},
+    {kLabel4, WC_STATICW, L"Бит в байте:", 129, 50, 62, 13, kCaption, 0, platform::Fit::GrowLeft},
+    {kLabel5, WC_STATICW, L"Четность байта:", 108, 70, 83, 13, kCaption, 0, platform::Fit::GrowLeft},
+    {kLabel6, WC_STATICW, L"Стоповые биты:", 110, 90, 81, 13, kCaption, 0, platform::Fit::GrowLeft},
     {kLabelCOMport, WC_STATICW, L"", 200, 10, 95, 13, kValue},
     {kLabelBaudRate, WC_STATICW, L"", 200, 30, 95, 13, kValue},
     {kLabelByteSize, WC_STATICW, L"", 200, 50, 95, 13, kValue},
@@ -120,7 +120,7 @@ TFormBRMain::TFormBRMain() {
 
   TrayIconData.cbSize = sizeof TrayIconData;
   TrayIconData.hWnd = window_;
-  TrayIconData.uID = 1;
+  TrayIconData.uID = kTrayIconId;
   TrayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   TrayIconData.uCallbackMessage = WM_TRAYNOTIFY;
   TrayIconData.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM));

@@ -6,12 +6,11 @@
 
 #include <memory>
 
+#include "app/tray_icon_ids.h"
 #include "platform/win/form.h"
 #include "reader/bar_cod_reader.h"
 #include "reader/win_reader_parts.h"
 
-// The tray icon's callback message.
-inline constexpr UINT WM_TRAYNOTIFY = WM_APP + 100;
 // A reader thread lost its port; wParam tells which port it was.
 inline constexpr UINT WM_LINELOST = WM_APP + 101;
 

@@ -6,6 +6,7 @@ Target amd64-unicode
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
 !include "x64.nsh"
+!include "WinMessages.nsh"
 
 !define APP_NAME "Драйвер для сканера штрих-кода"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
@@ -19,6 +20,8 @@ Var Suffix
 Name "${APP_NAME}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Barcode Reader"
+; An upgrade goes where the earlier version is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
@@ -30,8 +33,51 @@ SetCompressor /SOLID lzma
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
 
+; A running copy holds its file open and would write its settings after
+; they were replaced: it is asked to close, as its own menu does, and
+; waited for. $0 is 0 when none runs any more.
+!define MAIN_WINDOW_CLASS "TFormBRMain"
+!define CLOSE_TIMEOUT_MS 10000
+!define SYNCHRONIZE 0x00100000
+!macro CLOSE_RUNNING_PROGRAM un
+Function ${un}CloseRunningProgram
+  Push $1
+  Push $2
+  StrCpy $2 0
+  ${Do}
+    FindWindow $0 "${MAIN_WINDOW_CLASS}"
+    ${If} $0 = 0
+    ${OrIf} $2 >= 5  ; copies that keep coming back
+      ${Break}
+    ${EndIf}
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
+    System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p .r1'
+    SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=${CLOSE_TIMEOUT_MS}
+    ${If} $1 P<> 0
+      System::Call 'kernel32::WaitForSingleObject(p r1, i ${CLOSE_TIMEOUT_MS}) i .r0'
+      System::Call 'kernel32::CloseHandle(p r1)'
+      ${If} $0 <> 0
+        ${Break}  ; still running
+      ${EndIf}
+    ${EndIf}
+    IntOp $2 $2 + 1
+  ${Loop}
+  Pop $2
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro CLOSE_RUNNING_PROGRAM ""
+!insertmacro CLOSE_RUNNING_PROGRAM "un."
+
+!define PROGRAM_STILL_RUNNING "${APP_NAME} не закрылся. Закройте его и повторите."
+
 Section "Программа" SecProgram
   SectionIn RO
+  Call CloseRunningProgram
+  ${If} $0 <> 0
+    MessageBox MB_OK|MB_ICONSTOP "${PROGRAM_STILL_RUNNING}" /SD IDOK
+    Abort
+  ${EndIf}
   SetRegView 64
   ; For every user of the machine, like the Run value.
   SetShellVarContext all
@@ -60,7 +106,21 @@ Section /o "Запускать при старте Windows" SecAutoStart
   WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\barcode_reader.exe"'
 SectionEnd
 
+; Unticked on an upgrade: no longer started with Windows.
+Section "-AutoStartOff"
+  ${IfNot} ${SectionIsSelected} ${SecAutoStart}
+    SetRegView 64
+    DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
+  ${EndIf}
+SectionEnd
+
 Function .onInit
+  ; An upgrade keeps the choice made before.
+  SetRegView 64
+  ReadRegStr $0 HKLM "${RUN_KEY}" "${RUN_VALUE}"
+  ${If} $0 != ""
+    SectionSetFlags ${SecAutoStart} ${SF_SELECTED}
+  ${EndIf}
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/AUTOSTART" $1
@@ -80,6 +140,11 @@ Function .onInit
 FunctionEnd
 
 Section "Uninstall"
+  Call un.CloseRunningProgram
+  ${If} $0 <> 0
+    MessageBox MB_OK|MB_ICONSTOP "${PROGRAM_STILL_RUNNING}" /SD IDOK
+    Abort
+  ${EndIf}
   SetRegView 64
   SetShellVarContext all
   Delete "$INSTDIR\barcode_reader.exe"

@@ -44,7 +44,9 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
     for (const auto& value : kDeviceValues) {
       texts.*value.text = ini->ReadString(kDeviceSection, value.name, kDefaultPortSettings.*value.text);
     }
-    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, false);
+    // Before the first save (after an install that registered the program,
+    // say) the box shows what the machine does.
+    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, IsRegisteredToStart());
     return true;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"loading the settings", error);
@@ -88,6 +90,18 @@ bool SettingsStore::UpdateAutoStart(bool autoStart) {
     return true;
   }
   return WriteRunValue(Hive::CurrentUser);
+}
+
+bool SettingsStore::IsRegisteredToStart() {
+  using platform::Hive;
+  try {
+    return registry_.ReadText(Hive::LocalMachine, registry_names::kRunKey, registry_names::kRunValue) ||
+           registry_.ReadText(Hive::CurrentUser, registry_names::kRunKey, registry_names::kRunValue);
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"reading the start-with-Windows entry", error);
+  } catch (...) {
+  }
+  return false;  // as if never registered: the stored flag's own default
 }
 
 bool SettingsStore::WriteRunValue(platform::Hive hive) {

@@ -32,7 +32,8 @@ class SettingsStore {
   SettingsStore(platform::Registry& registry, std::wstring executablePath);
 
   // Reads the five texts and AutoStart, each assigned as soon as it is read,
-  // so a failure half-way leaves the rest as they were.
+  // so a failure half-way leaves the rest as they were. AutoStart never
+  // stored reads as whether a Run value is there.
   bool Load(PortSettings& texts, bool& autoStart);
   // Writes the executable's name, the five texts and AutoStart, then brings
   // the start-with-Windows entry in line with AutoStart.
@@ -44,6 +45,7 @@ class SettingsStore {
   TypingOptions LoadTypingOptions() { return ReadTypingOptions(registry_); }
 
  private:
+  bool IsRegisteredToStart();
   bool WriteRunValue(platform::Hive hive);
   void DeleteRunValue(platform::Hive hive);
 

@@ -47,11 +47,11 @@ if [[ -t 0 ]]; then
     python3 tests/harness/scanner_sim.py --send "$run_dir/sim.port" COM1 "$line" >/dev/null
   done
 else
-  tests/harness/wine-run build/win/tests/tools/scan_target.exe 6000 &
+  tests/harness/wine-run build/win/tests/tools/scan_target.exe 7000 &
   target=$!
   wait_for_window "Scanner target"
   sleep 1
-  for code in 4607001234567 ABC-123 "HELLO WORLD"; do
+  for code in 4607001234567 ABC-123 "HELLO WORLD" Привет-123; do
     echo "scanning: $code"
     python3 tests/harness/scanner_sim.py --send "$run_dir/sim.port" COM1 "$code" >/dev/null
     sleep 0.5

@@ -34,11 +34,12 @@ enum ControlId {
 
 constexpr DWORD kList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
 constexpr DWORD kButton = BS_PUSHBUTTON | WS_TABSTOP;
-constexpr DWORD kLabel = SS_RIGHT | SS_NOPREFIX;
+constexpr DWORD kLabel = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 
 // In tab order first, then the controls the focus never visits.
 const std::array<platform::ControlLayout, 15> kLayout{{
-    {kCbAutoStart, WC_BUTTONW, L"Начинать работу при запуске Windows", 11, 168, 244, 16, BS_AUTOCHECKBOX | WS_TABSTOP},
+    {kCbAutoStart, WC_BUTTONW, L"Начинать работу при запуске Windows", 11, 168, 244, 16, BS_AUTOCHECKBOX | WS_TABSTOP,
+     0, platform::Fit::GrowRight},
     {kBtnOK, WC_BUTTONW, L"&OK", 270, 68, 84, 25, kButton},
     {kBtnCancel, WC_BUTTONW, L"О&тмена", 270, 96, 84, 25, kButton},
     {kBtnDefault, WC_BUTTONW, L"По &умолчанию", 270, 26, 84, 25, kButton},
@@ -47,11 +48,11 @@ const std::array<platform::ControlLayout, 15> kLayout{{
     {kCbDataBits, WC_COMBOBOXW, L"", 139, 73, 78, 21, kList},
     {kCbBaudRate, WC_COMBOBOXW, L"", 139, 47, 78, 21, kList},
     {kCbName, WC_COMBOBOXW, L"", 139, 21, 78, 21, kList},
-    {kLabel1, WC_STATICW, L"COM-порт:", 68, 25, 53, 13, kLabel, 0, true},
-    {kLabel2, WC_STATICW, L"Скорость (бод):", 43, 51, 78, 13, kLabel, 0, true},
-    {kLabel3, WC_STATICW, L"Бит в байте:", 59, 77, 62, 13, kLabel, 0, true},
-    {kLabel4, WC_STATICW, L"Четность байта:", 38, 103, 83, 13, kLabel, 0, true},
-    {kLabel5, WC_STATICW, L"Стоповые биты:", 40, 130, 81, 13, kLabel, 0, true},
+    {kLabel1, WC_STATICW, L"COM-порт:", 68, 25, 53, 13, kLabel, 0, platform::Fit::GrowLeft},
+    {kLabel2, WC_STATICW, L"Скорость (бод):", 43, 51, 78, 13, kLabel, 0, platform::Fit::GrowLeft},
+    {kLabel3, WC_STATICW, L"Бит в байте:", 59, 77, 62, 13, kLabel, 0, platform::Fit::GrowLeft},
+    {kLabel4, WC_STATICW, L"Четность байта:", 38, 103, 83, 13, kLabel, 0, platform::Fit::GrowLeft},
+    {kLabel5, WC_STATICW, L"Стоповые биты:", 40, 130, 81, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kBevel1, WC_STATICW, L"", 11, 8, 247, 153, SS_ETCHEDFRAME, WS_EX_TRANSPARENT},
 }};
 

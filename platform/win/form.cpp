@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -29,23 +30,41 @@ void FitComboBoxHeight(HWND combo, int height) {
   }
 }
 
-// Right edge kept; wide enough for the text in this font.
-void GrowLeftToFit(HWND label, HFONT font) {
-  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(label)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(::GetWindowTextW(label, text.data(), static_cast<int>(text.size()))));
-  const HDC dc = ::GetDC(label);
+// The caption's width in this font, on one line.
+int CaptionWidth(HWND control, HFONT font) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  const HDC dc = ::GetDC(control);
   const HGDIOBJ previous = ::SelectObject(dc, font);
   RECT extent{};
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
   ::SelectObject(dc, previous);
-  ::ReleaseDC(label, dc);
+  ::ReleaseDC(control, dc);
+  return extent.right;
+}
+
+// Wine draws Cyrillic a few pixels wider than it measures it, and a static
+// control clips what runs past its right edge: right-aligned, a label would
+// lose its colon. So a label is left-aligned, starts where its measured
+// caption ends at the designed right edge, and reaches this far beyond it.
+constexpr int kLabelInkRoom = 6;
+
+// Wide enough for the caption in the control's font, growing the side the
+// layout has room on.
+void FitCaption(HWND control, Fit fit, HFONT font, const DpiScale& scale) {
   RECT rect;
-  ::GetWindowRect(label, &rect);
-  ::MapWindowPoints(nullptr, ::GetParent(label), reinterpret_cast<POINT*>(&rect), 2);
-  // Static controls clip a pixel or two short of the measured width.
-  const int needed = extent.right + 2;
-  if (needed <= rect.right - rect.left) return;
-  ::SetWindowPos(label, nullptr, rect.right - needed, rect.top, needed, rect.bottom - rect.top,
+  ::GetWindowRect(control, &rect);
+  ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+  if (fit == Fit::GrowLeft) {
+    rect.left = rect.right - CaptionWidth(control, font);
+    rect.right += scale(kLabelInkRoom);
+  } else {
+    // The button knows the room its box and its caption take.
+    SIZE ideal{};
+    ::SendMessageW(control, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal));
+    rect.right = std::max(rect.right, rect.left + ideal.cx);
+  }
+  ::SetWindowPos(control, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -134,7 +153,7 @@ void ArrangeControls(HWND parent, std::span<const ControlLayout> layout, const D
     ::SetWindowPos(child, nullptr, scale(control.left), scale(control.top), scale(control.width), scale(height),
                    SWP_NOZORDER | SWP_NOACTIVATE);
     if (IsComboBox(control)) FitComboBoxHeight(child, scale(control.height));
-    if (control.growsLeft) GrowLeftToFit(child, font);
+    if (control.fit != Fit::Designed) FitCaption(child, control.fit, font, scale);
   }
 }
 

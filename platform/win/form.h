@@ -10,6 +10,14 @@
 
 namespace platform {
 
+// How a control makes room for its caption in the font at hand, which can
+// be wider than the one the layout was designed with.
+enum class Fit {
+  Designed,   // keeps its designed size
+  GrowLeft,   // a label: its caption keeps ending where the control it names begins
+  GrowRight,  // a check box: keeps its box where it is
+};
+
 // One control of a window's layout, in pixels at 96 DPI.
 struct ControlLayout {
   int id;
@@ -21,9 +29,7 @@ struct ControlLayout {
   int height;
   DWORD style;  // besides WS_CHILD | WS_VISIBLE
   DWORD exStyle = 0;
-  // A label whose text is wider in the font at hand than it was designed
-  // grows to the left, keeping its right edge against the control it names.
-  bool growsLeft = false;
+  Fit fit = Fit::Designed;
 };
 
 // Pixels designed at 96 DPI, on a display of another density.

@@ -26,7 +26,8 @@ Linux ptys keep CS8 and no parity whatever the program asks for, so TERMIOS
 tells baud and stop bits faithfully but not byte size or parity.
 
 Human/script use:  scanner_sim.py --send PORTFILE COM<n> TEXT
-(sends TEXT and a carriage return, as a scanner does after each code)
+(sends TEXT in code page 1251 and a carriage return, as a scanner set up
+for Russian does after each code)
 """
 
 import argparse
@@ -384,9 +385,15 @@ def request(port_file, words):
     return 0 if reply.startswith("OK") else 1
 
 
+# A scanner set up for Russian sends Cyrillic in this code page, which is
+# also what the program reads.
+SCANNER_ENCODING = "cp1251"
+
+
 def send(port_file, port_name, text):
-    # The exact bytes given on the command line, whatever their encoding.
-    data = os.fsencode(text) + b"\r"
+    # Characters the scanner's code page lacks go as "?", as no scanner can
+    # send them either.
+    data = text.encode(SCANNER_ENCODING, errors="replace") + b"\r"
     return request(port_file, ["WRITE", port_name, data.hex()])
 
 

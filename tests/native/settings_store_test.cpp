@@ -52,7 +52,8 @@ TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
   const std::vector<std::wstring> expected = {
       L"read " + kSettings + L"\\DEVICE\\NamePort", L"read " + kSettings + L"\\DEVICE\\BaudRate",
       L"read " + kSettings + L"\\DEVICE\\ByteSize", L"read " + kSettings + L"\\DEVICE\\Parity",
-      L"read " + kSettings + L"\\DEVICE\\StopBits", L"read " + kSettings + L"\\APPCFG\\AutoStart"};
+      L"read " + kSettings + L"\\DEVICE\\StopBits", L"read " + kMachineRun + L"\\Barcode Reader",
+      L"read " + kUserRun + L"\\Barcode Reader",    L"read " + kSettings + L"\\APPCFG\\AutoStart"};
   EXPECT_EQ(registry.journal, expected);
 }
 
@@ -67,6 +68,21 @@ TEST_F(SettingsStoreTest, LoadFailingHalfWayKeepsWhatItHadNotReadYet) {
   EXPECT_FALSE(autoStart);
   ASSERT_EQ(recorder.failures.size(), 1u) << "silent for the operator, not for the help desk";
   EXPECT_EQ(recorder.failures[0].second, MemoryRegistry::kInjectedError);
+}
+
+TEST_F(SettingsStoreTest, AutoStartNeverStoredShowsWhetherTheProgramIsRegistered) {
+  PortSettings texts;
+  bool autoStart = false;
+  registry.keys[kUserRun] = {{L"Barcode Reader", L"x"}};
+  ASSERT_TRUE(store.Load(texts, autoStart));
+  EXPECT_TRUE(autoStart) << "registered for this user";
+  registry.keys.erase(kUserRun);
+  registry.keys[kMachineRun] = {{L"Barcode Reader", L"x"}};
+  ASSERT_TRUE(store.Load(texts, autoStart));
+  EXPECT_TRUE(autoStart) << "registered machine-wide, by the installer say";
+  registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"0"}};
+  ASSERT_TRUE(store.Load(texts, autoStart));
+  EXPECT_FALSE(autoStart) << "a stored choice wins";
 }
 
 TEST_F(SettingsStoreTest, SaveWritesSevenValuesInOrderThenTheRunEntry) {

@@ -3,7 +3,6 @@
 // closes by itself after that long.
 #include <windows.h>
 
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -18,13 +17,22 @@ void PrintNewText() {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(editBox)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(::GetWindowTextW(editBox, text.data(), static_cast<int>(text.size()))));
   if (text.size() <= printed) return;
-  const std::wstring fresh = text.substr(printed);
+  const std::wstring line = L"target received: " + text.substr(printed) + L"\n";
   printed = text.size();
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, fresh.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  // On a terminal the echo goes through Wine's console, which takes it as
+  // UTF-16; into a pipe or a file it goes as UTF-8.
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (::GetConsoleMode(out, &mode)) {
+    ::WriteConsoleW(out, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+    return;
+  }
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, fresh.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-  std::printf("target received: %s\n", utf8.c_str());
-  std::fflush(stdout);
+  ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8.data(), size, nullptr, nullptr);
+  ::WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

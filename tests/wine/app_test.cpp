@@ -5,9 +5,12 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "app/tray_icon_ids.h"
 #include "platform/win/form.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
@@ -17,7 +20,9 @@
 namespace {
 
 const std::wstring kTitle = L"Драйвер для сканера штрих-кода";
-constexpr UINT kTrayNotify = 0x8064;
+// The main window's captions, top to bottom; each names the value on its row.
+const std::vector<std::wstring> kCaptions = {L"COM-порт:", L"Скорость (бод):", L"Бит в байте:", L"Четность байта:",
+                                             L"Стоповые биты:"};
 
 std::wstring ProgramPath() {
   std::wstring path = L"Z:" + std::wstring(BARCODE_READER_EXE, BARCODE_READER_EXE + sizeof BARCODE_READER_EXE - 1);
@@ -33,7 +38,7 @@ bool HasTrayIcon(HWND window) {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof data;
   data.hWnd = window;
-  data.uID = 1;
+  data.uID = kTrayIconId;
   return ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
@@ -73,29 +78,23 @@ class Program {
   PROCESS_INFORMATION info_{};
 };
 
+// The value on each caption's row, in the captions' order: "<none>" or
+// "<several>" where a row does not hold exactly one.
 std::vector<std::wstring> ValueLabels(HWND main) {
+  const auto children = ui_probe::Children(main);
   std::vector<std::wstring> values;
-  for (const auto& control : ui_probe::Children(main)) {
-    if (control.rect.left == platform::DpiScale(platform::DpiOf(main))(200)) values.push_back(control.text);
+  for (const std::wstring& text : kCaptions) {
+    const auto caption = std::find_if(children.begin(), children.end(), [&](const auto& c) { return c.text == text; });
+    std::vector<std::wstring> onRow;
+    for (const auto& control : children) {
+      if (caption != children.end() && control.rect.top == caption->rect.top &&
+          control.rect.left > caption->rect.left && control.handle != caption->handle) {
+        onRow.push_back(control.text);
+      }
+    }
+    values.push_back(onRow.size() == 1 ? onRow.front() : onRow.empty() ? L"<none>" : L"<several>");
   }
   return values;
-}
-
-// The popup menu window once it is open.
-HWND WaitForMenu(DWORD timeoutMs = 5000) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  do {
-    const HWND menu = ::FindWindowW(L"#32768", nullptr);
-    if (menu != nullptr && ::IsWindowVisible(menu)) return menu;
-    ::Sleep(20);
-  } while (::GetTickCount64() < deadline);
-  return nullptr;
-}
-
-// Picks the menu item `downs` steps down from the top, as with the keyboard.
-void PickMenuItem(HWND menu, int downs) {
-  for (int i = 0; i < downs; ++i) ui_probe::PressKey(menu, VK_DOWN);
-  ui_probe::PressKey(menu, VK_RETURN);
 }
 
 class AppTest : public testing::Test {
@@ -132,10 +131,21 @@ TEST_F(AppTest, WithoutItsPortItSaysSoOnceThenShowsTheStoredSettings) {
   EXPECT_EQ(ui_probe::WaitForWindow(kTitle, L"#32770", 1000), nullptr) << "the message comes once";
   EXPECT_EQ(ui_probe::Text(main), kTitle);
   EXPECT_EQ(ValueLabels(main), (std::vector<std::wstring>{L"COM9", L"19200", L"8", L"None", L"1"}));
-  EXPECT_TRUE(ui_probe::FindChild(main, L"Static", L"Скорость (бод):"));
+
+  // Every caption whole, ending where the values begin; nothing on top of
+  // anything else.
+  const platform::DpiScale scale(platform::DpiOf(main));
+  const platform::UniqueFont font = platform::CreateFormFont(scale);
+  const auto children = ui_probe::Children(main);
+  for (const auto& control : children) {
+    if (std::find(kCaptions.begin(), kCaptions.end(), control.text) == kCaptions.end()) continue;
+    const int width = ui_probe::CaptionWidth(control.handle, font.get());
+    EXPECT_LE(width, control.rect.right - control.rect.left) << control.text;
+    EXPECT_EQ(control.rect.left + width, scale(191)) << control.text;
+  }
+  EXPECT_EQ(ui_probe::OverlappingTexts(children), L"");
 
   // Its size is fixed: no resize and no maximise changes it.
-  const platform::DpiScale scale(platform::DpiOf(main));
   RECT before;
   ::GetWindowRect(main, &before);
   EXPECT_EQ(before.right - before.left, scale(300));
@@ -162,15 +172,15 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   ASSERT_TRUE(HasTrayIcon(main));
 
   // On screen the icon does nothing.
-  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
-  EXPECT_EQ(WaitForMenu(700), nullptr) << "no menu while the window is on screen";
+  ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
+  EXPECT_EQ(ui_probe::WaitForMenu(700), nullptr) << "no menu while the window is on screen";
 
   // A right click in the window opens its menu without "Восстановить": the
   // first item is "Настройки".
   ui_probe::Post(main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(main), MAKELPARAM(100, 100));
-  const HWND windowMenu = WaitForMenu();
+  const HWND windowMenu = ui_probe::WaitForMenu();
   ASSERT_NE(windowMenu, nullptr);
-  PickMenuItem(windowMenu, 1);
+  ui_probe::PickMenuItem(windowMenu, 1);
   const HWND onScreenDialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
   ASSERT_NE(onScreenDialog, nullptr);
   ui_probe::Close(onScreenDialog);
@@ -180,7 +190,7 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   NOTIFYICONDATAW icon{};
   icon.cbSize = sizeof icon;
   icon.hWnd = main;
-  icon.uID = 1;
+  icon.uID = kTrayIconId;
   ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &icon));
   ui_probe::Post(main, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   ::Sleep(500);
@@ -191,23 +201,23 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   EXPECT_TRUE(ui_probe::WaitUntilGone(main));
   for (const LPARAM mouse : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MOUSEMOVE, WM_RBUTTONUP, WM_MBUTTONDOWN}) {
-    ui_probe::Post(main, kTrayNotify, 1, mouse);
+    ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, mouse);
   }
-  EXPECT_EQ(WaitForMenu(500), nullptr);
+  EXPECT_EQ(ui_probe::WaitForMenu(500), nullptr);
   EXPECT_FALSE(::IsWindowVisible(main));
 
-  // The right button opens the menu; its first item, "Восстановить", brings
-  // the window back.
-  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
-  const HWND menu = WaitForMenu();
+  // The right button on the icon opens the menu; its first item,
+  // "Восстановить", brings the window back.
+  ASSERT_TRUE(ui_probe::ClickTrayIcon(WM_RBUTTONDOWN));
+  const HWND menu = ui_probe::WaitForMenu();
   ASSERT_NE(menu, nullptr);
-  PickMenuItem(menu, 1);
+  ui_probe::PickMenuItem(menu, 1);
   EXPECT_EQ(Program::WaitForMainWindow(), main);
 
   // A double click in the tray restores it too, in front.
   ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   ASSERT_TRUE(ui_probe::WaitUntilGone(main));
-  ui_probe::Post(main, kTrayNotify, 1, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(ui_probe::ClickTrayIcon(WM_LBUTTONDBLCLK));
   EXPECT_EQ(Program::WaitForMainWindow(), main);
   ::Sleep(300);
   EXPECT_EQ(::GetForegroundWindow(), main);
@@ -216,10 +226,10 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   // in the tray.
   ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   ASSERT_TRUE(ui_probe::WaitUntilGone(main));
-  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
-  const HWND trayMenu = WaitForMenu();
+  ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
+  const HWND trayMenu = ui_probe::WaitForMenu();
   ASSERT_NE(trayMenu, nullptr);
-  PickMenuItem(trayMenu, 2);
+  ui_probe::PickMenuItem(trayMenu, 2);
   const HWND dialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
   ASSERT_NE(dialog, nullptr);
   ui_probe::Close(dialog);
@@ -228,10 +238,10 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   EXPECT_FALSE(::IsWindowVisible(main)) << "still in the tray";
 
   // "Закрыть", the last of four, ends the program and takes the icon away.
-  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
-  const HWND closeMenu = WaitForMenu();
+  ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
+  const HWND closeMenu = ui_probe::WaitForMenu();
   ASSERT_NE(closeMenu, nullptr);
-  PickMenuItem(closeMenu, 3);  // the separator is skipped
+  ui_probe::PickMenuItem(closeMenu, 3);  // the separator is skipped
   EXPECT_TRUE(program.Exited(15000));
   EXPECT_FALSE(HasTrayIcon(main));
 }
@@ -276,10 +286,10 @@ TEST(ProgramFile, CarriesItsVersionAndDescription) {
 
 // Opens the tray menu of the program hidden in the tray and picks an item.
 void PickTrayMenuItem(HWND main, int downs) {
-  ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
-  const HWND menu = WaitForMenu();
+  ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
+  const HWND menu = ui_probe::WaitForMenu();
   ASSERT_NE(menu, nullptr);
-  PickMenuItem(menu, downs);
+  ui_probe::PickMenuItem(menu, downs);
 }
 
 TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothing) {
@@ -300,9 +310,9 @@ TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothin
     {
       TargetWindow inFront;
       inFront.Focus();
-      ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONDOWN);
-      ui_probe::Post(main, kTrayNotify, 1, WM_RBUTTONUP);
-      EXPECT_EQ(WaitForMenu(700), nullptr) << "no command of the tray runs under the dialog";
+      ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
+      ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONUP);
+      EXPECT_EQ(ui_probe::WaitForMenu(700), nullptr) << "no command of the tray runs under the dialog";
       EXPECT_EQ(::GetForegroundWindow(), dialog);
     }
 

@@ -65,6 +65,9 @@ struct Dialog {
   }
 };
 
+// The font a control of this process draws its text in.
+HFONT FontOf(HWND control) { return reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)); }
+
 std::wstring Stored(const wchar_t* section, const wchar_t* name) {
   const auto value = raw_registry::Read(HKEY_CURRENT_USER, std::wstring(kSettingsKey) + L"\\" + section, name);
   return value ? value->Text() : L"<absent>";
@@ -141,13 +144,15 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
         EXPECT_EQ(actual.text, expected.text);
       }
       EXPECT_EQ(actual.rect.top, scale(expected.top));
-      EXPECT_EQ(actual.rect.right, scale(expected.left + expected.width));
+      const int captionWidth = ui_probe::CaptionWidth(actual.handle, FontOf(actual.handle));
       if (i >= 9 && i < 14) {
-        // A label grows to the left where the font at hand is wider than the
-        // one it was designed with; its right edge stays against its list.
-        EXPECT_LE(actual.rect.left, scale(expected.left));
+        // A label's caption, whole in the font at hand, ends where its list
+        // begins, on its list's row.
+        EXPECT_LE(captionWidth, actual.rect.right - actual.rect.left);
+        EXPECT_EQ(actual.rect.left + captionWidth, scale(expected.left + expected.width));
       } else {
         EXPECT_EQ(actual.rect.left, scale(expected.left));
+        EXPECT_GE(actual.rect.right, scale(expected.left + expected.width));
       }
       EXPECT_EQ(actual.rect.bottom - actual.rect.top, scale(expected.height));
       const LONG_PTR style = ::GetWindowLongPtrW(actual.handle, GWL_STYLE);
@@ -156,6 +161,11 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
         EXPECT_EQ(style & 3, CBS_DROPDOWNLIST) << "the operator cannot type in";
       }
     }
+    const HWND box = dialog.autoStart();
+    EXPECT_LE(ui_probe::CaptionWidth(box, FontOf(box)) + ::GetSystemMetrics(SM_CXMENUCHECK),
+              dialog.children[0].rect.right - dialog.children[0].rect.left)
+        << "the check box's caption fits beside its box";
+    EXPECT_EQ(ui_probe::OverlappingTexts(dialog.children), L"");
     EXPECT_EQ(ui_probe::Entries(dialog.port()),
               (std::vector<std::wstring>{L"COM1", L"COM2", L"COM3", L"COM4", L"COM5", L"COM6", L"COM7", L"COM8"}));
     EXPECT_EQ(ui_probe::Entries(dialog.baudRate()),
@@ -181,7 +191,8 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
     EXPECT_EQ(scaled[1].rect.top, larger(68));
     EXPECT_EQ(scaled[1].rect.bottom - scaled[1].rect.top, larger(25));
     EXPECT_EQ(scaled[8].rect.bottom - scaled[8].rect.top, larger(21)) << "the port list's closed height";
-    EXPECT_EQ(scaled[9].rect.right, larger(121)) << "labels still end where the lists begin";
+    EXPECT_EQ(scaled[9].rect.left + ui_probe::CaptionWidth(scaled[9].handle, FontOf(scaled[9].handle)), larger(121))
+        << "labels still end where the lists begin";
     ui_probe::Close(dialog.window);
   }));
   EXPECT_EQ(Stored(L"APP", L"Name"), L"<absent>") << "the close box saves nothing";
@@ -258,6 +269,8 @@ TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
   RunDialog([](const Dialog& dialog) {
     EXPECT_TRUE(ui_probe::IsChecked(dialog.autoStart())) << "the check box shows the AutoStart held";
     ui_probe::Click(dialog.defaults());
+    ::Sleep(200);
+    EXPECT_FALSE(ui_probe::IsChecked(dialog.autoStart())) << "the defaults start nothing with Windows";
     ui_probe::Close(dialog.window);
   });
   EXPECT_EQ(reader->portSettings, (PortSettings{L"COM4", L"115200", L"7", L"Odd", L"2"}));

@@ -306,11 +306,15 @@ std::vector<Control> Children(HWND window) {
   return children;
 }
 
-std::optional<Control> FindChild(HWND window, const std::wstring& className, const std::wstring& text) {
-  for (Control& control : Children(window)) {
-    if (SameClass(control.className, className) && (text.empty() || control.text == text)) return std::move(control);
-  }
-  return std::nullopt;
+int CaptionWidth(HWND control, HFONT font) {
+  const std::wstring text = Text(control);
+  const HDC dc = ::GetDC(nullptr);
+  const HGDIOBJ previous = ::SelectObject(dc, font);
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  ::SelectObject(dc, previous);
+  ::ReleaseDC(nullptr, dc);
+  return size.cx;
 }
 
 RECT ClientRect(HWND window) {
@@ -440,6 +444,43 @@ std::optional<MessageBoxContent> DismissMessageBox(const std::wstring& caption, 
   if (ok == nullptr) return std::nullopt;
   if (!Click(ok) || !WaitUntilGone(box, timeoutMs)) return std::nullopt;
   return content;
+}
+
+std::wstring OverlappingTexts(const std::vector<Control>& controls) {
+  for (auto one = controls.begin(); one != controls.end(); ++one) {
+    for (auto other = one + 1; other != controls.end(); ++other) {
+      RECT common;
+      if (!one->text.empty() && !other->text.empty() && ::IntersectRect(&common, &one->rect, &other->rect)) {
+        return one->text + L" / " + other->text;
+      }
+    }
+  }
+  return {};
+}
+
+HWND WaitForMenu(DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  do {
+    const HWND menu = ::FindWindowW(L"#32768", nullptr);
+    if (menu != nullptr && ::IsWindowVisible(menu)) return menu;
+    ::Sleep(20);
+  } while (::GetTickCount64() < deadline);
+  return nullptr;
+}
+
+void PickMenuItem(HWND menu, int downs) {
+  for (int i = 0; i < downs; ++i) PressKey(menu, VK_DOWN);
+  PressKey(menu, VK_RETURN);
+}
+
+bool ClickTrayIcon(UINT mouseMessage) {
+  // Each icon is a child window of the tray's.
+  const HWND tray = ::FindWindowW(nullptr, L"Wine System Tray");
+  const HWND icon = tray != nullptr ? ::GetWindow(tray, GW_CHILD) : nullptr;
+  if (icon == nullptr || ::GetWindow(icon, GW_HWNDNEXT) != nullptr) return false;
+  RECT client{};
+  ::GetClientRect(icon, &client);
+  return ::PostMessageW(icon, mouseMessage, 0, MAKELPARAM(client.right / 2, client.bottom / 2)) != FALSE;
 }
 
 void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) { ::PostMessageW(window, message, wParam, lParam); }

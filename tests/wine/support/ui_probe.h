@@ -31,8 +31,11 @@ bool WaitUntilGone(HWND window, DWORD timeoutMs = 5000);
 
 // Direct children in Z order, which is the dialog tab order.
 std::vector<Control> Children(HWND window);
-// The first direct child of this class with exactly this text (empty: any); nullopt if none.
-std::optional<Control> FindChild(HWND window, const std::wstring& className, const std::wstring& text = L"");
+// The width of a control's text on one line in this font.
+int CaptionWidth(HWND control, HFONT font);
+// The texts of the first two controls that show text and overlap, as
+// "one / other"; empty when no two do.
+std::wstring OverlappingTexts(const std::vector<Control>& controls);
 // Client area size in pixels.
 RECT ClientRect(HWND window);
 // The control that has the keyboard focus in the window's thread, nullptr if none.
@@ -84,6 +87,17 @@ struct MessageBoxContent {
 // left open), or when it did not go away. The icon of another process's box
 // is judged by its pixels on the screen, so that box must not be covered.
 std::optional<MessageBoxContent> DismissMessageBox(const std::wstring& caption, DWORD timeoutMs = 5000);
+
+// The popup menu once one is open, nullptr when none opened in time.
+HWND WaitForMenu(DWORD timeoutMs = 5000);
+// Picks the menu item `downs` steps down from the top, as with the keyboard.
+void PickMenuItem(HWND menu, int downs);
+
+// A mouse message (WM_RBUTTONDOWN, WM_LBUTTONDBLCLK...) on the only icon in
+// Wine's "Wine System Tray" window, which passes it on to the icon's owner
+// as the callback message that owner registered. False when there is no
+// such icon.
+bool ClickTrayIcon(UINT mouseMessage);
 
 // Posts a message (for tray callbacks and the like).
 void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
