@@ -17,4 +17,5 @@ echo "== Windows tests under Wine"
 (cd build/win && ctest --output-on-failure) || status=1
 echo "== Fuzzing (30 s a target)"
 tests/fuzz/run.sh build/fuzz || status=1
+if [[ $status -eq 0 ]]; then echo "== All tests passed"; else echo "== Some tests FAILED (see above)"; fi
 exit $status

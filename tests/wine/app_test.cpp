@@ -294,7 +294,12 @@ void PickTrayMenuItem(HWND main, int downs) {
 
 TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothing) {
   sim.Unmap(7);
-  for (const bool underTheBox : {false, true}) {
+  struct Case {
+    bool underTheBox;
+    UINT exitRequest;  // the operator's close, or Windows asking at log-off
+  };
+  for (const auto [underTheBox, exitRequest] :
+       {Case{false, WM_CLOSE}, Case{true, WM_CLOSE}, Case{false, WM_QUERYENDSESSION}}) {
     raw_registry::Forget();
     raw_registry::WriteDevice(L"NamePort", L"COM2");
     Program program;
@@ -332,9 +337,9 @@ TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothin
       ASSERT_NE(modal, nullptr) << "the port's message box";
       EXPECT_EQ(::GetWindow(modal, GW_OWNER), main) << "modal to the program";
     }
-    // The operator closes the program as a whole meanwhile.
-    ui_probe::Post(main, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(program.Exited(15000)) << (underTheBox ? "under the box" : "under the dialog");
+    // The program as a whole is asked to end meanwhile.
+    ui_probe::Post(main, exitRequest, 0, exitRequest == WM_QUERYENDSESSION ? ENDSESSION_LOGOFF : 0);
+    EXPECT_TRUE(program.Exited(15000)) << (underTheBox ? "under the box " : "under the dialog ") << exitRequest;
     EXPECT_EQ(program.ExitCode(), 0u) << "ended in its usual order, not by a crash";
     EXPECT_FALSE(::IsWindow(modal));
     if (!underTheBox) {

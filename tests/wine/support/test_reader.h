@@ -11,14 +11,16 @@
 class CountedPorts final : public SerialPorts {
  public:
   std::unique_ptr<SerialPort> Open(const LineParameters& line, Failure& failure) override {
+    ++attempts;
     auto port = real_.Open(line, failure);
     if (!port) return nullptr;
     ++opened;
     return std::make_unique<Counted>(std::move(port), open);
   }
 
-  int open = 0;    // ports open now
-  int opened = 0;  // ports opened so far
+  int open = 0;      // ports open now
+  int opened = 0;    // ports opened so far
+  int attempts = 0;  // opens tried, failed ones too
 
  private:
   struct Counted final : SerialPort {
