@@ -97,6 +97,14 @@ std::vector<std::wstring> ValueLabels(HWND main) {
   return values;
 }
 
+// Right-clicks the program's icon in the tray and picks an item of its menu.
+void PickTrayMenuItem(int downs) {
+  ASSERT_TRUE(ui_probe::ClickTrayIcon(WM_RBUTTONDOWN));
+  const HWND menu = ui_probe::WaitForMenu();
+  ASSERT_NE(menu, nullptr);
+  ui_probe::PickMenuItem(menu, downs);
+}
+
 class AppTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -226,10 +234,7 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   // in the tray.
   ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   ASSERT_TRUE(ui_probe::WaitUntilGone(main));
-  ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
-  const HWND trayMenu = ui_probe::WaitForMenu();
-  ASSERT_NE(trayMenu, nullptr);
-  ui_probe::PickMenuItem(trayMenu, 2);
+  PickTrayMenuItem(2);
   const HWND dialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
   ASSERT_NE(dialog, nullptr);
   ui_probe::Close(dialog);
@@ -284,14 +289,6 @@ TEST(ProgramFile, CarriesItsVersionAndDescription) {
   EXPECT_EQ(text(L"Comments"), L"Драйвер для сканера штрих-кода с интерфейсом RS-232");
 }
 
-// Opens the tray menu of the program hidden in the tray and picks an item.
-void PickTrayMenuItem(HWND main, int downs) {
-  ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
-  const HWND menu = ui_probe::WaitForMenu();
-  ASSERT_NE(menu, nullptr);
-  ui_probe::PickMenuItem(menu, downs);
-}
-
 TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothing) {
   sim.Unmap(7);
   struct Case {
@@ -307,7 +304,7 @@ TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothin
     ASSERT_NE(main, nullptr);
     ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     ASSERT_TRUE(ui_probe::WaitUntilGone(main));
-    PickTrayMenuItem(main, 2);
+    PickTrayMenuItem(2);
     const HWND dialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
     ASSERT_NE(dialog, nullptr);
 
@@ -315,8 +312,8 @@ TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothin
     {
       TargetWindow inFront;
       inFront.Focus();
-      ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
-      ui_probe::Post(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONUP);
+      ASSERT_TRUE(ui_probe::ClickTrayIcon(WM_RBUTTONDOWN));
+      ASSERT_TRUE(ui_probe::ClickTrayIcon(WM_RBUTTONUP));
       EXPECT_EQ(ui_probe::WaitForMenu(700), nullptr) << "no command of the tray runs under the dialog";
       EXPECT_EQ(::GetForegroundWindow(), dialog);
     }
