@@ -15,8 +15,9 @@ std::optional<std::wstring> ReadValue(platform::Registry& registry, const std::w
   for (const auto hive : {platform::Hive::CurrentUser, platform::Hive::LocalMachine}) {
     try {
       if (auto text = registry.ReadText(hive, key, name)) return text;
-    } catch (const platform::RegistryError&) {
-      // As if the value were missing in this hive.
+    } catch (const platform::RegistryError& error) {
+      // As if the value were missing in this hive; the help desk hears of it.
+      diagnostics::Failure(L"reading APPCFG\\" + name, error.code);
     }
   }
   return std::nullopt;

@@ -203,9 +203,12 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
   }
 }
 
-TEST(TypingOptionsTest, AFailingRegistryGivesTheDefaults) {
+TEST(TypingOptionsTest, AFailingRegistryGivesTheDefaultsAndSaysWhy) {
   MemoryRegistry registry;
   registry.keys[kUserOptions] = {{L"Suffix", L"Enter"}};
   registry.operationsBeforeFailure = 0;
+  FailureRecorder recorder;
   EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{});
+  ASSERT_FALSE(recorder.failures.empty());
+  EXPECT_EQ(recorder.failures.front().second, MemoryRegistry::kInjectedError);
 }
