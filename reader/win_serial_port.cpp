@@ -13,11 +13,13 @@ namespace {
 // Queue sizes asked of the driver; a scanner code is far shorter.
 constexpr DWORD kQueueSize = 256;
 
+// The line settings as the operator knows them: "COM2 9600 8 None 1".
 std::wstring Describe(const LineParameters& line) {
-  constexpr const wchar_t* kParity[] = {L"N", L"O", L"E", L"M", L"S"};
-  constexpr const wchar_t* kStopBits[] = {L"1", L"1.5", L"2"};
-  return line.portName + L" " + std::to_wstring(line.baudRate) + L" " + std::to_wstring(line.byteSize) +
-         (line.parity < 5 ? kParity[line.parity] : L"?") + (line.stopBits < 3 ? kStopBits[line.stopBits] : L"?");
+  const auto text = [](const auto& texts, std::size_t code) {
+    return code < texts.size() ? std::wstring(texts[code]) : L"?";
+  };
+  return line.portName + L" " + std::to_wstring(line.baudRate) + L" " + std::to_wstring(line.byteSize) + L" " +
+         text(kParityTexts, line.parity) + L" " + text(kStopBitsTexts, line.stopBits);
 }
 
 // The line as the operator chose it, and nothing left over from whatever
