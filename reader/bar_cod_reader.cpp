@@ -78,7 +78,7 @@ void CBarCodReader::ReadData() {
   if (!port_) return;
   try {
     const unsigned generation = generation_;
-    thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, BRThread::QuietGap(line_.baudRate),
+    thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, BRThread::kUnfinishedCodeTimeout,
                                          [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     thread_.reset();

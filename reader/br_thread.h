@@ -13,13 +13,14 @@
 // line (with any I/O it has pending) ends before the object does.
 class BRThread {
  public:
-  // A code arriving in pieces counts as one read until the line has been
-  // quiet this long.
-  static std::chrono::milliseconds QuietGap(std::uint32_t baudRate);
+  // An unfinished code that has seen no byte for this long is not one
+  // scan (noise, or a code cut off): long enough to keep the pauses of a
+  // Bluetooth scanner, tens to a few hundred milliseconds, inside a code.
+  static constexpr std::chrono::milliseconds kUnfinishedCodeTimeout{1000};
 
   // `onLineLost` runs on the thread, which then ends, when the device
   // behind the port has gone.
-  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds quietGap,
+  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout,
            std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
@@ -34,7 +35,7 @@ class BRThread {
 
   std::unique_ptr<ScannerLine> line_;
   CodeTypist& typist_;
-  const std::chrono::milliseconds quietGap_;
+  const std::chrono::milliseconds unfinishedCodeTimeout_;
   const std::function<void()> onLineLost_;
   std::atomic<bool> stopping_{false};
   std::thread thread_;  // last: starts once everything it uses exists

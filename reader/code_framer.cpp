@@ -1,41 +1,56 @@
 #include "reader/code_framer.h"
 
-#include <cstring>
+#include "platform/conversions.h"
+#include "platform/diagnostics.h"
 
 namespace {
 
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kLineFeed = 0x0A;
+constexpr std::uint8_t kNul = 0x00;
 
 }  // namespace
 
+CodeFramer::CodeFramer() { code_.reserve(kMaxCodeLength); }
+
 void CodeFramer::Feed(std::span<const std::uint8_t> bytes, const CodeHandler& onCode) {
   for (const std::uint8_t byte : bytes) {
+    // Adapters and scanners put zero bytes on the line when they power up.
+    if (byte == kNul) continue;
     if (byte == kCarriageReturn) {
-      // A code that did not fit arrived damaged; typing its first part
-      // would enter a wrong code.
-      if (!overflowed_) onCode(std::string_view(codeBuffer_.data(), std::strlen(codeBuffer_.data())));
-      Clear();
+      if (dropping_) {
+        diagnostics::Event(L"code of " + platform::IntToStr(droppedLength_) +
+                           L" bytes dropped: too long, or its start was lost");
+      } else {
+        onCode(code_);
+      }
+      code_.clear();
+      dropping_ = false;
+      droppedLength_ = 0;
       afterCarriageReturn_ = true;
       continue;
     }
     const bool endsLine = byte == kLineFeed && afterCarriageReturn_;
     afterCarriageReturn_ = false;
     if (endsLine) continue;
-    if (position_ < kCapacity - 1) {
-      codeBuffer_[position_++] = static_cast<char>(byte);
+    if (dropping_) {
+      ++droppedLength_;
+    } else if (code_.size() < kMaxCodeLength) {
+      code_.push_back(static_cast<char>(byte));
     } else {
-      overflowed_ = true;
+      // Typing the first part would enter a wrong code.
+      droppedLength_ = code_.size() + 1;
+      code_.clear();
+      dropping_ = true;
     }
   }
 }
 
-void CodeFramer::EndOfRead() {
-  if (position_ > kMaxUnfinishedLength) Clear();
-}
-
-void CodeFramer::Clear() {
-  codeBuffer_.fill(0);
-  position_ = 0;
-  overflowed_ = false;
+void CodeFramer::DropUnfinished() {
+  if (code_.empty()) return;
+  diagnostics::Event(L"unfinished code of " + platform::IntToStr(code_.size()) +
+                     L" bytes dropped: the line went quiet");
+  droppedLength_ = code_.size();
+  code_.clear();
+  dropping_ = true;
 }

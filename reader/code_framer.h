@@ -1,37 +1,40 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
 // Cuts the scanner's byte stream into codes. A carriage return ends a code
 // and is never part of it; a line feed right after it (also in the next
-// read) belongs to the same line ending. Everything else is stored, up to
-// the buffer's capacity.
+// read) belongs to the same line ending. A zero byte is line noise: never
+// stored, and it ends nothing. A code is typed whole or not at all: one too
+// long to be a code, or one whose head was dropped, is dropped up to its
+// carriage return.
 class CodeFramer {
  public:
-  // One byte of the buffer always stays zero.
-  static constexpr std::size_t kCapacity = 128;
-  // An unfinished code longer than this after a whole read is line noise.
-  static constexpr std::size_t kMaxUnfinishedLength = 64;
+  // Longer than any 2D code (a QR code holds at most 2,953 bytes) with room
+  // to spare; a line longer than this is not a code.
+  static constexpr std::size_t kMaxCodeLength = 8192;
 
-  // Receives each completed code, up to its first zero byte.
   using CodeHandler = std::function<void(std::string_view code)>;
 
-  void Feed(std::span<const std::uint8_t> bytes, const CodeHandler& onCode);
-  // Ends a read: drops an unfinished code that has grown too long.
-  void EndOfRead();
+  CodeFramer();
 
-  std::size_t position() const { return position_; }
+  void Feed(std::span<const std::uint8_t> bytes, const CodeHandler& onCode);
+  // The line has been quiet too long for an unfinished code to be one
+  // scan: it is dropped, and so is the rest of its line when that comes.
+  void DropUnfinished();
+
+  // Whether bytes of a code that has not ended are held.
+  bool HasUnfinishedCode() const { return !code_.empty(); }
 
  private:
-  void Clear();
-
-  std::array<char, kCapacity> codeBuffer_{};
-  std::size_t position_ = 0;
-  bool overflowed_ = false;  // bytes were lost: the code must not be typed
+  std::string code_;
+  // The line being framed lost bytes or its head: nothing of it is typed.
+  bool dropping_ = false;
+  std::size_t droppedLength_ = 0;
   bool afterCarriageReturn_ = false;
 };

@@ -1,8 +1,9 @@
 // Feeds the framer a scanner's bytes in reads of any size, with or without
-// a quiet line after each, and checks every code against the stream: each
-// one is a whole line up to its carriage return (its first zero byte ends
-// it), never more than 127 characters, never the first part of a longer
-// line, and no line that fits is lost.
+// a quiet line after each, and checks every code against the lines of the
+// stream: each one is a whole line up to its carriage return, its zero
+// bytes left out, never longer than the limit, never a proper part of a
+// line (a line whose head a quiet line dropped is not typed at all), and no
+// line that fits and never fell quiet is lost.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -19,38 +20,52 @@ void Fail(const char* what, const std::string& code) {
   std::abort();
 }
 
+// The line being sent, as the framer must see it.
+struct Line {
+  std::string text;  // without zero bytes and the line feed ending the previous line
+  bool fellQuiet = false;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   CodeFramer framer;
-  std::string stream;
-  std::size_t lineStart = 0;  // where the line being framed began in the stream
+  Line line;
+  bool afterCarriageReturn = false;
   std::vector<std::string> typed, expected;
 
   while (input.remaining_bytes() > 0) {
-    const auto bytes = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, 300));
+    // Long runs now and then, to cross the length limit.
+    const std::size_t count = input.ConsumeIntegralInRange<std::size_t>(0, 300);
+    std::vector<std::uint8_t> bytes = input.ConsumeBytes<std::uint8_t>(count);
+    if (input.ConsumeBool() && !bytes.empty() && input.ConsumeBool()) {
+      bytes.insert(bytes.begin(), CodeFramer::kMaxCodeLength - 20 + input.ConsumeIntegralInRange<std::size_t>(0, 40),
+                   bytes.front());
+    }
     framer.Feed(bytes, [&](std::string_view code) { typed.emplace_back(code); });
     for (const std::uint8_t byte : bytes) {
-      stream += static_cast<char>(byte);
-      if (byte != '\r') continue;
-      // A line feed right after the previous carriage return ends that line.
-      std::size_t begin = lineStart;
-      if (begin > 0 && begin < stream.size() && stream[begin - 1] == '\r' && stream[begin] == '\n') ++begin;
-      const std::string line = stream.substr(begin, stream.size() - 1 - begin);
-      if (line.size() <= CodeFramer::kCapacity - 1) expected.push_back(line.substr(0, line.find('\0')));
-      lineStart = stream.size();
+      if (byte == '\r') {
+        if (!line.fellQuiet && line.text.size() <= CodeFramer::kMaxCodeLength) expected.push_back(line.text);
+        line = {};
+        afterCarriageReturn = true;
+        continue;
+      }
+      if (byte == 0) continue;
+      const bool endsPreviousLine = byte == '\n' && afterCarriageReturn;
+      afterCarriageReturn = false;
+      if (!endsPreviousLine) line.text += static_cast<char>(byte);
     }
     if (input.ConsumeBool()) {
-      // A quiet line drops an unfinished code that is too long to be one.
-      if (framer.position() > CodeFramer::kMaxUnfinishedLength) lineStart = stream.size();
-      framer.EndOfRead();
+      if (!line.text.empty()) line.fellQuiet = true;
+      framer.DropUnfinished();
     }
   }
   for (const std::string& code : typed) {
-    if (code.size() > CodeFramer::kCapacity - 1) Fail("code longer than the buffer", code);
+    if (code.size() > CodeFramer::kMaxCodeLength) Fail("code over the limit", code);
+    if (code.find('\0') != std::string::npos) Fail("zero byte inside a code", code);
     if (code.find('\r') != std::string::npos) Fail("carriage return inside a code", code);
   }
-  if (typed != expected) Fail("codes differ from the lines of the stream", stream);
+  if (typed != expected) Fail("codes differ from the whole lines of the stream", line.text);
   return 0;
 }

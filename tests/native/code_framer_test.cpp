@@ -7,97 +7,69 @@
 
 namespace {
 
-// Feeds each string as one read and collects the codes.
-class Framing {
- public:
-  Framing& Read(const std::string& bytes) {
-    framer.Feed(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-                [this](std::string_view code) { codes.emplace_back(code); });
-    framer.EndOfRead();
-    return *this;
-  }
-  CodeFramer framer;
-  std::vector<std::string> codes;
-};
-
 using Codes = std::vector<std::string>;
+using namespace std::string_literals;
 
-}  // namespace
+// Between two reads, the line went quiet for longer than a code may pause.
+const std::string kQuiet = "<quiet>";
 
-TEST(CodeFramer, DigitsInOneReadOrSplitGiveOneCode) {
-  EXPECT_EQ(Framing().Read("12345\r").codes, Codes{"12345"});
-  EXPECT_EQ(Framing().Read("12").Read("34").Read("5\r").codes, Codes{"12345"});
-  EXPECT_EQ(Framing().Read("1").Read("2").Read("3").Read("4").Read("5").Read("\r").codes, Codes{"12345"});
+Codes Frame(const std::vector<std::string>& reads) {
+  CodeFramer framer;
+  Codes codes;
+  for (const std::string& read : reads) {
+    if (read == kQuiet) {
+      framer.DropUnfinished();
+      continue;
+    }
+    framer.Feed(std::span(reinterpret_cast<const std::uint8_t*>(read.data()), read.size()),
+                [&](std::string_view code) { codes.emplace_back(code); });
+  }
+  return codes;
 }
 
-TEST(CodeFramer, SeveralCodesInOneReadAndTheRestStartsTheNext) {
-  Framing f;
-  f.Read("A1\rB2\rC3");
-  EXPECT_EQ(f.codes, (Codes{"A1", "B2"}));
-  f.Read("\r");
-  EXPECT_EQ(f.codes, (Codes{"A1", "B2", "C3"}));
-}
-
-TEST(CodeFramer, LongUnfinishedReadsAreDroppedAfterTheRead) {
-  EXPECT_EQ(Framing().Read(std::string(70, 'x')).Read("\r").codes, Codes{""})
-      << "70 bytes without CR in one read are noise";
-  EXPECT_EQ(Framing().Read(std::string(60, 'x')).Read(std::string(10, 'y')).Read("\r").codes, Codes{""});
-  const std::string seventy = std::string(60, 'x') + std::string(10, 'y');
-  EXPECT_EQ(Framing().Read(std::string(60, 'x')).Read(std::string(10, 'y') + "\r").codes, Codes{seventy});
-  EXPECT_EQ(Framing().Read(std::string(64, 'x')).Read("\r").codes, Codes{std::string(64, 'x')})
-      << "64 is not over the limit";
-}
-
-TEST(CodeFramer, ACodeArrivingWholeIsTypedUpTo127Characters) {
-  const std::string longest(127, '7');
-  EXPECT_EQ(Framing().Read(longest + "\r").codes, Codes{longest});
-  EXPECT_EQ(Framing().Read(std::string(100, 'z') + "\r").codes, Codes{std::string(100, 'z')});
-}
-
-TEST(CodeFramer, ACodeTooLongForTheBufferIsDroppedNotCutShort) {
-  Framing f;
-  f.Read(std::string(128, 'a') + "\r" + "OK\r");
-  EXPECT_EQ(f.codes, Codes{"OK"});
-  EXPECT_EQ(Framing().Read(std::string(5000, 'n')).Read("12\r").codes, Codes{"12"});
-}
-
-TEST(CodeFramer, AZeroByteEndsTheTypedText) {
-  EXPECT_EQ(Framing()
-                .Read(std::string("12\0"
-                                  "34\r",
-                                  6))
-                .codes,
-            Codes{"12"});
-  EXPECT_EQ(Framing()
-                .Read(std::string("\0"
-                                  "99\r",
-                                  4))
-                .codes,
-            Codes{""});
-}
-
-TEST(CodeFramer, ACarriageReturnAloneGivesAnEmptyCode) {
-  EXPECT_EQ(Framing().Read("\r").codes, Codes{""});
-  EXPECT_EQ(Framing().Read("\r\r").codes, (Codes{"", ""}));
-}
-
-TEST(CodeFramer, LineFeedAfterCarriageReturnBelongsToTheLineEnding) {
-  EXPECT_EQ(Framing().Read("111\r\n222\r\n").codes, (Codes{"111", "222"}));
-  EXPECT_EQ(Framing().Read("111\r").Read("\n222\r").Read("\n").codes, (Codes{"111", "222"}))
-      << "also when the LF comes in the next read";
-  EXPECT_EQ(Framing().Read("a\nb\r").codes, Codes{"a\nb"}) << "an LF elsewhere is data";
-  EXPECT_EQ(Framing().Read("1\r\n\n2\r").codes, (Codes{"1", "\n2"})) << "only one LF per CR";
-}
-
-TEST(CodeFramer, EveryOtherByteIsStored) {
+std::string EveryByteButLineEndsAndNul() {
   std::string all;
   for (int b = 1; b < 256; ++b) {
     if (b != '\r' && b != '\n') all += static_cast<char>(b);
   }
-  Framing f;
-  f.Read(all.substr(0, 60));
-  f.Read(all.substr(60, 60));  // 120 after this read: dropped
-  f.Read(all.substr(120, 60) + "\r");
-  EXPECT_EQ(f.codes, Codes{all.substr(120, 60)});
-  EXPECT_EQ(Framing().Read(all.substr(200) + "\r").codes, Codes{all.substr(200)});
+  return all;
+}
+
+}  // namespace
+
+TEST(CodeFramer, EachLineIsOneWholeCodeOrNothing) {
+  const std::string longest(CodeFramer::kMaxCodeLength, '7');
+  const std::string qr(1500, 'q');
+  const struct {
+    const char* what;
+    std::vector<std::string> reads;
+    Codes codes;
+  } cases[] = {
+      {"one read", {"12345\r"}, {"12345"}},
+      {"split reads", {"12", "34", "5\r"}, {"12345"}},
+      {"several codes in a read", {"A1\rB2\rC3", "\r"}, {"A1", "B2", "C3"}},
+      {"an empty line", {"\r\r"}, {"", ""}},
+      {"CR LF, also split", {"111\r\n222\r", "\n333\r"}, {"111", "222", "333"}},
+      {"LF elsewhere is data", {"a\nb\r1\r\n\n2\r"}, {"a\nb", "1", "\n2"}},
+      {"every other byte is stored", {EveryByteButLineEndsAndNul() + "\r"}, {EveryByteButLineEndsAndNul()}},
+      {"a 1,500-byte QR code in 256-byte reads", {qr.substr(0, 256), qr.substr(256, 256), qr.substr(512) + "\r"}, {qr}},
+      {"the longest code", {longest + "\r"}, {longest}},
+      {"one byte too long: dropped whole, the next typed", {longest + "8", "9\rOK\r"}, {"OK"}},
+      {"NUL is never stored",
+       {"12\0"s
+        "34\r"},
+       {"1234"}},
+      {"NUL ends nothing", {"\0"s, kQuiet, "99\r"}, {"99"}},
+      {"NUL inside CR LF", {"1\r\0\n2\r"s}, {"1", "2"}},
+      {"a pause inside the idle time",
+       {std::string(100, 'b'), std::string(40, 't') + "\r"},
+       {std::string(100, 'b') + std::string(40, 't')}},
+      {"a head dropped by the quiet takes its tail",
+       {std::string(100, 'b'), kQuiet, std::string(40, 't') + "\r", "7\r"},
+       {"7"}},
+      {"a lone 0xFF is dropped, never glued", {"\xff", kQuiet, "4006381333931\r", "5\r"}, {"5"}},
+      {"a short head goes too", {"x", kQuiet, "\r", "1\r"}, {"1"}},
+      {"quiet between codes drops nothing", {"1\r", kQuiet, "2\r"}, {"1", "2"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Frame(c.reads), c.codes) << c.what;
 }
