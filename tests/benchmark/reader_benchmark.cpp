@@ -88,7 +88,6 @@ class PollingReader {
         DWORD read = 0;
         if (!::ReadFile(port_, buffer.data(), count, &read, &overlapped)) ::Sleep(50);
         framer.Feed(std::span(buffer.data(), count), [&](std::string_view code) { typist.TypeCode(code, stop_); });
-        framer.EndOfRead();
       }
     }
     ::CloseHandle(overlapped.hEvent);
