@@ -11,9 +11,10 @@ namespace diagnostics {
 struct Entry {
   enum class Kind { Event, Failure, CodeTyped };
   Kind kind;
-  std::wstring_view text;       // what happened, or the operation that failed
-  std::uint32_t errorCode = 0;  // Win32 error of a failure
-  std::string_view code = {};   // the bytes of a typed code
+  std::wstring_view text;         // what happened, or the operation that failed
+  std::uint32_t errorCode = 0;    // Win32 error of a failure
+  std::string_view code = {};     // the bytes of a typed code
+  std::string_view leftOut = {};  // control bytes of that code that were not typed
 };
 
 class Writer {
@@ -30,7 +31,8 @@ void SetWriter(Writer* writer);
 void Event(std::wstring_view text);
 // An operation that failed, with the Win32 error it left.
 void Failure(std::wstring_view operation, std::uint32_t errorCode);
-// A code was typed; the writer decides how much of it to keep.
-void CodeTyped(std::string_view code);
+// A code was typed, without the control bytes `leftOut`; the writer
+// decides how much of it to keep.
+void CodeTyped(std::string_view code, std::string_view leftOut = {});
 
 }  // namespace diagnostics

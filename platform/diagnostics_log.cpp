@@ -37,6 +37,9 @@ std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel leve
     case Entry::Kind::CodeTyped:
       line += L"code typed, " + platform::IntToStr(entry.code.size()) + L" characters";
       if (level == LogLevel::Contents) line += L": " + Hex(entry.code);
+      if (entry.leftOut.empty()) break;
+      line += L"; control bytes left out: " + platform::IntToStr(entry.leftOut.size());
+      if (level == LogLevel::Contents) line += L" (" + Hex(entry.leftOut) + L")";
       break;
   }
   return line;

@@ -15,7 +15,7 @@ namespace diagnostics {
 enum class LogLevel {
   Off,       // the debugger output alone
   Events,    // a log file; of each code only its length and time
-  Contents,  // also each code's bytes in hex: codes can be personal data
+  Contents,  // also each code's bytes in hex, and which were left out: codes can be personal data
 };
 
 // The operator's setting: "1" is Events, "2" Contents, anything else (no

@@ -16,6 +16,7 @@ constexpr std::array<wchar_t, 64> kCodePage1251High = {
 
 constexpr std::uint16_t kShiftState = 0x01;
 constexpr std::uint16_t kCtrlOrAltState = 0x06;
+constexpr wchar_t kGroupSeparator = 0x1D;
 
 std::optional<std::uint16_t> ControlKey(wchar_t c) {
   switch (c) {
@@ -32,40 +33,40 @@ std::optional<std::uint16_t> ControlKey(wchar_t c) {
   }
 }
 
-constexpr char kGroupSeparator = 0x1D;
+bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
 
-wchar_t OtherCase(wchar_t c) {
-  if (c >= L'a' && c <= L'z') return c - L'a' + L'A';
-  if (c >= L'A' && c <= L'Z') return c - L'A' + L'a';
-  return c;
-}
+// The separators of GS1 codes (GS) and ISO/IEC 15434 messages (RS, EOT, and
+// FS and US within them): no window takes them as a command.
+bool IsSeparator(wchar_t c) { return c == 0x04 || (c >= 0x1C && c <= 0x1F); }
 
-// Caps Lock swaps the cases of a letter only where the layout puts both
-// cases on one key, Shift telling them apart.
-bool FollowsCapsLock(wchar_t c, std::int16_t key, const KeyboardLayout& layout) {
-  const wchar_t other = OtherCase(c);
-  if (other == c) return false;
-  const std::int16_t otherKey = layout.KeyFor(other);
-  return otherKey != -1 && (otherKey & 0xFF) == (key & 0xFF) &&
-         ((otherKey >> 8) & kShiftState) != ((key >> 8) & kShiftState);
+bool IsDropped(wchar_t c) { return IsControl(c) && !ControlKey(c) && !IsSeparator(c); }
+
+// A key that gives the character in the layout as it is now.
+struct KeyChoice {
+  std::uint16_t virtualKey;
+  bool shift;
+};
+
+std::optional<KeyChoice> ChooseKey(wchar_t c, const KeyboardLayout& layout, bool capsLockOn) {
+  const std::int16_t key = layout.KeyFor(c);
+  const auto virtualKey = static_cast<std::uint16_t>(key & 0xFF);
+  const auto shiftState = static_cast<std::uint16_t>((key >> 8) & 0xFF);
+  if (key == -1 || virtualKey == 0xFF || (shiftState & kCtrlOrAltState) != 0) return std::nullopt;
+  // Caps Lock shifts some keys and not others, as each layout decides: a
+  // digit on a French or German keyboard, not on a US one.
+  const bool shiftAsScanned = (shiftState & kShiftState) != 0;
+  for (const bool shift : {shiftAsScanned, !shiftAsScanned}) {
+    if (layout.CharacterOf(virtualKey, shift, capsLockOn) == c) return KeyChoice{virtualKey, shift};
+  }
+  return std::nullopt;
 }
 
 class Planner {
  public:
-  Planner(const KeyboardLayout& layout, KeyboardState keyboard, bool paced)
-      : layout_(layout),
-        keyboard_(keyboard),
-        // Caps Lock on saves the Shift presses of upper-case codes, but it
-        // needs Caps Lock presses that a paced code could not keep balanced
-        // between its characters, and that a keyboard whose Caps Lock only
-        // Shift turns off could not undo.
-        typingCapsLockOn_(keyboard.capsLockOn || !(paced || keyboard.shiftTurnsOffCapsLock)) {}
+  Planner(const KeyboardLayout& layout, KeyboardState keyboard) : layout_(layout), keyboard_(keyboard) {}
 
   std::vector<KeyGroup> Take() { return std::move(groups_); }
 
-  void CapsLockAsTyped() {
-    if (typingCapsLockOn_ != keyboard_.capsLockOn) Press(virtual_key::kCapsLock);
-  }
   void Press(std::uint16_t virtualKey) { groups_.push_back({Key(virtualKey, false), Key(virtualKey, true)}); }
 
   void Text(std::wstring_view text) {
@@ -73,18 +74,15 @@ class Planner {
   }
 
   void Character(wchar_t c) {
-    if (c == 0) return;
     if (const auto key = ControlKey(c)) return Press(*key);
+    if (IsDropped(c)) return;
     // Keys of a Cyrillic layout differ from machine to machine; the
     // character itself arrives the same everywhere.
-    const std::int16_t key = c >= 0x20 && c < 0x7F ? layout_.KeyFor(c) : -1;
-    const std::uint16_t shiftState = static_cast<std::uint16_t>(key >> 8) & 0xFF;
-    if (key == -1 || (key & 0xFF) == 0xFF || (shiftState & kCtrlOrAltState) != 0) return Itself(c);
-    const std::uint16_t virtualKey = key & 0xFF;
-    const bool shifted = ((shiftState & kShiftState) != 0) != (typingCapsLockOn_ && FollowsCapsLock(c, key, layout_));
-    if (!shifted) return Press(virtualKey);
-    if (typingCapsLockOn_ && keyboard_.shiftTurnsOffCapsLock) return Itself(c);
-    groups_.push_back({Key(virtual_key::kShift, false), Key(virtualKey, false), Key(virtualKey, true),
+    const auto choice = c >= 0x20 && c < 0x7F ? ChooseKey(c, layout_, keyboard_.capsLockOn) : std::nullopt;
+    if (!choice) return Itself(c);
+    if (!choice->shift) return Press(choice->virtualKey);
+    if (keyboard_.capsLockOn && keyboard_.shiftTurnsOffCapsLock) return Itself(c);
+    groups_.push_back({Key(virtual_key::kShift, false), Key(choice->virtualKey, false), Key(choice->virtualKey, true),
                        Key(virtual_key::kShift, true)});
   }
 
@@ -97,7 +95,6 @@ class Planner {
 
   const KeyboardLayout& layout_;
   const KeyboardState keyboard_;
-  const bool typingCapsLockOn_;
   std::vector<KeyGroup> groups_;
 };
 
@@ -109,10 +106,27 @@ wchar_t FromCodePage1251(std::uint8_t byte) {
   return static_cast<wchar_t>(0x0410 + (byte - 0xC0));
 }
 
+std::int16_t RememberedLayout::KeyFor(wchar_t character) const {
+  if (character < kFirstRemembered || character > kLastRemembered) return source_.KeyFor(character);
+  std::int16_t& key = keys_[character - kFirstRemembered];
+  if (key == kNotAsked) key = source_.KeyFor(character);
+  return key;
+}
+
+std::optional<wchar_t> RememberedLayout::CharacterOf(std::uint16_t virtualKey, bool shift, bool capsLockOn) const {
+  if (virtualKey > 0xFF) return source_.CharacterOf(virtualKey, shift, capsLockOn);
+  std::uint32_t& answer = characters_[virtualKey * 4 + (shift ? 2 : 0) + (capsLockOn ? 1 : 0)];
+  if (answer == kNotAskedCharacter) {
+    const auto character = source_.CharacterOf(virtualKey, shift, capsLockOn);
+    answer = character ? static_cast<std::uint32_t>(*character) + 2 : kNoCharacter;
+  }
+  if (answer == kNoCharacter) return std::nullopt;
+  return static_cast<wchar_t>(answer - 2);
+}
+
 std::vector<KeyGroup> PlanKeystrokes(std::string_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options) {
-  Planner plan(layout, keyboard, options.keyDelayMs > 0);
-  plan.CapsLockAsTyped();
+  Planner plan(layout, keyboard);
   plan.Text(options.prefix);
   for (const char byte : code) {
     if (byte == kGroupSeparator && !options.groupSeparator.empty()) {
@@ -131,28 +145,29 @@ std::vector<KeyGroup> PlanKeystrokes(std::string_view code, const KeyboardLayout
     case TypingOptions::Suffix::None:
       break;
   }
-  plan.CapsLockAsTyped();
   return plan.Take();
+}
+
+std::string DroppedControlBytes(std::string_view code) {
+  std::string dropped;
+  for (const char byte : code) {
+    if (IsDropped(static_cast<unsigned char>(byte))) dropped += byte;
+  }
+  return dropped;
 }
 
 std::vector<KeyStroke> Unwind(std::span<const KeyStroke> sent) {
   std::vector<std::uint16_t> down;
-  bool capsLockToggled = false;
   for (const KeyStroke& stroke : sent) {
     if (stroke.kind != KeyStroke::Kind::VirtualKey) continue;
     if (stroke.up) {
       std::erase(down, stroke.code);
     } else {
       down.push_back(stroke.code);
-      if (stroke.code == virtual_key::kCapsLock) capsLockToggled = !capsLockToggled;
     }
   }
   std::vector<KeyStroke> undo;
   for (auto key = down.rbegin(); key != down.rend(); ++key) undo.push_back({KeyStroke::Kind::VirtualKey, *key, true});
-  if (capsLockToggled) {
-    undo.push_back({KeyStroke::Kind::VirtualKey, virtual_key::kCapsLock, false});
-    undo.push_back({KeyStroke::Kind::VirtualKey, virtual_key::kCapsLock, true});
-  }
   return undo;
 }
 
@@ -168,9 +183,9 @@ SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std
 
   std::size_t sent = 0;
   for (const std::size_t end : batchEnds) {
+    // Between groups no key is down: ending here leaves nothing pressed.
+    if (stopping) return SendResult::Stopped;
     if (sent > 0) {
-      // Between groups no key is down: ending here leaves nothing pressed.
-      if (stopping) return SendResult::Stopped;
       sink.Pause(keyDelayMs);
       if (stopping) return SendResult::Stopped;
     }

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,7 +19,6 @@ constexpr std::uint16_t kBackspace = 0x08;
 constexpr std::uint16_t kTab = 0x09;
 constexpr std::uint16_t kEnter = 0x0D;
 constexpr std::uint16_t kShift = 0x10;
-constexpr std::uint16_t kCapsLock = 0x14;
 constexpr std::uint16_t kEscape = 0x1B;
 }  // namespace virtual_key
 
@@ -30,9 +33,8 @@ struct KeyStroke {
   bool operator==(const KeyStroke&) const = default;
 };
 
-// Events sent together: one character's, or the Caps Lock press around a
-// code. Between the groups of a paced code no key is down and Caps Lock is
-// as it was found.
+// One character's events, sent together. Between the groups of a paced
+// code no key is down.
 using KeyGroup = std::vector<KeyStroke>;
 
 // The keyboard layout of the window that receives the keys.
@@ -41,7 +43,32 @@ class KeyboardLayout {
   virtual ~KeyboardLayout() = default;
   // As VkKeyScanEx answers: the virtual key in the low byte, the shift
   // state in the high byte (1 Shift, 2 Ctrl, 4 Alt), or -1 for no key.
+  // Only a candidate: it does not know Caps Lock.
   virtual std::int16_t KeyFor(wchar_t character) const = 0;
+  // What the window receives when the key is pressed, with Shift or
+  // without and neither Ctrl nor Alt, under Caps Lock as given, as
+  // ToUnicodeEx answers; nothing for a dead key or a key without a
+  // character in that state.
+  virtual std::optional<wchar_t> CharacterOf(std::uint16_t virtualKey, bool shift, bool capsLockOn) const = 0;
+};
+
+// Asks another layout each question once: a layout's tables never change,
+// and asking the system for every character of every code costs time
+// before the first key goes out.
+class RememberedLayout final : public KeyboardLayout {
+ public:
+  explicit RememberedLayout(const KeyboardLayout& source) : source_(source) { keys_.fill(kNotAsked); }
+  std::int16_t KeyFor(wchar_t character) const override;
+  std::optional<wchar_t> CharacterOf(std::uint16_t virtualKey, bool shift, bool capsLockOn) const override;
+
+ private:
+  static constexpr wchar_t kFirstRemembered = 0x20, kLastRemembered = 0x7E;
+  static constexpr std::int16_t kNotAsked = INT16_MIN;
+  static constexpr std::uint32_t kNotAskedCharacter = 0, kNoCharacter = 1;  // others: the character + 2
+
+  const KeyboardLayout& source_;
+  mutable std::array<std::int16_t, kLastRemembered - kFirstRemembered + 1> keys_;
+  mutable std::array<std::uint32_t, 256 * 4> characters_{};  // by key, Shift and Caps Lock
 };
 
 // The keyboard as the code finds it.
@@ -60,21 +87,24 @@ wchar_t FromCodePage1251(std::uint8_t byte);
 // window receives exactly their characters. Code bytes are code page 1251;
 // each group separator becomes the options' replacement when one is set.
 //
-// Typed in one go, the code is typed with Caps Lock on: it is pressed
-// before and after when it is off. A paced code, or a keyboard where Shift
-// turns Caps Lock off, is typed under Caps Lock as found; on such a
-// keyboard with Caps Lock on, a character that needs Shift is sent as
-// itself.
-// Shift is pressed where a character needs it; Ctrl, Alt and the Windows
-// keys never: a character that needs them, has no key or is not ASCII is
-// sent as itself. Tab, Backspace, Escape and line feed (as Enter) are typed
-// as their keys, every other control character as itself.
+// Keys are chosen by what the layout says they give under Caps Lock as the
+// keyboard has it, which the plan never touches. Shift is pressed where a
+// key needs it; Ctrl, Alt and the Windows keys never: a character that
+// needs them, has no key or is not ASCII is sent as itself. So is one that
+// needs Shift while Caps Lock is on where Shift turns Caps Lock off.
+// Tab, Backspace, Escape and line feed (as Enter) are typed as their keys,
+// the separators of GS1 and ISO/IEC 15434 (EOT, FS, GS, RS, US) as
+// themselves; every other control character is left out.
 std::vector<KeyGroup> PlanKeystrokes(std::string_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options = {});
 
+// The control bytes of a code that PlanKeystrokes leaves out: as
+// characters an edit control would take them as commands (0x03 copy, 0x16
+// paste, 0x18 cut, 0x1A undo), and no scanner needs them in a field.
+std::string DroppedControlBytes(std::string_view code);
+
 // The events that leave the keyboard as the plan found it when only `sent`
-// of its events went through: releases of every key left down, and one
-// more Caps Lock press when it was toggled an odd number of times.
+// of its events went through: releases of every key left down.
 std::vector<KeyStroke> Unwind(std::span<const KeyStroke> sent);
 
 // Where planned events go: the system's input stream on Windows.
@@ -90,7 +120,8 @@ enum class SendResult { Typed, Stopped, Refused };
 
 // Sends the plan in one go without a key delay, so that keys the operator
 // types meanwhile cannot land inside the code; with one, a group at a time
-// with the delay between them, ending early once `stopping` is set. When
-// the sink refuses events, sends what unwinds those that went through.
+// with the delay between them. Once `stopping` is set nothing more is
+// sent, not even a first group. When the sink refuses events, sends what
+// unwinds those that went through.
 SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std::atomic<bool>& stopping,
                     KeySink& sink);

@@ -9,16 +9,36 @@
 
 namespace {
 
-class ForegroundLayout final : public KeyboardLayout {
+// A layout as the system translates its keys.
+class SystemLayout final : public KeyboardLayout {
  public:
-  // The window in front translates the keys with its own thread's layout,
-  // not with the reader thread's.
-  explicit ForegroundLayout(DWORD foregroundThread) : layout_(::GetKeyboardLayout(foregroundThread)) {}
+  explicit SystemLayout(HKL layout) : layout_(layout) {}
 
   std::int16_t KeyFor(wchar_t character) const override { return ::VkKeyScanExW(character, layout_); }
-  HKL handle() const { return layout_; }
+
+  std::optional<wchar_t> CharacterOf(std::uint16_t virtualKey, bool shift, bool capsLockOn) const override {
+    BYTE keys[256] = {};
+    if (shift) keys[VK_SHIFT] = keys[VK_LSHIFT] = 0x80;
+    if (capsLockOn) keys[VK_CAPITAL] = 0x01;
+    const UINT scanCode = ::MapVirtualKeyExW(virtualKey, MAPVK_VK_TO_VSC, layout_);
+    wchar_t text[8];
+    const int length = ::ToUnicodeEx(virtualKey, scanCode, keys, text, 8, kKeepKeyboardState, layout_);
+    if (length < 0) {
+      // A dead key. Systems before Windows 10 1607 keep it for the next
+      // question, which a space answers and clears.
+      for (int i = 0; i < 2 && ::ToUnicodeEx(VK_SPACE, ::MapVirtualKeyExW(VK_SPACE, MAPVK_VK_TO_VSC, layout_), keys,
+                                             text, 8, kKeepKeyboardState, layout_) < 0;
+           ++i) {
+      }
+      return std::nullopt;
+    }
+    if (length != 1) return std::nullopt;
+    return text[0];
+  }
 
  private:
+  // Asks without changing the calling thread's keyboard state.
+  static constexpr UINT kKeepKeyboardState = 0x4;
   const HKL layout_;
 };
 
@@ -85,14 +105,31 @@ bool ShiftTurnsOffCapsLock() {
 
 }  // namespace
 
+struct WinTypist::KnownLayout {
+  explicit KnownLayout(HKL handle) : system(handle) {}
+  const SystemLayout system;
+  const RememberedLayout remembered{system};
+};
+
+WinTypist::WinTypist() = default;
+WinTypist::~WinTypist() = default;
+
+const WinTypist::KnownLayout& WinTypist::Layout(HKL handle) {
+  auto& known = layouts_[handle];
+  if (!known) known = std::make_unique<KnownLayout>(handle);
+  return *known;
+}
+
 void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
-  const DWORD foregroundThread = ::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr);
-  const ForegroundLayout layout(foregroundThread);
+  // The window in front translates the keys with its own thread's layout,
+  // not with the reader thread's.
+  const HKL layout = ::GetKeyboardLayout(::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr));
   const KeyboardState keyboard{CapsLockOn(), ShiftTurnsOffCapsLock()};
-  SystemInput input(layout.handle());
-  switch (SendPlan(PlanKeystrokes(code, layout, keyboard, options_), options_.keyDelayMs, stopping, input)) {
+  SystemInput input(layout);
+  switch (SendPlan(PlanKeystrokes(code, Layout(layout).remembered, keyboard, options_), options_.keyDelayMs, stopping,
+                   input)) {
     case SendResult::Typed:
-      diagnostics::CodeTyped(code);
+      diagnostics::CodeTyped(code, DroppedControlBytes(code));
       break;
     case SendResult::Refused:
       diagnostics::Failure(L"SendInput", input.error());

@@ -1,12 +1,21 @@
 #pragma once
 
+#include <windows.h>
+
+#include <map>
+#include <memory>
+
 #include "reader/scanner_line.h"
 #include "reader/typing_options.h"
 
 // Types codes into the focused window through the system's input stream,
-// with the keyboard layout of the window in front.
+// with the keyboard layout of the window in front. Only one thread at a
+// time types with it.
 class WinTypist final : public CodeTypist {
  public:
+  WinTypist();
+  ~WinTypist() override;
+
   // Only on the user interface thread, and only while no reader thread is
   // typing with this typist (before a reader starts or after it has
   // stopped): the reader thread reads the options without a lock.
@@ -15,5 +24,10 @@ class WinTypist final : public CodeTypist {
   void TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
 
  private:
+  struct KnownLayout;
+  const KnownLayout& Layout(HKL handle);
+
   TypingOptions options_;
+  // Every layout a window in front has had, with what it has been asked.
+  std::map<HKL, std::unique_ptr<KnownLayout>> layouts_;
 };

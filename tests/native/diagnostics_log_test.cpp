@@ -38,6 +38,14 @@ TEST(DiagnosticsLog, ACodesContentsOnlyWhenAskedFor) {
       << "the debugger output is always on: no contents there either";
   EXPECT_EQ(diagnostics::FormatLine(code, kTime, LogLevel::Contents, L""),
             L"2026-03-07 09:05:02.041 code typed, 4 characters: 34 37 0D FF");
+  const Entry pasting{Entry::Kind::CodeTyped, L"", 0,
+                      "1"
+                      "2",
+                      ""};
+  EXPECT_EQ(diagnostics::FormatLine(pasting, kTime, LogLevel::Events, L""),
+            L"2026-03-07 09:05:02.041 code typed, 4 characters; control bytes left out: 2");
+  EXPECT_EQ(diagnostics::FormatLine(pasting, kTime, LogLevel::Contents, L""),
+            L"2026-03-07 09:05:02.041 code typed, 4 characters: 31 16 32 03; control bytes left out: 2 (16 03)");
 }
 
 TEST(DiagnosticsLog, TheFileMovesAsideOnlyWhenTheNextLineWouldPassTheCap) {
