@@ -1,9 +1,10 @@
 // Plans a code with a prefix, a suffix, a group-separator replacement, any
-// keyboard state and pace, against layouts that include characters on
-// Ctrl+Alt and on Alt alone, and plays the events into a simulated window.
-// The window must receive exactly the text, with every key released, Caps
-// Lock as found and never a Ctrl, Alt or Windows key; so too when the
-// input stream refuses part of the events.
+// keyboard state and pace, against the French, German and Czech layouts'
+// tables and layouts that include characters on Ctrl+Alt and on Alt alone,
+// and plays the events into a simulated window. The window must receive
+// exactly the text, with no control character that could be a command,
+// every key released, Caps Lock as found and never a Ctrl, Alt, Windows or
+// Caps Lock key; so too when the input stream refuses part of the events.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -28,11 +29,18 @@ std::wstring Decode(const std::string& bytes) {
 }
 
 // What the window must receive: the characters as they are, line feed as
-// Enter, no character where there is none.
+// Enter, of the other control characters only Tab, Backspace, Escape and
+// the separators, no character where there is none.
 std::wstring Expected(std::wstring_view text) {
   std::wstring expected;
   for (const wchar_t c : text) {
-    if (c != 0) expected += c == L'\n' ? L'\r' : c;
+    const bool control = c < 0x20 || c == 0x7F;
+    const bool kept = c == L'\t' || c == L'\b' || c == 0x1B || c == 0x04 || (c >= 0x1C && c <= 0x1F);
+    if (c == L'\n') {
+      expected += L'\r';
+    } else if (!control || kept) {
+      expected += c;
+    }
   }
   return expected;
 }
@@ -40,9 +48,10 @@ std::wstring Expected(std::wstring_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const TableLayout layouts[] = {UsLayout(), RussianLikeLayout(), GermanLikeLayout()};
+  static const TableLayout layouts[] = {UsLayout(),     RussianLikeLayout(), AltCharactersLayout(),
+                                        FrenchLayout(), GermanLayout(),      CzechLayout()};
   FuzzedDataProvider input(data, size);
-  const TableLayout& layout = layouts[input.ConsumeIntegralInRange<int>(0, 2)];
+  const TableLayout& layout = layouts[input.ConsumeIntegralInRange<std::size_t>(0, std::size(layouts) - 1)];
   const KeyboardState keyboard{input.ConsumeBool(), input.ConsumeBool()};
   TypingOptions options;
   options.suffix =
@@ -57,14 +66,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const wchar_t c : Decode(code)) {
     text += c == 0x1D && !options.groupSeparator.empty() ? options.groupSeparator : std::wstring(1, c);
   }
-  if (options.suffix == TypingOptions::Suffix::Enter) text += L'\r';
-  if (options.suffix == TypingOptions::Suffix::Tab) text += L'\t';
+  std::wstring expected = Expected(text);
+  if (options.suffix == TypingOptions::Suffix::Enter) expected += L'\r';
+  if (options.suffix == TypingOptions::Suffix::Tab) expected += L'\t';
 
   const auto plan = PlanKeystrokes(code, layout, keyboard, options);
   const Reception whole = Play(Flatten(plan), layout, keyboard);
   Check(whole.faults.empty(), "unsound keys", whole);
   Check(whole.capsLockOn == keyboard.capsLockOn, "Caps Lock changed", whole);
-  Check(whole.text == Expected(text), "text differs", whole);
+  Check(whole.text == expected, "text differs", whole);
+  // Sent as themselves they would be commands to an edit control.
+  const std::string dropped = DroppedControlBytes(code);
+  for (const KeyStroke& stroke : Flatten(plan)) {
+    const bool control = stroke.code < 0x20 || stroke.code == 0x7F;
+    Check(stroke.kind != KeyStroke::Kind::Unicode || !control ||
+              dropped.find(static_cast<char>(stroke.code)) == std::string::npos,
+          "a left-out control byte was sent", whole);
+  }
   if (options.keyDelayMs > 0) {
     for (const KeyGroup& group : plan) {
       const Reception alone = Play(group, layout, keyboard);
