@@ -21,6 +21,7 @@ void BRThread::Terminate() {
 }
 
 void BRThread::Execute() {
+  typist_.Prepare();
   CodeFramer framer;
   const CodeFramer::CodeHandler type = [this](std::string_view code) { typist_.TypeCode(code, stopping_); };
   for (;;) {

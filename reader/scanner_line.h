@@ -31,6 +31,9 @@ class CodeTypist {
   // A typist that takes its time over a code ends it early, with no key
   // left pressed, once `stopping` is set: the reader is being shut down.
   virtual void TypeCode(std::string_view code, const std::atomic<bool>& stopping) = 0;
+  // Called by the reader thread before it waits for its first code, so
+  // that the first code is typed as quickly as the rest.
+  virtual void Prepare() = 0;
   // Only while no reader thread is typing with this typist.
   virtual void SetOptions(const TypingOptions& options) = 0;
 };

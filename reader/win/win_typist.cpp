@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <array>
+#include <string>
 #include <vector>
 
 #include "platform/diagnostics.h"
@@ -42,46 +44,6 @@ class SystemLayout final : public KeyboardLayout {
   const HKL layout_;
 };
 
-INPUT ToInput(const KeyStroke& stroke, HKL layout) {
-  INPUT input{};
-  input.type = INPUT_KEYBOARD;
-  const DWORD up = stroke.up ? KEYEVENTF_KEYUP : 0;
-  if (stroke.kind == KeyStroke::Kind::Unicode) {
-    input.ki.wScan = stroke.code;
-    input.ki.dwFlags = KEYEVENTF_UNICODE | up;
-  } else {
-    input.ki.wVk = stroke.code;
-    // Some programs read the scan code rather than the virtual key.
-    input.ki.wScan = static_cast<WORD>(::MapVirtualKeyExW(stroke.code, MAPVK_VK_TO_VSC, layout));
-    input.ki.dwFlags = up;
-  }
-  return input;
-}
-
-// The system's input stream. Input that a window of higher integrity
-// refuses is lost without a word from Windows; a desktop switch or the
-// secure desktop shows as a short count.
-class SystemInput final : public KeySink {
- public:
-  explicit SystemInput(HKL layout) : layout_(layout) {}
-
-  std::size_t Send(std::span<const KeyStroke> strokes) override {
-    std::vector<INPUT> inputs;
-    inputs.reserve(strokes.size());
-    for (const KeyStroke& stroke : strokes) inputs.push_back(ToInput(stroke, layout_));
-    const UINT sent = ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-    if (sent != inputs.size() && error_ == ERROR_SUCCESS) error_ = ::GetLastError();
-    return sent;
-  }
-  void Pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
-
-  DWORD error() const { return error_; }
-
- private:
-  const HKL layout_;
-  DWORD error_ = ERROR_SUCCESS;
-};
-
 // Caps Lock as the system holds it, including input on its way to the
 // window in front. A thread's key state follows the system's only once the
 // thread has a message queue, which the first PeekMessage gives it; the
@@ -103,31 +65,102 @@ bool ShiftTurnsOffCapsLock() {
          (attributes & KLF_SHIFTLOCK) != 0;
 }
 
+// The layout of the window in front: it translates the keys with its own
+// thread's layout, not with the reader thread's.
+HKL ForegroundLayout() { return ::GetKeyboardLayout(::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr)); }
+
 }  // namespace
 
 struct WinTypist::KnownLayout {
-  explicit KnownLayout(HKL handle) : system(handle) {}
+  explicit KnownLayout(HKL layout) : handle(layout), system(layout) { scanCodes.fill(kNotAsked); }
+
+  // Some programs read the scan code rather than the virtual key.
+  WORD ScanCode(std::uint16_t virtualKey) {
+    if (virtualKey >= scanCodes.size()) return 0;
+    WORD& scanCode = scanCodes[virtualKey];
+    if (scanCode == kNotAsked) scanCode = static_cast<WORD>(::MapVirtualKeyExW(virtualKey, MAPVK_VK_TO_VSC, handle));
+    return scanCode;
+  }
+
+  INPUT ToInput(const KeyStroke& stroke) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    const DWORD up = stroke.up ? KEYEVENTF_KEYUP : 0;
+    if (stroke.kind == KeyStroke::Kind::Unicode) {
+      input.ki.wScan = stroke.code;
+      input.ki.dwFlags = KEYEVENTF_UNICODE | up;
+    } else {
+      input.ki.wVk = stroke.code;
+      input.ki.wScan = ScanCode(stroke.code);
+      input.ki.dwFlags = up;
+    }
+    return input;
+  }
+
+  static constexpr WORD kNotAsked = 0xFFFF;
+  const HKL handle;
   const SystemLayout system;
   const RememberedLayout remembered{system};
+  std::array<WORD, 256> scanCodes;
 };
+
+namespace {
+
+// The system's input stream. Input that a window of higher integrity
+// refuses is lost without a word from Windows; a desktop switch or the
+// secure desktop shows as a short count.
+class SystemInput final : public KeySink {
+ public:
+  explicit SystemInput(WinTypist::KnownLayout& layout) : layout_(layout) {}
+
+  std::size_t Send(std::span<const KeyStroke> strokes) override {
+    std::vector<INPUT> inputs;
+    inputs.reserve(strokes.size());
+    for (const KeyStroke& stroke : strokes) inputs.push_back(layout_.ToInput(stroke));
+    const UINT sent = ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    if (sent != inputs.size() && error_ == ERROR_SUCCESS) error_ = ::GetLastError();
+    return sent;
+  }
+  void Pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+
+  DWORD error() const { return error_; }
+
+ private:
+  WinTypist::KnownLayout& layout_;
+  DWORD error_ = ERROR_SUCCESS;
+};
+
+}  // namespace
 
 WinTypist::WinTypist() = default;
 WinTypist::~WinTypist() = default;
 
-const WinTypist::KnownLayout& WinTypist::Layout(HKL handle) {
+WinTypist::KnownLayout& WinTypist::Layout(HKL handle) {
   auto& known = layouts_[handle];
   if (!known) known = std::make_unique<KnownLayout>(handle);
   return *known;
 }
 
+void WinTypist::Prepare() {
+  ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+  KnownLayout& layout = Layout(ForegroundLayout());
+  std::string printable;
+  for (char c = 0x20; c < 0x7F; ++c) printable += c;
+  for (const bool capsLockOn : {false, true}) {
+    for (const KeyGroup& group : PlanKeystrokes(printable, layout.remembered, {capsLockOn, false})) {
+      for (const KeyStroke& stroke : group) layout.ToInput(stroke);
+    }
+  }
+}
+
 void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
-  // The window in front translates the keys with its own thread's layout,
-  // not with the reader thread's.
-  const HKL layout = ::GetKeyboardLayout(::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr));
-  const KeyboardState keyboard{CapsLockOn(), ShiftTurnsOffCapsLock()};
+  KnownLayout& layout = Layout(ForegroundLayout());
+  const bool capsLockOn = CapsLockOn();
+  // Without Caps Lock the setting changes nothing: not worth a registry
+  // read before every code.
+  const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
   SystemInput input(layout);
-  switch (SendPlan(PlanKeystrokes(code, Layout(layout).remembered, keyboard, options_), options_.keyDelayMs, stopping,
-                   input)) {
+  switch (SendPlan(PlanKeystrokes(code, layout.remembered, keyboard, options_), options_.keyDelayMs, stopping, input)) {
     case SendResult::Typed:
       diagnostics::CodeTyped(code, DroppedControlBytes(code));
       break;

@@ -22,10 +22,15 @@ class WinTypist final : public CodeTypist {
   void SetOptions(const TypingOptions& options) override { options_ = options; }
 
   void TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
+  // Asks the layout of the window in front everything a code may need, and
+  // raises the thread's priority: typing is what the operator waits for.
+  void Prepare() override;
+
+  // A layout with the answers it has given so far.
+  struct KnownLayout;
 
  private:
-  struct KnownLayout;
-  const KnownLayout& Layout(HKL handle);
+  KnownLayout& Layout(HKL handle);
 
   TypingOptions options_;
   // Every layout a window in front has had, with what it has been asked.

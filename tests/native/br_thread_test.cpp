@@ -79,6 +79,7 @@ class FakeLine final : public ScannerLine {
 class RecordingTypist final : public CodeTypist {
  public:
   void SetOptions(const TypingOptions&) override {}
+  void Prepare() override {}
   void TypeCode(std::string_view code, const std::atomic<bool>&) override {
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
