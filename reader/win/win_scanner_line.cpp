@@ -135,7 +135,10 @@ ScannerLine::Event WinScannerLine::Wait(std::optional<std::chrono::milliseconds>
           break;
       }
     }
-    if (readPending_ && eventWaitArmed_ && !eventWaitPending_) StartBreakWait();
+    // Not while a code is arriving: under Wine every such wait ends within
+    // milliseconds and costs the code's carriage return about half a
+    // millisecond; a break meanwhile still shows in the error flags.
+    if (readPending_ && eventWaitArmed_ && !eventWaitPending_ && !quietAfter) StartBreakWait();
 
     HANDLE handles[3] = {stop_.get(), nullptr, nullptr};
     DWORD handleCount = 1;
