@@ -99,6 +99,7 @@ class FakePorts final : public SerialPorts {
 class NoTypist final : public CodeTypist {
  public:
   void TypeCode(std::string_view, const std::atomic<bool>&) override {}
+  void Prepare() override {}
   void SetOptions(const TypingOptions& options) override { latest = options; }
   TypingOptions latest;
 };
