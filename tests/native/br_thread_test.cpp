@@ -79,8 +79,9 @@ class FakeLine final : public ScannerLine {
 class RecordingTypist final : public CodeTypist {
  public:
   void SetOptions(const TypingOptions&) override {}
-  void Prepare() override {}
+  void Prepare() override { prepared = true; }
   void TypeCode(std::string_view code, const std::atomic<bool>&) override {
+    if (!prepared) typedUnprepared = true;
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
     typed_.notify_all();
@@ -94,6 +95,8 @@ class RecordingTypist final : public CodeTypist {
     std::lock_guard lock(mutex_);
     return codes_;
   }
+  std::atomic<bool> prepared{false};
+  std::atomic<bool> typedUnprepared{false};
 
  private:
   std::mutex mutex_;
@@ -131,6 +134,7 @@ TEST(BRThread, TypesEachCodeAsItsCarriageReturnArrives) {
   s.line->Push("6\r\n7");
   s.line->Push("\r");
   EXPECT_EQ(typist.WaitFor(3), (std::vector<std::string>{"123", "456", "7"}));
+  EXPECT_FALSE(typist.typedUnprepared) << "the first code must not wait for the typist to get ready";
 }
 
 TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
