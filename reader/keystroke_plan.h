@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <optional>

@@ -48,7 +48,7 @@ class SystemLayout final : public KeyboardLayout {
 // window in front. A thread's key state follows the system's only once the
 // thread has a message queue, which the first PeekMessage gives it; the
 // state as the foreground window has processed it so far would lag behind
-// the Caps Lock presses of the previous code.
+// a Caps Lock press of the operator's that is still on its way.
 bool CapsLockOn() {
   MSG ignored;
   ::PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE);
@@ -56,7 +56,8 @@ bool CapsLockOn() {
 }
 
 // The user's "press SHIFT to turn off Caps Lock" choice in the keyboard
-// settings. Read for every code, so a change applies at once.
+// settings. Read for every code typed under Caps Lock, so a change applies
+// at once.
 bool ShiftTurnsOffCapsLock() {
   DWORD attributes = 0;
   DWORD size = sizeof attributes;
