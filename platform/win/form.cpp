@@ -34,12 +34,11 @@ void FitComboBoxHeight(HWND combo, int height) {
 int CaptionWidth(HWND control, HFONT font) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-  const HDC dc = ::GetDC(control);
-  const HGDIOBJ previous = ::SelectObject(dc, font);
+  const WindowDc dc(control);
+  const SelectedObject selected(dc.get(), font);
   RECT extent{};
-  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-  ::SelectObject(dc, previous);
-  ::ReleaseDC(control, dc);
+  ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
   return extent.right;
 }
 
@@ -78,9 +77,8 @@ UINT DpiOf(HWND window) {
   if (getDpiForWindow != nullptr && window != nullptr) {
     if (const UINT dpi = getDpiForWindow(window)) return dpi;
   }
-  const HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
+  const WindowDc screen(nullptr);
+  const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
   return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 

@@ -47,15 +47,6 @@ class DpiScale {
 // system cannot tell per monitor).
 UINT DpiOf(HWND window);
 
-template <typename GdiObject>
-struct GdiObjectTraits {
-  using Value = GdiObject;
-  static Value None() { return nullptr; }
-  static void Close(Value value) { ::DeleteObject(value); }
-};
-using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
-using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-
 // "MS Sans Serif", 8 points, the font the windows are laid out for.
 UniqueFont CreateFormFont(const DpiScale& scale);
 

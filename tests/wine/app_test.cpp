@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tray_icon_ids.h"
+#include "app/win/tray_icon_ids.h"
 #include "platform/win/form.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
