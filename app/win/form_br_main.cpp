@@ -179,7 +179,7 @@ void TFormBRMain::Carry(const WindowSteps& steps) {
         ::PostMessageW(window_.get(), WM_CLOSE, 0, 0);
         break;
       case WindowStep::BringModalToFront:
-        BringModalToFront();
+        platform::BringOwnedWindowToFront(window_.get());
         break;
       case WindowStep::RestoreFromTray:
         Restore1Click();
@@ -194,30 +194,7 @@ void TFormBRMain::Carry(const WindowSteps& steps) {
 
 void TFormBRMain::EndModalWindows() {
   if (BarCodReader) BarCodReader->CancelSettings();
-  // The program's message boxes have OK alone, which ends them.
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM owner) {
-        wchar_t className[16] = {};
-        ::GetClassNameW(window, className, ARRAYSIZE(className));
-        if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) && std::wstring(className) == L"#32770") {
-          ::PostMessageW(window, WM_COMMAND, IDOK, 0);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(window_.get()));
-}
-
-void TFormBRMain::BringModalToFront() {
-  // The dialog or the box: the visible window this one owns.
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM owner) {
-        if (::GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(owner) || !::IsWindowVisible(window)) return TRUE;
-        ::SetForegroundWindow(window);
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(window_.get()));
+  platform::EndOwnedMessageBoxes(window_.get());
 }
 
 void TFormBRMain::Close() {
@@ -261,22 +238,7 @@ void TFormBRMain::AppMinimize() {
 }
 
 void TFormBRMain::WMTrayNotify(LPARAM mouseMessage) {
-  TrayMouse mouse = TrayMouse::Other;
-  switch (mouseMessage) {
-    case WM_LBUTTONUP:
-      mouse = TrayMouse::LeftUp;
-      break;
-    case WM_LBUTTONDBLCLK:
-      mouse = TrayMouse::LeftDoubleClick;
-      break;
-    case WM_RBUTTONDOWN:
-      mouse = TrayMouse::RightDown;
-      break;
-    case WM_RBUTTONUP:
-      mouse = TrayMouse::RightUp;
-      break;
-  }
-  Carry(coordinator_.OnTrayMouse(mouse, IsMinimizedToTray));
+  Carry(coordinator_.OnTrayMouse(TrayIcon::MouseOf(mouseMessage), IsMinimizedToTray));
 }
 
 void TFormBRMain::ShowMenu() {
@@ -286,6 +248,26 @@ void TFormBRMain::ShowMenu() {
   if (IsMinimizedToTray) items.push_back(restore);
   items.insert(items.end(), std::begin(rest), std::end(rest));
   trayIcon_->ShowMenu(items);
+}
+
+bool TFormBRMain::OnCommand(WORD id, WORD notification) {
+  // A menu command under a dialog; a control's notification is fine.
+  if (notification == 0 && !coordinator_.CommandAllowed()) return true;
+  switch (id) {
+    case kRestore1:
+      Restore1Click();
+      return true;
+    case kOptions:
+      OptionsClick();
+      return true;
+    case kExit1:
+      ::PostMessageW(window_.get(), WM_CLOSE, 0, 0);
+      return true;
+    case kLabelWWW:
+      if (notification == STN_CLICKED) LabelWWWClick();
+      return true;
+  }
+  return false;
 }
 
 void TFormBRMain::Restore1Click() {
@@ -336,22 +318,7 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       break;
     }
     case WM_COMMAND:
-      // A menu command under a dialog; a control's notification is fine.
-      if (HIWORD(wParam) == 0 && !coordinator_.CommandAllowed()) return 0;
-      switch (LOWORD(wParam)) {
-        case kRestore1:
-          Restore1Click();
-          return 0;
-        case kOptions:
-          OptionsClick();
-          return 0;
-        case kExit1:
-          ::PostMessageW(window, WM_CLOSE, 0, 0);
-          return 0;
-        case kLabelWWW:
-          if (HIWORD(wParam) == STN_CLICKED) LabelWWWClick();
-          return 0;
-      }
+      if (OnCommand(LOWORD(wParam), HIWORD(wParam))) return 0;
       break;
     case WM_CONTEXTMENU:
       Carry(coordinator_.OnContextMenu());

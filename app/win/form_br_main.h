@@ -52,7 +52,8 @@ class TFormBRMain final : private ReaderSite {
   // Carries out what the coordinator decided, in order.
   void Carry(const WindowSteps& steps);
   void EndModalWindows();
-  void BringModalToFront();
+  // Whether the command was the window's own.
+  bool OnCommand(WORD id, WORD notification);
   // A dialog or message box of the program runs for its lifetime.
   class ModalScope;
 

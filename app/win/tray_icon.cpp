@@ -51,6 +51,21 @@ void TrayIcon::Remove() {
   added_ = false;
 }
 
+TrayMouse TrayIcon::MouseOf(LPARAM callbackLParam) {
+  switch (callbackLParam) {
+    case WM_LBUTTONUP:
+      return TrayMouse::LeftUp;
+    case WM_LBUTTONDBLCLK:
+      return TrayMouse::LeftDoubleClick;
+    case WM_RBUTTONDOWN:
+      return TrayMouse::RightDown;
+    case WM_RBUTTONUP:
+      return TrayMouse::RightUp;
+    default:
+      return TrayMouse::Other;
+  }
+}
+
 void TrayIcon::ShowMenu(std::span<const MenuItem> items) {
   const platform::UniqueMenu menu(::CreatePopupMenu());
   if (!menu) {

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "app/window_coordinator.h"
+
 // The program's icon in the notification area: added, added again when
 // Explorer restarts with an empty tray, its tip changed, removed; and the
 // popup menu it offers. Its mouse messages reach the window as the
@@ -33,6 +35,9 @@ class TrayIcon {
   bool ReAddOn(UINT message);
   void SetTip(const std::wstring& tip);
   void Remove();
+
+  // The mouse message the callback carries, as the coordinator knows it.
+  static TrayMouse MouseOf(LPARAM callbackLParam);
 
   // Shows the menu at the cursor; the chosen command reaches the window as
   // WM_COMMAND.

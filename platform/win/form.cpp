@@ -163,4 +163,32 @@ void Rescale(HWND window, const FormLayout& layout, UINT dpi, const RECT& sugges
   SizeAt(window, layout.width, layout.height, layout.size, scale, {suggested.left, suggested.top});
 }
 
+void EndOwnedMessageBoxes(HWND owner) {
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM ownerParameter) {
+        wchar_t className[16] = {};
+        ::GetClassNameW(window, className, ARRAYSIZE(className));
+        if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(ownerParameter) &&
+            std::wstring_view(className) == L"#32770") {
+          ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(owner));
+}
+
+void BringOwnedWindowToFront(HWND owner) {
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM ownerParameter) {
+        if (::GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(ownerParameter) || !::IsWindowVisible(window)) {
+          return TRUE;
+        }
+        ::SetForegroundWindow(window);
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(owner));
+}
+
 }  // namespace platform

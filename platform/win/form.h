@@ -93,4 +93,9 @@ struct FormLayout {
 // of that density (which replaces `font`), where Windows suggests.
 void Rescale(HWND window, const FormLayout& layout, UINT dpi, const RECT& suggested, UniqueFont& font);
 
+// The windows a form owns on its thread: its message boxes end as by their
+// OK (the program's have OK alone), and the visible one comes to the front.
+void EndOwnedMessageBoxes(HWND owner);
+void BringOwnedWindowToFront(HWND owner);
+
 }  // namespace platform
