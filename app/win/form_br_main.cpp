@@ -228,7 +228,7 @@ void TFormBRMain::FormClose() {
 
 void TFormBRMain::FormDestroy() {
   BarCodReader.reset();
-  trayIcon_->Remove();
+  if (trayIcon_) trayIcon_->Remove();  // none when the constructor failed before it
 }
 
 void TFormBRMain::AppMinimize() {

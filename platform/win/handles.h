@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 namespace platform {
@@ -96,6 +97,14 @@ using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
+
+// Memory the system allocated for the caller with LocalAlloc
+// (CommandLineToArgvW, FormatMessage with FORMAT_MESSAGE_ALLOCATE_BUFFER).
+struct LocalMemoryDeleter {
+  void operator()(void* memory) const noexcept { ::LocalFree(memory); }
+};
+template <typename Pointee>
+using UniqueLocalMemory = std::unique_ptr<Pointee, LocalMemoryDeleter>;
 
 // A window's (or, with none, the screen's) device context from GetDC, given
 // back with ReleaseDC.
