@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "app/window_coordinator.h"
-#include "memory_registry.h"
 #include "settings/settings_store.h"
+#include "support/memory_registry.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "memory_registry.h"
 #include "platform/diagnostics.h"
 #include "settings/stored_typing_options.h"
 #include "support/diagnostics_recorder.h"
+#include "support/memory_registry.h"
 
 namespace {
 
