@@ -406,3 +406,33 @@ TEST_F(SettingsDialogTest, CodesAreTypedWhileTheDialogIsOpenAndASecondRequestFin
   });
   ::DestroyWindow(messages);
 }
+
+// The owning wrappers the windows are built with.
+TEST(HandlesTest, ClosingKeepsTheLastErrorPutFillsTheOwnerAndGdiObjectsGoBack) {
+  // A window already gone: destroying it again fails and sets an error of
+  // its own, which must not hide the one the caller is about to read.
+  const HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  ::DestroyWindow(window);
+  platform::UniqueWindow stale(window);
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  stale.reset();
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(stale);
+
+  platform::UniqueHKey key;
+  ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()), ERROR_SUCCESS);
+  EXPECT_TRUE(key);
+  EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\No such key here", 0, KEY_READ, key.put()), ERROR_SUCCESS);
+  EXPECT_FALSE(key) << "the old key was let go before the call";
+
+  const platform::WindowDc screen(nullptr);
+  ASSERT_TRUE(screen);
+  const HGDIOBJ before = ::GetCurrentObject(screen.get(), OBJ_FONT);
+  const platform::UniqueFont font = platform::CreateFormFont(platform::DpiScale(96));
+  {
+    const platform::SelectedObject selected(screen.get(), font.get());
+    EXPECT_EQ(::GetCurrentObject(screen.get(), OBJ_FONT), font.get());
+  }
+  EXPECT_EQ(::GetCurrentObject(screen.get(), OBJ_FONT), before) << "the earlier font is back";
+}
