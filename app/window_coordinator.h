@@ -26,10 +26,10 @@ enum class TrayMouse { LeftUp, LeftDoubleClick, RightDown, RightUp, Other };
 
 class WindowCoordinator {
  public:
-  // Reasons in the lParam of WM_QUERYENDSESSION and WM_ENDSESSION, as
-  // Windows defines them.
-  static constexpr std::uint32_t kCloseApp = 0x00000001;  // Restart Manager: an installer needs the files
-  static constexpr std::uint32_t kLogOff = 0x80000000;
+  // The reason in the lParam of WM_QUERYENDSESSION and WM_ENDSESSION by
+  // which Restart Manager says an installer needs the program's files
+  // (ENDSESSION_CLOSEAPP). Without it the session ends: log-off, shut-down.
+  static constexpr std::uint32_t kCloseApp = 0x00000001;
 
   // A dialog or message box of the program starts, or ends; at the end of
   // the outermost one an exit asked for meanwhile is carried out.

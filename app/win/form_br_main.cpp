@@ -30,9 +30,8 @@ const std::wstring kBrowserFailed = L"Ошибка при открытии Ин�
 // The window runs without its reader when it cannot be made.
 const std::wstring kReaderFailed = L"TFormBRMain::TFormBRMain :\r\n Невозможно создать CBarCodReader !";
 
-// The coordinator reads Windows' values as Windows defines them.
+// The coordinator reads Windows' value as Windows defines it.
 static_assert(WindowCoordinator::kCloseApp == ENDSESSION_CLOSEAPP);
-static_assert(WindowCoordinator::kLogOff == ENDSESSION_LOGOFF);
 
 constexpr UINT_PTR kRetryTimer = 1;
 
