@@ -24,8 +24,6 @@ WindowSteps WindowCoordinator::OnCloseRequest() {
   return {WindowStep::EndModalAsCancel};
 }
 
-bool WindowCoordinator::OnQueryEndSession(std::uint32_t) const { return true; }
-
 WindowSteps WindowCoordinator::OnEndSession(bool ending, std::uint32_t reasons) {
   if (!ending) return {};
   if ((reasons & kCloseApp) != 0) return OnCloseRequest();

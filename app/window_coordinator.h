@@ -44,7 +44,7 @@ class WindowCoordinator {
   WindowSteps OnCloseRequest();
   // WM_QUERYENDSESSION only asks: the answer is yes, and nothing changes,
   // since another program may still cancel the log-off.
-  bool OnQueryEndSession(std::uint32_t reasons) const;
+  bool OnQueryEndSession() const { return true; }
   // WM_ENDSESSION. A cancelled end changes nothing. Restart Manager's
   // ends the program as «Закрыть» does. A log-off ends the session's
   // work before Windows ends the process; under a dialog or box, nothing up

@@ -356,7 +356,7 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       Carry(coordinator_.OnCloseRequest());
       return 0;
     case WM_QUERYENDSESSION:
-      return coordinator_.OnQueryEndSession(static_cast<std::uint32_t>(lParam)) ? TRUE : FALSE;
+      return coordinator_.OnQueryEndSession() ? TRUE : FALSE;
     case WM_ENDSESSION:
       Carry(coordinator_.OnEndSession(wParam != FALSE, static_cast<std::uint32_t>(lParam)));
       return 0;
