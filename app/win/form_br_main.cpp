@@ -9,6 +9,7 @@
 
 #include "app/resources/resource_ids.h"
 #include "platform/win/application.h"
+#include "platform/win/error_text.h"
 
 namespace {
 
@@ -170,6 +171,8 @@ void TFormBRMain::ShowStopMessage(const std::wstring& text) {
   const ModalScope modal(*this);
   platform::ShowStopMessage(text, window_);
 }
+
+std::wstring TFormBRMain::ErrorText(std::uint32_t error) { return platform::SystemErrorText(error); }
 
 void TFormBRMain::PostLineLost(unsigned generation) { ::PostMessageW(window_, WM_LINELOST, generation, 0); }
 

@@ -41,9 +41,9 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied", ERROR_ACCESS_DENIED);
     return real_.OpenKey(hive, path);
   }
-  std::optional<std::wstring> ReadText(platform::Hive hive, const std::wstring& path,
-                                       const std::wstring& name) override {
-    return real_.ReadText(hive, path, name);
+  std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& path,
+                                                 const std::wstring& name) override {
+    return real_.ReadValue(hive, path, name);
   }
   std::vector<std::wstring> ReadAllTexts(platform::Hive hive, const std::wstring& path) override {
     return real_.ReadAllTexts(hive, path);
@@ -69,8 +69,7 @@ std::string ReadLog(const std::wstring& path) {
 // Writes entries through the real writer at the level the operator stored.
 class LogSession {
  public:
-  LogSession(const wchar_t* setting, const std::wstring& path,
-             std::uint64_t capBytes = diagnostics::WinWriter::kDefaultCapBytes)
+  LogSession(const wchar_t* setting, const std::wstring& path, std::uint64_t capBytes = diagnostics::kLogCapBytes)
       : writer_((raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Log", setting),
                  StoredLogLevel(registry_)),
                 path, capBytes) {
