@@ -28,7 +28,7 @@ void LostPortLog::AttemptFailed(std::uint32_t error, Clock::time_point now) {
 void LostPortLog::Back(Clock::time_point now) {
   diagnostics::Event(L"port " + port_ + L" is back after " +
                      DescribeDuration(std::chrono::duration_cast<std::chrono::seconds>(now - lostAt_)) + L", " +
-                     IntToStr(attempts_ + 1) + L" attempts");
+                     L"at attempt " + IntToStr(attempts_ + 1));
 }
 
 std::wstring DescribeDuration(std::chrono::seconds duration) {

@@ -134,10 +134,12 @@ TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
       {60'800ms, Failed, 2, nullptr},
       {119'999ms, Failed, 2, nullptr},
       {150'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2"},
-      {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, 7 attempts"},
+      {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, at attempt 7"},
       {4000'000ms, Lost, 0, L"port COM5 is not available"},
       {4000'800ms, Failed, 2, nullptr},
-      {4000'900ms, Back, 0, L"port COM5 is back after 0 s, 2 attempts"},
+      {4000'900ms, Back, 0, L"port COM5 is back after 0 s, at attempt 2"},
+      {5000'000ms, Lost, 0, L"port COM5 is not available"},
+      {5000'000ms + 170h + 3min + 59s, Back, 0, L"port COM5 is back after 170 h 3 min, at attempt 1"},
   };
   const LostPortLog::Clock::time_point start{};
   LostPortLog log;
@@ -172,12 +174,4 @@ TEST(LostPortLogTest, AWeekAwayKeepsTheLossInTheLogAndTheLogSmall) {
   for (; attempt * attemptEvery <= 4 * week; ++attempt) log.AttemptFailed(1168, start + attempt * attemptEvery);
   EXPECT_LE(file.mostOnDisk, 2u * 1024 * 1024);
   EXPECT_GT(file.mostOnDisk, 3u * 1024 * 1024 / 2) << "four weeks must have rotated the file at least once";
-}
-
-TEST(LostPortLogTest, DurationsReadAsAPersonWouldSayThem) {
-  EXPECT_EQ(DescribeDuration(0s), L"0 s");
-  EXPECT_EQ(DescribeDuration(59s), L"59 s");
-  EXPECT_EQ(DescribeDuration(60s), L"1 min 0 s");
-  EXPECT_EQ(DescribeDuration(3599s), L"59 min 59 s");
-  EXPECT_EQ(DescribeDuration(168h + 3min + 5s), L"168 h 3 min");
 }
