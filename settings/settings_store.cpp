@@ -45,10 +45,14 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
     for (const auto& value : kDeviceValues) {
       texts.*value.text = ini->ReadString(kDeviceSection, value.name, kDefaultPortSettings.*value.text);
     }
+    const bool machineEntry = IsRegistered(platform::Hive::LocalMachine);
+    const bool userEntry = IsRegistered(platform::Hive::CurrentUser);
+    // Both, as an earlier version could leave them, start a second copy at
+    // every logon.
+    if (machineEntry && userEntry) DeleteRunValue(platform::Hive::CurrentUser);
     // Before the first save (after an install that registered the program,
     // say) the box shows what the machine does.
-    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart,
-                              IsRegistered(platform::Hive::LocalMachine) || IsRegistered(platform::Hive::CurrentUser));
+    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, machineEntry || userEntry);
     return true;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"loading the settings", error);

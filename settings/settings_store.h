@@ -17,7 +17,8 @@ class SettingsStore : public SettingsStorage {
 
   // Reads the five texts and AutoStart, each assigned as soon as it is read,
   // so a failure half-way leaves the rest as they were. AutoStart never
-  // stored reads as whether a Run value is there.
+  // stored reads as whether a Run value is there. A per-user Run value
+  // beside the machine-wide one is removed.
   bool Load(PortSettings& texts, bool& autoStart) override;
   // Writes the executable's name and the five texts, brings the
   // start-with-Windows entry in line with `autoStart`, then stores

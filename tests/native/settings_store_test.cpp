@@ -76,10 +76,11 @@ TEST_F(SettingsStoreTest, AutoStartNeverStoredShowsWhetherTheProgramIsRegistered
   registry.keys[kUserRun] = {{L"Barcode Reader", L"x"}};
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_TRUE(autoStart) << "registered for this user";
-  registry.keys.erase(kUserRun);
   registry.keys[kMachineRun] = {{L"Barcode Reader", L"x"}};
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_TRUE(autoStart) << "registered machine-wide, by the installer say";
+  EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr) << "one entry, one copy at logon";
+  EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"0"}};
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_FALSE(autoStart) << "a stored choice wins";
