@@ -205,15 +205,6 @@ TEST_F(SettingsStoreTest, OneStartWithWindowsEntryAtMostWhateverTheUserMayWrite)
   }
 }
 
-TEST_F(SettingsStoreTest, AUserRunKeyThatRefusesIsTold) {
-  registry.refuseLocalMachine = true;
-  registry.refusedKeys = {kUserRun};
-  const SaveOutcome outcome = store.Save(kDefaultPortSettings, true);
-  EXPECT_EQ(outcome.refused, SaveOutcome::Refused::StartWithWindows);
-  EXPECT_EQ(outcome.error, MemoryRegistry::kAccessDenied);
-  EXPECT_FALSE(outcome.autoStart);
-}
-
 namespace {
 
 const std::wstring kUserOptions = kSettings + L"\\APPCFG";
