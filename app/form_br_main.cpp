@@ -186,7 +186,7 @@ void TFormBRMain::EndModalWindows() {
   // The program's message boxes have OK alone, which ends them.
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
-      [](HWND window, LPARAM owner) {
+      [](HWND window, LPARAM owner) CALLBACK -> BOOL {
         wchar_t className[16] = {};
         ::GetClassNameW(window, className, ARRAYSIZE(className));
         if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) && std::wstring(className) == L"#32770") {
@@ -201,7 +201,7 @@ void TFormBRMain::BringModalToFront() {
   // The dialog or the box: the visible window this one owns.
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
-      [](HWND window, LPARAM owner) {
+      [](HWND window, LPARAM owner) CALLBACK -> BOOL {
         if (::GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(owner) || !::IsWindowVisible(window)) return TRUE;
         ::SetForegroundWindow(window);
         return FALSE;
