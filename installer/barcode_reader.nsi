@@ -152,7 +152,8 @@ FunctionEnd
 !macro REPLACE_FILE name
   System::Call 'kernel32::MoveFileExW(w "$INSTDIR\${name}.new", w "$INSTDIR\${name}", i 1) i .r0'
   ${If} $0 = 0
-    Delete "$INSTDIR\${name}.new"
+    Delete "$INSTDIR\${PROGRAM_FILE}.new"
+    Delete "$INSTDIR\uninstall.exe.new"
     !insertmacro STOP ${EXIT_WRITE_FAILED} "${WRITE_FAILED}"
   ${EndIf}
 !macroend
@@ -180,8 +181,10 @@ Section "Программа" SecProgram
     Delete "$INSTDIR\uninstall.exe.new"
     !insertmacro STOP ${EXIT_WRITE_FAILED} "${WRITE_FAILED}"
   ${EndIf}
-  !insertmacro REPLACE_FILE "${PROGRAM_FILE}"
+  ; The program last: its file was free a moment ago, and an uninstaller
+  ; of another version removes it just as well.
   !insertmacro REPLACE_FILE "uninstall.exe"
+  !insertmacro REPLACE_FILE "${PROGRAM_FILE}"
   CreateShortcut "$SMPROGRAMS\${APP_NAME}.lnk" "$INSTDIR\${PROGRAM_FILE}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"

@@ -33,6 +33,34 @@ makensis -V2 -DVERSION="$version" -DPROGRAM64="$stage/x64/barcode_reader.exe" \
   -DPROGRAM32="$stage/x86/barcode_reader.exe" -DSIGN_COMMAND="$here/sign.sh" \
   -DOUTFILE="$name-setup.exe" "$here/barcode_reader.nsi"
 
+# wixl 0.101 writes its database in no code page and drops every text that
+# is not Latin: the Russian texts of the .wxs go in afterwards, in 1251.
+printf '\r\n\r\n1251\t_ForceCodepage\r\n' >"$stage/_ForceCodepage.idt"
+russian_texts_sql() {
+  python3 - "$here/barcode_reader.wxs" <<'PY'
+import sys
+import xml.etree.ElementTree as ET
+
+wix = "{http://schemas.microsoft.com/wix/2006/wi}"
+product = ET.parse(sys.argv[1]).getroot().find(wix + "Product")
+
+
+def update(table, column, value, key, key_value):
+    print(f"UPDATE `{table}` SET `{column}` = '{value}' WHERE `{key}` = '{key_value}'")
+
+
+update("Property", "Value", product.get("Name"), "Property", "ProductName")
+for shortcut in product.iter(wix + "Shortcut"):
+    update("Shortcut", "Name", shortcut.get("Name"), "Shortcut", shortcut.get("Id"))
+for feature in product.iter(wix + "Feature"):
+    update("Feature", "Title", feature.get("Title"), "Feature", feature.get("Id"))
+for condition in product.findall(wix + "Condition"):
+    update("LaunchCondition", "Description", condition.get("Message"), "Condition", condition.text.strip())
+upgrade = product.find(wix + "MajorUpgrade")
+update("LaunchCondition", "Description", upgrade.get("DowngradeErrorMessage"), "Condition", "NOT WIX_DOWNGRADE_DETECTED")
+PY
+}
+
 for arch in x64 x86; do
   msi="$name-$arch.msi"
   # wixl finds sources only by paths relative to where it runs.
@@ -42,13 +70,16 @@ for arch in x64 x86; do
   # AllowSameVersionUpgrades: a release that changes only the fourth part
   # would be installed beside the one before. This row replaces it, keeping
   # its features (AutoStart) as they were.
-  property() { msiinfo export "$msi" Property | awk -F'\t' -v name="$1" '$1 == name { print $2 }'; }
+  property() { msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' -v name="$1" '$1 == name { print $2 }'; }
   upgrade_code=$(property UpgradeCode)
   secure=$(property SecureCustomProperties)
   msibuild "$msi" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Language\`, \
 \`Attributes\`, \`Remove\`, \`ActionProperty\`) VALUES ('$upgrade_code', '$version', '$version', '', 769, '', \
 'SAMEVERSIONUPGRADE')" \
     -q "UPDATE \`Property\` SET \`Value\` = '$secure;SAMEVERSIONUPGRADE' WHERE \`Property\` = 'SecureCustomProperties'"
+  msibuild "$msi" -i "$stage/_ForceCodepage.idt"
+  mapfile -t texts < <(russian_texts_sql)
+  for query in "${texts[@]}"; do msibuild "$msi" -q "$query"; done
   "$here/sign.sh" "$msi"
 done
 rm -rf "$stage"
