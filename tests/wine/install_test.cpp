@@ -54,16 +54,25 @@ const std::wstring kMsiX86 = Package(PACKAGES, L"-x86.msi");
 
 // Waits for every process that this one started: the uninstaller hands
 // over to a copy of itself and returns at once, and the copy does the work.
+// Wine starts its own services (services.exe, rpcss.exe...) from whichever
+// process first needs them, and they never end: programs of the Windows
+// folder are not waited for.
 void WaitForChildrenOf(DWORD parent) {
+  wchar_t windows[MAX_PATH] = {};
+  ::GetWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring systemPrefix = std::wstring(windows) + L"\\";
   const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
     if (entry.th32ParentProcessID != parent) continue;
-    if (const HANDLE child = ::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
-      ::WaitForSingleObject(child, 120000);
-      ::CloseHandle(child);
-    }
+    const HANDLE child = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (!child) continue;
+    wchar_t image[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    ::QueryFullProcessImageNameW(child, 0, image, &length);
+    if (_wcsnicmp(image, systemPrefix.c_str(), systemPrefix.size()) != 0) ::WaitForSingleObject(child, 120000);
+    ::CloseHandle(child);
   }
   ::CloseHandle(snapshot);
 }

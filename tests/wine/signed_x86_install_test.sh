@@ -40,9 +40,9 @@ done
 # upgrade) or only detects. Wine's msiexec does not migrate features, so
 # the package is where this shows.
 for arch in x64 x86; do
-  while IFS=$'\t' read -r _ _ _ _ attributes _; do
+  for attributes in $(msiinfo export "$name-$arch.msi" Upgrade | tr -d '\r' | tail -n +4 | cut -f5); do
     (((attributes & 1) || (attributes & 2))) || fail "an upgrade of the $arch MSI would drop AutoStart"
-  done < <(msiinfo export "$name-$arch.msi" Upgrade | tr -d '\r' | tail -n +4)
+  done
 done
 
 # 32-bit Windows: a prefix of its own, in the session's display.
