@@ -5,7 +5,7 @@
 #include "platform/diagnostics.h"
 #include "reader/reader_messages.h"
 
-CBarCodReader::CBarCodReader(SettingsStore& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
+CBarCodReader::CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
                              ReaderSite& site, const std::vector<std::wstring>& arguments)
     : store_(store),
       ports_(ports),

@@ -9,7 +9,6 @@
 #include "reader/br_thread.h"
 #include "reader/port_settings.h"
 #include "reader/reader_parts.h"
-#include "reader/settings_store.h"
 
 // Ties the scanner link together: the settings as texts and as line
 // parameters, their store, the serial port and the thread reading it.
@@ -21,7 +20,7 @@ class CBarCodReader {
 
   // Loads the stored settings, derives the line parameters and takes a port
   // given on the command line (`arguments` without the program name).
-  CBarCodReader(SettingsStore& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
+  CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
                 ReaderSite& site, const std::vector<std::wstring>& arguments);
   ~CBarCodReader();
   CBarCodReader(const CBarCodReader&) = delete;
@@ -82,7 +81,7 @@ class CBarCodReader {
   bool OpenPort(Tell tell);
   void EnterLost();
 
-  SettingsStore& store_;
+  SettingsStorage& store_;
   SerialPorts& ports_;
   CodeTypist& typist_;
   DialogFactory makeDialog_;

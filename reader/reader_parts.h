@@ -6,9 +6,20 @@
 
 #include "reader/port_settings.h"
 #include "reader/scanner_line.h"
+#include "reader/typing_options.h"
 
 // What the reader works with, so that the order of what it does can be
 // followed with fakes as well as with Windows.
+
+// Where the operator's settings are kept. Failures are the store's to
+// report; the results only say whether all went well.
+class SettingsStorage {
+ public:
+  virtual ~SettingsStorage() = default;
+  virtual bool Load(PortSettings& texts, bool& autoStart) = 0;
+  virtual bool Save(const PortSettings& texts, bool autoStart) = 0;
+  virtual TypingOptions LoadTypingOptions() = 0;
+};
 
 // One open serial port. Destroying it leaves the line in the break state
 // and closes the port; every line it made must be gone by then.

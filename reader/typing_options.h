@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "platform/registry.h"
-
 // What the operator's site wants around and between the characters of a
 // code. The defaults type the code alone, at once, with its separators.
 struct TypingOptions {
@@ -21,8 +19,3 @@ struct TypingOptions {
 
   bool operator==(const TypingOptions&) const = default;
 };
-
-// Reads the options from the per-user settings, each value that the user
-// lacks from the machine-wide settings under the same path. A value that
-// is not valid counts as its default and is reported once per reading.
-TypingOptions ReadTypingOptions(platform::Registry& registry);

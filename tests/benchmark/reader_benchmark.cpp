@@ -17,7 +17,7 @@
 #include "platform/win/application.h"
 #include "platform/win/handles.h"
 #include "reader/code_framer.h"
-#include "reader/win_typist.h"
+#include "reader/win/win_typist.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "memory_registry.h"
+#include "settings/settings_store.h"
 
 namespace {
 

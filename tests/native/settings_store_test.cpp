@@ -1,10 +1,10 @@
-#include "reader/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <gtest/gtest.h>
 
 #include "memory_registry.h"
 #include "platform/diagnostics.h"
-#include "reader/typing_options.h"
+#include "settings/stored_typing_options.h"
 
 namespace {
 

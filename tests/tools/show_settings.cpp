@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "app/application_title.h"
+#include "app/win/win_reader_parts.h"
 #include "platform/win/application.h"
-#include "reader/win_reader_parts.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "reader/win_typist.h"
+#include "reader/win/win_typist.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <vector>
 
+#include "app/win/win_reader_parts.h"
 #include "platform/win/application.h"
-#include "reader/win_reader_parts.h"
 
 // The real serial ports, counted as the reader opens and closes them.
 class CountedPorts final : public SerialPorts {

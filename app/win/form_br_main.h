@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/tray_icon_ids.h"
+#include "app/win/win_reader_parts.h"
 #include "platform/win/form.h"
 #include "reader/bar_cod_reader.h"
-#include "reader/win_reader_parts.h"
 
 // A reader thread lost its port; wParam tells which port it was.
 inline constexpr UINT WM_LINELOST = WM_APP + 101;

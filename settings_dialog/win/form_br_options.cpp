@@ -1,12 +1,10 @@
-#include "settings_dialog/form_br_options.h"
+#include "settings_dialog/win/form_br_options.h"
 
 #include <commctrl.h>
 
 #include <array>
 #include <stdexcept>
 #include <string>
-
-#include "platform/win/win_registry.h"
 
 namespace {
 
@@ -74,7 +72,7 @@ std::array<ListControl, 5> Lists(const OptionList& ports) {
 
 }  // namespace
 
-TFormBROptions::TFormBROptions(HWND owner) : owner_(owner) {
+TFormBROptions::TFormBROptions(HWND owner, platform::Registry& registry) : owner_(owner), registry_(registry) {
   platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBROptions>);
   window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, L"Настройки",
                               WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, owner_, nullptr,
@@ -136,8 +134,7 @@ void TFormBROptions::SelectFromTexts() {
 
 void TFormBROptions::FormShow() {
   // Ports come and go with their adapters: the list is made for each showing.
-  platform::WinRegistry registry;
-  portList_ = PortList(registry, portSettings.NamePort);
+  portList_ = PortList(registry_, portSettings.NamePort);
   for (const ListControl& control : Lists(portList_)) {
     ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
     for (const std::wstring& entry : control.list.entries) {

@@ -4,45 +4,29 @@
 
 #include "platform/diagnostics_log.h"
 #include "platform/registry.h"
-#include "reader/port_settings.h"
-#include "reader/typing_options.h"
-
-// Where the settings and the start-with-Windows entry live.
-namespace registry_names {
-inline const std::wstring kSettingsKey = L"Software\\Ombrek\\Barcode Reader";
-inline const std::wstring kAppSection = L"APP";
-inline const std::wstring kDeviceSection = L"DEVICE";
-inline const std::wstring kAppCfgSection = L"APPCFG";
-inline const std::wstring kExecutableName = L"Name";
-inline const std::wstring kAutoStart = L"AutoStart";
-inline const std::wstring kSuffix = L"Suffix";
-inline const std::wstring kPrefix = L"Prefix";
-inline const std::wstring kKeyDelay = L"KeyDelay";
-inline const std::wstring kGroupSeparator = L"GroupSeparator";
-inline const std::wstring kLog = L"Log";
-inline const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-inline const std::wstring kRunValue = L"Barcode Reader";
-}  // namespace registry_names
+#include "reader/reader_parts.h"
+#include "settings/registry_names.h"
+#include "settings/stored_typing_options.h"
 
 // The per-user settings and the start-with-Windows entry. Registry failures
 // never reach the user: each operation reports them by its result, and to
 // the diagnostics with their error.
-class SettingsStore {
+class SettingsStore : public SettingsStorage {
  public:
   SettingsStore(platform::Registry& registry, std::wstring executablePath);
 
   // Reads the five texts and AutoStart, each assigned as soon as it is read,
   // so a failure half-way leaves the rest as they were. AutoStart never
   // stored reads as whether a Run value is there.
-  bool Load(PortSettings& texts, bool& autoStart);
+  bool Load(PortSettings& texts, bool& autoStart) override;
   // Writes the executable's name, the five texts and AutoStart, then brings
   // the start-with-Windows entry in line with AutoStart.
-  bool Save(const PortSettings& texts, bool autoStart);
+  bool Save(const PortSettings& texts, bool autoStart) override;
   // Registers the quoted executable path machine-wide, or for this user
   // alone when the machine-wide key refuses the write; unregisters both.
   bool UpdateAutoStart(bool autoStart);
   // What the site wants typed around and between a code's characters.
-  TypingOptions LoadTypingOptions() { return ReadTypingOptions(registry_); }
+  TypingOptions LoadTypingOptions() override { return ReadTypingOptions(registry_); }
 
  private:
   bool IsRegisteredToStart();

@@ -1,4 +1,4 @@
-#include "reader/win_scanner_line.h"
+#include "reader/win/win_scanner_line.h"
 
 #include <algorithm>
 #include <stdexcept>

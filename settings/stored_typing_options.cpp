@@ -1,10 +1,10 @@
-#include "reader/typing_options.h"
+#include "settings/stored_typing_options.h"
 
 #include <optional>
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
-#include "reader/settings_store.h"
+#include "settings/registry_names.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/form_br_main.h"
+#include "app/win/form_br_main.h"
 
 #include <commctrl.h>
 #include <dbt.h>

@@ -1,4 +1,4 @@
-#include "reader/win_serial_port.h"
+#include "reader/win/win_serial_port.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
-#include "reader/win_scanner_line.h"
+#include "reader/win/win_scanner_line.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "reader/win_typist.h"
+#include "reader/win/win_typist.h"
 
 #include <windows.h>
 

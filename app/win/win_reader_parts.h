@@ -4,9 +4,9 @@
 
 #include "platform/win/win_registry.h"
 #include "reader/bar_cod_reader.h"
-#include "reader/settings_store.h"
-#include "reader/win_serial_port.h"
-#include "reader/win_typist.h"
+#include "reader/win/win_serial_port.h"
+#include "reader/win/win_typist.h"
+#include "settings/settings_store.h"
 
 // What the reader works with on Windows: the registry, the serial ports,
 // the typist, and settings dialogs owned by one window. They must outlive

@@ -4,11 +4,11 @@
 #include <exception>
 
 #include "app/application_title.h"
-#include "app/form_br_main.h"
+#include "app/win/form_br_main.h"
 #include "platform/win/application.h"
 #include "platform/win/diagnostics_writer.h"
 #include "platform/win/win_registry.h"
-#include "reader/settings_store.h"
+#include "settings/settings_store.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   platform::SetApplicationTitle(kApplicationTitle);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/registry.h"
 #include "platform/win/form.h"
 #include "reader/reader_parts.h"
 #include "settings_dialog/option_lists.h"
@@ -12,8 +13,9 @@
 class TFormBROptions final : public SettingsDialog {
  public:
   // Builds the dialog, hidden, owned by `owner` (none for a dialog on its
-  // own). Throws when Windows refuses the window.
-  explicit TFormBROptions(HWND owner);
+  // own); `registry` tells which ports the machine has. Throws when Windows
+  // refuses the window.
+  TFormBROptions(HWND owner, platform::Registry& registry);
   ~TFormBROptions() override;
   TFormBROptions(const TFormBROptions&) = delete;
   TFormBROptions& operator=(const TFormBROptions&) = delete;
@@ -37,6 +39,7 @@ class TFormBROptions final : public SettingsDialog {
   HWND Control(int id) const;
 
   const HWND owner_;
+  platform::Registry& registry_;
   HWND window_ = nullptr;
   platform::UniqueFont font_;
   int modalResult_ = 0;

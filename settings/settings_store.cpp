@@ -1,4 +1,4 @@
-#include "reader/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <array>
 
