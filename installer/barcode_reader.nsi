@@ -68,8 +68,11 @@ VIAddVersionKey /LANG=1049 "ProductVersion" "${VERSION}"
   SetErrorLevel ${exitCode}
   ${If} ${Silent}
     FileOpen $9 "${FAILURE_LOG}" a
-    FileSeek $9 0 END
-    FileWriteUTF16LE /BOM $9 "${message}$\r$\n"
+    FileSeek $9 0 END $8
+    ${If} $8 = 0
+      FileWriteWord $9 0xFEFF  ; UTF-16 for Notepad
+    ${EndIf}
+    FileWriteUTF16LE $9 "${APP_NAME} ${VERSION}: ${message}$\r$\n"
     FileClose $9
   ${EndIf}
   MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
