@@ -70,15 +70,14 @@ class WinSerialPort final : public SerialPort {
 std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Failure& failure) {
   const auto devicePath = SerialDevicePath(line.portName);
   if (!devicePath) {
-    diagnostics::Failure(L"not a serial port name: " + line.portName, ERROR_INVALID_NAME);
-    failure = Failure::Open;
+    failure = {Failure::Step::Open, L"not a serial port name: " + line.portName, ERROR_INVALID_NAME};
     return nullptr;
   }
   platform::FileHandle handle(::CreateFileW(devicePath->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   if (!handle) {
-    diagnostics::Failure(L"opening " + line.portName, ::GetLastError());
-    failure = Failure::Open;
+    const DWORD error = ::GetLastError();
+    failure = {Failure::Step::Open, L"opening " + line.portName, error};
     return nullptr;
   }
 
@@ -99,13 +98,13 @@ std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Fai
   }
   if (!configured) {
     // Reading at settings the operator did not choose would type garbage.
-    diagnostics::Failure(std::wstring(step) + L" on " + line.portName, ::GetLastError());
-    failure = Failure::Setup;
+    const DWORD error = ::GetLastError();
+    failure = {Failure::Step::Setup, std::wstring(step) + L" on " + line.portName, error};
     return nullptr;
   }
   // An error flag left from before would hold up the first read.
   DWORD errors = 0;
   ::ClearCommError(handle.get(), &errors, nullptr);
-  failure = Failure::None;
+  failure = {};
   return std::make_unique<WinSerialPort>(std::move(handle), Describe(line));
 }
