@@ -2,6 +2,7 @@
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
+#include "platform/diagnostics_log.h"
 
 namespace {
 
@@ -48,6 +49,14 @@ void CodeFramer::Feed(std::span<const std::uint8_t> bytes, const CodeHandler& on
 
 void CodeFramer::DropUnfinished() {
   if (code_.empty()) return;
+  // A lone byte is what adapters and scanners put on the line when they
+  // are plugged in or power up (0xFF, say), not the head of a scan: the
+  // next scan must not be lost with it.
+  if (code_.size() == 1) {
+    diagnostics::Event(L"stray byte " + diagnostics::Hex(code_) + L" dropped: the line went quiet");
+    code_.clear();
+    return;
+  }
   diagnostics::Event(L"unfinished code of " + platform::IntToStr(code_.size()) +
                      L" bytes dropped: the line went quiet");
   droppedLength_ = code_.size();

@@ -26,6 +26,7 @@ class CodeFramer {
   void Feed(std::span<const std::uint8_t> bytes, const CodeHandler& onCode);
   // The line has been quiet too long for an unfinished code to be one
   // scan: it is dropped, and so is the rest of its line when that comes.
+  // A lone byte is dropped alone: it is noise, not a head.
   void DropUnfinished();
 
   // Whether bytes of a code that has not ended are held.

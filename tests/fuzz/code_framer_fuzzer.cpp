@@ -2,7 +2,8 @@
 // a quiet line after each, and checks every code against the lines of the
 // stream: each one is a whole line up to its carriage return, its zero
 // bytes left out, never longer than the limit, never a proper part of a
-// line (a line whose head a quiet line dropped is not typed at all), and no
+// line (a line whose head a quiet line dropped is not typed at all, unless
+// that head was one stray byte, which goes alone), and no
 // line that fits and never fell quiet is lost.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -57,7 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (!endsPreviousLine) line.text += static_cast<char>(byte);
     }
     if (input.ConsumeBool()) {
-      if (!line.text.empty()) line.fellQuiet = true;
+      // A lone byte is stray noise, dropped alone; a longer head takes its line.
+      if (!line.fellQuiet && line.text.size() == 1) {
+        line.text.clear();
+      } else if (!line.text.empty()) {
+        line.fellQuiet = true;
+      }
       framer.DropUnfinished();
     }
   }

@@ -140,7 +140,7 @@ TEST(BRThread, TypesEachCodeAsItsCarriageReturnArrives) {
 TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
   RecordingTypist typist;
   Started s = Start(typist, 5ms);
-  s.line->Push("\xff");
+  s.line->Push("\x7f\xff");
   WaitUntil([&] { return s.record->quietReturned > 0; });
   s.line->Push("42\r");
   s.line->Push("43\r");
