@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/diagnostics.h"
 #include "reader/code_framer.h"
 
 std::chrono::milliseconds BRThread::QuietGap(std::uint32_t baudRate) {
@@ -41,9 +42,13 @@ void BRThread::Execute() {
       case ScannerLine::Event::Quiet:
         framer.EndOfRead();
         break;
-      case ScannerLine::Event::Break:
       case ScannerLine::Event::Stop:
         return;
+      case ScannerLine::Event::Break:
+        // A scanner power-cycled, an adapter replugged: the line is
+        // reopened and read afresh, as after a loss.
+        diagnostics::Event(L"break on the line");
+        [[fallthrough]];
       case ScannerLine::Event::Lost:
         // A code cut off by the loss is dropped with the framer: never
         // typed in half, never twice.

@@ -18,7 +18,7 @@ class BRThread {
   static std::chrono::milliseconds QuietGap(std::uint32_t baudRate);
 
   // `onLineLost` runs on the thread, which then ends, when the device
-  // behind the port has gone.
+  // behind the port has gone or a break shows on the line.
   BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds quietGap,
            std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
