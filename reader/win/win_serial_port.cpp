@@ -7,6 +7,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
+#include "reader/read_ahead_line.h"
 #include "reader/win/win_scanner_line.h"
 
 namespace {
@@ -71,8 +72,9 @@ class WinSerialPort final : public SerialPort {
     diagnostics::Event(L"port closed: " + description_);
   }
 
+  // Read on while a code is typed, whatever queue the driver keeps.
   std::unique_ptr<ScannerLine> NewLine() override {
-    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_);
+    return std::make_unique<ReadAheadLine>(std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_));
   }
 
  private:
