@@ -7,15 +7,17 @@
 
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
-#include "reader/read_ahead_line.h"
 #include "reader/win/win_scanner_line.h"
 
 namespace {
 
-// The receive queue asked of the driver: room for several of the longest
-// codes. Drivers take it as a hint (serial.sys only ever grows its queue,
-// many USB drivers keep a fixed one); the reader keeps reading while it
-// types, so the queue need only bridge the moments between two reads.
+// The receive queue asked of the driver: while a paced code types (150
+// characters at 20 ms take 3 s) nobody reads, and what the scanner sends
+// meanwhile waits here, many codes over. serial.sys empties the UART's FIFO
+// into this queue whether a read is pending or not, and grows the queue on
+// request; USB adapters' drivers fetch into buffers of their own. A thread
+// reading on during the typing would hold any amount, but would put a
+// hand-over between threads into every code's way to the window.
 constexpr DWORD kReceiveQueue = 16 * 1024;
 constexpr DWORD kTransmitQueue = 256;
 
@@ -72,9 +74,8 @@ class WinSerialPort final : public SerialPort {
     diagnostics::Event(L"port closed: " + description_);
   }
 
-  // Read on while a code is typed, whatever queue the driver keeps.
   std::unique_ptr<ScannerLine> NewLine() override {
-    return std::make_unique<ReadAheadLine>(std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_));
+    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_);
   }
 
  private:
