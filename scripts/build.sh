@@ -12,5 +12,12 @@ case "${1:?native, win or fuzz}" in
   fuzz) options=(-DCMAKE_CXX_COMPILER=clang++ -DWEDGE_FUZZ=ON -DWEDGE_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   *) echo "usage: $0 native|win|fuzz" >&2; exit 2 ;;
 esac
+# A toolchain counts only when a tree is first configured; given again, CMake
+# would warn that it went unused.
+if [[ -f build/$1/CMakeCache.txt ]]; then
+  for i in "${!options[@]}"; do
+    [[ ${options[i]} == -DCMAKE_TOOLCHAIN_FILE=* ]] && unset 'options[i]'
+  done
+fi
 cmake -S . -B "build/$1" "${options[@]}" >/dev/null
 cmake --build "build/$1" -j"$(nproc)"

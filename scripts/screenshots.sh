@@ -8,11 +8,6 @@ scripts/build.sh win >/dev/null
 run_dir=$PWD/build/win/screenshot-run
 trap 'tests/harness/wine_session.sh stop "$run_dir"' EXIT
 tests/harness/wine_session.sh start "$run_dir" >/dev/null
-# Wine draws the title bar's buttons with its Marlett font, but does not
-# load the fonts in its own data folder here: every button would show the
-# letter that stands for its symbol. Fonts in the prefix's Fonts folder are
-# loaded by each process that starts.
-cp /usr/share/wine/fonts/marlett.ttf "$run_dir/prefix/drive_c/windows/Fonts/"
 export DISPLAY
 DISPLAY=$(cat "$run_dir/display")
 

@@ -4,11 +4,18 @@
 #include <dbt.h>
 
 #include <array>
+#include <iterator>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/resources/resource_ids.h"
+#include "app/win/tray_icon_ids.h"
+#include "platform/diagnostics.h"
+#include "platform/registry.h"
 #include "platform/win/application.h"
+#include "platform/win/bitmap.h"
 
 namespace {
 
@@ -20,9 +27,11 @@ constexpr int kWindowHeight = 170;
 constexpr wchar_t kProductPage[] = L"http://www.ombrek.ru/marvane.asp";
 constexpr wchar_t kProductHost[] = L"www.ombrek.ru";
 const std::wstring kBrowserFailed = L"Ошибка при открытии Интернет-браузера по умолчанию";
-// Follows the title in the tray tip while the port is lost: " — COMn: нет связи".
-constexpr wchar_t kLinkLostTip[] = L": нет связи";
-constexpr wchar_t kTipSeparator[] = L" — ";
+// The window runs without its reader when it cannot be made.
+const std::wstring kReaderFailed = L"TFormBRMain::TFormBRMain :\r\n Невозможно создать CBarCodReader !";
+
+// The coordinator reads Windows' value as Windows defines it.
+static_assert(WindowCoordinator::kCloseApp == ENDSESSION_CLOSEAPP);
 
 constexpr UINT_PTR kRetryTimer = 1;
 
@@ -61,42 +70,21 @@ const std::array<platform::ControlLayout, 12> kLayout{{
     {kLabelStopBits, WC_STATICW, L"", 200, 90, 95, 13, kValue},
 }};
 
-// Explorer broadcasts it when it (re)starts; its tray is empty then.
-const UINT kTaskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
-
-// The picture with the colour of its bottom-left pixel replaced by the
-// window's face colour, so that it shows through.
-platform::UniqueBitmap LoadTransparentBitmap(int id) {
-  platform::UniqueBitmap bitmap(static_cast<HBITMAP>(
-      ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-  DIBSECTION dib{};
-  if (!bitmap || ::GetObjectW(bitmap.get(), sizeof dib, &dib) != sizeof dib || dib.dsBm.bmBitsPixel != 24) {
-    return bitmap;
-  }
-  auto* const pixels = static_cast<BYTE*>(dib.dsBm.bmBits);
-  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
-  const BYTE key[3] = {pixels[0], pixels[1], pixels[2]};  // rows run bottom-up
-  for (LONG y = 0; y < dib.dsBm.bmHeight; ++y) {
-    BYTE* pixel = pixels + y * dib.dsBm.bmWidthBytes;
-    for (LONG x = 0; x < dib.dsBm.bmWidth; ++x, pixel += 3) {
-      if (pixel[0] == key[0] && pixel[1] == key[1] && pixel[2] == key[2]) {
-        pixel[0] = GetBValue(face);
-        pixel[1] = GetGValue(face);
-        pixel[2] = GetRValue(face);
-      }
-    }
-  }
-  return bitmap;
+// Tells the log what failed; the operator is told by FormCreate.
+std::wstring ReportReaderFailure(const std::exception& error) {
+  const std::string what = error.what();
+  const auto* registryError = dynamic_cast<const platform::RegistryError*>(&error);
+  diagnostics::Failure(L"creating the reader: " + std::wstring(what.begin(), what.end()),
+                       registryError != nullptr ? registryError->code : 0);
+  return kReaderFailed;
 }
 
 }  // namespace
 
 class TFormBRMain::ModalScope {
  public:
-  explicit ModalScope(TFormBRMain& form) : form_(form) { ++form_.modalDepth_; }
-  ~ModalScope() {
-    if (--form_.modalDepth_ == 0 && form_.exitRequested_) ::PostMessageW(form_.window_, WM_CLOSE, 0, 0);
-  }
+  explicit ModalScope(TFormBRMain& form) : form_(form) { form_.coordinator_.EnterModal(); }
+  ~ModalScope() { form_.Carry(form_.coordinator_.LeaveModal()); }
   ModalScope(const ModalScope&) = delete;
   ModalScope& operator=(const ModalScope&) = delete;
 
@@ -105,115 +93,114 @@ class TFormBRMain::ModalScope {
 };
 
 TFormBRMain::TFormBRMain() {
-  platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBRMain>,
-                              ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM)));
-  window_ = ::CreateWindowExW(0, kWindowClass, L"FormBRMain",
-                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
-  if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
-  const platform::DpiScale scale(platform::DpiOf(window_));
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  const HICON icon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM));
+  platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBRMain>, icon);
+  window_.reset(::CreateWindowExW(0, kWindowClass, L"FormBRMain",
+                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this));
+  if (!window_) throw std::runtime_error("CreateWindowExW failed");
+  const HWND window = window_.get();
+  const platform::DpiScale scale(platform::DpiOf(window));
   font_ = platform::CreateFormFont(scale);
-  platform::CreateControls(window_, kLayout, scale, font_.get());
-  picture_ = LoadTransparentBitmap(IDB_BARCODE);
-  ::SendDlgItemMessageW(window_, kProgramIcon, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
-  platform::SizeAndCenter(window_, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow, scale);
+  platform::CreateControls(window, kLayout, scale, font_.get());
+  picture_ = platform::LoadColourKeyedBitmap(IDB_BARCODE, ::GetSysColor(COLOR_BTNFACE));
+  ::SendDlgItemMessageW(window, kProgramIcon, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
+  platform::SizeAndCenter(window, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow, scale);
+  trayIcon_ = std::make_unique<TrayIcon>(window, kTrayIconId, WM_TRAYNOTIFY, icon, platform::ApplicationTitle());
 
-  TrayIconData.cbSize = sizeof TrayIconData;
-  TrayIconData.hWnd = window_;
-  TrayIconData.uID = kTrayIconId;
-  TrayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  TrayIconData.uCallbackMessage = WM_TRAYNOTIFY;
-  TrayIconData.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM));
-  ::lstrcpynW(TrayIconData.szTip, platform::ApplicationTitle().c_str(), ARRAYSIZE(TrayIconData.szTip));
-
+  // Without a reader the window still shows, so that the operator can read
+  // why and close it; every command then does nothing.
   try {
-    readerParts_ = std::make_unique<WinReaderParts>(window_);
+    readerParts_ = std::make_unique<WinReaderParts>(window);
     BarCodReader = std::make_unique<CBarCodReader>(readerParts_->store, readerParts_->ports, readerParts_->typist,
                                                    readerParts_->dialogs, static_cast<ReaderSite&>(*this),
                                                    platform::CommandLineArguments());
+  } catch (const std::exception& error) {
+    readerFailure_ = ReportReaderFailure(error);
   } catch (...) {
-    // The window runs without a reader; every command then does nothing.
-    BarCodReader.reset();
+    readerFailure_ = ReportReaderFailure(std::runtime_error("an exception of unknown type"));
   }
 }
 
-TFormBRMain::~TFormBRMain() {
-  if (window_ != nullptr) ::DestroyWindow(window_);
-}
+TFormBRMain::~TFormBRMain() = default;
 
 void TFormBRMain::FormCreate() {
-  AddTrayIcon();
+  trayIcon_->Add();
   IsMinimizedToTray = false;
-  ::SetWindowTextW(window_, platform::ApplicationTitle().c_str());
+  ::SetWindowTextW(window_.get(), platform::ApplicationTitle().c_str());
+  if (!readerFailure_.empty()) ShowStopMessage(std::exchange(readerFailure_, {}));
   // A port that will not open is reported here, before the window shows.
   if (BarCodReader && BarCodReader->InitComm()) BarCodReader->ReadData();
 }
 
 void TFormBRMain::Show() {
   FormShow();
-  ::ShowWindow(window_, SW_SHOW);
-  ::SetForegroundWindow(window_);
-}
-
-void TFormBRMain::AddTrayIcon() { ::Shell_NotifyIconW(NIM_ADD, &TrayIconData); }
-
-void TFormBRMain::RefreshTrayTip() {
-  std::wstring tip = platform::ApplicationTitle();
-  if (BarCodReader && BarCodReader->LinkLost()) {
-    tip += kTipSeparator + BarCodReader->lineParameters().portName + kLinkLostTip;
-  }
-  ::lstrcpynW(TrayIconData.szTip, tip.c_str(), ARRAYSIZE(TrayIconData.szTip));
-  ::Shell_NotifyIconW(NIM_MODIFY, &TrayIconData);
+  ::ShowWindow(window_.get(), SW_SHOW);
+  ::SetForegroundWindow(window_.get());
 }
 
 void TFormBRMain::ShowStopMessage(const std::wstring& text) {
   const ModalScope modal(*this);
-  platform::ShowStopMessage(text, window_);
+  platform::ShowStopMessage(text, window_.get());
 }
 
-void TFormBRMain::PostLineLost(unsigned generation) { ::PostMessageW(window_, WM_LINELOST, generation, 0); }
+void TFormBRMain::PostLineLost(unsigned generation) { ::PostMessageW(window_.get(), WM_LINELOST, generation, 0); }
 
 void TFormBRMain::ScheduleRetry(std::chrono::milliseconds delay) {
-  ::SetTimer(window_, kRetryTimer, static_cast<UINT>(delay.count()), nullptr);
+  ::SetTimer(window_.get(), kRetryTimer, static_cast<UINT>(delay.count()), nullptr);
 }
 
-void TFormBRMain::CancelRetry() { ::KillTimer(window_, kRetryTimer); }
+void TFormBRMain::CancelRetry() { ::KillTimer(window_.get(), kRetryTimer); }
 
-void TFormBRMain::LinkChanged() { RefreshTrayTip(); }
+void TFormBRMain::LinkChanged() {
+  if (!BarCodReader) return;
+  trayIcon_->SetTip(
+      TrayTip(platform::ApplicationTitle(), BarCodReader->LinkLost(), BarCodReader->lineParameters().portName));
+}
+
+void TFormBRMain::Carry(const WindowSteps& steps) {
+  for (const WindowStep step : steps) {
+    switch (step) {
+      case WindowStep::EndModalAsCancel:
+        EndModalWindows();
+        break;
+      case WindowStep::StopReading:
+        FormCloseQuery();
+        break;
+      case WindowStep::ClosePort:
+        FormClose();
+        break;
+      case WindowStep::Close:
+        Close();
+        break;
+      case WindowStep::PostClose:
+        ::PostMessageW(window_.get(), WM_CLOSE, 0, 0);
+        break;
+      case WindowStep::BringModalToFront:
+        platform::BringOwnedWindowToFront(window_.get());
+        break;
+      case WindowStep::RestoreFromTray:
+        Restore1Click();
+        ::SetForegroundWindow(window_.get());
+        break;
+      case WindowStep::ShowMenu:
+        ShowMenu();
+        break;
+    }
+  }
+}
 
 void TFormBRMain::EndModalWindows() {
   if (BarCodReader) BarCodReader->CancelSettings();
-  // The program's message boxes have OK alone, which ends them.
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM owner) {
-        wchar_t className[16] = {};
-        ::GetClassNameW(window, className, ARRAYSIZE(className));
-        if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) && std::wstring(className) == L"#32770") {
-          ::PostMessageW(window, WM_COMMAND, IDOK, 0);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(window_));
-}
-
-void TFormBRMain::BringModalToFront() {
-  // The dialog or the box: the visible window this one owns.
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM owner) {
-        if (::GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(owner) || !::IsWindowVisible(window)) return TRUE;
-        ::SetForegroundWindow(window);
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(window_));
+  platform::EndOwnedMessageBoxes(window_.get());
 }
 
 void TFormBRMain::Close() {
   // The reader thread stops before its port closes, whatever asked.
   FormCloseQuery();
   FormClose();
-  ::DestroyWindow(window_);
+  window_.reset();
 }
 
 void TFormBRMain::FormShow() { RefreshLabels(); }
@@ -222,11 +209,12 @@ void TFormBRMain::RefreshLabels() {
   if (!BarCodReader) return;
   // The stored texts, not the port a command line may have chosen.
   const PortSettings& texts = BarCodReader->portSettings;
-  ::SetDlgItemTextW(window_, kLabelCOMport, texts.NamePort.c_str());
-  ::SetDlgItemTextW(window_, kLabelBaudRate, texts.BaudRate.c_str());
-  ::SetDlgItemTextW(window_, kLabelByteSize, texts.ByteSize.c_str());
-  ::SetDlgItemTextW(window_, kLabelParity, texts.Parity.c_str());
-  ::SetDlgItemTextW(window_, kLabelStopBits, texts.StopBits.c_str());
+  const HWND window = window_.get();
+  ::SetDlgItemTextW(window, kLabelCOMport, texts.NamePort.c_str());
+  ::SetDlgItemTextW(window, kLabelBaudRate, texts.BaudRate.c_str());
+  ::SetDlgItemTextW(window, kLabelByteSize, texts.ByteSize.c_str());
+  ::SetDlgItemTextW(window, kLabelParity, texts.Parity.c_str());
+  ::SetDlgItemTextW(window, kLabelStopBits, texts.StopBits.c_str());
 }
 
 void TFormBRMain::FormCloseQuery() {
@@ -239,54 +227,51 @@ void TFormBRMain::FormClose() {
 
 void TFormBRMain::FormDestroy() {
   BarCodReader.reset();
-  ::Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+  if (trayIcon_) trayIcon_->Remove();  // none when the constructor failed before it
 }
 
 void TFormBRMain::AppMinimize() {
   IsMinimizedToTray = true;
   // Hidden, it has no taskbar entry; the tray icon is the way back.
-  ::ShowWindow(window_, SW_HIDE);
+  ::ShowWindow(window_.get(), SW_HIDE);
 }
 
 void TFormBRMain::WMTrayNotify(LPARAM mouseMessage) {
-  if (Modal()) {
-    if (mouseMessage == WM_LBUTTONUP || mouseMessage == WM_RBUTTONUP || mouseMessage == WM_LBUTTONDBLCLK) {
-      BringModalToFront();
-    }
-    return;
-  }
-  if (!IsMinimizedToTray) return;
-  switch (mouseMessage) {
-    case WM_LBUTTONDBLCLK:
-      IsMinimizedToTray = false;
-      ::ShowWindow(window_, SW_RESTORE);
-      ::SetForegroundWindow(window_);
-      break;
-    case WM_RBUTTONDOWN:
-      PopupAtCursor();
-      break;
-  }
+  Carry(coordinator_.OnTrayMouse(TrayIcon::MouseOf(mouseMessage), IsMinimizedToTray));
 }
 
-void TFormBRMain::PopupAtCursor() {
-  POINT cursor;
-  ::GetCursorPos(&cursor);
-  const HMENU menu = ::CreatePopupMenu();
-  if (IsMinimizedToTray) ::AppendMenuW(menu, MF_STRING, kRestore1, L"Восстановить");
-  ::AppendMenuW(menu, MF_STRING, kOptions, L"Настройки");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING, kExit1, L"Закрыть");
-  // In front first, or the menu stays open when the operator clicks
-  // elsewhere.
-  ::SetForegroundWindow(window_);
-  ::TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window_, nullptr);
-  ::PostMessageW(window_, WM_NULL, 0, 0);
-  ::DestroyMenu(menu);
+void TFormBRMain::ShowMenu() {
+  const TrayIcon::MenuItem restore{kRestore1, L"Восстановить"};
+  const TrayIcon::MenuItem rest[] = {{kOptions, L"Настройки"}, {0, nullptr}, {kExit1, L"Закрыть"}};
+  std::vector<TrayIcon::MenuItem> items;
+  if (IsMinimizedToTray) items.push_back(restore);
+  items.insert(items.end(), std::begin(rest), std::end(rest));
+  trayIcon_->ShowMenu(items);
+}
+
+bool TFormBRMain::OnCommand(WORD id, WORD notification) {
+  // A menu command under a dialog; a control's notification is fine.
+  if (notification == 0 && !coordinator_.CommandAllowed()) return true;
+  switch (id) {
+    case kRestore1:
+      Restore1Click();
+      return true;
+    case kOptions:
+      OptionsClick();
+      return true;
+    case kExit1:
+      ::PostMessageW(window_.get(), WM_CLOSE, 0, 0);
+      return true;
+    case kLabelWWW:
+      if (notification == STN_CLICKED) LabelWWWClick();
+      return true;
+  }
+  return false;
 }
 
 void TFormBRMain::Restore1Click() {
   IsMinimizedToTray = false;
-  ::ShowWindow(window_, SW_RESTORE);
+  ::ShowWindow(window_.get(), SW_RESTORE);
 }
 
 void TFormBRMain::OptionsClick() {
@@ -302,8 +287,9 @@ void TFormBRMain::LabelWWWClick() {
   const auto result = reinterpret_cast<INT_PTR>(
       ::ShellExecuteW(::GetDesktopWindow(), L"open", kProductPage, nullptr, nullptr, SW_SHOWNORMAL));
   if (result > 32) return;
+  diagnostics::Failure(L"opening the product page in the browser", static_cast<std::uint32_t>(result));
   const ModalScope modal(*this);
-  ::MessageBoxW(window_, kBrowserFailed.c_str(), platform::ApplicationTitle().c_str(), MB_OK);
+  ::MessageBoxW(window_.get(), kBrowserFailed.c_str(), platform::ApplicationTitle().c_str(), MB_OK);
 }
 
 LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -311,10 +297,7 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     WMTrayNotify(lParam);
     return 0;
   }
-  if (message == kTaskbarCreated) {
-    AddTrayIcon();
-    return 0;
-  }
+  if (trayIcon_ && trayIcon_->ReAddOn(message)) return 0;
   switch (message) {
     case WM_LINELOST:
       if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));
@@ -322,34 +305,22 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_TIMER:
       if (wParam != kRetryTimer) break;
       // One attempt per request; the reader asks for the next.
-      ::KillTimer(window_, kRetryTimer);
+      ::KillTimer(window, kRetryTimer);
       if (BarCodReader) BarCodReader->OnRetryTimer();
       return 0;
-    case WM_DEVICECHANGE:
-      if (wParam == DBT_DEVICEARRIVAL && lParam != 0 &&
-          reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype == DBT_DEVTYP_PORT && BarCodReader) {
+    case WM_DEVICECHANGE: {
+      const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+      const std::uint32_t deviceType = header != nullptr ? header->dbch_devicetype : 0;
+      if (IsPortArrival(wParam, header != nullptr ? &deviceType : nullptr) && BarCodReader) {
         BarCodReader->OnDeviceArrival();
       }
       break;
+    }
     case WM_COMMAND:
-      if (Modal() && HIWORD(wParam) == 0) return 0;  // a menu command under a dialog
-      switch (LOWORD(wParam)) {
-        case kRestore1:
-          Restore1Click();
-          return 0;
-        case kOptions:
-          OptionsClick();
-          return 0;
-        case kExit1:
-          ::PostMessageW(window_, WM_CLOSE, 0, 0);
-          return 0;
-        case kLabelWWW:
-          if (HIWORD(wParam) == STN_CLICKED) LabelWWWClick();
-          return 0;
-      }
+      if (OnCommand(LOWORD(wParam), HIWORD(wParam))) return 0;
       break;
     case WM_CONTEXTMENU:
-      if (!Modal()) PopupAtCursor();
+      Carry(coordinator_.OnContextMenu());
       return 0;
     case WM_SIZE:
       if (wParam == SIZE_MINIMIZED) AppMinimize();
@@ -368,13 +339,13 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       rescaling_ = false;
       return 0;
     case WM_SETCURSOR:
-      if (reinterpret_cast<HWND>(wParam) == ::GetDlgItem(window_, kLabelWWW)) {
+      if (reinterpret_cast<HWND>(wParam) == ::GetDlgItem(window, kLabelWWW)) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
         return TRUE;
       }
       break;
     case WM_CTLCOLORSTATIC:
-      if (reinterpret_cast<HWND>(lParam) == ::GetDlgItem(window_, kLabelWWW)) {
+      if (reinterpret_cast<HWND>(lParam) == ::GetDlgItem(window, kLabelWWW)) {
         const auto dc = reinterpret_cast<HDC>(wParam);
         ::SetTextColor(dc, RGB(0, 0, 128));
         ::SetBkMode(dc, TRANSPARENT);
@@ -382,37 +353,19 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       }
       break;
     case WM_CLOSE:
-      if (Modal()) {
-        // The dialog or box up the stack still uses the reader.
-        exitRequested_ = true;
-        EndModalWindows();
-        return 0;
-      }
-      Close();
+      Carry(coordinator_.OnCloseRequest());
       return 0;
     case WM_QUERYENDSESSION:
-      if (Modal()) {
-        exitRequested_ = true;
-        EndModalWindows();
-      }
-      return TRUE;
+      return coordinator_.OnQueryEndSession() ? TRUE : FALSE;
     case WM_ENDSESSION:
-      if (wParam == FALSE) return 0;
-      // Windows ends the process once this returns. Under a dialog or box
-      // the port is still left as it should be; nothing it uses is freed.
-      if (Modal()) {
-        FormCloseQuery();
-        FormClose();
-      } else {
-        Close();
-      }
+      Carry(coordinator_.OnEndSession(wParam != FALSE, static_cast<std::uint32_t>(lParam)));
       return 0;
     case WM_DESTROY:
       FormDestroy();
       ::PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      window_ = nullptr;
+      window_.release();
       break;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);

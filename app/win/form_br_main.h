@@ -1,13 +1,13 @@
 #pragma once
 
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
 
 #include <memory>
+#include <string>
 
-#include "app/tray_icon_ids.h"
+#include "app/win/tray_icon.h"
 #include "app/win/win_reader_parts.h"
+#include "app/window_coordinator.h"
 #include "platform/win/form.h"
 #include "reader/bar_cod_reader.h"
 
@@ -16,7 +16,9 @@ inline constexpr UINT WM_LINELOST = WM_APP + 101;
 
 // The program's only permanent window: the five line settings as text, a
 // popup menu, the web link, and the tray icon it hides into when minimised.
-// It owns the reader, and is the user interface thread's side of it.
+// It owns the reader, and is the user interface thread's side of it. What
+// to do about modality, exit and the end of the session the coordinator
+// decides; the window carries it out.
 class TFormBRMain final : private ReaderSite {
  public:
   // Builds the window, still hidden, and the reader.
@@ -40,22 +42,20 @@ class TFormBRMain final : private ReaderSite {
   void FormDestroy();
   void AppMinimize();
   void WMTrayNotify(LPARAM mouseMessage);
-  void PopupAtCursor();
   void Restore1Click();
   void OptionsClick();
   void LabelWWWClick();
   void RefreshLabels();
-  void AddTrayIcon();
-  void RefreshTrayTip();
+  void ShowMenu();
   void Close();
 
-  // While a dialog or message box of the program runs, no command of the
-  // window or of the tray menu does; an exit request ends the box or the
-  // dialog (as Cancel) and is carried out once it has gone.
-  class ModalScope;
-  bool Modal() const { return modalDepth_ > 0; }
+  // Carries out what the coordinator decided, in order.
+  void Carry(const WindowSteps& steps);
   void EndModalWindows();
-  void BringModalToFront();
+  // Whether the command was the window's own.
+  bool OnCommand(WORD id, WORD notification);
+  // A dialog or message box of the program runs for its lifetime.
+  class ModalScope;
 
   void ShowStopMessage(const std::wstring& text) override;
   void PostLineLost(unsigned generation) override;
@@ -63,14 +63,15 @@ class TFormBRMain final : private ReaderSite {
   void CancelRetry() override;
   void LinkChanged() override;
 
-  HWND window_ = nullptr;
   platform::UniqueFont font_;
   platform::UniqueBitmap picture_;
-  NOTIFYICONDATAW TrayIconData{};
+  std::unique_ptr<TrayIcon> trayIcon_;
+  WindowCoordinator coordinator_;
   bool IsMinimizedToTray = false;
-  bool rescaling_ = false;  // a change of density may resize the window
-  int modalDepth_ = 0;
-  bool exitRequested_ = false;
+  bool rescaling_ = false;                       // a change of density may resize the window
   std::unique_ptr<WinReaderParts> readerParts_;  // before the reader, which uses them
   std::unique_ptr<CBarCodReader> BarCodReader;   // null when it could not be created
+  std::wstring readerFailure_;                   // why, for the operator, until FormCreate tells
+  // Last: destroyed first, while everything its last messages use lives.
+  platform::UniqueWindow window_;
 };

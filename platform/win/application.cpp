@@ -4,6 +4,8 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "platform/win/handles.h"
+
 namespace platform {
 namespace {
 
@@ -32,11 +34,10 @@ std::wstring ExecutablePath() {
 
 std::vector<std::wstring> CommandLineArguments() {
   int count = 0;
-  LPWSTR* const argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  const UniqueLocalMemory<LPWSTR> argv(::CommandLineToArgvW(::GetCommandLineW(), &count));
   std::vector<std::wstring> arguments;
-  if (argv == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) arguments.emplace_back(argv[i]);
-  ::LocalFree(argv);
+  if (!argv) return arguments;
+  for (int i = 1; i < count; ++i) arguments.emplace_back(argv.get()[i]);
   return arguments;
 }
 

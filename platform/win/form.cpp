@@ -34,12 +34,11 @@ void FitComboBoxHeight(HWND combo, int height) {
 int CaptionWidth(HWND control, HFONT font) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-  const HDC dc = ::GetDC(control);
-  const HGDIOBJ previous = ::SelectObject(dc, font);
+  const WindowDc dc(control);
+  const SelectedObject selected(dc.get(), font);
   RECT extent{};
-  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-  ::SelectObject(dc, previous);
-  ::ReleaseDC(control, dc);
+  ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
   return extent.right;
 }
 
@@ -78,9 +77,8 @@ UINT DpiOf(HWND window) {
   if (getDpiForWindow != nullptr && window != nullptr) {
     if (const UINT dpi = getDpiForWindow(window)) return dpi;
   }
-  const HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
+  const WindowDc screen(nullptr);
+  const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
   return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
@@ -163,6 +161,34 @@ void Rescale(HWND window, const FormLayout& layout, UINT dpi, const RECT& sugges
   ArrangeControls(window, layout.controls, scale, scaled.get());
   font = std::move(scaled);  // the controls no longer use the old one
   SizeAt(window, layout.width, layout.height, layout.size, scale, {suggested.left, suggested.top});
+}
+
+void EndOwnedMessageBoxes(HWND owner) {
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM ownerParameter) {
+        wchar_t className[16] = {};
+        ::GetClassNameW(window, className, ARRAYSIZE(className));
+        if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(ownerParameter) &&
+            std::wstring_view(className) == L"#32770") {
+          ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(owner));
+}
+
+void BringOwnedWindowToFront(HWND owner) {
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM ownerParameter) {
+        if (::GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(ownerParameter) || !::IsWindowVisible(window)) {
+          return TRUE;
+        }
+        ::SetForegroundWindow(window);
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(owner));
 }
 
 }  // namespace platform

@@ -47,15 +47,6 @@ class DpiScale {
 // system cannot tell per monitor).
 UINT DpiOf(HWND window);
 
-template <typename GdiObject>
-struct GdiObjectTraits {
-  using Value = GdiObject;
-  static Value None() { return nullptr; }
-  static void Close(Value value) { ::DeleteObject(value); }
-};
-using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
-using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-
 // "MS Sans Serif", 8 points, the font the windows are laid out for.
 UniqueFont CreateFormFont(const DpiScale& scale);
 
@@ -101,5 +92,10 @@ struct FormLayout {
 // For WM_DPICHANGED: the form laid out anew at the new density, in a font
 // of that density (which replaces `font`), where Windows suggests.
 void Rescale(HWND window, const FormLayout& layout, UINT dpi, const RECT& suggested, UniqueFont& font);
+
+// The windows a form owns on its thread: its message boxes end as by their
+// OK (the program's have OK alone), and the visible one comes to the front.
+void EndOwnedMessageBoxes(HWND owner);
+void BringOwnedWindowToFront(HWND owner);
 
 }  // namespace platform

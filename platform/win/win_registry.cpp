@@ -42,10 +42,11 @@ std::optional<std::wstring> ReadTextValue(HKEY key, const wchar_t* subkey, const
 constexpr DWORD kTextTypes = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
 
 UniqueHKey CreateKey(HKEY parent, const std::wstring& path, REGSAM access) {
-  HKEY key = nullptr;
-  Check(::RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr),
-        "RegCreateKeyExW");
-  return UniqueHKey(key);
+  UniqueHKey key;
+  Check(
+      ::RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr),
+      "RegCreateKeyExW");
+  return key;
 }
 
 class WinIniFile final : public IniFile {
@@ -115,10 +116,10 @@ std::unique_ptr<IniFile> WinRegistry::OpenIni(const std::wstring& keyPath, Acces
   if (access == Access::ReadWrite) {
     return std::make_unique<WinIniFile>(CreateKey(HKEY_CURRENT_USER, keyPath, KEY_READ | KEY_WRITE));
   }
-  HKEY key = nullptr;
-  const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key);
+  UniqueHKey key;
+  const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, key.put());
   if (status != ERROR_FILE_NOT_FOUND) Check(status, "RegOpenKeyExW");
-  return std::make_unique<WinIniFile>(UniqueHKey(key));
+  return std::make_unique<WinIniFile>(std::move(key));
 }
 
 std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring& keyPath) {
@@ -130,11 +131,10 @@ std::optional<std::wstring> WinRegistry::ReadText(Hive hive, const std::wstring&
 }
 
 std::vector<std::wstring> WinRegistry::ReadAllTexts(Hive hive, const std::wstring& keyPath) {
-  HKEY opened = nullptr;
-  const LSTATUS status = ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, KEY_QUERY_VALUE, &opened);
+  UniqueHKey key;
+  const LSTATUS status = ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, KEY_QUERY_VALUE, key.put());
   if (status == ERROR_FILE_NOT_FOUND) return {};
   Check(status, "RegOpenKeyExW");
-  const UniqueHKey key(opened);
   std::vector<std::wstring> texts;
   for (DWORD index = 0;; ++index) {
     std::array<wchar_t, 256> name{};  // 255 characters is the limit of a value name

@@ -74,19 +74,17 @@ std::array<ListControl, 5> Lists(const OptionList& ports) {
 
 TFormBROptions::TFormBROptions(HWND owner, platform::Registry& registry) : owner_(owner), registry_(registry) {
   platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormBROptions>);
-  window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, L"Настройки",
-                              WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, owner_, nullptr,
-                              ::GetModuleHandleW(nullptr), this);
-  if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
-  const platform::DpiScale scale(platform::DpiOf(window_));
+  window_.reset(::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kWindowClass, L"Настройки",
+                                  WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, owner_,
+                                  nullptr, ::GetModuleHandleW(nullptr), this));
+  if (!window_) throw std::runtime_error("CreateWindowExW failed");
+  const platform::DpiScale scale(platform::DpiOf(window_.get()));
   font_ = platform::CreateFormFont(scale);
-  platform::SizeAndCenter(window_, kClientWidth, kClientHeight, platform::SizeOf::ClientArea, scale);
-  platform::CreateControls(window_, kLayout, scale, font_.get());
+  platform::SizeAndCenter(window_.get(), kClientWidth, kClientHeight, platform::SizeOf::ClientArea, scale);
+  platform::CreateControls(window_.get(), kLayout, scale, font_.get());
 }
 
-TFormBROptions::~TFormBROptions() { ::DestroyWindow(window_); }
-
-HWND TFormBROptions::Control(int id) const { return ::GetDlgItem(window_, id); }
+HWND TFormBROptions::Control(int id) const { return ::GetDlgItem(window_.get(), id); }
 
 int TFormBROptions::ShowModal() {
   // As Windows' own modal dialogs do: the owner waits, also while it is
@@ -94,8 +92,8 @@ int TFormBROptions::ShowModal() {
   const bool ownerWasEnabled = owner_ != nullptr && !::EnableWindow(owner_, FALSE);
   FormShow();
   modalResult_ = 0;
-  ::ShowWindow(window_, SW_SHOW);
-  ::SetForegroundWindow(window_);
+  ::ShowWindow(window_.get(), SW_SHOW);
+  ::SetForegroundWindow(window_.get());
   ::SetFocus(Control(kCbAutoStart));  // first in the tab order
   MSG message;
   while (modalResult_ == 0) {
@@ -106,7 +104,7 @@ int TFormBROptions::ShowModal() {
       modalResult_ = mrCancel;
       break;
     }
-    if (!::IsDialogMessageW(window_, &message)) {
+    if (!::IsDialogMessageW(window_.get(), &message)) {
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);
     }
@@ -114,16 +112,16 @@ int TFormBROptions::ShowModal() {
   // Enabled before the dialog hides, so that the activation goes back to
   // the owner rather than to another program.
   if (ownerWasEnabled) ::EnableWindow(owner_, TRUE);
-  ::ShowWindow(window_, SW_HIDE);
+  ::ShowWindow(window_.get(), SW_HIDE);
   return modalResult_;
 }
 
 void TFormBROptions::BringToFront() {
-  ::ShowWindow(window_, SW_SHOW);
-  ::SetForegroundWindow(window_);
+  ::ShowWindow(window_.get(), SW_SHOW);
+  ::SetForegroundWindow(window_.get());
 }
 
-void TFormBROptions::EndAsCancel() { ::PostMessageW(window_, WM_CLOSE, 0, 0); }
+void TFormBROptions::EndAsCancel() { ::PostMessageW(window_.get(), WM_CLOSE, 0, 0); }
 
 void TFormBROptions::SelectFromTexts() {
   for (const ListControl& control : Lists(portList_)) {
@@ -190,6 +188,10 @@ LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CLOSE:
       modalResult_ = mrCancel;
       return 0;
+    case WM_NCDESTROY:
+      // Gone with its owner, perhaps: nothing is left to destroy.
+      window_.release();
+      break;
     case WM_DPICHANGED:
       // Moved to a monitor of another density.
       platform::Rescale(window, {kLayout, kClientWidth, kClientHeight, platform::SizeOf::ClientArea}, LOWORD(wParam),

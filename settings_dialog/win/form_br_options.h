@@ -16,7 +16,7 @@ class TFormBROptions final : public SettingsDialog {
   // own); `registry` tells which ports the machine has. Throws when Windows
   // refuses the window.
   TFormBROptions(HWND owner, platform::Registry& registry);
-  ~TFormBROptions() override;
+  ~TFormBROptions() override = default;
   TFormBROptions(const TFormBROptions&) = delete;
   TFormBROptions& operator=(const TFormBROptions&) = delete;
 
@@ -40,8 +40,8 @@ class TFormBROptions final : public SettingsDialog {
 
   const HWND owner_;
   platform::Registry& registry_;
-  HWND window_ = nullptr;
   platform::UniqueFont font_;
   int modalResult_ = 0;
   OptionList portList_ = option_lists::kPort;  // the ports this showing offers
+  platform::UniqueWindow window_;              // last: destroyed first, while the font it uses lives
 };

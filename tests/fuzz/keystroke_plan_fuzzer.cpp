@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "simulated_keyboard.h"
+#include "support/simulated_keyboard.h"
 
 namespace {
 

@@ -101,6 +101,17 @@ start() {
     mkdir -p "$WINEPREFIX"
     wineserver -p </dev/null >>"$run/wine.log" 2>&1
     wine wineboot -i </dev/null >>"$run/wine.log" 2>&1
+    # Wine draws the title bar's buttons with its Marlett font, but does not
+    # load the fonts in its own data folder here: every button would show
+    # the letter that stands for its symbol ("0 1 r"). Fonts in the prefix's
+    # Fonts folder are loaded by each process that starts.
+    local font
+    for font in /usr/share/wine/fonts/marlett.ttf /usr/lib/wine/fonts/marlett.ttf; do
+        if [[ -f $font ]]; then
+            cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+            break
+        fi
+    done
 
     # The registry entries make the mapping survive a server restart (mount
     # manager recreates dosdevices from them); the links make it effective

@@ -6,8 +6,9 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "memory_registry.h"
+#include "app/window_coordinator.h"
 #include "settings/settings_store.h"
+#include "support/memory_registry.h"
 
 namespace {
 
@@ -138,7 +139,11 @@ class FakeSite final : public ReaderSite {
   }
   void ScheduleRetry(std::chrono::milliseconds delay) override { retry = delay; }
   void CancelRetry() override { retry.reset(); }
-  void LinkChanged() override { ++linkChanges; }
+  // The tip the main window then shows.
+  void LinkChanged() override {
+    ASSERT_NE(reader, nullptr);
+    tips.push_back(TrayTip(L"T", reader->LinkLost(), reader->lineParameters().portName));
+  }
 
   unsigned WaitForLoss() {
     std::unique_lock lock(mutex_);
@@ -150,7 +155,8 @@ class FakeSite final : public ReaderSite {
 
   std::vector<std::wstring> messages;
   std::optional<std::chrono::milliseconds> retry;
-  int linkChanges = 0;
+  const CBarCodReader* reader = nullptr;
+  std::vector<std::wstring> tips;
 
  private:
   std::mutex mutex_;
@@ -168,6 +174,7 @@ class ReaderTest : public testing::Test {
     auto reader = std::make_unique<CBarCodReader>(
         store, ports, typist, [this] { return std::make_unique<FakeDialog>(journal, operate); }, site,
         std::vector<std::wstring>{});
+    site.reader = reader.get();
     if (reader->InitComm()) reader->ReadData();
     return reader;
   }
@@ -253,7 +260,8 @@ TEST_P(LineEndTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
   EXPECT_FALSE(reader->LinkLost());
   EXPECT_FALSE(site.retry);
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
-  EXPECT_GE(site.linkChanges, 2) << "the tray tip hears of the loss and of the return";
+  EXPECT_EQ(site.tips, (std::vector<std::wstring>{L"T — COM2: нет связи", L"T"}))
+      << "the tray tip tells of the loss, and of the return";
 }
 
 TEST_F(ReaderTest, ALossReportedForAPortClosedMeanwhileChangesNothing) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "simulated_keyboard.h"
+#include "support/simulated_keyboard.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "memory_registry.h"
+#include "support/memory_registry.h"
 
 namespace {
 

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "memory_registry.h"
 #include "platform/diagnostics.h"
 #include "settings/stored_typing_options.h"
+#include "support/diagnostics_recorder.h"
+#include "support/memory_registry.h"
 
 namespace {
 
@@ -13,21 +14,11 @@ const std::wstring kSettings = L"HKCU\\Software\\Ombrek\\Barcode Reader";
 const std::wstring kMachineRun = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::wstring kUserRun = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-// Keeps the failures reported while it is installed.
-struct FailureRecorder final : diagnostics::Writer {
-  FailureRecorder() { diagnostics::SetWriter(this); }
-  ~FailureRecorder() override { diagnostics::SetWriter(nullptr); }
-  void Write(const diagnostics::Entry& entry) override {
-    if (entry.kind == diagnostics::Entry::Kind::Failure) failures.emplace_back(entry.text, entry.errorCode);
-  }
-  std::vector<std::pair<std::wstring, std::uint32_t>> failures;
-};
-
 class SettingsStoreTest : public testing::Test {
  protected:
   MemoryRegistry registry;
   SettingsStore store{registry, kExe};
-  FailureRecorder recorder;
+  DiagnosticsRecorder recorder;
 };
 
 }  // namespace
@@ -161,14 +152,6 @@ namespace {
 const std::wstring kUserOptions = kSettings + L"\\APPCFG";
 const std::wstring kMachineOptions = L"HKLM\\Software\\Ombrek\\Barcode Reader\\APPCFG";
 
-class RecordingWriter final : public diagnostics::Writer {
- public:
-  RecordingWriter() { diagnostics::SetWriter(this); }
-  ~RecordingWriter() override { diagnostics::SetWriter(nullptr); }
-  void Write(const diagnostics::Entry& entry) override { events.emplace_back(entry.text); }
-  std::vector<std::wstring> events;
-};
-
 }  // namespace
 
 TEST(TypingOptionsTest, NothingSetTypesTheCodeAloneAtOnce) {
@@ -195,7 +178,7 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
     MemoryRegistry registry;
     registry.keys[kUserOptions] = {{L"Suffix", L"Space"}, {L"KeyDelay", delay}};
     registry.keys[kMachineOptions] = {{L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}};
-    RecordingWriter writer;
+    DiagnosticsRecorder writer;
     EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{}) << delay;
     ASSERT_EQ(writer.events.size(), 2u) << delay;
     EXPECT_NE(writer.events[0].find(L"Suffix"), std::wstring::npos);
@@ -207,7 +190,7 @@ TEST(TypingOptionsTest, AFailingRegistryGivesTheDefaultsAndSaysWhy) {
   MemoryRegistry registry;
   registry.keys[kUserOptions] = {{L"Suffix", L"Enter"}};
   registry.operationsBeforeFailure = 0;
-  FailureRecorder recorder;
+  DiagnosticsRecorder recorder;
   EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{});
   ASSERT_FALSE(recorder.failures.empty());
   EXPECT_EQ(recorder.failures.front().second, MemoryRegistry::kInjectedError);

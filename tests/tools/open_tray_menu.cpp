@@ -2,7 +2,7 @@
 // operator's right click on the icon would: for scripts/screenshots.sh.
 #include <windows.h>
 
-#include "app/tray_icon_ids.h"
+#include "app/win/tray_icon_ids.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   HWND main = nullptr;

@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
+#include <dbt.h>
 #include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "app/tray_icon_ids.h"
+#include "app/win/tray_icon_ids.h"
+#include "platform/win/diagnostics_writer.h"
 #include "platform/win/form.h"
+#include "support/log_file.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
@@ -68,6 +72,11 @@ class Program {
   // The main window once it is on screen.
   static HWND WaitForMainWindow() { return ui_probe::WaitForWindow(kTitle, L"TFormBRMain", 30000); }
   bool Exited(DWORD timeoutMs) { return ::WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0; }
+  // As Windows ends a process once its window has answered WM_ENDSESSION.
+  void Terminate() {
+    ::TerminateProcess(info_.hProcess, 1);
+    Exited(10000);
+  }
   DWORD ExitCode() {
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(info_.hProcess, &code);
@@ -105,6 +114,31 @@ void PickTrayMenuItem(int downs) {
   ui_probe::PickMenuItem(menu, downs);
 }
 
+// A message sent as Windows sends the session's, answered or not within
+// ten seconds.
+std::optional<LRESULT> Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR answer = 0;
+  if (!::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 10000, &answer)) return std::nullopt;
+  return static_cast<LRESULT>(answer);
+}
+
+// The program's log, started afresh; the program writes it when told to.
+std::wstring FreshLog() {
+  const std::wstring path = diagnostics::LogFilePath();
+  ::DeleteFileW(path.c_str());
+  ::DeleteFileW((path + L".1").c_str());
+  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"Log", L"1");
+  return path;
+}
+
+// Minimised to the tray, «Настройки» picked from its menu: the dialog.
+HWND OpenSettingsFromTray(HWND main) {
+  ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  if (!ui_probe::WaitUntilGone(main)) return nullptr;
+  PickTrayMenuItem(2);
+  return ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
+}
+
 class AppTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -140,24 +174,35 @@ TEST_F(AppTest, WithoutItsPortItSaysSoOnceThenShowsTheStoredSettings) {
   EXPECT_EQ(ui_probe::Text(main), kTitle);
   EXPECT_EQ(ValueLabels(main), (std::vector<std::wstring>{L"COM9", L"19200", L"8", L"None", L"1"}));
 
-  // Every caption whole, ending where the values begin; nothing on top of
-  // anything else.
+  // Every caption whole, all ending at one edge, left of the values they
+  // name; nothing on top of anything else, everything inside the window.
   const platform::DpiScale scale(platform::DpiOf(main));
   const platform::UniqueFont font = platform::CreateFormFont(scale);
   const auto children = ui_probe::Children(main);
+  const RECT client = ui_probe::ClientRect(main);
+  std::set<LONG> captionEnds;
+  LONG valuesLeft = client.right;
   for (const auto& control : children) {
-    if (std::find(kCaptions.begin(), kCaptions.end(), control.text) == kCaptions.end()) continue;
+    if (control.text.empty()) continue;  // the picture, which may touch the frame
+    const LONG inkRight = control.rect.left + ui_probe::CaptionWidth(control.handle, font.get());
+    EXPECT_TRUE(control.rect.left >= 0 && control.rect.top >= 0 && inkRight <= client.right &&
+                control.rect.bottom <= client.bottom)
+        << "inside the window: " << control.text;
+    if (std::find(kCaptions.begin(), kCaptions.end(), control.text) == kCaptions.end()) {
+      if (control.text == L"COM9") valuesLeft = control.rect.left;
+      continue;
+    }
     const int width = ui_probe::CaptionWidth(control.handle, font.get());
     EXPECT_LE(width, control.rect.right - control.rect.left) << control.text;
-    EXPECT_EQ(control.rect.left + width, scale(191)) << control.text;
+    captionEnds.insert(control.rect.left + width);
   }
+  ASSERT_EQ(captionEnds.size(), 1u) << "the captions end at one edge";
+  EXPECT_LT(*captionEnds.begin(), valuesLeft) << "before the values begin";
   EXPECT_EQ(ui_probe::OverlappingTexts(children), L"");
 
   // Its size is fixed: no resize and no maximise changes it.
   RECT before;
   ::GetWindowRect(main, &before);
-  EXPECT_EQ(before.right - before.left, scale(300));
-  EXPECT_EQ(before.bottom - before.top, scale(170));
   EXPECT_EQ(::GetWindowLongPtrW(main, GWL_STYLE) & WS_MAXIMIZEBOX, 0);
   ::SetWindowPos(main, nullptr, 0, 0, 600, 400, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   ui_probe::Post(main, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
@@ -274,16 +319,21 @@ TEST(ProgramFile, CarriesItsVersionAndDescription) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00010001u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0x00010001u);
+  // The project's version, as CMake has it: "major.minor.patch.tweak".
+  unsigned part[4] = {};
+  ASSERT_EQ(std::sscanf(PROJECT_VERSION, "%u.%u.%u.%u", &part[0], &part[1], &part[2], &part[3]), 4);
+  EXPECT_EQ(fixed->dwFileVersionMS, part[0] << 16 | part[1]);
+  EXPECT_EQ(fixed->dwFileVersionLS, part[2] << 16 | part[3]);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
   const auto text = [&](const wchar_t* name) {
     wchar_t* value = nullptr;
     const std::wstring query = std::wstring(L"\\StringFileInfo\\041904E3\\") + name;
     if (!::VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return std::wstring();
     return std::wstring(value);
   };
+  const std::string version = PROJECT_VERSION;
+  EXPECT_EQ(text(L"FileVersion"), std::wstring(version.begin(), version.end()));
   EXPECT_EQ(text(L"ProductVersion"), L"4.0.5.0");
   EXPECT_EQ(text(L"FileDescription"), L"Драйвер для сканера штрих-кода");
   EXPECT_EQ(text(L"Comments"), L"Драйвер для сканера штрих-кода с интерфейсом RS-232");
@@ -291,21 +341,25 @@ TEST(ProgramFile, CarriesItsVersionAndDescription) {
 
 TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothing) {
   sim.Unmap(7);
+  // How the program as a whole is asked to end meanwhile: the operator's
+  // close, a log-off (after which Windows ends the process at once), or an
+  // installer's Restart Manager.
+  enum class Ending { Close, LogOff, RestartManager };
   struct Case {
     bool underTheBox;
-    UINT exitRequest;  // the operator's close, or Windows asking at log-off
+    Ending ending;
   };
-  for (const auto [underTheBox, exitRequest] :
-       {Case{false, WM_CLOSE}, Case{true, WM_CLOSE}, Case{false, WM_QUERYENDSESSION}}) {
+  for (const auto [underTheBox, ending] : {Case{false, Ending::Close}, Case{true, Ending::Close},
+                                           Case{false, Ending::LogOff}, Case{true, Ending::RestartManager}}) {
+    SCOPED_TRACE(testing::Message() << (underTheBox ? "under the box, " : "under the dialog, ") << "ending "
+                                    << static_cast<int>(ending));
     raw_registry::Forget();
     raw_registry::WriteDevice(L"NamePort", L"COM2");
+    const std::wstring log = FreshLog();
     Program program;
     const HWND main = Program::WaitForMainWindow();
     ASSERT_NE(main, nullptr);
-    ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    ASSERT_TRUE(ui_probe::WaitUntilGone(main));
-    PickTrayMenuItem(2);
-    const HWND dialog = ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
+    const HWND dialog = OpenSettingsFromTray(main);
     ASSERT_NE(dialog, nullptr);
 
     // While it runs, the tray offers no menu: a click brings the dialog up.
@@ -334,16 +388,59 @@ TEST_F(AppTest, ClosingUnderTheDialogOrItsMessageBoxEndsTheProgramAndSavesNothin
       ASSERT_NE(modal, nullptr) << "the port's message box";
       EXPECT_EQ(::GetWindow(modal, GW_OWNER), main) << "modal to the program";
     }
-    // The program as a whole is asked to end meanwhile.
-    ui_probe::Post(main, exitRequest, 0, exitRequest == WM_QUERYENDSESSION ? ENDSESSION_LOGOFF : 0);
-    EXPECT_TRUE(program.Exited(15000)) << (underTheBox ? "under the box " : "under the dialog ") << exitRequest;
-    EXPECT_EQ(program.ExitCode(), 0u) << "ended in its usual order, not by a crash";
+    switch (ending) {
+      case Ending::Close:
+        ui_probe::Post(main, WM_CLOSE, 0, 0);
+        break;
+      case Ending::LogOff:
+        EXPECT_EQ(Send(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+        EXPECT_TRUE(::IsWindowVisible(modal)) << "asking changes nothing";
+        EXPECT_TRUE(Send(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF));
+        program.Terminate();
+        EXPECT_NE(ReadLog(log).find("port closed: COM2"), std::string::npos)
+            << "the port is closed before WM_ENDSESSION returns:\n"
+            << ReadLog(log);
+        break;
+      case Ending::RestartManager:
+        EXPECT_EQ(Send(main, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), TRUE);
+        EXPECT_TRUE(Send(main, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP));
+        break;
+    }
+    ASSERT_TRUE(program.Exited(15000));
+    if (ending != Ending::LogOff) {
+      EXPECT_EQ(program.ExitCode(), 0u) << "ended in its usual order, not by a crash";
+      EXPECT_FALSE(HasTrayIcon(main)) << "no icon is left in the tray";
+      EXPECT_NE(ReadLog(log).find("port closed: COM2"), std::string::npos) << ReadLog(log);
+    }
     EXPECT_FALSE(::IsWindow(modal));
     if (!underTheBox) {
       EXPECT_FALSE(raw_registry::Read(HKEY_CURRENT_USER, L"Software\\Ombrek\\Barcode Reader\\APP", L"Name"))
           << "the dialog ended as Cancel: nothing saved";
     }
   }
+}
+
+TEST_F(AppTest, ACancelledLogOffLeavesTheProgramItsDialogAndItsIcon) {
+  Program program;
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_NE(main, nullptr);
+  const HWND dialog = OpenSettingsFromTray(main);
+  ASSERT_NE(dialog, nullptr);
+
+  // Windows asks; another program then refuses to end, and the log-off is off.
+  EXPECT_EQ(Send(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  EXPECT_TRUE(Send(main, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF));
+  EXPECT_FALSE(program.Exited(2000)) << "the program stays";
+  EXPECT_TRUE(::IsWindowVisible(dialog)) << "its dialog stays open";
+  EXPECT_TRUE(HasTrayIcon(main)) << "its icon stays in the tray";
+
+  // And all works on: the dialog closes, the program reads its port.
+  ui_probe::Close(dialog);
+  ASSERT_TRUE(ui_probe::WaitUntilGone(dialog, 10000));
+  EXPECT_FALSE(program.Exited(500));
+  TargetWindow target;
+  sim.Write(2, "3141\r");
+  EXPECT_EQ(target.WaitForText(4), L"3141");
 }
 
 TEST_F(AppTest, ItEndsSoonAfterCloseOnADriverThatNeverCompletesACancel) {
@@ -377,9 +474,17 @@ TEST_F(AppTest, AScannerThatComesBackTypesAgainWithoutARestart) {
   EXPECT_TRUE(::IsWindow(main)) << "no message box, no exit";
   EXPECT_EQ(ui_probe::WaitForWindow(kTitle, L"#32770", 100), nullptr) << "a lost port is no message box";
 
-  // Plugged in again: a code scanned a second after is typed, once.
+  // Plugged in again, and Windows announces a port's arrival: the port is
+  // open again before the announcement returns, not at the next retry.
   sim.Open(2);
-  ::Sleep(1000);
+  DEV_BROADCAST_PORT_W arrival{};
+  arrival.dbcp_size = sizeof arrival;
+  arrival.dbcp_devicetype = DBT_DEVTYP_PORT;
+  ASSERT_TRUE(Send(main, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival)));
+  EXPECT_EQ(sim.Termios(2).baud, 19200) << "opened with the stored settings at the arrival";
+
+  // A code scanned then is typed, once.
+  ::Sleep(300);
   target.Focus();
   target.Clear();
   sim.Write(2, "222\r");

@@ -4,6 +4,7 @@
 #include "platform/win/application.h"
 #include "platform/win/diagnostics_writer.h"
 #include "platform/win/win_registry.h"
+#include "support/log_file.h"
 #include "support/raw_registry.h"
 #include "support/test_reader.h"
 
@@ -52,19 +53,6 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
  private:
   platform::WinRegistry real_;
 };
-
-// What a help desk reads while the program runs: the file stays open for
-// writing, so it is shared as an editor would open it.
-std::string ReadLog(const std::wstring& path) {
-  const platform::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, 0, nullptr));
-  if (!file) return "<cannot open: " + std::to_string(::GetLastError()) + ">";
-  std::string text(64 * 1024, '\0');
-  DWORD read = 0;
-  ::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  text.resize(read);
-  return text;
-}
 
 // Writes entries through the real writer at the level the operator stored.
 class LogSession {

@@ -21,30 +21,27 @@ using raw_registry::kSettingsKey;
 
 const std::wstring kTitle = L"Драйвер для сканера штрих-кода";
 
-struct Expected {
-  const wchar_t* className;
-  const wchar_t* text;
-  int left, top, width, height;
+// The controls in tab order, then those without a tab stop: class and text.
+const std::pair<const wchar_t*, const wchar_t*> kControls[] = {
+    {L"Button", L"Начинать работу при запуске Windows"},
+    {L"Button", L"&OK"},
+    {L"Button", L"О&тмена"},
+    {L"Button", L"По &умолчанию"},
+    {L"ComboBox", L""},
+    {L"ComboBox", L""},
+    {L"ComboBox", L""},
+    {L"ComboBox", L""},
+    {L"ComboBox", L""},
+    {L"Static", L"COM-порт:"},
+    {L"Static", L"Скорость (бод):"},
+    {L"Static", L"Бит в байте:"},
+    {L"Static", L"Четность байта:"},
+    {L"Static", L"Стоповые биты:"},
+    {L"Static", L""},
 };
-
-// In tab order, then the controls without a tab stop.
-const Expected kLayout[] = {
-    {L"Button", L"Начинать работу при запуске Windows", 11, 168, 244, 16},
-    {L"Button", L"&OK", 270, 68, 84, 25},
-    {L"Button", L"О&тмена", 270, 96, 84, 25},
-    {L"Button", L"По &умолчанию", 270, 26, 84, 25},
-    {L"ComboBox", L"", 139, 126, 78, 21},
-    {L"ComboBox", L"", 139, 99, 78, 21},
-    {L"ComboBox", L"", 139, 73, 78, 21},
-    {L"ComboBox", L"", 139, 47, 78, 21},
-    {L"ComboBox", L"", 139, 21, 78, 21},
-    {L"Static", L"COM-порт:", 68, 25, 53, 13},
-    {L"Static", L"Скорость (бод):", 43, 51, 78, 13},
-    {L"Static", L"Бит в байте:", 59, 77, 62, 13},
-    {L"Static", L"Четность байта:", 38, 103, 83, 13},
-    {L"Static", L"Стоповые биты:", 40, 130, 81, 13},
-    {L"Static", L"", 11, 8, 247, 153},
-};
+constexpr std::size_t kTabStops = 9;
+constexpr std::size_t kFirstLabel = 9;
+constexpr std::size_t kLabels = 5;
 
 // The dialog's controls as the operator sees them.
 struct Dialog {
@@ -108,7 +105,7 @@ class SettingsDialogTest : public testing::Test {
       // The first window of a process waits for Wine to load its fonts.
       ::SendMessageTimeoutW(dialog.window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, nullptr);
       dialog.children = ui_probe::Children(dialog.window);
-      ASSERT_EQ(dialog.children.size(), std::size(kLayout));
+      ASSERT_EQ(dialog.children.size(), std::size(kControls));
       operate(dialog);
       if (!ui_probe::WaitUntilGone(dialog.window, 2000)) {
         ui_probe::Close(dialog.window);
@@ -133,33 +130,43 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
     EXPECT_EQ(ui_probe::Text(dialog.window), L"Настройки");
     const platform::DpiScale scale(platform::DpiOf(dialog.window));
     const RECT client = ui_probe::ClientRect(dialog.window);
-    EXPECT_EQ(client.right - client.left, scale(363));
-    EXPECT_EQ(client.bottom - client.top, scale(213));
-    for (std::size_t i = 0; i < std::size(kLayout); ++i) {
+    for (std::size_t i = 0; i < std::size(kControls); ++i) {
       const auto& actual = dialog.children[i];
-      const auto& expected = kLayout[i];
       SCOPED_TRACE(testing::Message() << "control " << i);
-      EXPECT_EQ(actual.className, expected.className);
+      EXPECT_EQ(actual.className, kControls[i].first);
       if (actual.className != L"ComboBox") {
-        EXPECT_EQ(actual.text, expected.text);
+        EXPECT_EQ(actual.text, kControls[i].second);
       }
-      EXPECT_EQ(actual.rect.top, scale(expected.top));
-      const int captionWidth = ui_probe::CaptionWidth(actual.handle, FontOf(actual.handle));
-      if (i >= 9 && i < 14) {
-        // A label's caption, whole in the font at hand, ends where its list
-        // begins, on its list's row.
-        EXPECT_LE(captionWidth, actual.rect.right - actual.rect.left);
-        EXPECT_EQ(actual.rect.left + captionWidth, scale(expected.left + expected.width));
-      } else {
-        EXPECT_EQ(actual.rect.left, scale(expected.left));
-        EXPECT_GE(actual.rect.right, scale(expected.left + expected.width));
-      }
-      EXPECT_EQ(actual.rect.bottom - actual.rect.top, scale(expected.height));
+      EXPECT_TRUE(actual.rect.left >= 0 && actual.rect.top >= 0 && actual.rect.right <= client.right &&
+                  actual.rect.bottom <= client.bottom)
+          << "inside the dialog";
       const LONG_PTR style = ::GetWindowLongPtrW(actual.handle, GWL_STYLE);
-      EXPECT_EQ((style & WS_TABSTOP) != 0, i < 9) << "tab stops are the first nine";
+      EXPECT_EQ((style & WS_TABSTOP) != 0, i < kTabStops) << "tab stops are the first nine";
       if (actual.className == L"ComboBox") {
         EXPECT_EQ(style & 3, CBS_DROPDOWNLIST) << "the operator cannot type in";
       }
+    }
+    // Each label's caption whole in the font at hand, on its list's row,
+    // ending before its list begins: the port's label names the last list
+    // in the tab order, the stop bits' the first.
+    std::vector<LONG> gaps;  // from a caption's end to its list
+    for (std::size_t k = 0; k < kLabels; ++k) {
+      const auto& label = dialog.children[kFirstLabel + k];
+      const auto& list = dialog.children[kFirstLabel - 1 - k];
+      SCOPED_TRACE(label.text);
+      const int captionWidth = ui_probe::CaptionWidth(label.handle, FontOf(label.handle));
+      EXPECT_LE(captionWidth, label.rect.right - label.rect.left);
+      gaps.push_back(list.rect.left - (label.rect.left + captionWidth));
+      EXPECT_GT(gaps.back(), 0);
+      EXPECT_EQ(gaps.back(), gaps.front()) << "the captions end at one edge";
+      const LONG middle = (label.rect.top + label.rect.bottom) / 2;
+      EXPECT_TRUE(middle > list.rect.top && middle < list.rect.bottom) << "on its list's row";
+    }
+    // The three buttons one size, one above the other.
+    for (std::size_t i : {2u, 3u}) {
+      EXPECT_EQ(dialog.children[i].rect.right - dialog.children[i].rect.left,
+                dialog.children[1].rect.right - dialog.children[1].rect.left);
+      EXPECT_EQ(dialog.children[i].rect.left, dialog.children[1].rect.left);
     }
     const HWND box = dialog.autoStart();
     EXPECT_LE(ui_probe::CaptionWidth(box, FontOf(box)) + ::GetSystemMetrics(SM_CXMENUCHECK),
@@ -177,22 +184,33 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
     EXPECT_EQ(ui_probe::Entries(dialog.stopBits()), (std::vector<std::wstring>{L"1", L"1.5", L"2"}));
     EXPECT_EQ(ui_probe::FocusedControl(dialog.window), dialog.autoStart()) << "the focus starts at the check box";
 
-    // Moved to a monitor at 150 %: everything is laid out at that scale.
+    // Moved to a monitor at 150 %: everything is laid out at that scale,
+    // a pixel of rounding aside, and the labels still end where their lists
+    // begin.
     const platform::DpiScale larger(scale.dpi() * 3 / 2);
+    const auto grown = [&](LONG pixels) { return ::MulDiv(pixels, static_cast<int>(larger.dpi()), scale.dpi()); };
     RECT suggested{10, 20, 0, 0};
     DWORD_PTR ignored = 0;
     ::SendMessageTimeoutW(dialog.window, WM_DPICHANGED, MAKEWPARAM(larger.dpi(), larger.dpi()),
                           reinterpret_cast<LPARAM>(&suggested), SMTO_NORMAL, 5000, &ignored);
     const RECT scaledClient = ui_probe::ClientRect(dialog.window);
-    EXPECT_EQ(scaledClient.right - scaledClient.left, larger(363));
-    EXPECT_EQ(scaledClient.bottom - scaledClient.top, larger(213));
+    EXPECT_NEAR(scaledClient.right, grown(client.right), 1);
+    EXPECT_NEAR(scaledClient.bottom, grown(client.bottom), 1);
     const auto scaled = ui_probe::Children(dialog.window);
-    EXPECT_EQ(scaled[1].rect.left, larger(270)) << "OK";
-    EXPECT_EQ(scaled[1].rect.top, larger(68));
-    EXPECT_EQ(scaled[1].rect.bottom - scaled[1].rect.top, larger(25));
-    EXPECT_EQ(scaled[8].rect.bottom - scaled[8].rect.top, larger(21)) << "the port list's closed height";
-    EXPECT_EQ(scaled[9].rect.left + ui_probe::CaptionWidth(scaled[9].handle, FontOf(scaled[9].handle)), larger(121))
-        << "labels still end where the lists begin";
+    for (std::size_t i = 0; i < kFirstLabel; ++i) {
+      SCOPED_TRACE(testing::Message() << "control " << i);
+      EXPECT_NEAR(scaled[i].rect.left, grown(dialog.children[i].rect.left), 1);
+      EXPECT_NEAR(scaled[i].rect.top, grown(dialog.children[i].rect.top), 1);
+      EXPECT_NEAR(scaled[i].rect.bottom - scaled[i].rect.top,
+                  grown(dialog.children[i].rect.bottom - dialog.children[i].rect.top), 1);
+    }
+    for (std::size_t k = 0; k < kLabels; ++k) {
+      const auto& label = scaled[kFirstLabel + k];
+      const int captionWidth = ui_probe::CaptionWidth(label.handle, FontOf(label.handle));
+      EXPECT_LE(captionWidth, label.rect.right - label.rect.left) << label.text;
+      EXPECT_NEAR(scaled[kFirstLabel - 1 - k].rect.left - (label.rect.left + captionWidth), grown(gaps[k]), 1)
+          << label.text;
+    }
     ui_probe::Close(dialog.window);
   }));
   EXPECT_EQ(Stored(L"APP", L"Name"), L"<absent>") << "the close box saves nothing";
@@ -387,4 +405,34 @@ TEST_F(SettingsDialogTest, CodesAreTypedWhileTheDialogIsOpenAndASecondRequestFin
     ui_probe::Close(dialog.window);
   });
   ::DestroyWindow(messages);
+}
+
+// The owning wrappers the windows are built with.
+TEST(HandlesTest, ClosingKeepsTheLastErrorPutFillsTheOwnerAndGdiObjectsGoBack) {
+  // A window already gone: destroying it again fails and sets an error of
+  // its own, which must not hide the one the caller is about to read.
+  const HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  ::DestroyWindow(window);
+  platform::UniqueWindow stale(window);
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  stale.reset();
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(stale);
+
+  platform::UniqueHKey key;
+  ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()), ERROR_SUCCESS);
+  EXPECT_TRUE(key);
+  EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\No such key here", 0, KEY_READ, key.put()), ERROR_SUCCESS);
+  EXPECT_FALSE(key) << "the old key was let go before the call";
+
+  const platform::WindowDc screen(nullptr);
+  ASSERT_TRUE(screen);
+  const HGDIOBJ before = ::GetCurrentObject(screen.get(), OBJ_FONT);
+  const platform::UniqueFont font = platform::CreateFormFont(platform::DpiScale(96));
+  {
+    const platform::SelectedObject selected(screen.get(), font.get());
+    EXPECT_EQ(::GetCurrentObject(screen.get(), OBJ_FONT), font.get());
+  }
+  EXPECT_EQ(::GetCurrentObject(screen.get(), OBJ_FONT), before) << "the earlier font is back";
 }

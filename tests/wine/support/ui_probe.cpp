@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/win/handles.h"
+
 namespace ui_probe {
 namespace {
 
@@ -154,20 +156,6 @@ class Canvas {
   void* bits_ = nullptr;
 };
 
-class ScreenDc {
- public:
-  ScreenDc() : dc_(::GetDC(nullptr)) {}
-  ~ScreenDc() {
-    if (dc_ != nullptr) ::ReleaseDC(nullptr, dc_);
-  }
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
 // Mean difference per colour channel, 0 to 255.
 int MeanDifference(const std::uint32_t* a, const std::uint32_t* b, std::size_t count) {
   std::uint64_t total = 0;
@@ -200,7 +188,7 @@ std::optional<LPCWSTR> StandardIconOnScreen(HWND iconControl) {
   Canvas shown(width, height);
   if (!shown.valid()) return std::nullopt;
   {
-    ScreenDc screen;
+    const platform::WindowDc screen(nullptr);
     if (!::BitBlt(shown.dc(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY)) return std::nullopt;
   }
   // The corners of every standard icon are transparent.
@@ -308,12 +296,10 @@ std::vector<Control> Children(HWND window) {
 
 int CaptionWidth(HWND control, HFONT font) {
   const std::wstring text = Text(control);
-  const HDC dc = ::GetDC(nullptr);
-  const HGDIOBJ previous = ::SelectObject(dc, font);
+  const platform::WindowDc screen(nullptr);
+  const platform::SelectedObject selected(screen.get(), font);
   SIZE size{};
-  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  ::SelectObject(dc, previous);
-  ::ReleaseDC(nullptr, dc);
+  ::GetTextExtentPoint32W(screen.get(), text.c_str(), static_cast<int>(text.size()), &size);
   return size.cx;
 }
 

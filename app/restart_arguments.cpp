@@ -1,0 +1,26 @@
+#include "app/restart_arguments.h"
+
+namespace {
+
+// RESTART_MAX_CMD_LINE, the terminating zero included.
+constexpr std::size_t kMostCharacters = 1024 - 1;
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+}  // namespace
+
+std::optional<std::wstring> ArgumentsForRestart(std::wstring_view commandLine) {
+  // The program's name ends as the C runtime ends it: at the closing quote
+  // when it starts with one, else at the first blank.
+  std::size_t end = 0;
+  if (!commandLine.empty() && commandLine.front() == L'"') {
+    end = commandLine.find(L'"', 1);
+    end = end == std::wstring_view::npos ? commandLine.size() : end + 1;
+  } else {
+    while (end < commandLine.size() && !IsBlank(commandLine[end])) ++end;
+  }
+  while (end < commandLine.size() && IsBlank(commandLine[end])) ++end;
+  const std::wstring_view arguments = commandLine.substr(end);
+  if (arguments.size() > kMostCharacters) return std::nullopt;
+  return std::wstring(arguments);
+}

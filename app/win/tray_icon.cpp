@@ -1,0 +1,89 @@
+#include "app/win/tray_icon.h"
+
+#include "platform/diagnostics.h"
+#include "platform/win/handles.h"
+
+namespace {
+
+// Explorer broadcasts it when it (re)starts; its tray is empty then.
+const UINT kTaskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+
+}  // namespace
+
+TrayIcon::TrayIcon(HWND window, UINT id, UINT callbackMessage, HICON icon, const std::wstring& tip) {
+  data_.cbSize = sizeof data_;
+  data_.hWnd = window;
+  data_.uID = id;
+  data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data_.uCallbackMessage = callbackMessage;
+  data_.hIcon = icon;
+  ::lstrcpynW(data_.szTip, tip.c_str(), ARRAYSIZE(data_.szTip));
+}
+
+TrayIcon::~TrayIcon() { Remove(); }
+
+bool TrayIcon::Add() {
+  if (::Shell_NotifyIconW(NIM_ADD, &data_)) {
+    added_ = true;
+    return true;
+  }
+  // Once added, it is removed at the end whatever happened since.
+  diagnostics::Failure(L"adding the tray icon", ::GetLastError());
+  return false;
+}
+
+bool TrayIcon::ReAddOn(UINT message) {
+  if (message != kTaskbarCreated) return false;
+  Add();
+  return true;
+}
+
+void TrayIcon::SetTip(const std::wstring& tip) {
+  ::lstrcpynW(data_.szTip, tip.c_str(), ARRAYSIZE(data_.szTip));
+  if (added_ && !::Shell_NotifyIconW(NIM_MODIFY, &data_)) {
+    diagnostics::Failure(L"changing the tray tip", ::GetLastError());
+  }
+}
+
+void TrayIcon::Remove() {
+  if (!added_) return;
+  ::Shell_NotifyIconW(NIM_DELETE, &data_);
+  added_ = false;
+}
+
+TrayMouse TrayIcon::MouseOf(LPARAM callbackLParam) {
+  switch (callbackLParam) {
+    case WM_LBUTTONUP:
+      return TrayMouse::LeftUp;
+    case WM_LBUTTONDBLCLK:
+      return TrayMouse::LeftDoubleClick;
+    case WM_RBUTTONDOWN:
+      return TrayMouse::RightDown;
+    case WM_RBUTTONUP:
+      return TrayMouse::RightUp;
+    default:
+      return TrayMouse::Other;
+  }
+}
+
+void TrayIcon::ShowMenu(std::span<const MenuItem> items) {
+  const platform::UniqueMenu menu(::CreatePopupMenu());
+  if (!menu) {
+    diagnostics::Failure(L"making the tray menu", ::GetLastError());
+    return;
+  }
+  for (const MenuItem& item : items) {
+    if (item.text == nullptr) {
+      ::AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    } else {
+      ::AppendMenuW(menu.get(), MF_STRING, item.command, item.text);
+    }
+  }
+  POINT cursor{};
+  ::GetCursorPos(&cursor);
+  // In front first, or the menu stays open when the operator clicks
+  // elsewhere; the empty message after it lets the menu close for good.
+  ::SetForegroundWindow(data_.hWnd);
+  ::TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, data_.hWnd, nullptr);
+  ::PostMessageW(data_.hWnd, WM_NULL, 0, 0);
+}
