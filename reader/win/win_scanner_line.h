@@ -34,9 +34,9 @@ class WinScannerLine final : public ScannerLine {
   static constexpr DWORD kEventMask = EV_RXCHAR | EV_BREAK;
 
   // How long a cancelled operation may take to complete before its memory
-  // is given up to the driver.
-  // Drivers complete a cancel within milliseconds; one that has not in a
-  // second never will, and the program must not wait on it.
+  // is given up to the driver. Drivers complete a cancel within
+  // milliseconds; one that has not in a second never will, and closing the
+  // program must not wait on it.
   static constexpr DWORD kCancelTimeoutMs = 1000;
 
  private:

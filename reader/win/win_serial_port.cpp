@@ -64,7 +64,7 @@ class WinSerialPort final : public SerialPort {
     if (ioLeftPending_) {
       // A driver that never completed a cancel may never complete a close
       // or a break either, and may still write into what the I/O left
-      // behind: the handle goes with the process, which ends at once.
+      // behind: the handle is left to the end of the process.
       static_cast<void>(handle_.release());
       diagnostics::Event(L"port left open, its driver never completed a cancel: " + description_);
       return;
@@ -88,7 +88,8 @@ class WinSerialPort final : public SerialPort {
 // is reported with its error, and the port is then not read at all.
 bool SetUpLine(HANDLE port, const LineParameters& line) {
   const auto refused = [&](const wchar_t* step) {
-    diagnostics::Failure(std::wstring(step) + L" on " + line.portName, ::GetLastError());
+    const DWORD error = ::GetLastError();
+    diagnostics::Failure(std::wstring(step) + L" on " + line.portName, error);
     return false;
   };
   // A driver with a fixed queue refuses the size and still reads well.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/diagnostics.h"
+#include "support/diagnostics_recorder.h"
 
 namespace {
 
@@ -103,25 +103,6 @@ class RecordingTypist final : public CodeTypist {
   std::vector<std::string> codes_;
 };
 
-// Counts the events the thread reports while it is installed.
-class EventRecorder final : public diagnostics::Writer {
- public:
-  EventRecorder() { diagnostics::SetWriter(this); }
-  ~EventRecorder() override { diagnostics::SetWriter(nullptr); }
-  void Write(const diagnostics::Entry& entry) override {
-    std::lock_guard lock(mutex_);
-    if (entry.kind == diagnostics::Entry::Kind::Event) events_.emplace_back(entry.text);
-  }
-  int Count(const std::wstring& text) {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count(events_.begin(), events_.end(), text));
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::wstring> events_;
-};
-
 struct Started {
   std::shared_ptr<LineRecord> record = std::make_shared<LineRecord>();
   FakeLine* line = nullptr;
@@ -185,7 +166,7 @@ TEST(BRThread, ABreakOrALossIsReportedOnceAndItsHalfCodeNeverTyped) {
   };
   for (const Case& c : {Case{"break", &FakeLine::PushBreak, 1}, Case{"loss", &FakeLine::PushLoss, 0}}) {
     SCOPED_TRACE(c.name);
-    EventRecorder log;
+    DiagnosticsRecorder log;
     RecordingTypist typist;
     Started s = Start(typist);
     s.line->Push("1\r");
@@ -198,7 +179,7 @@ TEST(BRThread, ABreakOrALossIsReportedOnceAndItsHalfCodeNeverTyped) {
     EXPECT_EQ(s.record->lostReported, 1) << "recovered like a vanished port";
     EXPECT_EQ(s.record->waits, 3) << "no wait after the line ended";
     EXPECT_EQ(typist.codes(), std::vector<std::string>{"1"});
-    EXPECT_EQ(log.Count(L"break on the line"), c.breaksLogged);
+    EXPECT_EQ(std::count(log.events.begin(), log.events.end(), L"break on the line"), c.breaksLogged);
     s.thread.reset();  // the owner still ends an ended thread safely
     EXPECT_TRUE(s.record->destroyed);
   }
