@@ -10,7 +10,8 @@ LogLevel ParseLogLevel(const std::optional<std::wstring>& setting) {
   return LogLevel::Off;
 }
 
-std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel level, std::wstring_view errorText) {
+std::wstring FormatLine(const Entry& entry, const LocalTime& time, std::uint32_t processId, LogLevel level,
+                        std::wstring_view errorText) {
   // 2026-03-07 09:05:02.041: each field with its width and what follows it.
   const struct {
     unsigned value;
@@ -20,18 +21,19 @@ std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel leve
                {time.minute, 2, L':'}, {time.second, 2, L'.'}, {time.millisecond, 3, L' '}};
   std::wstring line;
   for (const auto& field : stamp) line.append(platform::IntToStr(field.value, field.digits)).push_back(field.then);
+  line.append(L"[").append(platform::IntToStr(processId)).append(L"] ");
   switch (entry.kind) {
     case Entry::Kind::Event:
-      line += entry.text;
+      line += EscapeControls(entry.text);
       break;
     case Entry::Kind::Failure: {
       // The system's texts end in a line break that would split the entry.
       const auto end = errorText.find_last_not_of(L" \t\r\n");
       errorText = errorText.substr(0, end == std::wstring_view::npos ? 0 : end + 1);
       line += L"FAILED ";
-      line += entry.text;
+      line += EscapeControls(entry.text);
       line += L": error " + platform::IntToStr(entry.errorCode);
-      if (!errorText.empty()) line.append(L" (").append(errorText).append(L")");
+      if (!errorText.empty()) line.append(L" (").append(EscapeControls(errorText)).append(L")");
       break;
     }
     case Entry::Kind::CodeTyped:
@@ -40,6 +42,24 @@ std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel leve
       break;
   }
   return line;
+}
+
+std::wstring EscapeControls(std::wstring_view text) {
+  constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring escaped;
+  escaped.reserve(text.size());
+  for (const wchar_t c : text) {
+    const auto code = static_cast<std::uint32_t>(c);
+    const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+    if (!control) {
+      escaped += c;
+      continue;
+    }
+    escaped += L'<';
+    for (int shift = code > 0xFF ? 12 : 4; shift >= 0; shift -= 4) escaped += kDigits[(code >> shift) & 0xF];
+    escaped += L'>';
+  }
+  return escaped;
 }
 
 std::wstring Hex(std::string_view bytes) {

@@ -26,12 +26,23 @@ struct LocalTime {
   unsigned year, month, day, hour, minute, second, millisecond;
 };
 
-// One line without its end, time-stamped. `errorText` is the system's text
-// of a failure's code.
-std::wstring FormatLine(const Entry& entry, const LocalTime& time, LogLevel level, std::wstring_view errorText);
+// One line without its end, time-stamped, with the id of the process that
+// wrote it. `errorText` is the system's text of a failure's code. Control
+// characters in either text are escaped, so no text can begin a line.
+std::wstring FormatLine(const Entry& entry, const LocalTime& time, std::uint32_t processId, LogLevel level,
+                        std::wstring_view errorText);
+
+// Control characters (C0, DEL, C1 and the Unicode line and paragraph
+// separators) as <0D>, <2028>: everything else as it stands.
+std::wstring EscapeControls(std::wstring_view text);
 
 // Each byte as two upper-case hex digits, separated by spaces.
 std::wstring Hex(std::string_view bytes);
+
+// The log file moves aside to "<file>.1" when it would outgrow this, so the
+// two take at most about twice as much of the operator's disk. A week of a
+// port that stays away fits in it with the line of its loss.
+inline constexpr std::uint64_t kLogCapBytes = 1024 * 1024;
 
 // Whether the file must be moved aside before `lineBytes` more go in. A
 // line never waits for an empty file, however long it is.

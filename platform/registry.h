@@ -19,6 +19,21 @@ struct RegistryError : std::runtime_error {
 enum class Hive { CurrentUser, LocalMachine };
 enum class Access { Read, ReadWrite };
 
+// A value as it is stored, for settings that administrators may deploy as
+// text or as a number.
+struct StoredValue {
+  enum class Kind {
+    Text,       // REG_SZ, or REG_EXPAND_SZ taken as it stands
+    Number,     // REG_DWORD
+    TooLong,    // text longer than any setting this program reads
+    OtherType,  // binary, QWORD, multi-string...: `registryType` says which
+  };
+  Kind kind = Kind::Text;
+  std::wstring text;
+  std::uint32_t number = 0;
+  std::uint32_t registryType = 0;  // the REG_* type as stored
+};
+
 // One key whose sections are subkeys and whose settings are named values in
 // those subkeys, in the manner of an INI file kept in the registry.
 class IniFile {
@@ -38,7 +53,7 @@ class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
   virtual void WriteString(const std::wstring& name, const std::wstring& value) = 0;
-  // Whether a value was there and is gone now.
+  // Whether a value was there and is gone now; a refusal throws.
   virtual bool DeleteValue(const std::wstring& name) = 0;
 };
 
@@ -50,9 +65,16 @@ class Registry {
   virtual std::unique_ptr<IniFile> OpenIni(const std::wstring& keyPath, Access access) = 0;
   // Opens the key, creating it when missing.
   virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) = 0;
-  // Reads without creating anything: the text of a string value, nothing
-  // when the key or the value is missing or holds no sensible text.
-  virtual std::optional<std::wstring> ReadText(Hive hive, const std::wstring& keyPath, const std::wstring& name) = 0;
+  // Reads without creating anything: nothing when the key or the value is
+  // missing.
+  virtual std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name) = 0;
+  // The text of a string value, nothing when the key or the value is
+  // missing or holds no sensible text.
+  std::optional<std::wstring> ReadText(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
+    auto value = ReadValue(hive, keyPath, name);
+    if (!value || value->kind != StoredValue::Kind::Text) return std::nullopt;
+    return std::move(value->text);
+  }
   // The texts of every string value of a key, in no particular order; none
   // when the key is missing (the serial device map lists ports this way).
   virtual std::vector<std::wstring> ReadAllTexts(Hive hive, const std::wstring& keyPath) = 0;

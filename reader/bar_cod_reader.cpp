@@ -26,7 +26,19 @@ CBarCodReader::~CBarCodReader() {
 
 bool CBarCodReader::LoadSettings() { return store_.Load(portSettings, AutoStart); }
 
-bool CBarCodReader::SaveSettings() { return store_.Save(portSettings, AutoStart); }
+bool CBarCodReader::SaveSettings() {
+  const SaveOutcome outcome = store_.Save(portSettings, AutoStart);
+  // The box shows what the machine does, not what it was asked to do.
+  AutoStart = outcome.autoStart;
+  if (outcome.Succeeded()) return true;
+  const std::wstring* message = &reader_messages::kSaveFailed;
+  if (outcome.refused == SaveOutcome::Refused::StartWithWindows) message = &reader_messages::kStartWithWindowsFailed;
+  if (outcome.refused == SaveOutcome::Refused::StopStartingWithWindows) {
+    message = &reader_messages::kStopStartingWithWindowsFailed;
+  }
+  site_.ShowStopMessage(reader_messages::WithReason(*message, outcome.error, site_.ErrorText(outcome.error)));
+  return false;
+}
 
 bool CBarCodReader::ApplySettings() { return ::ApplySettings(portSettings, line_); }
 
@@ -42,12 +54,17 @@ bool CBarCodReader::InitComm() {
 }
 
 bool CBarCodReader::OpenPort(Tell tell) {
-  SerialPorts::Failure failure = SerialPorts::Failure::None;
+  SerialPorts::Failure failure;
   port_ = ports_.Open(line_, failure);
   if (!port_) {
+    if (linkLost_) {
+      lostPortLog_.AttemptFailed(failure.error, LostPortLog::Clock::now());
+    } else {
+      diagnostics::Failure(failure.operation, failure.error);
+    }
     if (tell == Tell::Operator) {
-      site_.ShowStopMessage(failure == SerialPorts::Failure::Setup ? reader_messages::kPortSetupFailed
-                                                                   : reader_messages::kPortOpenFailed);
+      site_.ShowStopMessage(failure.step == SerialPorts::Failure::Step::Setup ? reader_messages::kPortSetupFailed
+                                                                              : reader_messages::kPortOpenFailed);
     }
     // The operator has been told once; a port that comes later is taken
     // without a restart.
@@ -58,7 +75,7 @@ bool CBarCodReader::OpenPort(Tell tell) {
   site_.CancelRetry();
   if (linkLost_) {
     linkLost_ = false;
-    diagnostics::Event(L"port " + line_.portName + L" is back");
+    lostPortLog_.Back(LostPortLog::Clock::now());
     site_.LinkChanged();
   }
   return true;
@@ -104,7 +121,7 @@ void CBarCodReader::EnterLost() {
   linkLost_ = true;
   retryDelay_ = kFirstRetry;
   site_.ScheduleRetry(retryDelay_);
-  diagnostics::Event(L"port " + line_.portName + L" is not available");
+  lostPortLog_.Lost(line_.portName, LostPortLog::Clock::now());
   site_.LinkChanged();
 }
 

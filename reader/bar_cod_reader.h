@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "reader/br_thread.h"
+#include "reader/lost_port_log.h"
 #include "reader/port_settings.h"
 #include "reader/reader_parts.h"
 
@@ -27,6 +28,8 @@ class CBarCodReader {
   CBarCodReader& operator=(const CBarCodReader&) = delete;
 
   bool LoadSettings();
+  // Tells the operator what the registry refused; AutoStart then shows
+  // what the machine does.
   bool SaveSettings();
   bool ApplySettings();
   void ApplyCommandLinePort();
@@ -95,6 +98,7 @@ class CBarCodReader {
   unsigned generation_ = 0;  // counts the ports opened, to spot stale losses
   bool linkLost_ = false;
   std::chrono::milliseconds retryDelay_{0};
+  LostPortLog lostPortLog_;
   std::unique_ptr<BRThread> thread_;
   // Told to stop, perhaps still finishing; joined before the port closes.
   std::vector<std::unique_ptr<BRThread>> stoppingThreads_;

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "platform/conversions.h"
 
 // What the reader tells the operator, in the stop-sign message box.
 namespace reader_messages {
@@ -9,4 +13,21 @@ inline const std::wstring kPortSetupFailed = L"CBarCodReader::InitComm :\r\n Н�
 inline const std::wstring kThreadFailed = L"CBarCodReader::ReadData :\r\n Невозможно создать Thread !";
 inline const std::wstring kCreateOptionsFailed =
     L"CBarCodReader::CreateOptions :\r\n Невозможно создать окно настройки !";
+inline const std::wstring kSaveFailed = L"CBarCodReader::SaveSettings :\r\n Невозможно сохранить настройки !";
+inline const std::wstring kStartWithWindowsFailed =
+    L"CBarCodReader::SaveSettings :\r\n Невозможно включить запуск при старте Windows !";
+inline const std::wstring kStopStartingWithWindowsFailed =
+    L"CBarCodReader::SaveSettings :\r\n Невозможно отключить запуск при старте Windows !";
+
+// A message with the system's reason under it: the error's number, for a
+// help desk, and its text, in the language of the user's Windows.
+inline std::wstring WithReason(const std::wstring& message, std::uint32_t error, std::wstring_view errorText) {
+  if (error == 0) return message;  // nothing the system could say more
+  const auto end = errorText.find_last_not_of(L" \t\r\n");
+  errorText = errorText.substr(0, end == std::wstring_view::npos ? 0 : end + 1);
+  std::wstring text = message + L"\r\n Ошибка " + platform::IntToStr(error);
+  if (!errorText.empty()) text.append(L": ").append(errorText);
+  return text;
+}
+
 }  // namespace reader_messages

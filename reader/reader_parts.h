@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -11,13 +12,29 @@
 // What the reader works with, so that the order of what it does can be
 // followed with fakes as well as with Windows.
 
+// How a save went: what the registry refused, if anything, with its Win32
+// error, and whether the program now starts with Windows.
+struct SaveOutcome {
+  enum class Refused {
+    Nothing,
+    Settings,                 // the settings themselves (the start entry untouched)
+    StartWithWindows,         // no entry could be written
+    StopStartingWithWindows,  // the machine-wide entry stays
+  };
+  Refused refused = Refused::Nothing;
+  std::uint32_t error = 0;
+  bool autoStart = false;  // as the machine does it now, whatever was asked
+
+  bool Succeeded() const { return refused == Refused::Nothing; }
+};
+
 // Where the operator's settings are kept. Failures are the store's to
-// report; the results only say whether all went well.
+// report to the diagnostics; Save's outcome is for the operator.
 class SettingsStorage {
  public:
   virtual ~SettingsStorage() = default;
   virtual bool Load(PortSettings& texts, bool& autoStart) = 0;
-  virtual bool Save(const PortSettings& texts, bool autoStart) = 0;
+  virtual SaveOutcome Save(const PortSettings& texts, bool autoStart) = 0;
   virtual TypingOptions LoadTypingOptions() = 0;
 };
 
@@ -32,10 +49,17 @@ class SerialPort {
 
 class SerialPorts {
  public:
-  enum class Failure { None, Open, Setup };
+  // Why a port could not be had.
+  struct Failure {
+    enum class Step { None, Open, Setup };
+    Step step = Step::None;
+    std::wstring operation;   // the call that failed: "opening COM5", "SetCommState on COM5"
+    std::uint32_t error = 0;  // the Win32 error it left
+  };
   virtual ~SerialPorts() = default;
-  // Opens the named port and sets the line up; null, with the step that
-  // failed, when it cannot.
+  // Opens the named port and sets the line up; null, with why, when it
+  // cannot. The caller reports the failure: while a lost port is retried,
+  // one line a minute says it all.
   virtual std::unique_ptr<SerialPort> Open(const LineParameters& line, Failure& failure) = 0;
 };
 
@@ -65,6 +89,9 @@ class ReaderSite {
   virtual ~ReaderSite() = default;
   // Modal, owned by the program's window: the stop sign, the title, OK.
   virtual void ShowStopMessage(const std::wstring& text) = 0;
+  // The system's own text for a Win32 error, in the language of its user
+  // interface; empty when it has none.
+  virtual std::wstring ErrorText(std::uint32_t error) = 0;
   // From any thread: the user interface thread is to call
   // CBarCodReader::OnLineLost(generation) soon.
   virtual void PostLineLost(unsigned generation) = 0;

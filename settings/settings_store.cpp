@@ -21,7 +21,8 @@ constexpr std::array<DeviceValue, 5> kDeviceValues{{
     {L"StopBits", &PortSettings::StopBits},
 }};
 
-// The operator never hears of registry failures; a help desk can.
+// The help desk hears of every registry failure; the operator of those that
+// undo what he asked for.
 void ReportFailure(std::wstring_view doing, const platform::RegistryError& error) {
   const std::string function = error.what();
   diagnostics::Failure(std::wstring(doing) + L" (" + std::wstring(function.begin(), function.end()) + L")", error.code);
@@ -44,9 +45,14 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
     for (const auto& value : kDeviceValues) {
       texts.*value.text = ini->ReadString(kDeviceSection, value.name, kDefaultPortSettings.*value.text);
     }
+    const bool machineEntry = IsRegistered(platform::Hive::LocalMachine);
+    const bool userEntry = IsRegistered(platform::Hive::CurrentUser);
+    // Both, as an earlier version could leave them, start a second copy at
+    // every logon.
+    if (machineEntry && userEntry) DeleteRunValue(platform::Hive::CurrentUser);
     // Before the first save (after an install that registered the program,
     // say) the box shows what the machine does.
-    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, IsRegisteredToStart());
+    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, machineEntry || userEntry);
     return true;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"loading the settings", error);
@@ -56,82 +62,94 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
   }
 }
 
-bool SettingsStore::Save(const PortSettings& texts, bool autoStart) {
+SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart) {
   using namespace registry_names;
   try {
-    {
-      const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::ReadWrite);
-      ini->WriteString(kAppSection, kExecutableName, std::wstring(platform::ExtractFileName(executablePath_)));
-      for (const auto& value : kDeviceValues) {
-        ini->WriteString(kDeviceSection, value.name, texts.*value.text);
-      }
-      ini->WriteBool(kAppCfgSection, kAutoStart, autoStart);
+    const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::ReadWrite);
+    ini->WriteString(kAppSection, kExecutableName, std::wstring(platform::ExtractFileName(executablePath_)));
+    for (const auto& value : kDeviceValues) {
+      ini->WriteString(kDeviceSection, value.name, texts.*value.text);
     }
-    UpdateAutoStart(autoStart);
-    return true;
+    const SaveOutcome outcome = UpdateAutoStart(autoStart);
+    // The box shows what the machine does, also when the operator's choice
+    // could not be carried out.
+    ini->WriteBool(kAppCfgSection, kAutoStart, outcome.autoStart);
+    return outcome;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"saving the settings", error);
-    return false;
+    return {SaveOutcome::Refused::Settings, error.code, autoStart};
   } catch (...) {
-    return false;
+    return {SaveOutcome::Refused::Settings, 0, autoStart};
   }
 }
 
-bool SettingsStore::UpdateAutoStart(bool autoStart) {
+SaveOutcome SettingsStore::UpdateAutoStart(bool autoStart) {
   using platform::Hive;
-  if (!autoStart) {
-    DeleteRunValue(Hive::LocalMachine);
-    DeleteRunValue(Hive::CurrentUser);
-    return true;
+  using Refused = SaveOutcome::Refused;
+  if (autoStart) {
+    // A standard user cannot write the machine-wide entry the installer
+    // made, and must not add one of his own beside it: both would start.
+    if (WriteRunValue(Hive::LocalMachine) == 0 || IsRegistered(Hive::LocalMachine)) {
+      DeleteRunValue(Hive::CurrentUser);
+      return {Refused::Nothing, 0, true};
+    }
+    const std::uint32_t error = WriteRunValue(Hive::CurrentUser);
+    return {error == 0 ? Refused::Nothing : Refused::StartWithWindows, error, error == 0};
   }
-  if (WriteRunValue(Hive::LocalMachine)) {
-    // A per-user entry left from an earlier save would start a second copy.
-    DeleteRunValue(Hive::CurrentUser);
-    return true;
+  std::uint32_t error = DeleteRunValue(Hive::CurrentUser);
+  // Opening the machine-wide key for a change is refused to a standard user
+  // even when there is nothing to remove.
+  if (IsRegistered(Hive::LocalMachine)) {
+    if (const std::uint32_t machineError = DeleteRunValue(Hive::LocalMachine)) error = machineError;
   }
-  return WriteRunValue(Hive::CurrentUser);
+  return {error == 0 ? Refused::Nothing : Refused::StopStartingWithWindows, error, error != 0};
 }
 
-bool SettingsStore::IsRegisteredToStart() {
-  using platform::Hive;
+bool SettingsStore::IsRegistered(platform::Hive hive) {
   try {
-    return registry_.ReadText(Hive::LocalMachine, registry_names::kRunKey, registry_names::kRunValue) ||
-           registry_.ReadText(Hive::CurrentUser, registry_names::kRunKey, registry_names::kRunValue);
+    return registry_.ReadText(hive, registry_names::kRunKey, registry_names::kRunValue).has_value();
   } catch (const platform::RegistryError& error) {
-    ReportFailure(L"reading the start-with-Windows entry", error);
+    ReportFailure(L"reading the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
   } catch (...) {
   }
   return false;  // as if never registered: the stored flag's own default
 }
 
-bool SettingsStore::WriteRunValue(platform::Hive hive) {
+std::uint32_t SettingsStore::WriteRunValue(platform::Hive hive) {
   try {
     registry_.OpenKey(hive, registry_names::kRunKey)
         ->WriteString(registry_names::kRunValue, QuotedPath(executablePath_));
-    return true;
+    return 0;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"writing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
-    return false;
-  } catch (...) {
-    return false;
+    return error.code;
   }
 }
 
-void SettingsStore::DeleteRunValue(platform::Hive hive) {
+std::uint32_t SettingsStore::DeleteRunValue(platform::Hive hive) {
   try {
     registry_.OpenKey(hive, registry_names::kRunKey)->DeleteValue(registry_names::kRunValue);
+    return 0;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"removing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
-  } catch (...) {
-    // Silent like every failure here; the other hive is still cleaned.
+    return error.code;
   }
 }
 
 diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {
   using namespace registry_names;
   try {
-    return diagnostics::ParseLogLevel(
-        registry.ReadText(platform::Hive::CurrentUser, kSettingsKey + L"\\" + kAppCfgSection, kLog));
+    const auto value = registry.ReadValue(platform::Hive::CurrentUser, kSettingsKey + L"\\" + kAppCfgSection, kLog);
+    if (!value) return diagnostics::LogLevel::Off;
+    switch (value->kind) {
+      case platform::StoredValue::Kind::Text:
+        return diagnostics::ParseLogLevel(value->text);
+      case platform::StoredValue::Kind::Number:  // reg add /t REG_DWORD, group policy preferences
+        return diagnostics::ParseLogLevel(platform::IntToStr(value->number));
+      default:
+        diagnostics::Event(L"APPCFG\\" + kLog + L" " + DescribeStoredValue(*value) + L" is not valid; the log is off");
+        return diagnostics::LogLevel::Off;
+    }
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"reading the log setting", error);
     return diagnostics::LogLevel::Off;

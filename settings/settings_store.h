@@ -9,29 +9,33 @@
 #include "settings/stored_typing_options.h"
 
 // The per-user settings and the start-with-Windows entry. Registry failures
-// never reach the user: each operation reports them by its result, and to
-// the diagnostics with their error.
+// go to the diagnostics with their error; Save's outcome tells the operator
+// what the registry refused.
 class SettingsStore : public SettingsStorage {
  public:
   SettingsStore(platform::Registry& registry, std::wstring executablePath);
 
   // Reads the five texts and AutoStart, each assigned as soon as it is read,
   // so a failure half-way leaves the rest as they were. AutoStart never
-  // stored reads as whether a Run value is there.
+  // stored reads as whether a Run value is there. A per-user Run value
+  // beside the machine-wide one is removed.
   bool Load(PortSettings& texts, bool& autoStart) override;
-  // Writes the executable's name, the five texts and AutoStart, then brings
-  // the start-with-Windows entry in line with AutoStart.
-  bool Save(const PortSettings& texts, bool autoStart) override;
-  // Registers the quoted executable path machine-wide, or for this user
-  // alone when the machine-wide key refuses the write; unregisters both.
-  bool UpdateAutoStart(bool autoStart);
+  // Writes the executable's name and the five texts, brings the
+  // start-with-Windows entry in line with `autoStart`, then stores
+  // AutoStart as the machine now does it.
+  SaveOutcome Save(const PortSettings& texts, bool autoStart) override;
+  // One entry at most, so that one copy starts at logon: the quoted
+  // executable path machine-wide, where this user may write it or where it
+  // is already; else for this user alone. Off removes both.
+  SaveOutcome UpdateAutoStart(bool autoStart);
   // What the site wants typed around and between a code's characters.
   TypingOptions LoadTypingOptions() override { return ReadTypingOptions(registry_); }
 
  private:
-  bool IsRegisteredToStart();
-  bool WriteRunValue(platform::Hive hive);
-  void DeleteRunValue(platform::Hive hive);
+  bool IsRegistered(platform::Hive hive);
+  // Each gives the Win32 error of a refusal, 0 when done.
+  std::uint32_t WriteRunValue(platform::Hive hive);
+  std::uint32_t DeleteRunValue(platform::Hive hive);
 
   platform::Registry& registry_;
   std::wstring executablePath_;

@@ -10,11 +10,11 @@ namespace {
 
 // A value the user has, else the machine's; a registry that fails to
 // answer has none.
-std::optional<std::wstring> ReadValue(platform::Registry& registry, const std::wstring& name) {
+std::optional<platform::StoredValue> ReadValue(platform::Registry& registry, const std::wstring& name) {
   const std::wstring key = registry_names::kSettingsKey + L"\\" + registry_names::kAppCfgSection;
   for (const auto hive : {platform::Hive::CurrentUser, platform::Hive::LocalMachine}) {
     try {
-      if (auto text = registry.ReadText(hive, key, name)) return text;
+      if (auto value = registry.ReadValue(hive, key, name)) return value;
     } catch (const platform::RegistryError& error) {
       // As if the value were missing in this hive; the help desk hears of it.
       diagnostics::Failure(L"reading APPCFG\\" + name, error.code);
@@ -39,15 +39,38 @@ std::optional<TypingOptions::Suffix> ParseSuffix(std::wstring_view text) {
   return std::nullopt;
 }
 
-std::optional<int> ParseKeyDelay(std::wstring_view text) {
-  if (text.empty()) return 0;
-  const auto delay = platform::StrToInt(text);
+// Administrators deploy numbers as text or as a DWORD, by habit.
+std::optional<int> ParseKeyDelay(const platform::StoredValue& value) {
+  std::optional<std::int64_t> delay;
+  if (value.kind == platform::StoredValue::Kind::Number) delay = value.number;
+  if (value.kind == platform::StoredValue::Kind::Text) {
+    if (value.text.empty()) return 0;
+    delay = platform::StrToInt(value.text);
+  }
   if (!delay || *delay < 0 || *delay > TypingOptions::kMaxKeyDelayMs) return std::nullopt;
-  return *delay;
+  return static_cast<int>(*delay);
 }
 
-void ReportInvalid(const std::wstring& name, const std::wstring& text) {
-  diagnostics::Event(L"APPCFG\\" + name + L" = \"" + text + L"\" is not valid; the default is used");
+std::optional<std::wstring> Text(const platform::StoredValue& value) {
+  if (value.kind != platform::StoredValue::Kind::Text) return std::nullopt;
+  return value.text;
+}
+
+void ReportInvalid(const std::wstring& name, const platform::StoredValue& value) {
+  diagnostics::Event(L"APPCFG\\" + name + L" " + DescribeStoredValue(value) + L" is not valid; the default is used");
+}
+
+// Reads the value `name` and hands it to `parse`; a value it rejects keeps
+// `option` as it is and is reported.
+template <typename Option, typename Parse>
+void ReadOption(platform::Registry& registry, const std::wstring& name, Option& option, Parse parse) {
+  const auto value = ReadValue(registry, name);
+  if (!value) return;
+  if (const auto parsed = parse(*value)) {
+    option = *parsed;
+  } else {
+    ReportInvalid(name, *value);
+  }
 }
 
 }  // namespace
@@ -55,21 +78,25 @@ void ReportInvalid(const std::wstring& name, const std::wstring& text) {
 TypingOptions ReadTypingOptions(platform::Registry& registry) {
   using namespace registry_names;
   TypingOptions options;
-  if (const auto text = ReadValue(registry, kSuffix)) {
-    if (const auto suffix = ParseSuffix(*text)) {
-      options.suffix = *suffix;
-    } else {
-      ReportInvalid(kSuffix, *text);
-    }
-  }
-  if (const auto text = ReadValue(registry, kKeyDelay)) {
-    if (const auto delay = ParseKeyDelay(*text)) {
-      options.keyDelayMs = *delay;
-    } else {
-      ReportInvalid(kKeyDelay, *text);
-    }
-  }
-  options.prefix = ReadValue(registry, kPrefix).value_or(L"");
-  options.groupSeparator = ReadValue(registry, kGroupSeparator).value_or(L"");
+  ReadOption(registry, kSuffix, options.suffix,
+             [](const platform::StoredValue& value) { return Text(value) ? ParseSuffix(*Text(value)) : std::nullopt; });
+  ReadOption(registry, kKeyDelay, options.keyDelayMs, ParseKeyDelay);
+  ReadOption(registry, kPrefix, options.prefix, Text);
+  ReadOption(registry, kGroupSeparator, options.groupSeparator, Text);
   return options;
+}
+
+std::wstring DescribeStoredValue(const platform::StoredValue& value) {
+  using Kind = platform::StoredValue::Kind;
+  switch (value.kind) {
+    case Kind::Text:
+      return L"= \"" + value.text + L"\"";
+    case Kind::Number:
+      return L"= " + platform::IntToStr(value.number) + L" (REG_DWORD)";
+    case Kind::TooLong:
+      return L"(a text too long to be a setting)";
+    case Kind::OtherType:
+      break;
+  }
+  return L"(stored as registry type " + platform::IntToStr(value.registryType) + L", which holds no setting)";
 }

@@ -16,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/win/application.h"
 #include "platform/win/bitmap.h"
+#include "platform/win/error_text.h"
 
 namespace {
 
@@ -144,6 +145,8 @@ void TFormBRMain::ShowStopMessage(const std::wstring& text) {
   const ModalScope modal(*this);
   platform::ShowStopMessage(text, window_.get());
 }
+
+std::wstring TFormBRMain::ErrorText(std::uint32_t error) { return platform::SystemErrorText(error); }
 
 void TFormBRMain::PostLineLost(unsigned generation) { ::PostMessageW(window_.get(), WM_LINELOST, generation, 0); }
 

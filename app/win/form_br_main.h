@@ -58,6 +58,7 @@ class TFormBRMain final : private ReaderSite {
   class ModalScope;
 
   void ShowStopMessage(const std::wstring& text) override;
+  std::wstring ErrorText(std::uint32_t error) override;
   void PostLineLost(unsigned generation) override;
   void ScheduleRetry(std::chrono::milliseconds delay) override;
   void CancelRetry() override;

@@ -35,6 +35,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   platform::SetApplicationTitle(kApplicationTitle);
   // Declared first so that it outlives every thread that reports.
   platform::WinRegistry registry;
+  // A log setting that cannot be read leaves the log off: why is told to
+  // the debugger output, the one place left for it.
+  diagnostics::WinWriter settingWriter(diagnostics::LogLevel::Off, L"");
+  diagnostics::SetWriter(&settingWriter);
   const diagnostics::LogLevel logLevel = StoredLogLevel(registry);
   diagnostics::WinWriter diagnosticsWriter(logLevel,
                                            logLevel == diagnostics::LogLevel::Off ? L"" : diagnostics::LogFilePath());

@@ -2,22 +2,13 @@
 
 #include <shlobj.h>
 
+#include "platform/win/error_text.h"
+
 namespace diagnostics {
 namespace {
 
 // Tells our lines apart from other programs' in a debug-output viewer.
 constexpr wchar_t kDebugOutputTag[] = L"Barcode Reader: ";
-
-std::wstring SystemErrorText(std::uint32_t code) {
-  wchar_t* text = nullptr;
-  const DWORD length =
-      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (length == 0) return {};  // a code the system has no text for
-  std::wstring result(text, length);
-  ::LocalFree(text);
-  return result;
-}
 
 LocalTime Now() {
   SYSTEMTIME now;
@@ -39,8 +30,9 @@ WinWriter::WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capByte
     : level_(level), path_(std::move(logPath)), capBytes_(capBytes) {}
 
 void WinWriter::Write(const Entry& entry) {
-  const std::wstring errorText = entry.kind == Entry::Kind::Failure ? SystemErrorText(entry.errorCode) : L"";
-  const std::wstring line = FormatLine(entry, Now(), level_, errorText);
+  const std::wstring errorText = entry.kind == Entry::Kind::Failure ? platform::SystemErrorText(entry.errorCode) : L"";
+  // Two copies running write into one file: each line says whose it is.
+  const std::wstring line = FormatLine(entry, Now(), ::GetCurrentProcessId(), level_, errorText);
   ::OutputDebugStringW((kDebugOutputTag + line + L"\n").c_str());
   if (level_ == LogLevel::Off || path_.empty()) return;
   const std::string bytes = Utf8(line + L"\r\n");

@@ -14,9 +14,7 @@ namespace diagnostics {
 // outgrows its cap. Any thread may write.
 class WinWriter final : public Writer {
  public:
-  static constexpr std::uint64_t kDefaultCapBytes = 1024 * 1024;
-
-  WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capBytes = kDefaultCapBytes);
+  WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capBytes = kLogCapBytes);
   void Write(const Entry& entry) override;
 
  private:

@@ -1,6 +1,7 @@
 #include "platform/win/win_registry.h"
 
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "platform/conversions.h"
@@ -40,6 +41,34 @@ std::optional<std::wstring> ReadTextValue(HKEY key, const wchar_t* subkey, const
 }
 
 constexpr DWORD kTextTypes = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+
+// Any value of `key`'s subkey `subkey`: a setting deployed as a number is as
+// good as one deployed as text, and one of a type nobody meant is told
+// apart from a missing one.
+std::optional<StoredValue> ReadAnyValue(HKEY key, const wchar_t* subkey, const wchar_t* name) {
+  // Big enough for the longest text; a DWORD fits too.
+  std::array<wchar_t, kMaxTextLength + 1> buffer{};
+  DWORD size = sizeof buffer;
+  DWORD type = REG_NONE;
+  const LSTATUS status = ::RegGetValueW(key, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, buffer.data(), &size);
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;  // no such key or value
+  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) Check(status, "RegGetValueW");
+  StoredValue value;
+  value.registryType = type;
+  const bool text = type == REG_SZ || type == REG_EXPAND_SZ;
+  if (text && status == ERROR_SUCCESS) {
+    value.kind = StoredValue::Kind::Text;
+    value.text = buffer.data();
+  } else if (text) {
+    value.kind = StoredValue::Kind::TooLong;
+  } else if (type == REG_DWORD && status == ERROR_SUCCESS) {
+    value.kind = StoredValue::Kind::Number;
+    std::memcpy(&value.number, buffer.data(), sizeof value.number);
+  } else {
+    value.kind = StoredValue::Kind::OtherType;
+  }
+  return value;
+}
 
 UniqueHKey CreateKey(HKEY parent, const std::wstring& path, REGSAM access) {
   UniqueHKey key;
@@ -103,7 +132,10 @@ class WinRegistryKey final : public RegistryKey {
   }
 
   bool DeleteValue(const std::wstring& name) override {
-    return ::RegDeleteValueW(key_.get(), name.c_str()) == ERROR_SUCCESS;
+    const LSTATUS status = ::RegDeleteValueW(key_.get(), name.c_str());
+    if (status == ERROR_FILE_NOT_FOUND) return false;
+    Check(status, "RegDeleteValueW");
+    return true;
   }
 
  private:
@@ -126,8 +158,8 @@ std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring&
   return std::make_unique<WinRegistryKey>(CreateKey(Root(hive), keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE));
 }
 
-std::optional<std::wstring> WinRegistry::ReadText(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
-  return ReadTextValue(Root(hive), keyPath.c_str(), name.c_str(), kTextTypes);
+std::optional<StoredValue> WinRegistry::ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
+  return ReadAnyValue(Root(hive), keyPath.c_str(), name.c_str());
 }
 
 std::vector<std::wstring> WinRegistry::ReadAllTexts(Hive hive, const std::wstring& keyPath) {

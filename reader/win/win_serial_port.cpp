@@ -85,15 +85,17 @@ class WinSerialPort final : public SerialPort {
 };
 
 // The whole line, set up in one place: the first call the driver refuses
-// is reported with its error, and the port is then not read at all.
-bool SetUpLine(HANDLE port, const LineParameters& line) {
+// is given back with its error, and the port is then not read at all.
+SerialPorts::Failure SetUpLine(HANDLE port, const LineParameters& line) {
   const auto refused = [&](const wchar_t* step) {
     const DWORD error = ::GetLastError();
-    diagnostics::Failure(std::wstring(step) + L" on " + line.portName, error);
-    return false;
+    return SerialPorts::Failure{SerialPorts::Failure::Step::Setup, std::wstring(step) + L" on " + line.portName, error};
   };
   // A driver with a fixed queue refuses the size and still reads well.
-  if (!::SetupComm(port, kReceiveQueue, kTransmitQueue)) refused(L"SetupComm");
+  if (!::SetupComm(port, kReceiveQueue, kTransmitQueue)) {
+    const auto noted = refused(L"SetupComm");
+    diagnostics::Failure(noted.operation, noted.error);
+  }
   DCB state{};
   state.DCBlength = sizeof state;
   if (!::GetCommState(port, &state)) return refused(L"GetCommState");
@@ -105,7 +107,7 @@ bool SetUpLine(HANDLE port, const LineParameters& line) {
   // An error flag left from before would hold up the first read.
   DWORD errors = 0;
   if (!::ClearCommError(port, &errors, nullptr)) return refused(L"ClearCommError");
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -113,22 +115,18 @@ bool SetUpLine(HANDLE port, const LineParameters& line) {
 std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Failure& failure) {
   const auto devicePath = SerialDevicePath(line.portName);
   if (!devicePath) {
-    diagnostics::Failure(L"not a serial port name: " + line.portName, ERROR_INVALID_NAME);
-    failure = Failure::Open;
+    failure = {Failure::Step::Open, L"not a serial port name: " + line.portName, ERROR_INVALID_NAME};
     return nullptr;
   }
   platform::FileHandle handle(::CreateFileW(devicePath->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   if (!handle) {
-    diagnostics::Failure(L"opening " + line.portName, ::GetLastError());
-    failure = Failure::Open;
+    const DWORD error = ::GetLastError();
+    failure = {Failure::Step::Open, L"opening " + line.portName, error};
     return nullptr;
   }
-  if (!SetUpLine(handle.get(), line)) {
-    // Reading at settings the operator did not choose would type garbage.
-    failure = Failure::Setup;
-    return nullptr;
-  }
-  failure = Failure::None;
+  failure = SetUpLine(handle.get(), line);
+  // Reading at settings the operator did not choose would type garbage.
+  if (failure.step != Failure::Step::None) return nullptr;
   return std::make_unique<WinSerialPort>(std::move(handle), Describe(line));
 }

@@ -201,6 +201,7 @@ class PumpedSite final : public ReaderSite {
   CBarCodReader* reader = nullptr;
 
   void ShowStopMessage(const std::wstring&) override {}
+  std::wstring ErrorText(std::uint32_t) override { return {}; }
   void PostLineLost(unsigned generation) override { ::PostMessageW(window_, kLineLost, generation, 0); }
   void ScheduleRetry(std::chrono::milliseconds delay) override {
     ::SetTimer(window_, 1, static_cast<UINT>(delay.count()), nullptr);

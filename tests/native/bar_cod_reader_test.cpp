@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "app/window_coordinator.h"
+#include "platform/diagnostics.h"
 #include "settings/settings_store.h"
 #include "support/memory_registry.h"
 
@@ -80,16 +81,17 @@ class FakePort final : public SerialPort {
 // Ports that are present unless named in `absent`.
 class FakePorts final : public SerialPorts {
  public:
+  static constexpr std::uint32_t kNoSuchPort = 2;  // ERROR_FILE_NOT_FOUND
   explicit FakePorts(Journal& journal) : journal_(journal) {}
   std::unique_ptr<SerialPort> Open(const LineParameters& line, Failure& failure) override {
     const std::string name = Narrow(line.portName);
     ++attempts;
     if (std::find(absent.begin(), absent.end(), name) != absent.end()) {
-      failure = Failure::Open;
+      failure = {Failure::Step::Open, L"opening " + line.portName, kNoSuchPort};
       return nullptr;
     }
     journal_.Add("open " + name + " " + std::to_string(line.baudRate));
-    failure = Failure::None;
+    failure = {};
     return std::make_unique<FakePort>(journal_, name, loseNow, lineEnd);
   }
 
@@ -132,6 +134,9 @@ class FakeDialog final : public SettingsDialog {
 class FakeSite final : public ReaderSite {
  public:
   void ShowStopMessage(const std::wstring& text) override { messages.push_back(text); }
+  std::wstring ErrorText(std::uint32_t error) override {
+    return error == MemoryRegistry::kAccessDenied ? L"Отказано в доступе.\r\n" : L"";
+  }
   void PostLineLost(unsigned generation) override {
     std::lock_guard lock(mutex_);
     lost_.push_back(generation);
@@ -170,10 +175,9 @@ class ReaderTest : public testing::Test {
  protected:
   ReaderTest() { registry.keys[kDevice] = {{L"NamePort", L"COM2"}}; }
 
-  std::unique_ptr<CBarCodReader> Start() {
+  std::unique_ptr<CBarCodReader> Start(std::vector<std::wstring> arguments = {}) {
     auto reader = std::make_unique<CBarCodReader>(
-        store, ports, typist, [this] { return std::make_unique<FakeDialog>(journal, operate); }, site,
-        std::vector<std::wstring>{});
+        store, ports, typist, [this] { return std::make_unique<FakeDialog>(journal, operate); }, site, arguments);
     site.reader = reader.get();
     if (reader->InitComm()) reader->ReadData();
     return reader;
@@ -288,4 +292,89 @@ TEST_F(ReaderTest, APortMissingAtStartIsToldOnceAndTakenWhenItComes) {
   reader->OnRetryTimer();
   EXPECT_FALSE(reader->LinkLost());
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
+}
+
+TEST_F(ReaderTest, EachLossStartsItsRetriesAtTheFirstDelayAndAtThePortOfTheCommandLine) {
+  ports.loseNow = true;
+  auto reader = Start({L"5"});  // barcode_reader.exe 5: COM5, whatever is stored
+  for (int loss = 0; loss < 2; ++loss) {
+    reader->OnLineLost(site.WaitForLoss());
+    ASSERT_TRUE(reader->LinkLost());
+    ports.loseNow = false;
+    ports.absent = {"COM5"};
+    std::vector<std::chrono::milliseconds> delays;
+    for (int i = 0; i < 4; ++i) {
+      delays.push_back(site.retry.value_or(0ms));
+      reader->OnRetryTimer();
+    }
+    EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{250ms, 500ms, 800ms, 800ms})) << "loss " << loss;
+    ports.absent.clear();
+    ports.loseNow = true;  // the next line reports its loss at once
+    reader->OnRetryTimer();
+    ASSERT_FALSE(reader->LinkLost());
+  }
+  std::vector<std::string> opened;
+  for (const auto& entry : journal.Take()) {
+    if (entry.rfind("open ", 0) == 0) opened.push_back(entry);
+  }
+  EXPECT_EQ(opened, std::vector<std::string>(3, "open COM5 9600")) << "the stored COM2 is never tried";
+  ports.loseNow = false;
+}
+
+namespace {
+
+// The texts of the entries reported while it is installed.
+struct LogRecorder final : diagnostics::Writer {
+  LogRecorder() { diagnostics::SetWriter(this); }
+  ~LogRecorder() override { diagnostics::SetWriter(nullptr); }
+  void Write(const diagnostics::Entry& entry) override { lines.push_back(Narrow(std::wstring(entry.text))); }
+  std::vector<std::string> lines;
+};
+
+}  // namespace
+
+TEST_F(ReaderTest, RetriesOfALostPortAreNotLoggedOneByOne) {
+  LogRecorder log;
+  ports.absent = {"COM2"};
+  auto reader = Start();
+  for (int i = 0; i < 20; ++i) reader->OnRetryTimer();
+  ports.absent.clear();
+  reader->OnRetryTimer();
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_EQ(log.lines[0], "opening COM2") << "the failure the operator was told of";
+  EXPECT_EQ(log.lines[1], "port COM2 is not available");
+  EXPECT_EQ(log.lines[2].rfind("port COM2 is back after ", 0), 0u) << log.lines[2];
+  EXPECT_NE(log.lines[2].find(", at attempt 21"), std::string::npos) << log.lines[2];
+}
+
+TEST_F(ReaderTest, WhatTheRegistryRefusesAtOkIsToldWithTheSystemsReason) {
+  const std::wstring userRun = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::wstring machineRun = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const struct {
+    bool machineEntry, askOn, refuseEverything;
+    std::wstring message;
+    bool autoStartAfter;
+  } rows[] = {
+      {false, true, false, L"Невозможно включить запуск при старте Windows !\r\n Ошибка 5: Отказано в доступе.", false},
+      {true, false, false, L"Невозможно отключить запуск при старте Windows !\r\n Ошибка 5: Отказано в доступе.", true},
+      {false, true, true, L"Невозможно сохранить настройки !\r\n Ошибка 8", true},
+  };
+  auto reader = Start();
+  for (const auto& row : rows) {
+    registry.keys.erase(machineRun);
+    if (row.machineEntry) registry.keys[machineRun][L"Barcode Reader"] = L"x";
+    registry.refuseLocalMachine = true;
+    registry.refusedKeys = {userRun};
+    registry.operationsBeforeFailure = row.refuseEverything ? 0 : -1;
+    site.messages.clear();
+    operate = [&](FakeDialog& dialog) {
+      dialog.AutoStart = row.askOn;
+      return mrOk;
+    };
+    reader->ShowSettings();
+    ASSERT_FALSE(site.messages.empty());
+    EXPECT_EQ(site.messages.front(), L"CBarCodReader::SaveSettings :\r\n " + row.message);
+    EXPECT_EQ(reader->AutoStart, row.autoStartAfter) << "the box shows what the machine does";
+  }
+  registry.operationsBeforeFailure = -1;
 }

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
+#include "reader/lost_port_log.h"
+
 using diagnostics::Entry;
 using diagnostics::LogLevel;
 
 namespace {
 
 const diagnostics::LocalTime kTime{2026, 3, 7, 9, 5, 2, 41};
+constexpr std::uint32_t kPid = 4242;
 
 }  // namespace
 
@@ -23,25 +29,149 @@ TEST(DiagnosticsLog, OnlyOneAndTwoSwitchTheLogOn) {
 TEST(DiagnosticsLog, AFailureIsOneLineWithItsCodeAndText) {
   const Entry failure{Entry::Kind::Failure, L"opening COM5", 2};
   EXPECT_EQ(
-      diagnostics::FormatLine(failure, kTime, LogLevel::Events, L"The system cannot find the file specified.\r\n"),
-      L"2026-03-07 09:05:02.041 FAILED opening COM5: error 2 (The system cannot find the file specified.)");
-  EXPECT_EQ(diagnostics::FormatLine(failure, kTime, LogLevel::Events, L""),
-            L"2026-03-07 09:05:02.041 FAILED opening COM5: error 2");
+      diagnostics::FormatLine(failure, kTime, kPid, LogLevel::Events,
+                              L"The system cannot find the file specified.\r\n"),
+      L"2026-03-07 09:05:02.041 [4242] FAILED opening COM5: error 2 (The system cannot find the file specified.)");
+  EXPECT_EQ(diagnostics::FormatLine(failure, kTime, kPid, LogLevel::Events, L""),
+            L"2026-03-07 09:05:02.041 [4242] FAILED opening COM5: error 2");
 }
 
 TEST(DiagnosticsLog, ACodesContentsOnlyWhenAskedFor) {
   const Entry code{Entry::Kind::CodeTyped, L"", 0, std::string_view("47\x0d\xFF", 4)};
-  EXPECT_EQ(diagnostics::FormatLine(code, kTime, LogLevel::Events, L""),
-            L"2026-03-07 09:05:02.041 code typed, 4 characters");
-  EXPECT_EQ(diagnostics::FormatLine(code, kTime, LogLevel::Off, L""),
-            L"2026-03-07 09:05:02.041 code typed, 4 characters")
+  EXPECT_EQ(diagnostics::FormatLine(code, kTime, kPid, LogLevel::Events, L""),
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters");
+  EXPECT_EQ(diagnostics::FormatLine(code, kTime, kPid, LogLevel::Off, L""),
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters")
       << "the debugger output is always on: no contents there either";
-  EXPECT_EQ(diagnostics::FormatLine(code, kTime, LogLevel::Contents, L""),
-            L"2026-03-07 09:05:02.041 code typed, 4 characters: 34 37 0D FF");
+  EXPECT_EQ(diagnostics::FormatLine(code, kTime, kPid, LogLevel::Contents, L""),
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters: 34 37 0D FF");
 }
 
 TEST(DiagnosticsLog, TheFileMovesAsideOnlyWhenTheNextLineWouldPassTheCap) {
   EXPECT_FALSE(diagnostics::MustRotate(90, 10, 100));
   EXPECT_TRUE(diagnostics::MustRotate(91, 10, 100));
   EXPECT_FALSE(diagnostics::MustRotate(0, 500, 100)) << "an empty file takes any line";
+}
+
+TEST(DiagnosticsLog, ControlCharactersCannotMakeLinesOfTheirOwn) {
+  const struct {
+    std::wstring_view text, escaped;
+  } cases[] = {
+      {L"COM1\r\n2026-03-07 09:05:02.041 [1] port opened", L"COM1<0D><0A>2026-03-07 09:05:02.041 [1] port opened"},
+      {L"a\tb\x1b[31m\x7f", L"a<09>b<1B>[31m<7F>"},
+      {std::wstring_view(L"nul\0end", 7), L"nul<00>end"},
+      {L"next\x85line\x2028sep\x2029", L"next<85>line<2028>sep<2029>"},
+      {L"Запуск C:\\Program Files\\x ~ \x9f\xa0", L"Запуск C:\\Program Files\\x ~ <9F>\xa0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(diagnostics::EscapeControls(c.text), c.escaped);
+    const Entry event{Entry::Kind::Event, c.text};
+    const Entry failure{Entry::Kind::Failure, c.text, 5};
+    for (const auto& line : {diagnostics::FormatLine(event, kTime, kPid, LogLevel::Events, L""),
+                             diagnostics::FormatLine(failure, kTime, kPid, LogLevel::Events, c.text)}) {
+      EXPECT_EQ(line.find_first_of(L"\r\n\x85\x2028\x2029"), std::wstring::npos) << line;
+      EXPECT_NE(line.find(c.escaped), std::wstring::npos) << line;
+    }
+  }
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The events the log is told, as texts.
+struct EventRecorder final : diagnostics::Writer {
+  EventRecorder() { diagnostics::SetWriter(this); }
+  ~EventRecorder() override { diagnostics::SetWriter(nullptr); }
+  void Write(const Entry& entry) override { lines.emplace_back(entry.text); }
+  std::vector<std::wstring> lines;
+};
+
+// UTF-8, as the file holds it.
+std::uint64_t FileBytes(std::wstring_view line) {
+  std::uint64_t bytes = 2;  // CR LF
+  for (const wchar_t c : line) bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+  return bytes;
+}
+
+// The log file and its ".1" as the writer keeps them, in bytes, with
+// where the line of interest went.
+struct RotatedLog final : diagnostics::Writer {
+  RotatedLog() { diagnostics::SetWriter(this); }
+  ~RotatedLog() override { diagnostics::SetWriter(nullptr); }
+  void Write(const Entry& entry) override {
+    // The longest process id there is.
+    const auto bytes = FileBytes(diagnostics::FormatLine(entry, kTime, 4294967295u, LogLevel::Events, L""));
+    if (diagnostics::MustRotate(current, bytes, diagnostics::kLogCapBytes)) {
+      older = current;
+      markedInOlder = markedInCurrent;
+      current = 0;
+      markedInCurrent = false;
+    }
+    current += bytes;
+    if (entry.text.find(mark) != std::wstring_view::npos) markedInCurrent = true;
+    mostOnDisk = std::max(mostOnDisk, current + older);
+  }
+  std::wstring mark;
+  std::uint64_t current = 0, older = 0, mostOnDisk = 0;
+  bool markedInCurrent = false, markedInOlder = false;
+};
+
+}  // namespace
+
+TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
+  enum What { Lost, Failed, Back };
+  const struct {
+    std::chrono::milliseconds at;
+    What what;
+    std::uint32_t error;
+    const wchar_t* line;  // none: the step writes nothing
+  } steps[] = {
+      {0ms, Lost, 0, L"port COM5 is not available"},
+      {800ms, Failed, 2, nullptr},
+      {59'999ms, Failed, 2, nullptr},
+      {60'000ms, Failed, 5, L"port COM5 still away: 3 attempts, last error 5"},
+      {60'800ms, Failed, 2, nullptr},
+      {119'999ms, Failed, 2, nullptr},
+      {150'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2"},
+      {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, at attempt 7"},
+      {4000'000ms, Lost, 0, L"port COM5 is not available"},
+      {4000'800ms, Failed, 2, nullptr},
+      {4000'900ms, Back, 0, L"port COM5 is back after 0 s, at attempt 2"},
+      {5000'000ms, Lost, 0, L"port COM5 is not available"},
+      {5000'000ms + 170h + 3min + 59s, Back, 0, L"port COM5 is back after 170 h 3 min, at attempt 1"},
+  };
+  const LostPortLog::Clock::time_point start{};
+  LostPortLog log;
+  EventRecorder recorder;
+  for (const auto& step : steps) {
+    recorder.lines.clear();
+    const auto now = start + step.at;
+    if (step.what == Lost) log.Lost(L"COM5", now);
+    if (step.what == Failed) log.AttemptFailed(step.error, now);
+    if (step.what == Back) log.Back(now);
+    EXPECT_EQ(recorder.lines, step.line ? std::vector<std::wstring>{step.line} : std::vector<std::wstring>{})
+        << "at " << step.at.count() << " ms";
+  }
+}
+
+TEST(LostPortLogTest, AWeekAwayKeepsTheLossInTheLogAndTheLogSmall) {
+  RotatedLog file;
+  file.mark = L"is not available";
+  // The worst moment for a loss: its line the last that fits before the
+  // file moves aside.
+  const Entry loss{Entry::Kind::Event, L"port COM256 is not available"};
+  file.current = diagnostics::kLogCapBytes - FileBytes(diagnostics::FormatLine(loss, kTime, 4294967295u, {}, L""));
+  LostPortLog log;
+  const LostPortLog::Clock::time_point start{};
+  log.Lost(L"COM256", start);
+  const auto attemptEvery = 800ms;  // the longest retry delay
+  std::uint64_t attempt = 1;
+  const auto week = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::hours(24 * 7));
+  for (; attempt * attemptEvery <= week; ++attempt) log.AttemptFailed(1168, start + attempt * attemptEvery);
+  EXPECT_TRUE(file.markedInCurrent || file.markedInOlder) << "the loss rotated out within a week";
+  // Four weeks: the file and its ".1" never take more than 2 MB.
+  for (; attempt * attemptEvery <= 4 * week; ++attempt) log.AttemptFailed(1168, start + attempt * attemptEvery);
+  EXPECT_LE(file.mostOnDisk, 2u * 1024 * 1024);
+  EXPECT_GT(file.mostOnDisk, 3u * 1024 * 1024 / 2) << "four weeks must have rotated the file at least once";
 }

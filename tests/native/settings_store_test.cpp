@@ -67,24 +67,25 @@ TEST_F(SettingsStoreTest, AutoStartNeverStoredShowsWhetherTheProgramIsRegistered
   registry.keys[kUserRun] = {{L"Barcode Reader", L"x"}};
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_TRUE(autoStart) << "registered for this user";
-  registry.keys.erase(kUserRun);
   registry.keys[kMachineRun] = {{L"Barcode Reader", L"x"}};
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_TRUE(autoStart) << "registered machine-wide, by the installer say";
+  EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr) << "one entry, one copy at logon";
+  EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"0"}};
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_FALSE(autoStart) << "a stored choice wins";
 }
 
-TEST_F(SettingsStoreTest, SaveWritesSevenValuesInOrderThenTheRunEntry) {
+TEST_F(SettingsStoreTest, SaveWritesTheTextsThenTheRunEntryThenAutoStart) {
   const PortSettings texts{L"COM5", L"115200", L"8", L"Even", L"2"};
-  ASSERT_TRUE(store.Save(texts, true));
+  ASSERT_TRUE(store.Save(texts, true).Succeeded());
   const std::vector<std::wstring> expected = {
-      L"write " + kSettings + L"\\APP\\Name",         L"write " + kSettings + L"\\DEVICE\\NamePort",
-      L"write " + kSettings + L"\\DEVICE\\BaudRate",  L"write " + kSettings + L"\\DEVICE\\ByteSize",
-      L"write " + kSettings + L"\\DEVICE\\Parity",    L"write " + kSettings + L"\\DEVICE\\StopBits",
-      L"write " + kSettings + L"\\APPCFG\\AutoStart", L"write " + kMachineRun + L"\\Barcode Reader",
-      L"delete " + kUserRun + L"\\Barcode Reader"};
+      L"write " + kSettings + L"\\APP\\Name",        L"write " + kSettings + L"\\DEVICE\\NamePort",
+      L"write " + kSettings + L"\\DEVICE\\BaudRate", L"write " + kSettings + L"\\DEVICE\\ByteSize",
+      L"write " + kSettings + L"\\DEVICE\\Parity",   L"write " + kSettings + L"\\DEVICE\\StopBits",
+      L"write " + kMachineRun + L"\\Barcode Reader", L"delete " + kUserRun + L"\\Barcode Reader",
+      L"write " + kSettings + L"\\APPCFG\\AutoStart"};
   EXPECT_EQ(registry.journal, expected);
   EXPECT_EQ(*registry.Find(kSettings + L"\\APP", L"Name"), L"scan.exe");
 
@@ -99,7 +100,9 @@ TEST_F(SettingsStoreTest, SaveFailingHalfWayLeavesTheRestAndTheRunEntryAlone) {
   registry.keys[kSettings + L"\\DEVICE"] = {{L"Parity", L"Odd"}};
   registry.keys[kMachineRun] = {{L"Barcode Reader", L"\"C:\\old.exe\""}};
   registry.operationsBeforeFailure = 4;  // the open, Name, NamePort, BaudRate
-  EXPECT_FALSE(store.Save({L"COM2", L"4800", L"7", L"Even", L"2"}, false));
+  const SaveOutcome outcome = store.Save({L"COM2", L"4800", L"7", L"Even", L"2"}, false);
+  EXPECT_EQ(outcome.refused, SaveOutcome::Refused::Settings);
+  EXPECT_EQ(outcome.error, MemoryRegistry::kInjectedError) << "the operator hears why";
   EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"BaudRate"), L"4800");
   EXPECT_EQ(registry.Find(kSettings + L"\\DEVICE", L"ByteSize"), nullptr);
   EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"Parity"), L"Odd");
@@ -107,14 +110,14 @@ TEST_F(SettingsStoreTest, SaveFailingHalfWayLeavesTheRestAndTheRunEntryAlone) {
 }
 
 TEST_F(SettingsStoreTest, RunEntryHoldsTheQuotedPath) {
-  ASSERT_TRUE(store.UpdateAutoStart(true));
+  ASSERT_TRUE(store.UpdateAutoStart(true).Succeeded());
   EXPECT_EQ(*registry.Find(kMachineRun, L"Barcode Reader"), L"\"" + kExe + L"\"");
   EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr);
 }
 
 TEST_F(SettingsStoreTest, RefusedMachineWideEntryFallsBackToThisUser) {
   registry.refuseLocalMachine = true;
-  EXPECT_TRUE(store.Save(kDefaultPortSettings, true)) << "the settings themselves were stored";
+  EXPECT_TRUE(store.Save(kDefaultPortSettings, true).Succeeded()) << "the program starts with Windows all the same";
   EXPECT_EQ(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   EXPECT_EQ(*registry.Find(kUserRun, L"Barcode Reader"), L"\"" + kExe + L"\"");
   ASSERT_EQ(recorder.failures.size(), 1u);
@@ -130,21 +133,67 @@ TEST_F(SettingsStoreTest, TheLogSettingIsReadFromAppCfg) {
 TEST_F(SettingsStoreTest, TurningAutoStartOffRemovesBothEntries) {
   registry.keys[kMachineRun] = {{L"Barcode Reader", L"x"}, {L"Other", L"y"}};
   registry.keys[kUserRun] = {{L"Barcode Reader", L"x"}};
-  EXPECT_TRUE(store.UpdateAutoStart(false));
+  EXPECT_TRUE(store.UpdateAutoStart(false).Succeeded());
   EXPECT_EQ(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr);
   EXPECT_NE(registry.Find(kMachineRun, L"Other"), nullptr) << "other programs' entries stay";
 }
 
 TEST_F(SettingsStoreTest, TurningAutoStartOffWithoutAnEntryIsNoError) {
-  EXPECT_TRUE(store.Save(kDefaultPortSettings, false));
+  EXPECT_TRUE(store.Save(kDefaultPortSettings, false).Succeeded());
   EXPECT_EQ(*registry.Find(kSettings + L"\\APPCFG", L"AutoStart"), L"0");
 }
 
 TEST_F(SettingsStoreTest, UnwritableRegistryReportsFailureOfTheEntry) {
   registry.refuseLocalMachine = true;
   registry.operationsBeforeFailure = 0;
-  EXPECT_FALSE(store.UpdateAutoStart(true));
+  const SaveOutcome outcome = store.UpdateAutoStart(true);
+  EXPECT_EQ(outcome.refused, SaveOutcome::Refused::StartWithWindows);
+  EXPECT_FALSE(outcome.autoStart);
+}
+
+TEST_F(SettingsStoreTest, OneStartWithWindowsEntryAtMostWhateverTheUserMayWrite) {
+  using Refused = SaveOutcome::Refused;
+  const struct {
+    bool on, machineThere, machineWritable, userThere;
+    bool machineAfter, userAfter;
+    Refused refused;
+  } rows[] = {
+      // Switching on: machine-wide where it may be written or is there already.
+      {true, false, true, false, true, false, Refused::Nothing},
+      {true, false, true, true, true, false, Refused::Nothing},
+      {true, true, true, false, true, false, Refused::Nothing},
+      {true, true, true, true, true, false, Refused::Nothing},
+      {true, false, false, false, false, true, Refused::Nothing},
+      {true, false, false, true, false, true, Refused::Nothing},
+      {true, true, false, false, true, false, Refused::Nothing},
+      {true, true, false, true, true, false, Refused::Nothing},
+      // Switching off: a machine-wide entry a standard user cannot remove stays, and he hears of it.
+      {false, false, true, false, false, false, Refused::Nothing},
+      {false, false, true, true, false, false, Refused::Nothing},
+      {false, true, true, false, false, false, Refused::Nothing},
+      {false, true, true, true, false, false, Refused::Nothing},
+      {false, false, false, false, false, false, Refused::Nothing},
+      {false, false, false, true, false, false, Refused::Nothing},
+      {false, true, false, false, true, false, Refused::StopStartingWithWindows},
+      {false, true, false, true, true, false, Refused::StopStartingWithWindows},
+  };
+  for (const auto& row : rows) {
+    MemoryRegistry machine;
+    if (row.machineThere) machine.keys[kMachineRun][L"Barcode Reader"] = L"\"C:\\Program Files\\scan.exe\"";
+    if (row.userThere) machine.keys[kUserRun][L"Barcode Reader"] = L"\"" + kExe + L"\"";
+    machine.refuseLocalMachine = !row.machineWritable;
+    SettingsStore rowStore(machine, kExe);
+    const SaveOutcome outcome = rowStore.Save(kDefaultPortSettings, row.on);
+    const std::string where = std::string(row.on ? "on" : "off") + (row.machineThere ? ", machine entry" : "") +
+                              (row.machineWritable ? ", machine writable" : "") + (row.userThere ? ", user entry" : "");
+    EXPECT_EQ(machine.Find(kMachineRun, L"Barcode Reader") != nullptr, row.machineAfter) << where;
+    EXPECT_EQ(machine.Find(kUserRun, L"Barcode Reader") != nullptr, row.userAfter) << where;
+    EXPECT_EQ(outcome.refused, row.refused) << where;
+    EXPECT_EQ(outcome.error, row.refused == Refused::Nothing ? 0u : MemoryRegistry::kAccessDenied) << where;
+    EXPECT_EQ(outcome.autoStart, row.machineAfter || row.userAfter) << where << ": the box shows what the machine does";
+    EXPECT_EQ(*machine.Find(kSettings + L"\\APPCFG", L"AutoStart"), outcome.autoStart ? L"1" : L"0") << where;
+  }
 }
 
 namespace {
@@ -183,6 +232,50 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
     ASSERT_EQ(writer.events.size(), 2u) << delay;
     EXPECT_NE(writer.events[0].find(L"Suffix"), std::wstring::npos);
     EXPECT_NE(writer.events[1].find(delay), std::wstring::npos);
+  }
+}
+
+TEST(TypingOptionsTest, NumbersAreReadFromDwordsAndOtherTypesAreNoted) {
+  using Kind = platform::StoredValue::Kind;
+  const auto number = [](std::uint32_t n) { return platform::StoredValue{Kind::Number, L"", n, 4}; };
+  const auto other = [](std::uint32_t type) { return platform::StoredValue{Kind::OtherType, L"", 0, type}; };
+  const platform::StoredValue tooLong{Kind::TooLong, L"", 0, 1};
+  const struct {
+    const wchar_t* name;
+    platform::StoredValue user;
+    std::optional<platform::StoredValue> machine;
+    int keyDelay;
+    diagnostics::LogLevel log;
+    const wchar_t* note;  // a part of the one line noted, none when nothing is
+  } rows[] = {
+      {L"KeyDelay", number(20), std::nullopt, 20, {}, nullptr},
+      {L"KeyDelay", number(0), number(20), 0, {}, nullptr},
+      {L"KeyDelay", number(200), std::nullopt, 200, {}, nullptr},
+      {L"KeyDelay", number(201), std::nullopt, 0, {}, L"KeyDelay = 201 (REG_DWORD) is not valid"},
+      {L"KeyDelay", number(0xFFFFFFFF), std::nullopt, 0, {}, L"4294967295"},
+      {L"KeyDelay", other(3), number(20), 0, {}, L"KeyDelay (stored as registry type 3"},
+      {L"KeyDelay", other(11), std::nullopt, 0, {}, L"registry type 11"},
+      {L"KeyDelay", tooLong, std::nullopt, 0, {}, L"KeyDelay (a text too long"},
+      {L"Suffix", number(1), std::nullopt, 0, {}, L"Suffix = 1 (REG_DWORD) is not valid"},
+      {L"GroupSeparator", other(7), std::nullopt, 0, {}, L"GroupSeparator (stored as registry type 7"},
+      {L"Log", number(1), std::nullopt, 0, diagnostics::LogLevel::Events, nullptr},
+      {L"Log", number(2), std::nullopt, 0, diagnostics::LogLevel::Contents, nullptr},
+      {L"Log", number(3), std::nullopt, 0, diagnostics::LogLevel::Off, nullptr},
+      {L"Log", other(11), std::nullopt, 0, diagnostics::LogLevel::Off, L"Log (stored as registry type 11"},
+  };
+  for (const auto& row : rows) {
+    MemoryRegistry registry;
+    registry.otherValues[kUserOptions][row.name] = row.user;
+    if (row.machine) registry.otherValues[kMachineOptions][row.name] = *row.machine;
+    DiagnosticsRecorder writer;
+    EXPECT_EQ(ReadTypingOptions(registry).keyDelayMs, row.keyDelay) << row.name << " " << row.user.number;
+    EXPECT_EQ(StoredLogLevel(registry), row.log) << row.name << " " << row.user.number;
+    if (!row.note) {
+      EXPECT_TRUE(writer.events.empty()) << row.name << " " << row.user.number;
+      continue;
+    }
+    ASSERT_EQ(writer.events.size(), 1u) << row.name;
+    EXPECT_NE(writer.events[0].find(row.note), std::wstring::npos) << writer.events[0];
   }
 }
 

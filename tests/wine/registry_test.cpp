@@ -42,9 +42,9 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied", ERROR_ACCESS_DENIED);
     return real_.OpenKey(hive, path);
   }
-  std::optional<std::wstring> ReadText(platform::Hive hive, const std::wstring& path,
-                                       const std::wstring& name) override {
-    return real_.ReadText(hive, path, name);
+  std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& path,
+                                                 const std::wstring& name) override {
+    return real_.ReadValue(hive, path, name);
   }
   std::vector<std::wstring> ReadAllTexts(platform::Hive hive, const std::wstring& path) override {
     return real_.ReadAllTexts(hive, path);
@@ -57,8 +57,7 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
 // Writes entries through the real writer at the level the operator stored.
 class LogSession {
  public:
-  LogSession(const wchar_t* setting, const std::wstring& path,
-             std::uint64_t capBytes = diagnostics::WinWriter::kDefaultCapBytes)
+  LogSession(const wchar_t* setting, const std::wstring& path, std::uint64_t capBytes = diagnostics::kLogCapBytes)
       : writer_((raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Log", setting),
                  StoredLogLevel(registry_)),
                 path, capBytes) {
@@ -88,7 +87,8 @@ TEST_F(RegistryTest, TheLogHoldsFailuresWithTheirTextAndCodesOnlyWhenAskedFor) {
     diagnostics::Failure(L"opening COM5", ERROR_FILE_NOT_FOUND);
     diagnostics::CodeTyped("4711");
     const std::string log = ReadLog(path);
-    EXPECT_NE(log.find("FAILED opening COM5: error 2 (" + std::string(expectedText.begin(), expectedText.end())),
+    EXPECT_NE(log.find(std::string("[").append(std::to_string(::GetCurrentProcessId())) +
+                       "] FAILED opening COM5: error 2 (" + std::string(expectedText.begin(), expectedText.end())),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("code typed, 4 characters\r\n"), std::string::npos) << log;
@@ -160,7 +160,7 @@ TEST_F(RegistryTest, SavingWithAutoStartOffDeletesTheRunValues) {
 TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
   MachineKeyRefusingRegistry registry;
   SettingsStore store(registry, platform::ExecutablePath());
-  ASSERT_TRUE(store.Save(kDefaultPortSettings, true));
+  ASSERT_TRUE(store.Save(kDefaultPortSettings, true).Succeeded());
   EXPECT_FALSE(RunValueExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(StoredText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader"), L"\"" + platform::ExecutablePath() + L"\"");
   EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"NamePort"), L"COM1");
@@ -168,9 +168,44 @@ TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
   // Later, with the right to write machine-wide, the per-user entry goes so
   // the program is not started twice.
   platform::WinRegistry real;
-  ASSERT_TRUE(SettingsStore(real, platform::ExecutablePath()).UpdateAutoStart(true));
+  ASSERT_TRUE(SettingsStore(real, platform::ExecutablePath()).UpdateAutoStart(true).Succeeded());
   EXPECT_TRUE(RunValueExists(HKEY_LOCAL_MACHINE));
   EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
+
+  // The installer's machine-wide entry, and a standard user pressing OK
+  // with the box ticked: still one entry, and a stale per-user one goes.
+  raw_registry::WriteText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader", L"C:\\old.exe");
+  EXPECT_TRUE(store.Save(kDefaultPortSettings, true).Succeeded());
+  EXPECT_TRUE(RunValueExists(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
+  // Unticking it cannot remove that entry: the operator is told, and the
+  // box shows it ticked.
+  const SaveOutcome off = store.Save(kDefaultPortSettings, false);
+  EXPECT_EQ(off.refused, SaveOutcome::Refused::StopStartingWithWindows);
+  EXPECT_EQ(off.error, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart"), L"1");
+}
+
+TEST_F(RegistryTest, NumbersSetAsDwordAreReadAndOtherTypesNoted) {
+  raw_registry::WriteDword(HKEY_LOCAL_MACHINE, Section(L"APPCFG"), L"KeyDelay", 20);
+  raw_registry::WriteDword(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Log", 2);
+  const BYTE binary[] = {0x01};
+  raw_registry::Write(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Suffix", REG_BINARY, binary, sizeof binary);
+  platform::WinRegistry registry;
+  struct Notes final : diagnostics::Writer {
+    Notes() { diagnostics::SetWriter(this); }
+    ~Notes() override { diagnostics::SetWriter(nullptr); }
+    void Write(const diagnostics::Entry& entry) override { texts.emplace_back(entry.text); }
+    std::vector<std::wstring> texts;
+  } notes;
+  const TypingOptions options = ReadTypingOptions(registry);
+  raw_registry::DeleteValue(HKEY_LOCAL_MACHINE, Section(L"APPCFG"),
+                            L"KeyDelay");  // the machine's, left to no other test
+  EXPECT_EQ(options.keyDelayMs, 20);
+  EXPECT_EQ(options.suffix, TypingOptions::Suffix::None);
+  EXPECT_EQ(StoredLogLevel(registry), diagnostics::LogLevel::Contents);
+  ASSERT_EQ(notes.texts.size(), 1u);
+  EXPECT_NE(notes.texts[0].find(L"Suffix (stored as registry type 3"), std::wstring::npos);
 }
 
 TEST_F(RegistryTest, EmptyNamePortMeansCom1) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,15 @@ class MemoryRegistry final : public platform::Registry {
 
   // Key paths are kept as "HKCU\path" or "HKLM\path".
   std::map<std::wstring, Values> keys;
+  // Values that are not text (numbers, binary...), by key path as above.
+  std::map<std::wstring, std::map<std::wstring, platform::StoredValue>> otherValues;
   // Every read and write from the next one on throws once this many passed.
   int operationsBeforeFailure = -1;
-  // As for a user who may not write under HKEY_LOCAL_MACHINE.
+  // As for a user who may not write under HKEY_LOCAL_MACHINE: its keys do
+  // not open for writing.
   bool refuseLocalMachine = false;
+  // Keys (paths as above) that do not open for writing either.
+  std::set<std::wstring> refusedKeys;
   // "read|write|delete <key>\<value>" in the order they happened.
   std::vector<std::wstring> journal;
 
@@ -45,14 +51,23 @@ class MemoryRegistry final : public platform::Registry {
 
   std::unique_ptr<platform::RegistryKey> OpenKey(platform::Hive hive, const std::wstring& keyPath) override {
     Operation(L"open", Path(hive, keyPath));
-    return std::make_unique<Key>(*this, hive, Path(hive, keyPath));
+    if ((hive == platform::Hive::LocalMachine && refuseLocalMachine) || refusedKeys.count(Path(hive, keyPath))) {
+      throw platform::RegistryError("access denied", kAccessDenied);
+    }
+    return std::make_unique<Key>(*this, Path(hive, keyPath));
   }
 
-  std::optional<std::wstring> ReadText(platform::Hive hive, const std::wstring& keyPath,
-                                       const std::wstring& name) override {
+  std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& keyPath,
+                                                 const std::wstring& name) override {
     Operation(L"read", Path(hive, keyPath) + L"\\" + name);
-    const auto* value = Find(Path(hive, keyPath), name);
-    return value ? std::optional(*value) : std::nullopt;
+    if (const auto* text = Find(Path(hive, keyPath), name)) {
+      platform::StoredValue value;
+      value.text = *text;
+      return value;
+    }
+    const auto k = otherValues.find(Path(hive, keyPath));
+    if (k == otherValues.end() || !k->second.count(name)) return std::nullopt;
+    return k->second.at(name);
   }
 
   std::vector<std::wstring> ReadAllTexts(platform::Hive hive, const std::wstring& keyPath) override {
@@ -95,11 +110,8 @@ class MemoryRegistry final : public platform::Registry {
   };
 
   struct Key final : platform::RegistryKey {
-    Key(MemoryRegistry& r, platform::Hive h, std::wstring k) : registry(r), hive(h), key(std::move(k)) {}
+    Key(MemoryRegistry& r, std::wstring k) : registry(r), key(std::move(k)) {}
     void WriteString(const std::wstring& name, const std::wstring& value) override {
-      if (hive == platform::Hive::LocalMachine && registry.refuseLocalMachine) {
-        throw platform::RegistryError("access denied", kAccessDenied);
-      }
       registry.Operation(L"write", key + L"\\" + name);
       registry.keys[key][name] = value;
     }
@@ -108,7 +120,6 @@ class MemoryRegistry final : public platform::Registry {
       return registry.keys[key].erase(name) == 1;
     }
     MemoryRegistry& registry;
-    platform::Hive hive;
     std::wstring key;
   };
 };

@@ -6,6 +6,7 @@
 
 #include "app/win/win_reader_parts.h"
 #include "platform/win/application.h"
+#include "platform/win/error_text.h"
 
 // The real serial ports, counted as the reader opens and closes them.
 class CountedPorts final : public SerialPorts {
@@ -39,6 +40,7 @@ class CountedPorts final : public SerialPorts {
 class RecordingSite final : public ReaderSite {
  public:
   void ShowStopMessage(const std::wstring& text) override { platform::ShowStopMessage(text); }
+  std::wstring ErrorText(std::uint32_t error) override { return platform::SystemErrorText(error); }
   void PostLineLost(unsigned) override { ++linesLost; }
   void ScheduleRetry(std::chrono::milliseconds delay) override { retries.push_back(delay); }
   void CancelRetry() override {}

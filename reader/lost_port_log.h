@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+// What the log says of a port that went away: one line when it goes, at
+// most one a minute while it stays away (the attempts since the last line
+// and the last error), one when it is back. So a port away for a week
+// leaves the line of its loss in the log instead of rotating it out.
+class LostPortLog {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::minutes kLineEvery{1};
+
+  void Lost(const std::wstring& port, Clock::time_point now);
+  // An attempt to reopen the port failed with this Win32 error.
+  void AttemptFailed(std::uint32_t error, Clock::time_point now);
+  void Back(Clock::time_point now);
+
+ private:
+  std::wstring port_;
+  Clock::time_point lostAt_{};
+  Clock::time_point lastLineAt_{};
+  unsigned attempts_ = 0;           // since the loss
+  unsigned attemptsUnwritten_ = 0;  // since the last line
+  std::uint32_t lastError_ = 0;
+};
+
+// "45 s", "12 min 5 s", "170 h 3 min": how long a port was away.
+std::wstring DescribeDuration(std::chrono::seconds duration);
