@@ -1,29 +1,50 @@
-; The Windows installer of the program, built by CMake with makensis:
-;   makensis -DVERSION=... -DPROGRAM=path\to\barcode_reader.exe -DOUTFILE=setup.exe barcode_reader.nsi
+; The Windows installer of the program, built by package.sh with makensis:
+;   makensis -DVERSION=... -DPROGRAM64=x64\barcode_reader.exe -DPROGRAM32=x86\barcode_reader.exe
+;            -DOUTFILE=setup.exe [-DSIGN_COMMAND=sign.sh] barcode_reader.nsi
 ; Silent deployment: setup.exe /S [/AUTOSTART] [/SUFFIX=Enter|Tab]; uninstall.exe /S [/REMOVESETTINGS]
-; A 64-bit installer for the 64-bit program.
-Target amd64-unicode
+; Exit codes: 0 done; 2 a running copy of the program did not end; 3 a file
+; or registry value could not be written. The message then goes to the
+; screen, or in a silent run to %TEMP%\barcode-reader-setup.log.
+; A 32-bit installer, so that it runs on 32-bit Windows too: it installs the
+; build of the program that matches the machine.
+Unicode true
+Target x86-unicode
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
 !include "x64.nsh"
 !include "WinMessages.nsh"
 
 !define APP_NAME "Драйвер для сканера штрих-кода"
+!define PROGRAM_FILE "barcode_reader.exe"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "Barcode Reader"
 !define SETTINGS_KEY "Software\Ombrek\Barcode Reader"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\BarcodeReader"
+!define FAILURE_LOG "$TEMP\barcode-reader-setup.log"
+!define EXIT_PROGRAM_RUNNING 2
+!define EXIT_WRITE_FAILED 3
+
+!ifdef SIGN_COMMAND
+  ; The installer and the uninstaller it carries, each as makensis finishes it.
+  !finalize '"${SIGN_COMMAND}" "%1"' = 0
+  !uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
 
 ; The key typed after each code for every user who has not chosen one.
 Var Suffix
 
 Name "${APP_NAME}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\Barcode Reader"
-; An upgrade goes where the earlier version is.
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; No InstallDir: .onInit picks the folder for the machine, unless /D= did.
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+VIProductVersion "${VERSION}"
+VIAddVersionKey /LANG=1049 "ProductName" "${APP_NAME}"
+VIAddVersionKey /LANG=1049 "CompanyName" "Ombrek"
+VIAddVersionKey /LANG=1049 "LegalCopyright" "Ombrek"
+VIAddVersionKey /LANG=1049 "FileDescription" "${APP_NAME}: установка"
+VIAddVersionKey /LANG=1049 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1049 "ProductVersion" "${VERSION}"
 
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
@@ -33,12 +54,44 @@ SetCompressor /SOLID lzma
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
 
+; The 64-bit program lives in the 64-bit registry; an installer that is a
+; 32-bit program would otherwise see the 32-bit copy of HKLM\Software.
+!macro USE_MACHINE_REGISTRY_VIEW
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+!macroend
+
+; Ends the run with an exit code that deployment tools report, and says why:
+; on the screen, or in a silent run in the log file.
+!macro STOP exitCode message
+  SetErrorLevel ${exitCode}
+  ${If} ${Silent}
+    FileOpen $9 "${FAILURE_LOG}" a
+    FileSeek $9 0 END $8
+    ${If} $8 = 0
+      FileWriteWord $9 0xFEFF  ; UTF-16 for Notepad
+    ${EndIf}
+    FileWriteUTF16LE $9 "${APP_NAME} ${VERSION}: ${message}$\r$\n"
+    FileClose $9
+  ${EndIf}
+  MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
+  Quit
+!macroend
+
 ; A running copy holds its file open and would write its settings after
 ; they were replaced: it is asked to close, as its own menu does, and
-; waited for. $0 is 0 when none runs any more.
+; waited for. A copy in another session (Remote Desktop, a user switched
+; away) has no window this installer can find, but Windows keeps its file
+; from being written: that is waited for too. $0 is 0 when none runs any more.
 !define MAIN_WINDOW_CLASS "TFormBRMain"
 !define CLOSE_TIMEOUT_MS 10000
+!define FILE_POLL_MS 100
 !define SYNCHRONIZE 0x00100000
+!define GENERIC_WRITE 0x40000000
+!define FILE_SHARE_ALL 7
+!define OPEN_EXISTING 3
+!define ERROR_SHARING_VIOLATION 32
 !macro CLOSE_RUNNING_PROGRAM un
 Function ${un}CloseRunningProgram
   Push $1
@@ -62,6 +115,29 @@ Function ${un}CloseRunningProgram
     ${EndIf}
     IntOp $2 $2 + 1
   ${Loop}
+  ${If} $0 = 0
+    ; Opening for writing is refused while any process runs the file;
+    ; a missing file is no copy at all.
+    StrCpy $2 0
+    ${Do}
+      System::Call 'kernel32::CreateFileW(w "$INSTDIR\${PROGRAM_FILE}", i ${GENERIC_WRITE}, i ${FILE_SHARE_ALL}, p 0, \
+                                          i ${OPEN_EXISTING}, i 0, p 0) p .r1 ?e'
+      Pop $0
+      ${If} $1 P<> -1
+        System::Call 'kernel32::CloseHandle(p r1)'
+        StrCpy $0 0
+      ${EndIf}
+      ${If} $0 <> ${ERROR_SHARING_VIOLATION}
+      ${OrIf} $2 >= ${CLOSE_TIMEOUT_MS}
+        ${Break}
+      ${EndIf}
+      Sleep ${FILE_POLL_MS}
+      IntOp $2 $2 + ${FILE_POLL_MS}
+    ${Loop}
+    ${If} $0 <> ${ERROR_SHARING_VIOLATION}
+      StrCpy $0 0
+    ${EndIf}
+  ${EndIf}
   Pop $2
   Pop $1
 FunctionEnd
@@ -69,54 +145,99 @@ FunctionEnd
 !insertmacro CLOSE_RUNNING_PROGRAM ""
 !insertmacro CLOSE_RUNNING_PROGRAM "un."
 
-!define PROGRAM_STILL_RUNNING "${APP_NAME} не закрылся. Закройте его и повторите."
+!define PROGRAM_STILL_RUNNING "${APP_NAME} не закрылся. Закройте его (также в других сеансах пользователей) и повторите."
+!define WRITE_FAILED "Не удалось записать файлы в папку $INSTDIR. Ничего не изменено."
+!define REGISTRY_FAILED "Не удалось записать параметры в реестр. Переустановите программу от имени администратора."
+!define REMOVE_FAILED "Не удалось удалить $INSTDIR\${PROGRAM_FILE}. Ничего не изменено."
+
+; The new files are written beside the old ones and then take their place:
+; a write that fails leaves the installed version whole.
+!macro REPLACE_FILE name
+  System::Call 'kernel32::MoveFileExW(w "$INSTDIR\${name}.new", w "$INSTDIR\${name}", i 1) i .r0'
+  ${If} $0 = 0
+    Delete "$INSTDIR\${PROGRAM_FILE}.new"
+    Delete "$INSTDIR\uninstall.exe.new"
+    !insertmacro STOP ${EXIT_WRITE_FAILED} "${WRITE_FAILED}"
+  ${EndIf}
+!macroend
 
 Section "Программа" SecProgram
   SectionIn RO
   Call CloseRunningProgram
   ${If} $0 <> 0
-    MessageBox MB_OK|MB_ICONSTOP "${PROGRAM_STILL_RUNNING}" /SD IDOK
-    Abort
+    !insertmacro STOP ${EXIT_PROGRAM_RUNNING} "${PROGRAM_STILL_RUNNING}"
   ${EndIf}
-  SetRegView 64
   ; For every user of the machine, like the Run value.
   SetShellVarContext all
+  ; Every failure to write sets the error flag; NSIS would go on without it.
+  SetOverwrite try
+  ClearErrors
   SetOutPath "$INSTDIR"
-  File "/oname=barcode_reader.exe" "${PROGRAM}"
-  WriteUninstaller "$INSTDIR\uninstall.exe"
-  CreateShortcut "$SMPROGRAMS\${APP_NAME}.lnk" "$INSTDIR\barcode_reader.exe"
+  ${If} ${RunningX64}
+    File "/oname=${PROGRAM_FILE}.new" "${PROGRAM64}"
+  ${Else}
+    File "/oname=${PROGRAM_FILE}.new" "${PROGRAM32}"
+  ${EndIf}
+  WriteUninstaller "$INSTDIR\uninstall.exe.new"
+  ${If} ${Errors}
+    Delete "$INSTDIR\${PROGRAM_FILE}.new"
+    Delete "$INSTDIR\uninstall.exe.new"
+    !insertmacro STOP ${EXIT_WRITE_FAILED} "${WRITE_FAILED}"
+  ${EndIf}
+  ; The program last: its file was free a moment ago, and an uninstaller
+  ; of another version removes it just as well.
+  !insertmacro REPLACE_FILE "uninstall.exe"
+  !insertmacro REPLACE_FILE "${PROGRAM_FILE}"
+  CreateShortcut "$SMPROGRAMS\${APP_NAME}.lnk" "$INSTDIR\${PROGRAM_FILE}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Ombrek"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\barcode_reader.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM_FILE}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ; Without /SUFFIX the value IT deployed stays as it is.
   ${If} $Suffix != ""
     WriteRegStr HKLM "${SETTINGS_KEY}\APPCFG" "Suffix" $Suffix
+  ${EndIf}
+  ${If} ${Errors}
+    !insertmacro STOP ${EXIT_WRITE_FAILED} "${REGISTRY_FAILED}"
   ${EndIf}
 SectionEnd
 
 ; The same value the program writes when its check box is ticked: the
 ; quoted path, so that a path with spaces is started as it is.
 Section /o "Запускать при старте Windows" SecAutoStart
-  SetRegView 64
-  WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\barcode_reader.exe"'
+  ClearErrors
+  WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${PROGRAM_FILE}"'
+  ${If} ${Errors}
+    !insertmacro STOP ${EXIT_WRITE_FAILED} "${REGISTRY_FAILED}"
+  ${EndIf}
 SectionEnd
 
 ; Unticked on an upgrade: no longer started with Windows.
 Section "-AutoStartOff"
   ${IfNot} ${SectionIsSelected} ${SecAutoStart}
-    SetRegView 64
     DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   ${EndIf}
 SectionEnd
 
 Function .onInit
+  !insertmacro USE_MACHINE_REGISTRY_VIEW
+  ; An upgrade goes where the earlier version is.
+  ${If} $INSTDIR == ""
+    ReadRegStr $INSTDIR HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${EndIf}
+  ${If} $INSTDIR == ""
+    ${If} ${RunningX64}
+      StrCpy $INSTDIR "$PROGRAMFILES64\Barcode Reader"
+    ${Else}
+      StrCpy $INSTDIR "$PROGRAMFILES\Barcode Reader"
+    ${EndIf}
+  ${EndIf}
   ; An upgrade keeps the choice made before.
-  SetRegView 64
   ReadRegStr $0 HKLM "${RUN_KEY}" "${RUN_VALUE}"
   ${If} $0 != ""
     SectionSetFlags ${SecAutoStart} ${SF_SELECTED}
@@ -142,12 +263,15 @@ FunctionEnd
 Section "Uninstall"
   Call un.CloseRunningProgram
   ${If} $0 <> 0
-    MessageBox MB_OK|MB_ICONSTOP "${PROGRAM_STILL_RUNNING}" /SD IDOK
-    Abort
+    !insertmacro STOP ${EXIT_PROGRAM_RUNNING} "${PROGRAM_STILL_RUNNING}"
   ${EndIf}
-  SetRegView 64
   SetShellVarContext all
-  Delete "$INSTDIR\barcode_reader.exe"
+  ; The program first: while it cannot go, everything else stays, and the
+  ; uninstaller can be run again.
+  Delete "$INSTDIR\${PROGRAM_FILE}"
+  ${If} ${FileExists} "$INSTDIR\${PROGRAM_FILE}"
+    !insertmacro STOP ${EXIT_WRITE_FAILED} "${REMOVE_FAILED}"
+  ${EndIf}
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${APP_NAME}.lnk"
@@ -166,6 +290,7 @@ Section /o "un.Удалить настройки" SecRemoveSettings
 SectionEnd
 
 Function un.onInit
+  !insertmacro USE_MACHINE_REGISTRY_VIEW
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/REMOVESETTINGS" $1

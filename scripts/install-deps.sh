@@ -6,9 +6,12 @@ set -euo pipefail
 packages=(
   cmake make g++ googletest          # native build and unit tests
   g++-mingw-w64-x86-64               # the Windows program, cross-compiled
-  wine wine64 xvfb x11-utils python3 # running it: Wine, a display, the simulated scanner
+  g++-mingw-w64-i686                 # and its 32-bit build
+  wine wine64 wine32:i386            # running both under Wine
+  xvfb x11-utils python3             # a display, the simulated scanner
   xdotool imagemagick                # the screenshots in docs/
-  nsis                               # the Windows installer
+  nsis wixl msitools                 # the installer and the MSIs
+  osslsigncode openssl               # signing them, and the signing test
   clang libclang-rt-dev              # the fuzz targets (libFuzzer)
 )
 
@@ -21,5 +24,9 @@ done
 echo "Installing ${missing[*]} ..."
 sudo=()
 [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+# Wine's 32-bit side comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

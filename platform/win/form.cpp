@@ -166,7 +166,7 @@ void Rescale(HWND window, const FormLayout& layout, UINT dpi, const RECT& sugges
 void EndOwnedMessageBoxes(HWND owner) {
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
-      [](HWND window, LPARAM ownerParameter) {
+      [](HWND window, LPARAM ownerParameter) CALLBACK -> BOOL {
         wchar_t className[16] = {};
         ::GetClassNameW(window, className, ARRAYSIZE(className));
         if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(ownerParameter) &&
@@ -181,7 +181,7 @@ void EndOwnedMessageBoxes(HWND owner) {
 void BringOwnedWindowToFront(HWND owner) {
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
-      [](HWND window, LPARAM ownerParameter) {
+      [](HWND window, LPARAM ownerParameter) CALLBACK -> BOOL {
         if (::GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(ownerParameter) || !::IsWindowVisible(window)) {
           return TRUE;
         }

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Makes every package of one version from the two builds of the program:
+#   package.sh VERSION X64_EXE X86_EXE OUT_DIR
+# into OUT_DIR:
+#   barcode-reader-VERSION-setup.exe     NSIS, for 32- and 64-bit Windows
+#   barcode-reader-VERSION-x64.msi       Windows Installer, 64-bit Windows
+#   barcode-reader-VERSION-x86.msi       Windows Installer, 32-bit Windows
+#   barcode-reader-VERSION-portable.zip  x64/ and x86/barcode_reader.exe
+# Each program, installer, uninstaller and MSI is signed on the way when
+# SIGN_PFX is set (see sign.sh). CMake runs it; so does the signing test.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+[[ $# -eq 4 ]] || { echo "usage: $0 VERSION X64_EXE X86_EXE OUT_DIR" >&2; exit 2; }
+version=$1 out=$4
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+stage="$out/package-$version"
+rm -rf "$stage"
+mkdir -p "$stage/x64" "$stage/x86"
+cp "$2" "$stage/x64/barcode_reader.exe"
+cp "$3" "$stage/x86/barcode_reader.exe"
+"$here/sign.sh" "$stage/x64/barcode_reader.exe"
+"$here/sign.sh" "$stage/x86/barcode_reader.exe"
+cp "$here/../app/resources/program.ico" "$stage/"
+
+name="$out/barcode-reader-$version"
+rm -f "$name-portable.zip"
+(cd "$stage" && cmake -E tar cf "$name-portable.zip" --format=zip x64 x86)
+
+# makensis runs sign.sh on the installer and on the uninstaller it embeds.
+makensis -V2 -DVERSION="$version" -DPROGRAM64="$stage/x64/barcode_reader.exe" \
+  -DPROGRAM32="$stage/x86/barcode_reader.exe" -DSIGN_COMMAND="$here/sign.sh" \
+  -DOUTFILE="$name-setup.exe" "$here/barcode_reader.nsi"
+
+# wixl 0.101 writes its database in no code page and drops every text that
+# is not Latin: the Russian texts of the .wxs go in afterwards, in 1251.
+printf '\r\n\r\n1251\t_ForceCodepage\r\n' >"$stage/_ForceCodepage.idt"
+russian_texts_sql() {
+  python3 - "$here/barcode_reader.wxs" <<'PY'
+import sys
+import xml.etree.ElementTree as ET
+
+wix = "{http://schemas.microsoft.com/wix/2006/wi}"
+product = ET.parse(sys.argv[1]).getroot().find(wix + "Product")
+
+
+def update(table, column, value, key, key_value):
+    print(f"UPDATE `{table}` SET `{column}` = '{value}' WHERE `{key}` = '{key_value}'")
+
+
+update("Property", "Value", product.get("Name"), "Property", "ProductName")
+for shortcut in product.iter(wix + "Shortcut"):
+    update("Shortcut", "Name", shortcut.get("Name"), "Shortcut", shortcut.get("Id"))
+for feature in product.iter(wix + "Feature"):
+    update("Feature", "Title", feature.get("Title"), "Feature", feature.get("Id"))
+for condition in product.findall(wix + "Condition"):
+    update("LaunchCondition", "Description", condition.get("Message"), "Condition", condition.text.strip())
+upgrade = product.find(wix + "MajorUpgrade")
+update("LaunchCondition", "Description", upgrade.get("DowngradeErrorMessage"), "Condition", "NOT WIX_DOWNGRADE_DETECTED")
+PY
+}
+
+for arch in x64 x86; do
+  msi="$name-$arch.msi"
+  # wixl finds sources only by paths relative to where it runs.
+  (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D Program="$arch/barcode_reader.exe" \
+    -D Icon=program.ico -o "$msi" "$here/barcode_reader.wxs" 2>wixl.log) || { cat "$stage/wixl.log" >&2; exit 1; }
+  # Windows Installer compares three parts of a version, and wixl has no
+  # AllowSameVersionUpgrades: a release that changes only the fourth part
+  # would be installed beside the one before. This row replaces it, keeping
+  # its features (AutoStart) as they were.
+  property() { msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' -v name="$1" '$1 == name { print $2 }'; }
+  upgrade_code=$(property UpgradeCode)
+  secure=$(property SecureCustomProperties)
+  msibuild "$msi" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Language\`, \
+\`Attributes\`, \`Remove\`, \`ActionProperty\`) VALUES ('$upgrade_code', '$version', '$version', '', 769, '', \
+'SAMEVERSIONUPGRADE')" \
+    -q "UPDATE \`Property\` SET \`Value\` = '$secure;SAMEVERSIONUPGRADE' WHERE \`Property\` = 'SecureCustomProperties'"
+  msibuild "$msi" -i "$stage/_ForceCodepage.idt"
+  mapfile -t texts < <(russian_texts_sql)
+  for query in "${texts[@]}"; do msibuild "$msi" -q "$query"; done
+  "$here/sign.sh" "$msi"
+done
+rm -rf "$stage"
