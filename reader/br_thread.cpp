@@ -1,5 +1,6 @@
 #include "reader/br_thread.h"
 
+#include "platform/diagnostics.h"
 #include "reader/code_framer.h"
 
 BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist,
@@ -34,9 +35,13 @@ void BRThread::Execute() {
       case ScannerLine::Event::Quiet:
         framer.DropUnfinished();
         break;
-      case ScannerLine::Event::Break:
       case ScannerLine::Event::Stop:
         return;
+      case ScannerLine::Event::Break:
+        // A scanner power-cycled, an adapter replugged: the line is
+        // reopened and read afresh, as after a loss.
+        diagnostics::Event(L"break on the line");
+        [[fallthrough]];
       case ScannerLine::Event::Lost:
         // A code cut off by the loss is dropped with the framer: never
         // typed in half, never twice.

@@ -19,7 +19,7 @@ class BRThread {
   static constexpr std::chrono::milliseconds kUnfinishedCodeTimeout{1000};
 
   // `onLineLost` runs on the thread, which then ends, when the device
-  // behind the port has gone.
+  // behind the port has gone or a break shows on the line.
   BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout,
            std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.

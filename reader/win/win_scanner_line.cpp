@@ -31,16 +31,10 @@ struct WinScannerLine::PendingIo {
   DWORD eventMask = 0;
 };
 
-WinScannerLine::WinScannerLine(HANDLE port)
-    : port_(port), stop_(NewManualResetEvent()), io_(std::make_unique<PendingIo>()) {
+WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending)
+    : port_(port), ioLeftPending_(ioLeftPending), stop_(NewManualResetEvent()), io_(std::make_unique<PendingIo>()) {
   io_->read.hEvent = io_->readDone.get();
   io_->event.hEvent = io_->eventDone.get();
-  // A read waits for its first byte however long that takes, then returns
-  // as soon as the line pauses for a millisecond: a code is handed over as
-  // it arrives, with no polling.
-  COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = 1;
-  ::SetCommTimeouts(port_, &timeouts);
 }
 
 WinScannerLine::~WinScannerLine() {
@@ -59,9 +53,11 @@ WinScannerLine::~WinScannerLine() {
   if (waited >= WAIT_OBJECT_0 && waited < WAIT_OBJECT_0 + count) return;
   // The driver may still write into the buffer and the OVERLAPPEDs, and
   // signal their events, whenever it gets round to it: they stay allocated
-  // for the rest of the process rather than become someone else's memory.
+  // for the rest of the process rather than become someone else's memory,
+  // and so does the port.
   diagnostics::Failure(L"cancelling I/O on the serial port", waited == WAIT_TIMEOUT ? WAIT_TIMEOUT : ::GetLastError());
   static_cast<void>(io_.release());
+  ioLeftPending_ = true;
 }
 
 void WinScannerLine::RequestStop() { ::SetEvent(stop_.get()); }

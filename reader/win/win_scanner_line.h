@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
 #include <memory>
 
 #include "platform/win/handles.h"
@@ -10,11 +11,14 @@
 
 // The serial port as the reader thread uses it, with overlapped I/O: one
 // read that completes when bytes arrive, and a wait for a break on the line.
-// The port must stay open until this object is gone; its destructor
-// cancels what it still has pending and waits a bounded time for that.
+// The port is set up with kTimeouts and kEventMask, and must stay open until
+// this object is gone; its destructor cancels what it still has pending and
+// waits a bounded time for that.
 class WinScannerLine final : public ScannerLine {
  public:
-  explicit WinScannerLine(HANDLE port);
+  // `ioLeftPending` is set when the driver never completes a cancel: the
+  // port must then not be closed under the I/O it may still finish.
+  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending);
   ~WinScannerLine() override;
   WinScannerLine(const WinScannerLine&) = delete;
   WinScannerLine& operator=(const WinScannerLine&) = delete;
@@ -22,9 +26,18 @@ class WinScannerLine final : public ScannerLine {
   Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) override;
   void RequestStop() override;
 
+  // What the line needs of the port's set-up. A read waits for its first
+  // byte however long that takes, then returns as soon as the line pauses
+  // for a millisecond: a code is handed over as it arrives, with no
+  // polling. The event wait reports bytes and breaks.
+  static constexpr COMMTIMEOUTS kTimeouts{1, 0, 0, 0, 0};
+  static constexpr DWORD kEventMask = EV_RXCHAR | EV_BREAK;
+
   // How long a cancelled operation may take to complete before its memory
-  // is given up to the driver.
-  static constexpr DWORD kCancelTimeoutMs = 2000;
+  // is given up to the driver. Drivers complete a cancel within
+  // milliseconds; one that has not in a second never will, and closing the
+  // program must not wait on it.
+  static constexpr DWORD kCancelTimeoutMs = 1000;
 
  private:
   // What the driver writes into while an operation is pending; kept apart
@@ -40,6 +53,7 @@ class WinScannerLine final : public ScannerLine {
   void StartBreakWait();
 
   const HANDLE port_;
+  std::atomic<bool>& ioLeftPending_;
   platform::KernelHandle stop_;
   std::unique_ptr<PendingIo> io_;
   bool readPending_ = false;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "platform/diagnostics.h"
@@ -10,8 +11,15 @@
 
 namespace {
 
-// Queue sizes asked of the driver; a scanner code is far shorter.
-constexpr DWORD kQueueSize = 256;
+// The receive queue asked of the driver: while a paced code types (150
+// characters at 20 ms take 3 s) nobody reads, and what the scanner sends
+// meanwhile waits here, many codes over. serial.sys empties the UART's FIFO
+// into this queue whether a read is pending or not, and grows the queue on
+// request; USB adapters' drivers fetch into buffers of their own. A thread
+// reading on during the typing would hold any amount, but would put a
+// hand-over between threads into every code's way to the window.
+constexpr DWORD kReceiveQueue = 16 * 1024;
+constexpr DWORD kTransmitQueue = 256;
 
 // The line settings as the operator knows them: "COM2 9600 8 None 1".
 std::wstring Describe(const LineParameters& line) {
@@ -53,17 +61,54 @@ class WinSerialPort final : public SerialPort {
     diagnostics::Event(L"port opened: " + description_);
   }
   ~WinSerialPort() override {
+    if (ioLeftPending_) {
+      // A driver that never completed a cancel may never complete a close
+      // or a break either, and may still write into what the I/O left
+      // behind: the handle is left to the end of the process.
+      static_cast<void>(handle_.release());
+      diagnostics::Event(L"port left open, its driver never completed a cancel: " + description_);
+      return;
+    }
     ::EscapeCommFunction(handle_.get(), SETBREAK);
     handle_.reset();
     diagnostics::Event(L"port closed: " + description_);
   }
 
-  std::unique_ptr<ScannerLine> NewLine() override { return std::make_unique<WinScannerLine>(handle_.get()); }
+  std::unique_ptr<ScannerLine> NewLine() override {
+    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_);
+  }
 
  private:
   platform::FileHandle handle_;
   const std::wstring description_;
+  std::atomic<bool> ioLeftPending_{false};  // set by a line, read once its lines are gone
 };
+
+// The whole line, set up in one place: the first call the driver refuses
+// is given back with its error, and the port is then not read at all.
+SerialPorts::Failure SetUpLine(HANDLE port, const LineParameters& line) {
+  const auto refused = [&](const wchar_t* step) {
+    const DWORD error = ::GetLastError();
+    return SerialPorts::Failure{SerialPorts::Failure::Step::Setup, std::wstring(step) + L" on " + line.portName, error};
+  };
+  // A driver with a fixed queue refuses the size and still reads well.
+  if (!::SetupComm(port, kReceiveQueue, kTransmitQueue)) {
+    const auto noted = refused(L"SetupComm");
+    diagnostics::Failure(noted.operation, noted.error);
+  }
+  DCB state{};
+  state.DCBlength = sizeof state;
+  if (!::GetCommState(port, &state)) return refused(L"GetCommState");
+  SetLine(state, line);
+  if (!::SetCommState(port, &state)) return refused(L"SetCommState");
+  COMMTIMEOUTS timeouts = WinScannerLine::kTimeouts;
+  if (!::SetCommTimeouts(port, &timeouts)) return refused(L"SetCommTimeouts");
+  if (!::SetCommMask(port, WinScannerLine::kEventMask)) return refused(L"SetCommMask");
+  // An error flag left from before would hold up the first read.
+  DWORD errors = 0;
+  if (!::ClearCommError(port, &errors, nullptr)) return refused(L"ClearCommError");
+  return {};
+}
 
 }  // namespace
 
@@ -80,31 +125,8 @@ std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Fai
     failure = {Failure::Step::Open, L"opening " + line.portName, error};
     return nullptr;
   }
-
-  // Some drivers keep fixed queues and refuse the request; that costs nothing.
-  ::SetupComm(handle.get(), kQueueSize, kQueueSize);
-  DCB state{};
-  state.DCBlength = sizeof state;
-  const wchar_t* step = L"GetCommState";
-  bool configured = ::GetCommState(handle.get(), &state);
-  if (configured) {
-    SetLine(state, line);
-    step = L"SetCommState";
-    configured = ::SetCommState(handle.get(), &state);
-  }
-  if (configured) {
-    step = L"SetCommMask";
-    configured = ::SetCommMask(handle.get(), EV_RXCHAR | EV_BREAK);
-  }
-  if (!configured) {
-    // Reading at settings the operator did not choose would type garbage.
-    const DWORD error = ::GetLastError();
-    failure = {Failure::Step::Setup, std::wstring(step) + L" on " + line.portName, error};
-    return nullptr;
-  }
-  // An error flag left from before would hold up the first read.
-  DWORD errors = 0;
-  ::ClearCommError(handle.get(), &errors, nullptr);
-  failure = {};
+  failure = SetUpLine(handle.get(), line);
+  // Reading at settings the operator did not choose would type garbage.
+  if (failure.step != Failure::Step::None) return nullptr;
   return std::make_unique<WinSerialPort>(std::move(handle), Describe(line));
 }

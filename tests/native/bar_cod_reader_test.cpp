@@ -34,15 +34,17 @@ class Journal {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// Waits for bytes that never come, until stopped or told the device is gone.
+// Waits for bytes that never come, until stopped or told to end as the
+// device going (Lost) or a break (Break) ends it.
 class FakeLine final : public ScannerLine {
  public:
-  FakeLine(Journal& journal, std::atomic<bool>& loseNow) : journal_(journal), loseNow_(loseNow) {}
+  FakeLine(Journal& journal, std::atomic<bool>& loseNow, Event lineEnd)
+      : journal_(journal), loseNow_(loseNow), lineEnd_(lineEnd) {}
   ~FakeLine() override { journal_.Add("line ended"); }
   Event Wait(std::optional<std::chrono::milliseconds>, std::span<const std::uint8_t>&) override {
     std::unique_lock lock(mutex_);
     woken_.wait(lock, [this] { return stop_ || loseNow_; });
-    return stop_ ? Event::Stop : Event::Lost;
+    return stop_ ? Event::Stop : lineEnd_;
   }
   void RequestStop() override {
     std::lock_guard lock(mutex_);
@@ -53,6 +55,7 @@ class FakeLine final : public ScannerLine {
  private:
   Journal& journal_;
   std::atomic<bool>& loseNow_;
+  const Event lineEnd_;
   std::mutex mutex_;
   std::condition_variable woken_;
   bool stop_ = false;
@@ -60,18 +63,19 @@ class FakeLine final : public ScannerLine {
 
 class FakePort final : public SerialPort {
  public:
-  FakePort(Journal& journal, std::string name, std::atomic<bool>& loseNow)
-      : journal_(journal), name_(name), loseNow_(loseNow) {}
+  FakePort(Journal& journal, std::string name, std::atomic<bool>& loseNow, ScannerLine::Event lineEnd)
+      : journal_(journal), name_(name), loseNow_(loseNow), lineEnd_(lineEnd) {}
   ~FakePort() override { journal_.Add("close " + name_); }
   std::unique_ptr<ScannerLine> NewLine() override {
     journal_.Add("line on " + name_);
-    return std::make_unique<FakeLine>(journal_, loseNow_);
+    return std::make_unique<FakeLine>(journal_, loseNow_, lineEnd_);
   }
 
  private:
   Journal& journal_;
   std::string name_;
   std::atomic<bool>& loseNow_;
+  const ScannerLine::Event lineEnd_;
 };
 
 // Ports that are present unless named in `absent`.
@@ -88,12 +92,13 @@ class FakePorts final : public SerialPorts {
     }
     journal_.Add("open " + name + " " + std::to_string(line.baudRate));
     failure = {};
-    return std::make_unique<FakePort>(journal_, name, loseNow);
+    return std::make_unique<FakePort>(journal_, name, loseNow, lineEnd);
   }
 
   std::vector<std::string> absent;
   int attempts = 0;
-  std::atomic<bool> loseNow = false;  // lines report their device gone (set before they start)
+  std::atomic<bool> loseNow = false;                      // lines end (set before they start)
+  ScannerLine::Event lineEnd = ScannerLine::Event::Lost;  // how they end
 
  private:
   Journal& journal_;
@@ -228,7 +233,14 @@ TEST_F(ReaderTest, AnExitRequestWhileTheDialogRunsEndsItAsCancel) {
   reader->CancelSettings();  // with no dialog: nothing to end, nothing freed twice
 }
 
-TEST_F(ReaderTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
+// A break ends a line as a vanished device does: a scanner power-cycled or
+// an adapter replugged leaves a line that is best opened afresh.
+class LineEndTest : public ReaderTest, public testing::WithParamInterface<ScannerLine::Event> {};
+INSTANTIATE_TEST_SUITE_P(LostOrBreak, LineEndTest, testing::Values(ScannerLine::Event::Lost, ScannerLine::Event::Break),
+                         [](const auto& info) { return info.param == ScannerLine::Event::Break ? "Break" : "Lost"; });
+
+TEST_P(LineEndTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
+  ports.lineEnd = GetParam();
   ports.loseNow = true;
   auto reader = Start();
   reader->OnLineLost(site.WaitForLoss());

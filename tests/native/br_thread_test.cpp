@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "support/diagnostics_recorder.h"
 
 namespace {
 
@@ -156,34 +159,51 @@ TEST(BRThread, NoQuietTimerWhileNoCodeIsUnderway) {
   EXPECT_EQ(s.record->quietReturned, 0) << "an idle reader must sleep, not tick";
 }
 
-TEST(BRThread, ABreakEndsTheThread) {
-  RecordingTypist typist;
-  Started s = Start(typist);
-  s.line->Push("1\r");
-  typist.WaitFor(1);
-  s.line->PushBreak();
-  s.line->Push("2\r");
-  WaitUntil([&] { return s.record->waits >= 2; });
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(s.record->waits, 2) << "no wait after the break";
-  EXPECT_EQ(typist.codes(), std::vector<std::string>{"1"});
-  s.thread.reset();  // the owner still ends an ended thread safely
-  EXPECT_TRUE(s.record->destroyed);
+TEST(BRThread, ABreakOrALossIsReportedOnceAndItsHalfCodeNeverTyped) {
+  struct Case {
+    const char* name;
+    void (FakeLine::*end)();
+    int breaksLogged;
+  };
+  for (const Case& c : {Case{"break", &FakeLine::PushBreak, 1}, Case{"loss", &FakeLine::PushLoss, 0}}) {
+    SCOPED_TRACE(c.name);
+    DiagnosticsRecorder log;
+    RecordingTypist typist;
+    Started s = Start(typist);
+    s.line->Push("1\r");
+    typist.WaitFor(1);
+    s.line->Push("23");
+    (s.line->*c.end)();
+    s.line->Push("4\r");
+    WaitUntil([&] { return s.record->lostReported > 0; });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(s.record->lostReported, 1) << "recovered like a vanished port";
+    EXPECT_EQ(s.record->waits, 3) << "no wait after the line ended";
+    EXPECT_EQ(typist.codes(), std::vector<std::string>{"1"});
+    EXPECT_EQ(std::count(log.events.begin(), log.events.end(), L"break on the line"), c.breaksLogged);
+    s.thread.reset();  // the owner still ends an ended thread safely
+    EXPECT_TRUE(s.record->destroyed);
+  }
 }
 
-TEST(BRThread, ALostLineIsReportedOnceAndItsHalfCodeNeverTyped) {
-  RecordingTypist typist;
-  Started s = Start(typist);
-  s.line->Push("1\r");
-  typist.WaitFor(1);
-  s.line->Push("23");
-  s.line->PushLoss();
-  s.line->Push("4\r");
-  WaitUntil([&] { return s.record->lostReported > 0; });
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(s.record->lostReported, 1);
-  EXPECT_EQ(s.record->waits, 3) << "no wait after the loss";
-  EXPECT_EQ(typist.codes(), std::vector<std::string>{"1"});
+TEST(BRThread, ACodeCutOffByALossOrAStopIsNotGluedToTheNextThreadsFirstCode) {
+  for (const bool lost : {true, false}) {
+    SCOPED_TRACE(lost ? "unplugged" : "restarted");
+    RecordingTypist typist;
+    {
+      Started cut = Start(typist);
+      cut.line->Push("CUT");
+      if (lost) {
+        cut.line->PushLoss();
+        WaitUntil([&] { return cut.record->lostReported > 0; });
+      } else {
+        WaitUntil([&] { return cut.record->waits >= 2; });  // the head is framed
+      }
+    }
+    Started next = Start(typist);
+    next.line->Push("42\r");
+    EXPECT_EQ(typist.WaitFor(1), std::vector<std::string>{"42"});
+  }
 }
 
 TEST(BRThread, StopAndRestartRacesLoseNothingAndTouchNothingFreed) {

@@ -2,12 +2,15 @@
 // COM port of Wine, and the real message box.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <thread>
 
+#include "platform/diagnostics.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/test_reader.h"
@@ -37,6 +40,34 @@ class SerialPortTest : public testing::Test {
   }
 
   ScannerSim sim;
+};
+
+// The failures and events reported, from any thread, while it is installed.
+class DiagnosticsLog final : public diagnostics::Writer {
+ public:
+  DiagnosticsLog() { diagnostics::SetWriter(this); }
+  ~DiagnosticsLog() override { diagnostics::SetWriter(nullptr); }
+  void Write(const diagnostics::Entry& entry) override {
+    std::lock_guard lock(mutex_);
+    if (entry.kind == diagnostics::Entry::Kind::Failure) {
+      failures_.push_back(std::wstring(entry.text) + L": error " + std::to_wstring(entry.errorCode));
+    } else if (entry.kind == diagnostics::Entry::Kind::Event) {
+      events_.emplace_back(entry.text);
+    }
+  }
+  std::vector<std::wstring> Failures() {
+    std::lock_guard lock(mutex_);
+    return failures_;
+  }
+  std::vector<std::wstring> Events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::wstring> failures_;
+  std::vector<std::wstring> events_;
 };
 
 // InitComm, with an operator who waits for its message box, reads it and
@@ -182,13 +213,36 @@ TEST_F(SerialPortTest, NamesThatAreNotComPortsOpenNothing) {
 TEST_F(SerialPortTest, LineSettingsTheDriverRefusesCloseThePortAndSaySo) {
   sim.Open(5);
   auto reader = ReaderFor({L"COM5", L"9600", L"4", L"None", L"1"});
+  DiagnosticsLog log;
   EXPECT_FALSE(InitCommShowing(*reader, kSetupFailed));
   EXPECT_EQ(reader->ports.open, 0);
+  const auto failures = log.Failures();
+  ASSERT_EQ(failures.size(), 1u) << "the step that failed, and nothing after it";
+  EXPECT_EQ(failures.front().rfind(L"SetCommState on COM5: error ", 0), 0u) << failures.front();
+  EXPECT_NE(failures.front(), L"SetCommState on COM5: error 0") << "with the driver's own error";
+}
+
+TEST_F(SerialPortTest, RestartsWithAReadPendingCancelItInTimeAndLeakNothing) {
+  sim.Open(7);
+  auto reader = ReaderFor({L"COM7", L"115200", L"8", L"None", L"1"});
+  DiagnosticsLog log;
+  for (int restart = 0; restart < 200; ++restart) {
+    ASSERT_TRUE(reader->InitComm()) << "restart " << restart;
+    reader->ReadData();
+    ::Sleep(restart % 3);  // the read is pending, or just being started
+    reader->StopReading();
+    reader->ClosePort();
+  }
+  EXPECT_EQ(reader->ports.open, 0);
+  // A cancel not waited for long enough would be logged here, and leave its
+  // buffer, events and port behind.
+  EXPECT_EQ(log.Failures(), std::vector<std::wstring>{});
 }
 
 TEST_F(SerialPortTest, ADriverThatNeverCompletesACancelHoldsUpClosingOnlyBriefly) {
   if (!sim.AttachHostSerial(1)) GTEST_SKIP() << "this machine has no serial device of its own";
   auto reader = ReaderFor({L"COM1", L"9600", L"8", L"None", L"1"});
+  DiagnosticsLog log;
   if (!reader->InitComm()) GTEST_SKIP() << "the machine's serial device does not open here";
   reader->ReadData();
   ::Sleep(200);  // the read is pending in the driver now
@@ -205,4 +259,9 @@ TEST_F(SerialPortTest, ADriverThatNeverCompletesACancelHoldsUpClosingOnlyBriefly
   closer.join();
   std::printf("closing a port whose driver ignores the cancel took %llu ms\n", took);
   EXPECT_EQ(reader->ports.open, 0);
+  const auto events = log.Events();
+  EXPECT_NE(std::find(events.begin(), events.end(),
+                      L"port left open, its driver never completed a cancel: COM1 9600 8 None 1"),
+            events.end())
+      << "a handle with I/O the driver may still finish is never closed under it";
 }

@@ -117,6 +117,28 @@ TEST_F(TypingTest, LongCodesArriveWholeAndAQuietLineDropsNoise) {
       << "a stray byte is dropped alone: never glued to the code after it, never costing it";
 }
 
+TEST_F(TypingTest, AnExciseStampCodeTypedAtPaceArrivesWholeAndSoDoesTheCodeScannedMeanwhile) {
+  std::string stamp =
+      "0104600439931256"
+      "21JgXJ5.T\x1d"
+      "93dGVz";
+  for (int i = 0; stamp.size() < 150; ++i) stamp += static_cast<char>(i % 3 ? 'A' + i % 26 : '0' + i % 10);
+  ASSERT_EQ(stamp.size(), 150u);
+  // Paced, as a remote desktop needs: 150 characters take 3 s to type.
+  reader.reset();
+  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"KeyDelay",
+                          L"20");
+  reader = std::make_unique<TestReader>();
+  reader->ApplySettings();
+  ASSERT_TRUE(reader->InitComm());
+  reader->ReadData();
+  target->Clear();
+  sim.Write(kPort, stamp + "\r");
+  target->WaitForText(10);
+  sim.Write(kPort, "4601234567893\r");  // while the stamp is being typed
+  EXPECT_TRUE(target->WaitForText(163, 30000) == Widen(stamp) + L"4601234567893") << "the typed text differs";
+}
+
 TEST_F(TypingTest, ACodeSplitAcrossReadsArrivesWhole) {
   target->Clear();
   sim.Write(kPort, "12");
