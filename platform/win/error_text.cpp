@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win/handles.h"
+
 namespace platform {
 
 std::wstring SystemErrorText(std::uint32_t code) {
@@ -10,10 +12,9 @@ std::wstring SystemErrorText(std::uint32_t code) {
   const DWORD length =
       ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const UniqueLocalMemory<wchar_t> owned(text);
   if (length == 0) return {};
-  std::wstring result(text, length);
-  ::LocalFree(text);
-  return result;
+  return std::wstring(text, length);
 }
 
 }  // namespace platform
