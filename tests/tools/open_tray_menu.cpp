@@ -10,7 +10,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (main == nullptr) return 1;
   ::PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   for (int i = 0; i < 100 && ::IsWindowVisible(main); ++i) ::Sleep(50);
-  ::SetCursorPos(120, 60);
+  // Where the operator's click would be: the icon, at the right end of the
+  // taskbar in the bottom right corner.
+  ::SetCursorPos(::GetSystemMetrics(SM_CXSCREEN) - 10, ::GetSystemMetrics(SM_CYSCREEN) - 10);
   ::PostMessageW(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN);
   return 0;
 }
