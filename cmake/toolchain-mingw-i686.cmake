@@ -1,12 +1,4 @@
-# Cross-build the 32-bit Windows program on Linux with MinGW-w64, for the
-# older tills that run 32-bit Windows. The -posix flavour, as for x64.
-set(CMAKE_SYSTEM_NAME Windows)
+# The 32-bit Windows program, for the older tills that run 32-bit Windows.
+set(MINGW_TRIPLET i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/harness/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)
