@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "app/window_coordinator.h"
-#include "platform/diagnostics.h"
 #include "settings/settings_store.h"
+#include "support/diagnostics_recorder.h"
 #include "support/memory_registry.h"
 
 namespace {
@@ -34,17 +34,22 @@ class Journal {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// Waits for bytes that never come, until stopped or told to end as the
-// device going (Lost) or a break (Break) ends it.
+// How lines end: at once when `now` is set before they start, as the device
+// going (Lost) or a break (Break) ends them.
+struct LineEnding {
+  std::atomic<bool> now = false;
+  ScannerLine::Event how = ScannerLine::Event::Lost;
+};
+
+// Waits for bytes that never come, until stopped or ended.
 class FakeLine final : public ScannerLine {
  public:
-  FakeLine(Journal& journal, std::atomic<bool>& loseNow, Event lineEnd)
-      : journal_(journal), loseNow_(loseNow), lineEnd_(lineEnd) {}
+  FakeLine(Journal& journal, const LineEnding& ending) : journal_(journal), ending_(ending) {}
   ~FakeLine() override { journal_.Add("line ended"); }
   Event Wait(std::optional<std::chrono::milliseconds>, std::span<const std::uint8_t>&) override {
     std::unique_lock lock(mutex_);
-    woken_.wait(lock, [this] { return stop_ || loseNow_; });
-    return stop_ ? Event::Stop : lineEnd_;
+    woken_.wait(lock, [this] { return stop_ || ending_.now; });
+    return stop_ ? Event::Stop : ending_.how;
   }
   void RequestStop() override {
     std::lock_guard lock(mutex_);
@@ -54,8 +59,7 @@ class FakeLine final : public ScannerLine {
 
  private:
   Journal& journal_;
-  std::atomic<bool>& loseNow_;
-  const Event lineEnd_;
+  const LineEnding& ending_;
   std::mutex mutex_;
   std::condition_variable woken_;
   bool stop_ = false;
@@ -63,19 +67,18 @@ class FakeLine final : public ScannerLine {
 
 class FakePort final : public SerialPort {
  public:
-  FakePort(Journal& journal, std::string name, std::atomic<bool>& loseNow, ScannerLine::Event lineEnd)
-      : journal_(journal), name_(name), loseNow_(loseNow), lineEnd_(lineEnd) {}
+  FakePort(Journal& journal, std::string name, const LineEnding& ending)
+      : journal_(journal), name_(name), ending_(ending) {}
   ~FakePort() override { journal_.Add("close " + name_); }
   std::unique_ptr<ScannerLine> NewLine() override {
     journal_.Add("line on " + name_);
-    return std::make_unique<FakeLine>(journal_, loseNow_, lineEnd_);
+    return std::make_unique<FakeLine>(journal_, ending_);
   }
 
  private:
   Journal& journal_;
   std::string name_;
-  std::atomic<bool>& loseNow_;
-  const ScannerLine::Event lineEnd_;
+  const LineEnding& ending_;
 };
 
 // Ports that are present unless named in `absent`.
@@ -92,13 +95,12 @@ class FakePorts final : public SerialPorts {
     }
     journal_.Add("open " + name + " " + std::to_string(line.baudRate));
     failure = {};
-    return std::make_unique<FakePort>(journal_, name, loseNow, lineEnd);
+    return std::make_unique<FakePort>(journal_, name, ending);
   }
 
   std::vector<std::string> absent;
   int attempts = 0;
-  std::atomic<bool> loseNow = false;                      // lines end (set before they start)
-  ScannerLine::Event lineEnd = ScannerLine::Event::Lost;  // how they end
+  LineEnding ending;
 
  private:
   Journal& journal_;
@@ -240,13 +242,13 @@ INSTANTIATE_TEST_SUITE_P(LostOrBreak, LineEndTest, testing::Values(ScannerLine::
                          [](const auto& info) { return info.param == ScannerLine::Event::Break ? "Break" : "Lost"; });
 
 TEST_P(LineEndTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
-  ports.lineEnd = GetParam();
-  ports.loseNow = true;
+  ports.ending.how = GetParam();
+  ports.ending.now = true;
   auto reader = Start();
   reader->OnLineLost(site.WaitForLoss());
   EXPECT_TRUE(reader->LinkLost());
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2", "line ended", "close COM2"}));
-  ports.loseNow = false;
+  ports.ending.now = false;
   ports.absent = {"COM2"};
 
   std::vector<std::chrono::milliseconds> delays;
@@ -270,10 +272,10 @@ TEST_P(LineEndTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
 }
 
 TEST_F(ReaderTest, ALossReportedForAPortClosedMeanwhileChangesNothing) {
-  ports.loseNow = true;
+  ports.ending.now = true;
   auto reader = Start();
   const unsigned stale = site.WaitForLoss();
-  ports.loseNow = false;
+  ports.ending.now = false;
   operate = [](FakeDialog&) { return mrOk; };
   reader->ShowSettings();  // reopened by the operator before the loss arrived
   journal.Take();
@@ -296,12 +298,12 @@ TEST_F(ReaderTest, APortMissingAtStartIsToldOnceAndTakenWhenItComes) {
 }
 
 TEST_F(ReaderTest, EachLossStartsItsRetriesAtTheFirstDelayAndAtThePortOfTheCommandLine) {
-  ports.loseNow = true;
+  ports.ending.now = true;
   auto reader = Start({L"5"});  // barcode_reader.exe 5: COM5, whatever is stored
   for (int loss = 0; loss < 2; ++loss) {
     reader->OnLineLost(site.WaitForLoss());
     ASSERT_TRUE(reader->LinkLost());
-    ports.loseNow = false;
+    ports.ending.now = false;
     ports.absent = {"COM5"};
     std::vector<std::chrono::milliseconds> delays;
     for (int i = 0; i < 4; ++i) {
@@ -310,7 +312,7 @@ TEST_F(ReaderTest, EachLossStartsItsRetriesAtTheFirstDelayAndAtThePortOfTheComma
     }
     EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{250ms, 500ms, 800ms, 800ms})) << "loss " << loss;
     ports.absent.clear();
-    ports.loseNow = true;  // the next line reports its loss at once
+    ports.ending.now = true;  // the next line reports its loss at once
     reader->OnRetryTimer();
     ASSERT_FALSE(reader->LinkLost());
   }
@@ -319,33 +321,21 @@ TEST_F(ReaderTest, EachLossStartsItsRetriesAtTheFirstDelayAndAtThePortOfTheComma
     if (entry.rfind("open ", 0) == 0) opened.push_back(entry);
   }
   EXPECT_EQ(opened, std::vector<std::string>(3, "open COM5 9600")) << "the stored COM2 is never tried";
-  ports.loseNow = false;
+  ports.ending.now = false;
 }
 
-namespace {
-
-// The texts of the entries reported while it is installed.
-struct LogRecorder final : diagnostics::Writer {
-  LogRecorder() { diagnostics::SetWriter(this); }
-  ~LogRecorder() override { diagnostics::SetWriter(nullptr); }
-  void Write(const diagnostics::Entry& entry) override { lines.push_back(Narrow(std::wstring(entry.text))); }
-  std::vector<std::string> lines;
-};
-
-}  // namespace
-
 TEST_F(ReaderTest, RetriesOfALostPortAreNotLoggedOneByOne) {
-  LogRecorder log;
+  DiagnosticsRecorder log;
   ports.absent = {"COM2"};
   auto reader = Start();
   for (int i = 0; i < 20; ++i) reader->OnRetryTimer();
   ports.absent.clear();
   reader->OnRetryTimer();
-  ASSERT_EQ(log.lines.size(), 3u);
-  EXPECT_EQ(log.lines[0], "opening COM2") << "the failure the operator was told of";
-  EXPECT_EQ(log.lines[1], "port COM2 is not available");
-  EXPECT_EQ(log.lines[2].rfind("port COM2 is back after ", 0), 0u) << log.lines[2];
-  EXPECT_NE(log.lines[2].find(", at attempt 21"), std::string::npos) << log.lines[2];
+  ASSERT_EQ(log.events.size(), 3u);
+  EXPECT_EQ(log.events[0], L"opening COM2") << "the failure the operator was told of";
+  EXPECT_EQ(log.events[1], L"port COM2 is not available");
+  EXPECT_EQ(log.events[2].rfind(L"port COM2 is back after ", 0), 0u) << log.events[2];
+  EXPECT_NE(log.events[2].find(L", at attempt 21"), std::wstring::npos) << log.events[2];
 }
 
 TEST_F(ReaderTest, WhatTheRegistryRefusesAtOkIsToldWithTheSystemsReason) {

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "reader/lost_port_log.h"
+#include "support/diagnostics_recorder.h"
 
 using diagnostics::Entry;
 using diagnostics::LogLevel;
@@ -87,14 +88,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The events the log is told, as texts.
-struct EventRecorder final : diagnostics::Writer {
-  EventRecorder() { diagnostics::SetWriter(this); }
-  ~EventRecorder() override { diagnostics::SetWriter(nullptr); }
-  void Write(const Entry& entry) override { lines.emplace_back(entry.text); }
-  std::vector<std::wstring> lines;
-};
-
 // UTF-8, as the file holds it.
 std::uint64_t FileBytes(std::wstring_view line) {
   std::uint64_t bytes = 2;  // CR LF
@@ -151,14 +144,14 @@ TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
   };
   const LostPortLog::Clock::time_point start{};
   LostPortLog log;
-  EventRecorder recorder;
+  DiagnosticsRecorder recorder;
   for (const auto& step : steps) {
-    recorder.lines.clear();
+    recorder.events.clear();
     const auto now = start + step.at;
     if (step.what == Lost) log.Lost(L"COM5", now);
     if (step.what == Failed) log.AttemptFailed(step.error, now);
     if (step.what == Back) log.Back(now);
-    EXPECT_EQ(recorder.lines, step.line ? std::vector<std::wstring>{step.line} : std::vector<std::wstring>{})
+    EXPECT_EQ(recorder.events, step.line ? std::vector<std::wstring>{step.line} : std::vector<std::wstring>{})
         << "at " << step.at.count() << " ms";
   }
 }

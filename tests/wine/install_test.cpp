@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/raw_registry.h"
@@ -36,11 +37,9 @@ constexpr DWORD kExitProgramRunning = 2;
 constexpr DWORD kExitWriteFailed = 3;
 constexpr DWORD kMsiLaunchConditionFailed = 1603;
 
-std::wstring Wide(const char* text) { return std::wstring(text, text + std::char_traits<char>::length(text)); }
-
 // A file of the build as Windows names it, quoted for a command line.
-std::wstring Package(const char* prefix, const wchar_t* suffix) {
-  std::wstring path = L"Z:" + Wide(prefix) + suffix;
+std::wstring Package(std::string_view prefix, const wchar_t* suffix) {
+  std::wstring path = L"Z:" + std::wstring(prefix.begin(), prefix.end()) + suffix;
   for (auto& c : path) {
     if (c == L'/') c = L'\\';
   }
@@ -52,6 +51,16 @@ const std::wstring kMsiX64 = Package(PACKAGES, L"-x64.msi");
 const std::wstring kOlderMsiX64 = Package(OLDER_PACKAGES, L"-x64.msi");
 const std::wstring kMsiX86 = Package(PACKAGES, L"-x86.msi");
 
+// Every process running, as a snapshot sees it.
+template <typename Visit>
+void ForEachProcess(Visit visit) {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) visit(entry);
+  ::CloseHandle(snapshot);
+}
+
 // Waits for every process that this one started: the uninstaller hands
 // over to a copy of itself and returns at once, and the copy does the work.
 // Wine starts its own services (services.exe, rpcss.exe...) from whichever
@@ -61,32 +70,31 @@ void WaitForChildrenOf(DWORD parent) {
   wchar_t windows[MAX_PATH] = {};
   ::GetWindowsDirectoryW(windows, MAX_PATH);
   const std::wstring systemPrefix = std::wstring(windows) + L"\\";
-  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
-    if (entry.th32ParentProcessID != parent) continue;
+  ForEachProcess([&](const PROCESSENTRY32W& entry) {
+    if (entry.th32ParentProcessID != parent) return;
     const HANDLE child = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-    if (!child) continue;
+    if (!child) return;
     wchar_t image[MAX_PATH] = {};
     DWORD length = MAX_PATH;
     ::QueryFullProcessImageNameW(child, 0, image, &length);
     if (_wcsnicmp(image, systemPrefix.c_str(), systemPrefix.size()) != 0) ::WaitForSingleObject(child, 120000);
     ::CloseHandle(child);
-  }
-  ::CloseHandle(snapshot);
+  });
+}
+
+// Starts a command line; false when it cannot be started.
+bool Launch(std::wstring commandLine, PROCESS_INFORMATION& process) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  return ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process);
 }
 
 // Runs a command line, and what it hands over to, to its end and returns
 // its exit code.
-DWORD RunToEnd(std::wstring commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
+DWORD RunToEnd(const std::wstring& commandLine) {
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return MAXDWORD;
-  }
+  if (!Launch(commandLine, process)) return MAXDWORD;
   ::WaitForSingleObject(process.hProcess, 120000);
   WaitForChildrenOf(process.dwProcessId);
   DWORD code = MAXDWORD;
@@ -108,13 +116,8 @@ std::wstring KnownFolder(int csidl) {
 std::wstring Shortcut() { return KnownFolder(CSIDL_COMMON_PROGRAMS) + L"\\" + kAppName + L".lnk"; }
 // Windows Installer puts it there too (ALLUSERS=1); Wine's puts it in the
 // Start menu of the user who installs.
-bool HasMsiShortcut() {
-  return ::GetFileAttributesW(Shortcut().c_str()) != INVALID_FILE_ATTRIBUTES ||
-         ::GetFileAttributesW((KnownFolder(CSIDL_PROGRAMS) + L"\\" + kAppName + L".lnk").c_str()) !=
-             INVALID_FILE_ATTRIBUTES;
-}
-
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool HasMsiShortcut() { return Exists(Shortcut()) || Exists(KnownFolder(CSIDL_PROGRAMS) + L"\\" + kAppName + L".lnk"); }
 
 // The registry as a 64-bit or a 32-bit program sees it.
 std::wstring Text(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = KEY_WOW64_64KEY) {
@@ -128,11 +131,19 @@ std::wstring Text(HKEY root, const std::wstring& key, const std::wstring& name, 
   return status == ERROR_SUCCESS ? std::wstring(text) : L"<absent>";
 }
 
+// What the packages write and must take away again, but for the port the
+// operator chose.
+std::wstring RunEntry(HKEY root = HKEY_LOCAL_MACHINE, REGSAM view = KEY_WOW64_64KEY) {
+  return Text(root, raw_registry::kRunKey, L"Barcode Reader", view);
+}
+std::wstring NsisVersion() { return Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayVersion"); }
+std::wstring MachineSuffix(REGSAM view = KEY_WOW64_64KEY) {
+  return Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix", view);
+}
+std::wstring StoredPort() { return Text(HKEY_CURRENT_USER, kDevice, L"NamePort"); }
+
 struct UninstallEntry {
-  std::wstring key;
-  std::wstring version;
-  std::wstring publisher;
-  std::wstring location;
+  std::wstring key, version, publisher, location;
 };
 
 // Every Apps & Features entry of the program, in either registry view.
@@ -177,13 +188,8 @@ WORD Machine(const std::wstring& path) {
 class InstalledProgram {
  public:
   explicit InstalledProgram(const std::wstring& path = kProgram) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    std::wstring commandLine = L"\"" + path + L"\"";
-    EXPECT_TRUE(
-        ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_));
+    EXPECT_TRUE(Launch(L"\"" + path + L"\"", info_));
     window_ = ui_probe::WaitForWindow(kAppName, L"TFormBRMain", 30000);
-    EXPECT_NE(window_, nullptr);
   }
   ~InstalledProgram() {
     if (!Ended(0)) ::TerminateProcess(info_.hProcess, 1);
@@ -203,28 +209,20 @@ class InstalledProgram {
 class CopyOutOfSight {
  public:
   CopyOutOfSight() {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    std::wstring commandLine = L"explorer.exe /desktop=OtherSession,640x480 \"" + kProgram + L"\"";
-    EXPECT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &desktop_));
+    EXPECT_TRUE(Launch(L"explorer.exe /desktop=OtherSession,640x480 \"" + kProgram + L"\"", desktop_));
     for (int i = 0; i < 300 && !InUse(); ++i) ::Sleep(100);
     EXPECT_TRUE(InUse()) << "the copy started";
     EXPECT_EQ(::FindWindowW(L"TFormBRMain", nullptr), nullptr) << "the copy is out of sight";
   }
   ~CopyOutOfSight() {
-    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
-      if (_wcsicmp(entry.szExeFile, L"barcode_reader.exe") != 0) continue;
+    ForEachProcess([](const PROCESSENTRY32W& entry) {
+      if (_wcsicmp(entry.szExeFile, L"barcode_reader.exe") != 0) return;
       if (const HANDLE copy = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
         ::TerminateProcess(copy, 1);
         ::WaitForSingleObject(copy, 10000);
         ::CloseHandle(copy);
       }
-    }
-    ::CloseHandle(snapshot);
+    });
     ::TerminateProcess(desktop_.hProcess, 0);
     ::CloseHandle(desktop_.hThread);
     ::CloseHandle(desktop_.hProcess);
@@ -240,20 +238,19 @@ class CopyOutOfSight {
   PROCESS_INFORMATION desktop_{};
 };
 
-// What a silent run of the installer says when it stops.
-std::wstring FailureLog() {
+// Where a silent run of the installer says why it stopped.
+std::wstring FailureLogPath() {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
-  const std::string bytes = Contents(std::wstring(temp) + L"barcode-reader-setup.log");
+  return std::wstring(temp) + L"barcode-reader-setup.log";
+}
+std::wstring FailureLog() {
+  const std::string bytes = Contents(FailureLogPath());
   std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
   if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
   return text;
 }
-void ForgetFailureLog() {
-  wchar_t temp[MAX_PATH] = {};
-  ::GetTempPathW(MAX_PATH, temp);
-  ::DeleteFileW((std::wstring(temp) + L"barcode-reader-setup.log").c_str());
-}
+void ForgetFailureLog() { ::DeleteFileW(FailureLogPath().c_str()); }
 
 // Opens the settings dialog from the tray menu and presses OK.
 void ConfirmSettings(HWND program) {
@@ -282,10 +279,10 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
   EXPECT_EQ(Machine(kProgram), IMAGE_FILE_MACHINE_AMD64) << "the build for this machine";
   EXPECT_TRUE(Exists(kProgramFolder + L"\\uninstall.exe"));
   EXPECT_TRUE(Exists(Shortcut()));
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), quotedProgram);
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayVersion"), kOlderVersion);
+  EXPECT_EQ(RunEntry(), quotedProgram);
+  EXPECT_EQ(NsisVersion(), kOlderVersion);
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayName"), kAppName);
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"Enter");
+  EXPECT_EQ(MachineSuffix(), L"Enter");
   // What the upgrade must replace.
   std::ofstream(std::filesystem::path(kProgram), std::ios::binary | std::ios::app) << kOldFileMark;
 
@@ -302,7 +299,7 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
     for (int i = 0; i < 100 && Text(HKEY_CURRENT_USER, kMachineOptions, L"AutoStart") == L"<absent>"; ++i) ::Sleep(50);
     EXPECT_EQ(Text(HKEY_CURRENT_USER, kMachineOptions, L"AutoStart"), L"1");
     ::Sleep(300);  // the Run value follows
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), quotedProgram);
+    EXPECT_EQ(RunEntry(), quotedProgram);
     raw_registry::WriteDevice(L"NamePort", L"COM3");
 
     // An upgrade, with no options, over the running program: it is closed
@@ -310,10 +307,10 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
     ASSERT_EQ(RunToEnd(kSetup + L" /S"), 0u);
     EXPECT_TRUE(program.Ended(0)) << "the installer closed the running program";
     EXPECT_EQ(Contents(kProgram).find(kOldFileMark), std::string::npos) << "the program's file was replaced";
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayVersion"), kVersion);
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), quotedProgram);
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"Enter");
-    EXPECT_EQ(Text(HKEY_CURRENT_USER, kDevice, L"NamePort"), L"COM3");
+    EXPECT_EQ(NsisVersion(), kVersion);
+    EXPECT_EQ(RunEntry(), quotedProgram);
+    EXPECT_EQ(MachineSuffix(), L"Enter");
+    EXPECT_EQ(StoredPort(), L"COM3");
   }
 
   {
@@ -336,15 +333,15 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
   }
   EXPECT_FALSE(Exists(kProgramFolder)) << "files left behind";
   EXPECT_FALSE(Exists(Shortcut()));
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
-  EXPECT_EQ(Text(HKEY_CURRENT_USER, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayVersion"), L"<absent>");
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"<absent>");
-  EXPECT_EQ(Text(HKEY_CURRENT_USER, kDevice, L"NamePort"), L"COM3") << "the operator's settings stay";
+  EXPECT_EQ(RunEntry(), L"<absent>");
+  EXPECT_EQ(RunEntry(HKEY_CURRENT_USER), L"<absent>");
+  EXPECT_EQ(NsisVersion(), L"<absent>");
+  EXPECT_EQ(MachineSuffix(), L"<absent>");
+  EXPECT_EQ(StoredPort(), L"COM3") << "the operator's settings stay";
 
   // Without /AUTOSTART nothing starts with Windows.
   ASSERT_EQ(RunToEnd(kSetup + L" /S"), 0u);
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
+  EXPECT_EQ(RunEntry(), L"<absent>");
   const std::string installed = Contents(kProgram);
 
   // A file that cannot be written stops a silent install with an exit code
@@ -360,7 +357,7 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
   EXPECT_NE(FailureLog().find(L"Не удалось записать файлы"), std::wstring::npos) << FailureLog();
   EXPECT_EQ(Contents(kProgram), installed);
   EXPECT_FALSE(Exists(kProgram + L".new"));
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayVersion"), kVersion);
+  EXPECT_EQ(NsisVersion(), kVersion);
 
   // A copy that the installer cannot ask to close stops it like one that
   // will not close.
@@ -371,7 +368,7 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
   }
   EXPECT_NE(FailureLog().find(L"не закрылся"), std::wstring::npos) << FailureLog();
   EXPECT_EQ(Contents(kProgram), installed);
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayVersion"), kVersion);
+  EXPECT_EQ(NsisVersion(), kVersion);
 
   // Asked to, the uninstaller takes the settings too.
   ASSERT_EQ(RunToEnd(uninstall + L" /S /REMOVESETTINGS"), 0u);
@@ -391,9 +388,8 @@ TEST(Msi, InstallsUpgradesAndRemovesKeepingSettings) {
   ASSERT_EQ(Msiexec(L"/i " + kOlderMsiX64 + L" /qn SUFFIX=Enter"), 0u);
   EXPECT_EQ(Machine(kProgram), IMAGE_FILE_MACHINE_AMD64);
   EXPECT_TRUE(HasMsiShortcut());
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>")
-      << "start with Windows only when ADDLOCAL asks for it";
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"Enter");
+  EXPECT_EQ(RunEntry(), L"<absent>") << "start with Windows only when ADDLOCAL asks for it";
+  EXPECT_EQ(MachineSuffix(), L"Enter");
   auto entries = UninstallEntries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].version, kOlderVersion);
@@ -410,17 +406,17 @@ TEST(Msi, InstallsUpgradesAndRemovesKeepingSettings) {
   ASSERT_EQ(entries.size(), 1u) << "the new version replaced the older one";
   EXPECT_EQ(entries[0].version, kVersion);
   EXPECT_TRUE(Exists(kProgram));
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), quotedProgram);
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"Enter");
-  EXPECT_EQ(Text(HKEY_CURRENT_USER, kDevice, L"NamePort"), L"COM3");
+  EXPECT_EQ(RunEntry(), quotedProgram);
+  EXPECT_EQ(MachineSuffix(), L"Enter");
+  EXPECT_EQ(StoredPort(), L"COM3");
 
   ASSERT_EQ(Msiexec(L"/x " + kMsiX64 + L" /qn"), 0u);
   EXPECT_TRUE(UninstallEntries().empty());
   EXPECT_FALSE(Exists(kProgram));
   EXPECT_FALSE(HasMsiShortcut());
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader"), L"<absent>");
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix"), L"<absent>");
-  EXPECT_EQ(Text(HKEY_CURRENT_USER, kDevice, L"NamePort"), L"COM3") << "the operator's settings stay";
+  EXPECT_EQ(RunEntry(), L"<absent>");
+  EXPECT_EQ(MachineSuffix(), L"<absent>");
+  EXPECT_EQ(StoredPort(), L"COM3") << "the operator's settings stay";
   raw_registry::Forget();
 }
 
@@ -429,8 +425,8 @@ TEST(Msi, The32BitProgramReadsItsPortAndTypes) {
   const std::wstring program = kProgramFolderX86 + L"\\barcode_reader.exe";
   ASSERT_EQ(Msiexec(L"/i " + kMsiX86 + L" /qn SUFFIX=Tab"), 0u);
   EXPECT_EQ(Machine(program), IMAGE_FILE_MACHINE_I386);
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kMachineOptions, L"Suffix", KEY_WOW64_32KEY), L"Tab");
-  EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, raw_registry::kRunKey, L"Barcode Reader", KEY_WOW64_32KEY), L"<absent>")
+  EXPECT_EQ(MachineSuffix(KEY_WOW64_32KEY), L"Tab");
+  EXPECT_EQ(RunEntry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY), L"<absent>")
       << "start with Windows only when ADDLOCAL asks for it";
   {
     ScannerSim sim;
