@@ -13,6 +13,9 @@
 // the reader made from them.
 struct WinReaderParts {
   explicit WinReaderParts(HWND dialogOwner);
+  // The store and the dialog factory refer to the registry member.
+  WinReaderParts(const WinReaderParts&) = delete;
+  WinReaderParts& operator=(const WinReaderParts&) = delete;
 
   platform::WinRegistry registry;
   SettingsStore store;
