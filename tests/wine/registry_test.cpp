@@ -171,19 +171,6 @@ TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
   ASSERT_TRUE(SettingsStore(real, platform::ExecutablePath()).UpdateAutoStart(true).Succeeded());
   EXPECT_TRUE(RunValueExists(HKEY_LOCAL_MACHINE));
   EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
-
-  // The installer's machine-wide entry, and a standard user pressing OK
-  // with the box ticked: still one entry, and a stale per-user one goes.
-  raw_registry::WriteText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader", L"C:\\old.exe");
-  EXPECT_TRUE(store.Save(kDefaultPortSettings, true).Succeeded());
-  EXPECT_TRUE(RunValueExists(HKEY_LOCAL_MACHINE));
-  EXPECT_FALSE(RunValueExists(HKEY_CURRENT_USER));
-  // Unticking it cannot remove that entry: the operator is told, and the
-  // box shows it ticked.
-  const SaveOutcome off = store.Save(kDefaultPortSettings, false);
-  EXPECT_EQ(off.refused, SaveOutcome::Refused::StopStartingWithWindows);
-  EXPECT_EQ(off.error, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart"), L"1");
 }
 
 TEST_F(RegistryTest, NumbersSetAsDwordAreReadAndOtherTypesNoted) {
