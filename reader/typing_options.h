@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // What the operator's site wants around and between the characters of a
@@ -7,6 +8,18 @@
 struct TypingOptions {
   enum class Suffix { None, Enter, Tab };
   static constexpr int kMaxKeyDelayMs = 200;
+  // Code pages by their Windows numbers; automatic decides for each code.
+  static constexpr unsigned kAutomaticEncoding = 0, kWindows1251 = 1251, kUtf8 = 65001;
+
+  // What ends a code on the line: a carriage return, a line break after
+  // which the line stays quiet, or the one byte a scanner is set to send.
+  struct CodeEnd {
+    enum class Kind { CarriageReturn, Pause, Byte };
+    Kind kind = Kind::CarriageReturn;
+    std::uint8_t byte = 0x0D;  // the byte that ends a code, for Kind::Byte
+
+    bool operator==(const CodeEnd&) const = default;
+  };
 
   Suffix suffix = Suffix::None;
   // Typed before each code, under the same rules as the code itself.
@@ -16,6 +29,9 @@ struct TypingOptions {
   // Typed in place of each group separator (GS, 0x1D) of a code; empty
   // keeps the separator itself.
   std::wstring groupSeparator;
+  // The code page a code's bytes were written in.
+  unsigned codePage = kAutomaticEncoding;
+  CodeEnd codeEnd;
 
   bool operator==(const TypingOptions&) const = default;
 };

@@ -39,6 +39,35 @@ std::optional<TypingOptions::Suffix> ParseSuffix(std::wstring_view text) {
   return std::nullopt;
 }
 
+// "auto", "UTF-8" or a code page's number; which numbers Windows knows is
+// for the decoder to say.
+std::optional<unsigned> ParseEncoding(std::wstring_view text) {
+  if (text.empty() || SameLetters(text, L"auto")) return TypingOptions::kAutomaticEncoding;
+  if (SameLetters(text, L"UTF-8")) return TypingOptions::kUtf8;
+  const auto number = platform::StrToInt(text);
+  if (!number || *number < 1 || *number > 65535 || text.front() == L'+' || text.front() == L'-') return std::nullopt;
+  return static_cast<unsigned>(*number);
+}
+
+// "CR", "pause", or the two hex digits of the byte a scanner ends its codes
+// with. A zero byte is line noise and can end nothing.
+std::optional<TypingOptions::CodeEnd> ParseCodeEnd(std::wstring_view text) {
+  using CodeEnd = TypingOptions::CodeEnd;
+  if (text.empty() || SameLetters(text, L"CR")) return CodeEnd{};
+  if (SameLetters(text, L"pause")) return CodeEnd{CodeEnd::Kind::Pause};
+  const auto digit = [](wchar_t c) -> int {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+  };
+  if (text.size() != 2 || digit(text[0]) < 0 || digit(text[1]) < 0) return std::nullopt;
+  const auto byte = static_cast<std::uint8_t>(digit(text[0]) * 16 + digit(text[1]));
+  if (byte == 0x00) return std::nullopt;
+  if (byte == CodeEnd{}.byte) return CodeEnd{};
+  return CodeEnd{CodeEnd::Kind::Byte, byte};
+}
+
 // Administrators deploy numbers as text or as a DWORD, by habit.
 std::optional<int> ParseKeyDelay(const platform::StoredValue& value) {
   std::optional<std::int64_t> delay;
@@ -83,6 +112,12 @@ TypingOptions ReadTypingOptions(platform::Registry& registry) {
   ReadOption(registry, kKeyDelay, options.keyDelayMs, ParseKeyDelay);
   ReadOption(registry, kPrefix, options.prefix, Text);
   ReadOption(registry, kGroupSeparator, options.groupSeparator, Text);
+  ReadOption(registry, kEncoding, options.codePage, [](const platform::StoredValue& value) {
+    return Text(value) ? ParseEncoding(*Text(value)) : std::nullopt;
+  });
+  ReadOption(registry, kCodeEnd, options.codeEnd, [](const platform::StoredValue& value) {
+    return Text(value) ? ParseCodeEnd(*Text(value)) : std::nullopt;
+  });
   return options;
 }
 

@@ -235,6 +235,44 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
   }
 }
 
+TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbersOnly) {
+  using CodeEnd = TypingOptions::CodeEnd;
+  const struct {
+    const wchar_t* name;
+    const wchar_t* text;
+    unsigned codePage;
+    CodeEnd codeEnd;
+    bool noted;
+  } rows[] = {
+      {L"Encoding", L"auto", TypingOptions::kAutomaticEncoding, {}, false},
+      {L"Encoding", L"utf-8", TypingOptions::kUtf8, {}, false},
+      {L"Encoding", L"1251", 1251, {}, false},
+      {L"Encoding", L"20866", 20866, {}, false},
+      {L"Encoding", L"65536", TypingOptions::kAutomaticEncoding, {}, true},
+      {L"Encoding", L"0", TypingOptions::kAutomaticEncoding, {}, true},
+      {L"Encoding", L"+866", TypingOptions::kAutomaticEncoding, {}, true},
+      {L"Encoding", L"UTF8", TypingOptions::kAutomaticEncoding, {}, true},
+      {L"CodeEnd", L"cr", 0, {}, false},
+      {L"CodeEnd", L"Pause", 0, {CodeEnd::Kind::Pause}, false},
+      {L"CodeEnd", L"03", 0, {CodeEnd::Kind::Byte, 0x03}, false},
+      {L"CodeEnd", L"fE", 0, {CodeEnd::Kind::Byte, 0xFE}, false},
+      {L"CodeEnd", L"0D", 0, {}, false},
+      {L"CodeEnd", L"00", 0, {}, true},
+      {L"CodeEnd", L"3", 0, {}, true},
+      {L"CodeEnd", L"0x03", 0, {}, true},
+      {L"CodeEnd", L"LF", 0, {}, true},
+  };
+  for (const auto& row : rows) {
+    MemoryRegistry registry;
+    registry.keys[kUserOptions] = {{row.name, row.text}};
+    DiagnosticsRecorder writer;
+    const TypingOptions options = ReadTypingOptions(registry);
+    EXPECT_EQ(options.codePage, row.codePage) << row.text;
+    EXPECT_EQ(options.codeEnd, row.codeEnd) << row.text;
+    EXPECT_EQ(writer.events.size(), row.noted ? 1u : 0u) << row.text;
+  }
+}
+
 TEST(TypingOptionsTest, NumbersAreReadFromDwordsAndOtherTypesAreNoted) {
   using Kind = platform::StoredValue::Kind;
   const auto number = [](std::uint32_t n) { return platform::StoredValue{Kind::Number, L"", n, 4}; };
