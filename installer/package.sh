@@ -33,8 +33,8 @@ rm -f "$name-portable.zip"
 
 # makensis runs sign.sh on the installer and on the uninstaller it embeds.
 makensis -V2 -DVERSION="$version" -DPROGRAM64="$stage/x64/barcode_reader.exe" \
-  -DPROGRAM32="$stage/x86/barcode_reader.exe" -DPOLICY="$stage/PolicyDefinitions" -DSIGN_COMMAND="$here/sign.sh" \
-  -DOUTFILE="$name-setup.exe" "$here/barcode_reader.nsi"
+  -DPROGRAM32="$stage/x86/barcode_reader.exe" -DPOLICY="$stage/PolicyDefinitions" \
+  -DSIGN_COMMAND="$here/sign.sh" -DOUTFILE="$name-setup.exe" "$here/barcode_reader.nsi"
 
 # wixl 0.101 writes its database in no code page and drops every text that
 # is not Latin: the Russian texts of the .wxs go in afterwards, in 1251.
@@ -68,7 +68,8 @@ for arch in x64 x86; do
   msi="$name-$arch.msi"
   # wixl finds sources only by paths relative to where it runs.
   (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D Program="$arch/barcode_reader.exe" \
-    -D Icon=program.ico -D Policy=PolicyDefinitions -o "$msi" "$here/barcode_reader.wxs" 2>wixl.log) || { cat "$stage/wixl.log" >&2; exit 1; }
+    -D Icon=program.ico -D Policy=PolicyDefinitions -o "$msi" "$here/barcode_reader.wxs" 2>wixl.log) ||
+    { cat "$stage/wixl.log" >&2; exit 1; }
   # Windows Installer compares three parts of a version, and wixl has no
   # AllowSameVersionUpgrades: a release that changes only the fourth part
   # would be installed beside the one before. This row replaces it, keeping

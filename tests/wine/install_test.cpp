@@ -117,13 +117,13 @@ std::wstring Shortcut() { return KnownFolder(CSIDL_COMMON_PROGRAMS) + L"\\" + kA
 // Windows Installer puts it there too (ALLUSERS=1); Wine's puts it in the
 // Start menu of the user who installs.
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool HasMsiShortcut() { return Exists(Shortcut()) || Exists(KnownFolder(CSIDL_PROGRAMS) + L"\\" + kAppName + L".lnk"); }
 // The group policy templates, where the README tells IT to find them.
 bool HasPolicyTemplates(const std::wstring& folder) {
   const std::wstring templates = folder + L"\\PolicyDefinitions\\";
   return Exists(templates + L"barcode_reader.admx") && Exists(templates + L"en-US\\barcode_reader.adml") &&
          Exists(templates + L"ru-RU\\barcode_reader.adml");
 }
-bool HasMsiShortcut() { return Exists(Shortcut()) || Exists(KnownFolder(CSIDL_PROGRAMS) + L"\\" + kAppName + L".lnk"); }
 
 // The registry as a 64-bit or a 32-bit program sees it.
 std::wstring Text(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = KEY_WOW64_64KEY) {
