@@ -1,6 +1,6 @@
 ; The Windows installer of the program, built by package.sh with makensis:
 ;   makensis -DVERSION=... -DPROGRAM64=x64\barcode_reader.exe -DPROGRAM32=x86\barcode_reader.exe
-;            -DOUTFILE=setup.exe [-DSIGN_COMMAND=sign.sh] barcode_reader.nsi
+;            -DPOLICY=PolicyDefinitions -DOUTFILE=setup.exe [-DSIGN_COMMAND=sign.sh] barcode_reader.nsi
 ; Silent deployment: setup.exe /S [/AUTOSTART] [/SUFFIX=Enter|Tab]; uninstall.exe /S [/REMOVESETTINGS]
 ; Exit codes: 0 done; 2 a running copy of the program did not end; 3 a file
 ; or registry value could not be written. The message then goes to the
@@ -178,6 +178,16 @@ Section "Программа" SecProgram
   ${Else}
     File "/oname=${PROGRAM_FILE}.new" "${PROGRAM32}"
   ${EndIf}
+  ; The group policy templates, for IT to copy to the policy store. Not
+  ; used by the program: written in place, before the check below.
+  SetOutPath "$INSTDIR\PolicyDefinitions"
+  File "${POLICY}/barcode_reader.admx"
+  SetOutPath "$INSTDIR\PolicyDefinitions\en-US"
+  File "${POLICY}/en-US/barcode_reader.adml"
+  SetOutPath "$INSTDIR\PolicyDefinitions\ru-RU"
+  File "${POLICY}/ru-RU/barcode_reader.adml"
+  ; The shortcut's working folder.
+  SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe.new"
   ${If} ${Errors}
     Delete "$INSTDIR\${PROGRAM_FILE}.new"
@@ -273,6 +283,13 @@ Section "Uninstall"
     !insertmacro STOP ${EXIT_WRITE_FAILED} "${REMOVE_FAILED}"
   ${EndIf}
   Delete "$INSTDIR\uninstall.exe"
+  ; The templates' folders stay when IT put files of its own there.
+  Delete "$INSTDIR\PolicyDefinitions\en-US\barcode_reader.adml"
+  Delete "$INSTDIR\PolicyDefinitions\ru-RU\barcode_reader.adml"
+  Delete "$INSTDIR\PolicyDefinitions\barcode_reader.admx"
+  RMDir "$INSTDIR\PolicyDefinitions\en-US"
+  RMDir "$INSTDIR\PolicyDefinitions\ru-RU"
+  RMDir "$INSTDIR\PolicyDefinitions"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${APP_NAME}.lnk"
   ; The program may have registered itself machine-wide or for this user.

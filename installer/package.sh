@@ -5,7 +5,9 @@
 #   barcode-reader-VERSION-setup.exe     NSIS, for 32- and 64-bit Windows
 #   barcode-reader-VERSION-x64.msi       Windows Installer, 64-bit Windows
 #   barcode-reader-VERSION-x86.msi       Windows Installer, 32-bit Windows
-#   barcode-reader-VERSION-portable.zip  x64/ and x86/barcode_reader.exe
+#   barcode-reader-VERSION-portable.zip  x64/ and x86/barcode_reader.exe, PolicyDefinitions/
+# Every package carries the group policy templates (policy/) as a
+# PolicyDefinitions folder, laid out as Windows keeps them.
 # Each program, installer, uninstaller and MSI is signed on the way when
 # SIGN_PFX is set (see sign.sh). CMake runs it; so does the signing test.
 set -euo pipefail
@@ -23,15 +25,16 @@ cp "$3" "$stage/x86/barcode_reader.exe"
 "$here/sign.sh" "$stage/x64/barcode_reader.exe"
 "$here/sign.sh" "$stage/x86/barcode_reader.exe"
 cp "$here/../app/resources/program.ico" "$stage/"
+cp -r "$here/policy" "$stage/PolicyDefinitions"
 
 name="$out/barcode-reader-$version"
 rm -f "$name-portable.zip"
-(cd "$stage" && cmake -E tar cf "$name-portable.zip" --format=zip x64 x86)
+(cd "$stage" && cmake -E tar cf "$name-portable.zip" --format=zip x64 x86 PolicyDefinitions)
 
 # makensis runs sign.sh on the installer and on the uninstaller it embeds.
 makensis -V2 -DVERSION="$version" -DPROGRAM64="$stage/x64/barcode_reader.exe" \
-  -DPROGRAM32="$stage/x86/barcode_reader.exe" -DSIGN_COMMAND="$here/sign.sh" \
-  -DOUTFILE="$name-setup.exe" "$here/barcode_reader.nsi"
+  -DPROGRAM32="$stage/x86/barcode_reader.exe" -DPOLICY="$stage/PolicyDefinitions" \
+  -DSIGN_COMMAND="$here/sign.sh" -DOUTFILE="$name-setup.exe" "$here/barcode_reader.nsi"
 
 # wixl 0.101 writes its database in no code page and drops every text that
 # is not Latin: the Russian texts of the .wxs go in afterwards, in 1251.
@@ -65,7 +68,8 @@ for arch in x64 x86; do
   msi="$name-$arch.msi"
   # wixl finds sources only by paths relative to where it runs.
   (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D Program="$arch/barcode_reader.exe" \
-    -D Icon=program.ico -o "$msi" "$here/barcode_reader.wxs" 2>wixl.log) || { cat "$stage/wixl.log" >&2; exit 1; }
+    -D Icon=program.ico -D Policy=PolicyDefinitions -o "$msi" "$here/barcode_reader.wxs" 2>wixl.log) ||
+    { cat "$stage/wixl.log" >&2; exit 1; }
   # Windows Installer compares three parts of a version, and wixl has no
   # AllowSameVersionUpgrades: a release that changes only the fourth part
   # would be installed beside the one before. This row replaces it, keeping

@@ -118,6 +118,12 @@ std::wstring Shortcut() { return KnownFolder(CSIDL_COMMON_PROGRAMS) + L"\\" + kA
 // Start menu of the user who installs.
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 bool HasMsiShortcut() { return Exists(Shortcut()) || Exists(KnownFolder(CSIDL_PROGRAMS) + L"\\" + kAppName + L".lnk"); }
+// The group policy templates, where the README tells IT to find them.
+bool HasPolicyTemplates(const std::wstring& folder) {
+  const std::wstring templates = folder + L"\\PolicyDefinitions\\";
+  return Exists(templates + L"barcode_reader.admx") && Exists(templates + L"en-US\\barcode_reader.adml") &&
+         Exists(templates + L"ru-RU\\barcode_reader.adml");
+}
 
 // The registry as a 64-bit or a 32-bit program sees it.
 std::wstring Text(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = KEY_WOW64_64KEY) {
@@ -279,6 +285,7 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
   EXPECT_EQ(Machine(kProgram), IMAGE_FILE_MACHINE_AMD64) << "the build for this machine";
   EXPECT_TRUE(Exists(kProgramFolder + L"\\uninstall.exe"));
   EXPECT_TRUE(Exists(Shortcut()));
+  EXPECT_TRUE(HasPolicyTemplates(kProgramFolder));
   EXPECT_EQ(RunEntry(), quotedProgram);
   EXPECT_EQ(NsisVersion(), kOlderVersion);
   EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kNsisUninstallKey, L"DisplayName"), kAppName);
@@ -388,6 +395,7 @@ TEST(Msi, InstallsUpgradesAndRemovesKeepingSettings) {
   ASSERT_EQ(Msiexec(L"/i " + kOlderMsiX64 + L" /qn SUFFIX=Enter"), 0u);
   EXPECT_EQ(Machine(kProgram), IMAGE_FILE_MACHINE_AMD64);
   EXPECT_TRUE(HasMsiShortcut());
+  EXPECT_TRUE(HasPolicyTemplates(kProgramFolder));
   EXPECT_EQ(RunEntry(), L"<absent>") << "start with Windows only when ADDLOCAL asks for it";
   EXPECT_EQ(MachineSuffix(), L"Enter");
   auto entries = UninstallEntries();
@@ -413,6 +421,7 @@ TEST(Msi, InstallsUpgradesAndRemovesKeepingSettings) {
   ASSERT_EQ(Msiexec(L"/x " + kMsiX64 + L" /qn"), 0u);
   EXPECT_TRUE(UninstallEntries().empty());
   EXPECT_FALSE(Exists(kProgram));
+  EXPECT_FALSE(Exists(kProgramFolder + L"\\PolicyDefinitions"));
   EXPECT_FALSE(HasMsiShortcut());
   EXPECT_EQ(RunEntry(), L"<absent>");
   EXPECT_EQ(MachineSuffix(), L"<absent>");
@@ -425,6 +434,7 @@ TEST(Msi, The32BitProgramReadsItsPortAndTypes) {
   const std::wstring program = kProgramFolderX86 + L"\\barcode_reader.exe";
   ASSERT_EQ(Msiexec(L"/i " + kMsiX86 + L" /qn SUFFIX=Tab"), 0u);
   EXPECT_EQ(Machine(program), IMAGE_FILE_MACHINE_I386);
+  EXPECT_TRUE(HasPolicyTemplates(kProgramFolderX86));
   EXPECT_EQ(MachineSuffix(KEY_WOW64_32KEY), L"Tab");
   EXPECT_EQ(RunEntry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY), L"<absent>")
       << "start with Windows only when ADDLOCAL asks for it";
