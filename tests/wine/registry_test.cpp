@@ -160,7 +160,7 @@ TEST_F(RegistryTest, SavingWithAutoStartOffDeletesTheRunValues) {
 TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
   MachineKeyRefusingRegistry registry;
   SettingsStore store(registry, platform::ExecutablePath());
-  ASSERT_TRUE(store.Save(kDefaultPortSettings, true).Succeeded());
+  ASSERT_TRUE(store.Save(kDefaultPortSettings, true, false).Succeeded());
   EXPECT_FALSE(RunValueExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(StoredText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader"), L"\"" + platform::ExecutablePath() + L"\"");
   EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"NamePort"), L"COM1");
