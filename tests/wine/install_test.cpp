@@ -458,7 +458,13 @@ TEST(Msi, The32BitProgramReadsItsPortAndTypes) {
     ui_probe::Post(running.window(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(running.Ended(10000));
   }
+  // The program's own start with Windows, unknown to Windows Installer, goes
+  // with it too.
+  ASSERT_EQ(RunToEnd(L"reg add \"HKLM\\" + std::wstring(raw_registry::kRunKey) + L"\" /v \"Barcode Reader\" /d \"" +
+                     program + L"\" /f /reg:32"),
+            0u);
   ASSERT_EQ(Msiexec(L"/x " + kMsiX86 + L" /qn"), 0u);
+  EXPECT_EQ(RunEntry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY), L"<absent>");
   EXPECT_FALSE(Exists(program));
   EXPECT_TRUE(UninstallEntries().empty());
   raw_registry::Forget();
