@@ -270,6 +270,28 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; Elevated with another account's password, HKCU is that account's; run
+; by a deployment tool, SYSTEM's. The operator's hive is loaded under
+; HKEY_USERS, as every logged-on user's is: the program's traces go from
+; each. A user who is not logged on keeps his.
+!macro DELETE_FOR_EVERY_LOGGED_ON_USER KEY VALUE
+  StrCpy $R0 0
+  ${Do}
+    ClearErrors
+    EnumRegKey $R1 HKU "" $R0
+    ${If} ${Errors}
+    ${OrIf} $R1 == ""
+      ${ExitDo}
+    ${EndIf}
+    IntOp $R0 $R0 + 1
+    !if "${VALUE}" == ""
+      DeleteRegKey HKU "$R1\${KEY}"
+    !else
+      DeleteRegValue HKU "$R1\${KEY}" "${VALUE}"
+    !endif
+  ${Loop}
+!macroend
+
 Section "Uninstall"
   Call un.CloseRunningProgram
   ${If} $0 <> 0
@@ -295,6 +317,7 @@ Section "Uninstall"
   ; The program may have registered itself machine-wide or for this user.
   DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+  !insertmacro DELETE_FOR_EVERY_LOGGED_ON_USER "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegValue HKLM "${SETTINGS_KEY}\APPCFG" "Suffix"
   DeleteRegKey /ifempty HKLM "${SETTINGS_KEY}\APPCFG"
@@ -304,6 +327,7 @@ SectionEnd
 ; The operator's settings stay unless asked for.
 Section /o "un.Удалить настройки" SecRemoveSettings
   DeleteRegKey HKCU "${SETTINGS_KEY}"
+  !insertmacro DELETE_FOR_EVERY_LOGGED_ON_USER "${SETTINGS_KEY}" ""
 SectionEnd
 
 Function un.onInit

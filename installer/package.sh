@@ -64,11 +64,15 @@ update("LaunchCondition", "Description", upgrade.get("DowngradeErrorMessage"), "
 PY
 }
 
+# The fourth field of the version, which Windows Installer does not compare.
+IFS=. read -r _ _ _ revision <<<"$version"
+
 for arch in x64 x86; do
   msi="$name-$arch.msi"
   # wixl finds sources only by paths relative to where it runs.
-  (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D Program="$arch/barcode_reader.exe" \
-    -D Icon=program.ico -D Policy=PolicyDefinitions -o "$msi" "$here/barcode_reader.wxs" 2>wixl.log) ||
+  (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D Revision="${revision:-0}" \
+    -D Program="$arch/barcode_reader.exe" -D Icon=program.ico -D Policy=PolicyDefinitions -o "$msi" \
+    "$here/barcode_reader.wxs" 2>wixl.log) ||
     { cat "$stage/wixl.log" >&2; exit 1; }
   # Windows Installer compares three parts of a version, and wixl has no
   # AllowSameVersionUpgrades: a release that changes only the fourth part

@@ -24,12 +24,16 @@ CBarCodReader::~CBarCodReader() {
   ClosePort();
 }
 
-bool CBarCodReader::LoadSettings() { return store_.Load(portSettings, AutoStart); }
+bool CBarCodReader::LoadSettings() {
+  const bool loaded = store_.Load(portSettings, AutoStart);
+  machineAutoStart_ = AutoStart;
+  return loaded;
+}
 
 bool CBarCodReader::SaveSettings() {
-  const SaveOutcome outcome = store_.Save(portSettings, AutoStart);
+  const SaveOutcome outcome = store_.Save(portSettings, AutoStart, machineAutoStart_);
   // The box shows what the machine does, not what it was asked to do.
-  AutoStart = outcome.autoStart;
+  AutoStart = machineAutoStart_ = outcome.autoStart;
   if (outcome.Succeeded()) return true;
   const std::wstring* message = &reader_messages::kSaveFailed;
   if (outcome.refused == SaveOutcome::Refused::StartWithWindows) message = &reader_messages::kStartWithWindowsFailed;

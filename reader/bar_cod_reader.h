@@ -92,6 +92,9 @@ class CBarCodReader {
   const std::vector<std::wstring> arguments_;
 
   LineParameters line_;
+  // The start with Windows the machine did when last read or saved: the
+  // box showed it, and only an operator's change of it is carried out.
+  bool machineAutoStart_ = false;
   // Declared before the threads: destroyed after them, as their lines
   // need.
   std::unique_ptr<SerialPort> port_;

@@ -34,7 +34,9 @@ class SettingsStorage {
  public:
   virtual ~SettingsStorage() = default;
   virtual bool Load(PortSettings& texts, bool& autoStart) = 0;
-  virtual SaveOutcome Save(const PortSettings& texts, bool autoStart) = 0;
+  // `autoStartShown` is what the box showed: only a change of it touches
+  // the start-with-Windows entries, so that one IT made or removed stays.
+  virtual SaveOutcome Save(const PortSettings& texts, bool autoStart, bool autoStartShown) = 0;
   virtual TypingOptions LoadTypingOptions() = 0;
 };
 

@@ -45,14 +45,10 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
     for (const auto& value : kDeviceValues) {
       texts.*value.text = ini->ReadString(kDeviceSection, value.name, kDefaultPortSettings.*value.text);
     }
-    const bool machineEntry = IsRegistered(platform::Hive::LocalMachine);
-    const bool userEntry = IsRegistered(platform::Hive::CurrentUser);
-    // Both, as an earlier version could leave them, start a second copy at
-    // every logon.
-    if (machineEntry && userEntry) DeleteRunValue(platform::Hive::CurrentUser);
-    // Before the first save (after an install that registered the program,
-    // say) the box shows what the machine does.
-    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, machineEntry || userEntry);
+    // The Run entries, not the stored flag, say what the machine does: IT
+    // may have added or removed one since the operator last pressed OK.
+    const std::optional<bool> registered = StartsWithWindows();
+    autoStart = registered ? *registered : ini->ReadBool(kAppCfgSection, kAutoStart, false);
     return true;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"loading the settings", error);
@@ -62,24 +58,33 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
   }
 }
 
-SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart) {
+SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart, bool autoStartShown) {
   using namespace registry_names;
+  std::optional<SaveOutcome> entries;  // once the Run entries are dealt with
+  // What the machine does, for a save refused half-way: where the Run keys
+  // cannot be read either, what the box showed, which came from them.
+  const auto refused = [&](std::uint32_t error) {
+    return SaveOutcome{SaveOutcome::Refused::Settings, error,
+                       entries ? entries->autoStart : StartsWithWindows().value_or(autoStartShown)};
+  };
   try {
     const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::ReadWrite);
     ini->WriteString(kAppSection, kExecutableName, std::wstring(platform::ExtractFileName(executablePath_)));
     for (const auto& value : kDeviceValues) {
       ini->WriteString(kDeviceSection, value.name, texts.*value.text);
     }
-    const SaveOutcome outcome = UpdateAutoStart(autoStart);
+    entries = autoStart != autoStartShown
+                  ? UpdateAutoStart(autoStart)
+                  : SaveOutcome{SaveOutcome::Refused::Nothing, 0, StartsWithWindows().value_or(autoStartShown)};
     // The box shows what the machine does, also when the operator's choice
     // could not be carried out.
-    ini->WriteBool(kAppCfgSection, kAutoStart, outcome.autoStart);
-    return outcome;
+    ini->WriteBool(kAppCfgSection, kAutoStart, entries->autoStart);
+    return *entries;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"saving the settings", error);
-    return {SaveOutcome::Refused::Settings, error.code, autoStart};
+    return refused(error.code);
   } catch (...) {
-    return {SaveOutcome::Refused::Settings, 0, autoStart};
+    return refused(0);
   }
 }
 
@@ -89,7 +94,7 @@ SaveOutcome SettingsStore::UpdateAutoStart(bool autoStart) {
   if (autoStart) {
     // A standard user cannot write the machine-wide entry the installer
     // made, and must not add one of his own beside it: both would start.
-    if (WriteRunValue(Hive::LocalMachine) == 0 || IsRegistered(Hive::LocalMachine)) {
+    if (WriteRunValue(Hive::LocalMachine) == 0 || IsRegistered(Hive::LocalMachine) == true) {
       DeleteRunValue(Hive::CurrentUser);
       return {Refused::Nothing, 0, true};
     }
@@ -99,20 +104,31 @@ SaveOutcome SettingsStore::UpdateAutoStart(bool autoStart) {
   std::uint32_t error = DeleteRunValue(Hive::CurrentUser);
   // Opening the machine-wide key for a change is refused to a standard user
   // even when there is nothing to remove.
-  if (IsRegistered(Hive::LocalMachine)) {
+  if (IsRegistered(Hive::LocalMachine) == true) {
     if (const std::uint32_t machineError = DeleteRunValue(Hive::LocalMachine)) error = machineError;
   }
   return {error == 0 ? Refused::Nothing : Refused::StopStartingWithWindows, error, error != 0};
 }
 
-bool SettingsStore::IsRegistered(platform::Hive hive) {
+std::optional<bool> SettingsStore::IsRegistered(platform::Hive hive) {
   try {
     return registry_.ReadText(hive, registry_names::kRunKey, registry_names::kRunValue).has_value();
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"reading the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
   } catch (...) {
   }
-  return false;  // as if never registered: the stored flag's own default
+  return std::nullopt;
+}
+
+std::optional<bool> SettingsStore::StartsWithWindows() {
+  const std::optional<bool> machineEntry = IsRegistered(platform::Hive::LocalMachine);
+  const std::optional<bool> userEntry = IsRegistered(platform::Hive::CurrentUser);
+  // Both, as an earlier version could leave them, start a second copy at
+  // every logon.
+  if (machineEntry == true && userEntry == true) DeleteRunValue(platform::Hive::CurrentUser);
+  if (machineEntry == true || userEntry == true) return true;
+  if (machineEntry && userEntry) return false;
+  return std::nullopt;
 }
 
 std::uint32_t SettingsStore::WriteRunValue(platform::Hive hive) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/diagnostics_log.h"
@@ -15,15 +16,15 @@ class SettingsStore : public SettingsStorage {
  public:
   SettingsStore(platform::Registry& registry, std::wstring executablePath);
 
-  // Reads the five texts and AutoStart, each assigned as soon as it is read,
-  // so a failure half-way leaves the rest as they were. AutoStart never
-  // stored reads as whether a Run value is there. A per-user Run value
-  // beside the machine-wide one is removed.
+  // Reads the five texts, each assigned as soon as it is read, so a failure
+  // half-way leaves the rest as they were. Start with Windows is whether a
+  // Run value is there; the stored AutoStart only when the Run keys cannot
+  // be read. A per-user Run value beside the machine-wide one is removed.
   bool Load(PortSettings& texts, bool& autoStart) override;
   // Writes the executable's name and the five texts, brings the
-  // start-with-Windows entry in line with `autoStart`, then stores
-  // AutoStart as the machine now does it.
-  SaveOutcome Save(const PortSettings& texts, bool autoStart) override;
+  // start-with-Windows entry in line with `autoStart` when the operator
+  // changed the box, then stores AutoStart as the machine now does it.
+  SaveOutcome Save(const PortSettings& texts, bool autoStart, bool autoStartShown) override;
   // One entry at most, so that one copy starts at logon: the quoted
   // executable path machine-wide, where this user may write it or where it
   // is already; else for this user alone. Off removes both.
@@ -32,7 +33,11 @@ class SettingsStore : public SettingsStorage {
   TypingOptions LoadTypingOptions() override { return ReadTypingOptions(registry_); }
 
  private:
-  bool IsRegistered(platform::Hive hive);
+  // None when the key cannot be read.
+  std::optional<bool> IsRegistered(platform::Hive hive);
+  // Whether either Run value is there; none when that cannot be told. A
+  // per-user value beside the machine-wide one is removed on the way.
+  std::optional<bool> StartsWithWindows();
   // Each gives the Win32 error of a refusal, 0 when done.
   std::uint32_t WriteRunValue(platform::Hive hive);
   std::uint32_t DeleteRunValue(platform::Hive hive);

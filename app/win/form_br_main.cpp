@@ -234,8 +234,11 @@ void TFormBRMain::FormDestroy() {
 }
 
 void TFormBRMain::AppMinimize() {
+  // Hidden, it has no taskbar entry; the tray icon is the way back. Where
+  // the shell refused the icon (a kiosk or replacement shell), it stays on
+  // the taskbar as any minimised window.
+  if (!trayIcon_ || !trayIcon_->InTray()) return;
   IsMinimizedToTray = true;
-  // Hidden, it has no taskbar entry; the tray icon is the way back.
   ::ShowWindow(window_.get(), SW_HIDE);
 }
 
@@ -300,7 +303,15 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     WMTrayNotify(lParam);
     return 0;
   }
-  if (trayIcon_ && trayIcon_->ReAddOn(message)) return 0;
+  if (trayIcon_ && trayIcon_->ReAddOn(message)) {
+    // Hidden with no icon to come back by, it could only be ended from
+    // Task Manager.
+    if (IsMinimizedToTray && !trayIcon_->InTray()) {
+      IsMinimizedToTray = false;
+      ::ShowWindow(window, SW_SHOWMINNOACTIVE);
+    }
+    return 0;
+  }
   switch (message) {
     case WM_LINELOST:
       if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));

@@ -18,16 +18,21 @@ TrayIcon::TrayIcon(HWND window, UINT id, UINT callbackMessage, HICON icon, const
   data_.uCallbackMessage = callbackMessage;
   data_.hIcon = icon;
   ::lstrcpynW(data_.szTip, tip.c_str(), ARRAYSIZE(data_.szTip));
+  // Run elevated, the program would not hear a restarted Explorer, which
+  // runs at a lower integrity level, and its icon would never come back.
+  if (!::ChangeWindowMessageFilterEx(window, kTaskbarCreated, MSGFLT_ALLOW, nullptr)) {
+    diagnostics::Failure(L"letting Explorer's restart through to the window", ::GetLastError());
+  }
 }
 
 TrayIcon::~TrayIcon() { Remove(); }
 
 bool TrayIcon::Add() {
-  if (::Shell_NotifyIconW(NIM_ADD, &data_)) {
+  inTray_ = ::Shell_NotifyIconW(NIM_ADD, &data_);
+  if (inTray_) {
     added_ = true;
     return true;
   }
-  // Once added, it is removed at the end whatever happened since.
   diagnostics::Failure(L"adding the tray icon", ::GetLastError());
   return false;
 }
@@ -40,7 +45,7 @@ bool TrayIcon::ReAddOn(UINT message) {
 
 void TrayIcon::SetTip(const std::wstring& tip) {
   ::lstrcpynW(data_.szTip, tip.c_str(), ARRAYSIZE(data_.szTip));
-  if (added_ && !::Shell_NotifyIconW(NIM_MODIFY, &data_)) {
+  if (inTray_ && !::Shell_NotifyIconW(NIM_MODIFY, &data_)) {
     diagnostics::Failure(L"changing the tray tip", ::GetLastError());
   }
 }
@@ -48,7 +53,7 @@ void TrayIcon::SetTip(const std::wstring& tip) {
 void TrayIcon::Remove() {
   if (!added_) return;
   ::Shell_NotifyIconW(NIM_DELETE, &data_);
-  added_ = false;
+  added_ = inTray_ = false;
 }
 
 TrayMouse TrayIcon::MouseOf(LPARAM callbackLParam) {

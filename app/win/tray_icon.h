@@ -31,8 +31,11 @@ class TrayIcon {
   // when the shell refuses it.
   bool Add();
   // For any message the window gets: Explorer (re)started and its tray is
-  // empty, so the icon is added again.
+  // empty, so the icon is added again, also one refused before.
   bool ReAddOn(UINT message);
+  // Whether the shell took the icon when last asked: only then is it a way
+  // back to a hidden window.
+  bool InTray() const { return inTray_; }
   void SetTip(const std::wstring& tip);
   void Remove();
 
@@ -45,5 +48,6 @@ class TrayIcon {
 
  private:
   NOTIFYICONDATAW data_{};
-  bool added_ = false;
+  bool added_ = false;  // ever taken: removed at the end, whatever happened since
+  bool inTray_ = false;
 };

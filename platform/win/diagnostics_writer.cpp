@@ -44,15 +44,26 @@ void WinWriter::Append(const std::string& bytes) {
   if (!file_) Open();
   if (file_ && MustRotate(fileBytes_, bytes.size(), capBytes_)) {
     file_.reset();
-    // Should a reader hold the file without sharing its deletion, the move
-    // fails and lines go on into the same file until a later one succeeds.
-    ::MoveFileExW(path_.c_str(), (path_ + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    Rotate();
     Open();
   }
   if (!file_) return;
   DWORD written = 0;
   ::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   fileBytes_ += written;
+}
+
+void WinWriter::Rotate() {
+  const std::wstring older = path_ + L".1";
+  if (::MoveFileExW(path_.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+  // A viewer holding the file without sharing its deletion keeps it from
+  // moving: its lines are copied aside and it is emptied in place, so the
+  // cap holds all the same. Where even the copy fails, the older lines go
+  // rather than the disk filling up.
+  ::CopyFileW(path_.c_str(), older.c_str(), FALSE);
+  const platform::FileHandle emptied(::CreateFileW(path_.c_str(), GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void WinWriter::Open() {

@@ -19,6 +19,8 @@ class WinWriter final : public Writer {
 
  private:
   void Append(const std::string& bytes);
+  // Moves the full file aside to "<file>.1"; the file is closed meanwhile.
+  void Rotate();
   void Open();
 
   const LogLevel level_;

@@ -34,17 +34,15 @@ TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaults) {
 TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
   registry.keys[kSettings + L"\\DEVICE"] = {
       {L"NamePort", L""}, {L"BaudRate", L"fast"}, {L"ByteSize", L"7"}, {L"Parity", L"odd"}, {L"StopBits", L"2"}};
-  registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"1"}};
   PortSettings texts;
   bool autoStart = false;
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_EQ(texts, (PortSettings{L"", L"fast", L"7", L"odd", L"2"})) << "an empty value is not the default";
-  EXPECT_TRUE(autoStart);
   const std::vector<std::wstring> expected = {
       L"read " + kSettings + L"\\DEVICE\\NamePort", L"read " + kSettings + L"\\DEVICE\\BaudRate",
       L"read " + kSettings + L"\\DEVICE\\ByteSize", L"read " + kSettings + L"\\DEVICE\\Parity",
       L"read " + kSettings + L"\\DEVICE\\StopBits", L"read " + kMachineRun + L"\\Barcode Reader",
-      L"read " + kUserRun + L"\\Barcode Reader",    L"read " + kSettings + L"\\APPCFG\\AutoStart"};
+      L"read " + kUserRun + L"\\Barcode Reader"};
   EXPECT_EQ(registry.journal, expected);
 }
 
@@ -61,25 +59,43 @@ TEST_F(SettingsStoreTest, LoadFailingHalfWayKeepsWhatItHadNotReadYet) {
   EXPECT_EQ(recorder.failures[0].second, MemoryRegistry::kInjectedError);
 }
 
-TEST_F(SettingsStoreTest, AutoStartNeverStoredShowsWhetherTheProgramIsRegistered) {
-  PortSettings texts;
-  bool autoStart = false;
-  registry.keys[kUserRun] = {{L"Barcode Reader", L"x"}};
-  ASSERT_TRUE(store.Load(texts, autoStart));
-  EXPECT_TRUE(autoStart) << "registered for this user";
-  registry.keys[kMachineRun] = {{L"Barcode Reader", L"x"}};
-  ASSERT_TRUE(store.Load(texts, autoStart));
-  EXPECT_TRUE(autoStart) << "registered machine-wide, by the installer say";
-  EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr) << "one entry, one copy at logon";
-  EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
-  registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"0"}};
-  ASSERT_TRUE(store.Load(texts, autoStart));
-  EXPECT_FALSE(autoStart) << "a stored choice wins";
+TEST_F(SettingsStoreTest, TheBoxShowsTheRunEntriesAndOkLeavesThemWhenItWasNotChanged) {
+  const struct {
+    const wchar_t* stored;  // APPCFG\AutoStart, none when null
+    bool machineEntry, userEntry, machineReadable, shown;
+  } rows[] = {
+      {L"1", false, false, true, false},  // IT removed it
+      {L"0", true, false, true, true},    // IT added it
+      {L"0", false, true, true, true},   {nullptr, false, false, true, false},
+      {L"1", false, false, false, true},  // the stored choice when the machine cannot be asked
+      {L"0", false, true, false, true},  {nullptr, false, false, false, false},
+  };
+  for (const auto& row : rows) {
+    MemoryRegistry machine;
+    if (row.stored) machine.keys[kSettings + L"\\APPCFG"][L"AutoStart"] = row.stored;
+    if (row.machineEntry) machine.keys[kMachineRun][L"Barcode Reader"] = L"x";
+    if (row.userEntry) machine.keys[kUserRun][L"Barcode Reader"] = L"x";
+    if (!row.machineReadable) machine.unreadableKeys = {kMachineRun};
+    SettingsStore rowStore(machine, kExe);
+    PortSettings texts;
+    bool autoStart = !row.shown;
+    ASSERT_TRUE(rowStore.Load(texts, autoStart));
+    const std::wstring where = std::wstring(row.stored ? row.stored : L"-") + (row.machineEntry ? L", machine" : L"") +
+                               (row.userEntry ? L", user" : L"") + (row.machineReadable ? L"" : L", unreadable");
+    EXPECT_EQ(autoStart, row.shown) << where;
+    machine.refuseLocalMachine = true;  // a standard user's OK for a port change
+    const SaveOutcome outcome = rowStore.Save(texts, autoStart, autoStart);
+    EXPECT_TRUE(outcome.Succeeded()) << where;
+    EXPECT_EQ(outcome.autoStart, row.shown) << where;
+    EXPECT_EQ(machine.Find(kMachineRun, L"Barcode Reader") != nullptr, row.machineEntry) << where;
+    EXPECT_EQ(machine.Find(kUserRun, L"Barcode Reader") != nullptr, row.userEntry) << where;
+    EXPECT_EQ(*machine.Find(kSettings + L"\\APPCFG", L"AutoStart"), row.shown ? L"1" : L"0") << where;
+  }
 }
 
 TEST_F(SettingsStoreTest, SaveWritesTheTextsThenTheRunEntryThenAutoStart) {
   const PortSettings texts{L"COM5", L"115200", L"8", L"Even", L"2"};
-  ASSERT_TRUE(store.Save(texts, true).Succeeded());
+  ASSERT_TRUE(store.Save(texts, true, false).Succeeded());
   const std::vector<std::wstring> expected = {
       L"write " + kSettings + L"\\APP\\Name",        L"write " + kSettings + L"\\DEVICE\\NamePort",
       L"write " + kSettings + L"\\DEVICE\\BaudRate", L"write " + kSettings + L"\\DEVICE\\ByteSize",
@@ -100,8 +116,9 @@ TEST_F(SettingsStoreTest, SaveFailingHalfWayLeavesTheRestAndTheRunEntryAlone) {
   registry.keys[kSettings + L"\\DEVICE"] = {{L"Parity", L"Odd"}};
   registry.keys[kMachineRun] = {{L"Barcode Reader", L"\"C:\\old.exe\""}};
   registry.operationsBeforeFailure = 4;  // the open, Name, NamePort, BaudRate
-  const SaveOutcome outcome = store.Save({L"COM2", L"4800", L"7", L"Even", L"2"}, false);
+  const SaveOutcome outcome = store.Save({L"COM2", L"4800", L"7", L"Even", L"2"}, false, true);
   EXPECT_EQ(outcome.refused, SaveOutcome::Refused::Settings);
+  EXPECT_TRUE(outcome.autoStart) << "what the machine does, not what was asked";
   EXPECT_EQ(outcome.error, MemoryRegistry::kInjectedError) << "the operator hears why";
   EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"BaudRate"), L"4800");
   EXPECT_EQ(registry.Find(kSettings + L"\\DEVICE", L"ByteSize"), nullptr);
@@ -117,7 +134,8 @@ TEST_F(SettingsStoreTest, RunEntryHoldsTheQuotedPath) {
 
 TEST_F(SettingsStoreTest, RefusedMachineWideEntryFallsBackToThisUser) {
   registry.refuseLocalMachine = true;
-  EXPECT_TRUE(store.Save(kDefaultPortSettings, true).Succeeded()) << "the program starts with Windows all the same";
+  EXPECT_TRUE(store.Save(kDefaultPortSettings, true, false).Succeeded())
+      << "the program starts with Windows all the same";
   EXPECT_EQ(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   EXPECT_EQ(*registry.Find(kUserRun, L"Barcode Reader"), L"\"" + kExe + L"\"");
   ASSERT_EQ(recorder.failures.size(), 1u);
@@ -140,7 +158,7 @@ TEST_F(SettingsStoreTest, TurningAutoStartOffRemovesBothEntries) {
 }
 
 TEST_F(SettingsStoreTest, TurningAutoStartOffWithoutAnEntryIsNoError) {
-  EXPECT_TRUE(store.Save(kDefaultPortSettings, false).Succeeded());
+  EXPECT_TRUE(store.Save(kDefaultPortSettings, false, true).Succeeded());
   EXPECT_EQ(*registry.Find(kSettings + L"\\APPCFG", L"AutoStart"), L"0");
 }
 
@@ -184,7 +202,7 @@ TEST_F(SettingsStoreTest, OneStartWithWindowsEntryAtMostWhateverTheUserMayWrite)
     if (row.userThere) machine.keys[kUserRun][L"Barcode Reader"] = L"\"" + kExe + L"\"";
     machine.refuseLocalMachine = !row.machineWritable;
     SettingsStore rowStore(machine, kExe);
-    const SaveOutcome outcome = rowStore.Save(kDefaultPortSettings, row.on);
+    const SaveOutcome outcome = rowStore.Save(kDefaultPortSettings, row.on, !row.on);
     const std::string where = std::string(row.on ? "on" : "off") + (row.machineThere ? ", machine entry" : "") +
                               (row.machineWritable ? ", machine writable" : "") + (row.userThere ? ", user entry" : "");
     EXPECT_EQ(machine.Find(kMachineRun, L"Barcode Reader") != nullptr, row.machineAfter) << where;

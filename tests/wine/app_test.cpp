@@ -239,13 +239,24 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
   ui_probe::Close(onScreenDialog);
   ASSERT_TRUE(ui_probe::WaitUntilGone(onScreenDialog, 10000));
 
-  // Explorer restarted with an empty tray: the icon comes back.
+  // The shell refuses the icon (a second NIM_ADD of it fails): minimised,
+  // the window stays on the taskbar, the one way back to it.
+  const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+  ui_probe::Post(main, taskbarCreated, 0, 0);
+  ui_probe::Post(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ::Sleep(500);
+  EXPECT_TRUE(::IsIconic(main));
+  EXPECT_TRUE(::IsWindowVisible(main)) << "minimised, not hidden";
+  ui_probe::Post(main, WM_SYSCOMMAND, SC_RESTORE, 0);
+
+  // Explorer restarted with an empty tray: the icon comes back, and with it
+  // minimising to the tray.
   NOTIFYICONDATAW icon{};
   icon.cbSize = sizeof icon;
   icon.hWnd = main;
   icon.uID = kTrayIconId;
   ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &icon));
-  ui_probe::Post(main, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  ui_probe::Post(main, taskbarCreated, 0, 0);
   ::Sleep(500);
   EXPECT_TRUE(HasTrayIcon(main));
 

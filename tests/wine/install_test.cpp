@@ -377,12 +377,21 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
   EXPECT_EQ(Contents(kProgram), installed);
   EXPECT_EQ(NsisVersion(), kVersion);
 
-  // Asked to, the uninstaller takes the settings too.
+  // Asked to, the uninstaller takes the settings too, also of the operator
+  // whose hive is loaded beside the elevating account's (Wine has one user:
+  // a key under HKEY_USERS stands for him).
+  const std::wstring operatorHive = L"S-1-5-21-1-2-3-1001";
+  const std::wstring operatorSettings = operatorHive + L"\\" + raw_registry::kSettingsKey;
+  raw_registry::WriteText(HKEY_USERS, operatorHive + L"\\" + raw_registry::kRunKey, L"Barcode Reader", quotedProgram);
+  raw_registry::WriteText(HKEY_USERS, operatorSettings + L"\\DEVICE", L"NamePort", L"COM4");
   ASSERT_EQ(RunToEnd(uninstall + L" /S /REMOVESETTINGS"), 0u);
   EXPECT_FALSE(Exists(kProgramFolder));
   HKEY settings = nullptr;
   EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, raw_registry::kSettingsKey, 0, KEY_READ, &settings),
             ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(raw_registry::Read(HKEY_USERS, operatorHive + L"\\" + raw_registry::kRunKey, L"Barcode Reader"));
+  EXPECT_EQ(::RegOpenKeyExW(HKEY_USERS, operatorSettings.c_str(), 0, KEY_READ, &settings), ERROR_FILE_NOT_FOUND);
+  ::RegDeleteTreeW(HKEY_USERS, operatorHive.c_str());
   raw_registry::Forget();
 }
 
@@ -418,6 +427,15 @@ TEST(Msi, InstallsUpgradesAndRemovesKeepingSettings) {
   EXPECT_EQ(MachineSuffix(), L"Enter");
   EXPECT_EQ(StoredPort(), L"COM3");
 
+  // The older package again: where only the fourth part of the version is
+  // lower, Windows Installer sees the same version, yet it must not replace
+  // the newer one.
+  EXPECT_EQ(Msiexec(L"/i " + kOlderMsiX64 + L" /qn"), kMsiLaunchConditionFailed);
+  entries = UninstallEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].version, kVersion);
+  EXPECT_TRUE(Exists(kProgram));
+
   ASSERT_EQ(Msiexec(L"/x " + kMsiX64 + L" /qn"), 0u);
   EXPECT_TRUE(UninstallEntries().empty());
   EXPECT_FALSE(Exists(kProgram));
@@ -450,7 +468,13 @@ TEST(Msi, The32BitProgramReadsItsPortAndTypes) {
     ui_probe::Post(running.window(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(running.Ended(10000));
   }
+  // The program's own start with Windows, unknown to Windows Installer, goes
+  // with it too.
+  ASSERT_EQ(RunToEnd(L"reg add \"HKLM\\" + std::wstring(raw_registry::kRunKey) + L"\" /v \"Barcode Reader\" /d \"" +
+                     program + L"\" /f /reg:32"),
+            0u);
   ASSERT_EQ(Msiexec(L"/x " + kMsiX86 + L" /qn"), 0u);
+  EXPECT_EQ(RunEntry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY), L"<absent>");
   EXPECT_FALSE(Exists(program));
   EXPECT_TRUE(UninstallEntries().empty());
   raw_registry::Forget();

@@ -30,6 +30,8 @@ class MemoryRegistry final : public platform::Registry {
   bool refuseLocalMachine = false;
   // Keys (paths as above) that do not open for writing either.
   std::set<std::wstring> refusedKeys;
+  // Keys whose values cannot be read.
+  std::set<std::wstring> unreadableKeys;
   // "read|write|delete <key>\<value>" in the order they happened.
   std::vector<std::wstring> journal;
 
@@ -60,6 +62,7 @@ class MemoryRegistry final : public platform::Registry {
   std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& keyPath,
                                                  const std::wstring& name) override {
     Operation(L"read", Path(hive, keyPath) + L"\\" + name);
+    if (unreadableKeys.count(Path(hive, keyPath))) throw platform::RegistryError("access denied", kAccessDenied);
     if (const auto* text = Find(Path(hive, keyPath), name)) {
       platform::StoredValue value;
       value.text = *text;
