@@ -82,6 +82,9 @@ class CBarCodReader {
   enum class Tell { Operator, Nobody };
   bool Reopen(Tell tell);
   bool OpenPort(Tell tell);
+  // Only while no reader thread types: the typist reads its options
+  // without a lock.
+  void LoadTypingOptions();
   void EnterLost();
 
   SettingsStorage& store_;
@@ -92,6 +95,8 @@ class CBarCodReader {
   const std::vector<std::wstring> arguments_;
 
   LineParameters line_;
+  // As loaded: each new reader thread frames codes with its CodeEnd.
+  TypingOptions typingOptions_;
   // Declared before the threads: destroyed after them, as their lines
   // need.
   std::unique_ptr<SerialPort> port_;
