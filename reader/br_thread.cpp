@@ -32,6 +32,7 @@ void BRThread::Execute() {
     std::span<const std::uint8_t> bytes;
     std::optional<std::chrono::milliseconds> quietAfter;
     if (framer.AwaitsPause()) {
+      // Never longer than a code may pause inside.
       quietAfter = std::min(kCodeEndPause, unfinishedCodeTimeout_);
     } else if (framer.HasUnfinishedCode()) {
       quietAfter = unfinishedCodeTimeout_;

@@ -136,7 +136,8 @@ std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayou
       text += c;
     }
   }
-  // A prefix or an Enter for a line with nothing in it could submit a form.
+  // A line with nothing to type gets no prefix and no suffix either: an
+  // Enter alone could submit a form or confirm a dialog.
   if (!HasSomethingToType(text)) return {};
   Planner plan(layout, keyboard);
   plan.Text(options.prefix);
