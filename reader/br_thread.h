@@ -18,10 +18,11 @@ class BRThread {
   // Bluetooth scanner, tens to a few hundred milliseconds, inside a code.
   static constexpr std::chrono::milliseconds kUnfinishedCodeTimeout{1000};
   // Where a code ends at a line break the line stays quiet after: longer
-  // than a radio link or a USB adapter holds a code's next bytes back
-  // (tens of milliseconds; a wired scanner sends a code in one burst),
-  // short enough that the operator hardly waits for the code.
-  static constexpr std::chrono::milliseconds kCodeEndPause{250};
+  // than a Bluetooth scanner pauses between the bursts of one code (tens
+  // to a few hundred milliseconds; a wired scanner sends a code in one
+  // burst), which would otherwise cut a code at a line break in two; every
+  // code waits this long once after its last byte.
+  static constexpr std::chrono::milliseconds kCodeEndPause{500};
 
   // `onLineLost` runs on the thread, which then ends, when the device
   // behind the port has gone or a break shows on the line.
