@@ -5,8 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "reader/typing_options.h"
-
 // Code pages this program does not decode by itself, as the system knows
 // them.
 class CodePages {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "reader/typing_options.h"
 #include "support/diagnostics_recorder.h"
 
 namespace {
