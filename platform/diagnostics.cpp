@@ -21,8 +21,8 @@ void Failure(std::wstring_view operation, std::uint32_t errorCode) {
   Write({Entry::Kind::Failure, operation, errorCode});
 }
 
-void CodeTyped(std::string_view code, std::string_view leftOut) {
-  Write({Entry::Kind::CodeTyped, L"", 0, code, leftOut});
+void CodeTyped(std::string_view code, std::string_view leftOut, std::wstring_view encoding) {
+  Write({Entry::Kind::CodeTyped, L"", 0, code, leftOut, encoding});
 }
 
 }  // namespace diagnostics

@@ -11,10 +11,11 @@ namespace diagnostics {
 struct Entry {
   enum class Kind { Event, Failure, CodeTyped };
   Kind kind;
-  std::wstring_view text;         // what happened, or the operation that failed
-  std::uint32_t errorCode = 0;    // Win32 error of a failure
-  std::string_view code = {};     // the bytes of a typed code
-  std::string_view leftOut = {};  // control bytes of that code that were not typed
+  std::wstring_view text;           // what happened, or the operation that failed
+  std::uint32_t errorCode = 0;      // Win32 error of a failure
+  std::string_view code = {};       // the bytes of a typed code
+  std::string_view leftOut = {};    // control bytes of that code that were not typed
+  std::wstring_view encoding = {};  // what that code was decoded from
 };
 
 class Writer {
@@ -31,8 +32,8 @@ void SetWriter(Writer* writer);
 void Event(std::wstring_view text);
 // An operation that failed, with the Win32 error it left.
 void Failure(std::wstring_view operation, std::uint32_t errorCode);
-// A code was typed, without the control bytes `leftOut`; the writer
-// decides how much of it to keep.
-void CodeTyped(std::string_view code, std::string_view leftOut = {});
+// A code was typed, without the control bytes `leftOut`, decoded from
+// `encoding`; the writer decides how much of it to keep.
+void CodeTyped(std::string_view code, std::string_view leftOut = {}, std::wstring_view encoding = {});
 
 }  // namespace diagnostics

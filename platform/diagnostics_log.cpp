@@ -39,6 +39,7 @@ std::wstring FormatLine(const Entry& entry, const LocalTime& time, std::uint32_t
     case Entry::Kind::CodeTyped:
       line += L"code typed, " + platform::IntToStr(entry.code.size()) + L" characters";
       if (level == LogLevel::Contents) line += L": " + Hex(entry.code);
+      if (level == LogLevel::Contents && !entry.encoding.empty()) line.append(L", as ").append(entry.encoding);
       if (entry.leftOut.empty()) break;
       line += L"; control bytes left out: " + platform::IntToStr(entry.leftOut.size());
       if (level == LogLevel::Contents) line += L" (" + Hex(entry.leftOut) + L")";

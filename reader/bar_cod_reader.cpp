@@ -16,7 +16,7 @@ CBarCodReader::CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTyp
   LoadSettings();
   ApplySettings();
   if (!arguments_.empty()) ApplyCommandLinePort();
-  typist_.SetOptions(store_.LoadTypingOptions());
+  LoadTypingOptions();
 }
 
 CBarCodReader::~CBarCodReader() {
@@ -42,6 +42,11 @@ bool CBarCodReader::SaveSettings() {
   }
   site_.ShowStopMessage(reader_messages::WithReason(*message, outcome.error, site_.ErrorText(outcome.error)));
   return false;
+}
+
+void CBarCodReader::LoadTypingOptions() {
+  typingOptions_ = store_.LoadTypingOptions();
+  typist_.SetOptions(typingOptions_);
 }
 
 bool CBarCodReader::ApplySettings() { return ::ApplySettings(portSettings, line_); }
@@ -99,8 +104,9 @@ void CBarCodReader::ReadData() {
   if (!port_) return;
   try {
     const unsigned generation = generation_;
-    thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, BRThread::kUnfinishedCodeTimeout,
-                                         [this, generation] { site_.PostLineLost(generation); });
+    thread_ =
+        std::make_unique<BRThread>(port_->NewLine(), typist_, typingOptions_.codeEnd, BRThread::kUnfinishedCodeTimeout,
+                                   [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     thread_.reset();
     site_.ShowStopMessage(reader_messages::kThreadFailed);
@@ -180,7 +186,7 @@ bool CBarCodReader::ShowSettings() {
     StopReading();
     ClosePort();
     // No reader thread is left to type with the old options.
-    typist_.SetOptions(store_.LoadTypingOptions());
+    LoadTypingOptions();
     Reopen(Tell::Operator);
     site_.LinkChanged();
   }

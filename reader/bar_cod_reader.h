@@ -82,6 +82,9 @@ class CBarCodReader {
   enum class Tell { Operator, Nobody };
   bool Reopen(Tell tell);
   bool OpenPort(Tell tell);
+  // Only while no reader thread types: the typist reads its options
+  // without a lock.
+  void LoadTypingOptions();
   void EnterLost();
 
   SettingsStorage& store_;
@@ -95,6 +98,8 @@ class CBarCodReader {
   // The start with Windows the machine did when last read or saved: the
   // box showed it, and only an operator's change of it is carried out.
   bool machineAutoStart_ = false;
+  // As loaded: each new reader thread frames codes with its CodeEnd.
+  TypingOptions typingOptions_;
   // Declared before the threads: destroyed after them, as their lines
   // need.
   std::unique_ptr<SerialPort> port_;

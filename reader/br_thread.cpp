@@ -1,12 +1,15 @@
 #include "reader/br_thread.h"
 
+#include <algorithm>
+
 #include "platform/diagnostics.h"
 #include "reader/code_framer.h"
 
-BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist,
+BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
                    std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)
     : line_(std::move(line)),
       typist_(typist),
+      codeEnd_(codeEnd),
       unfinishedCodeTimeout_(unfinishedCodeTimeout),
       onLineLost_(std::move(onLineLost)),
       thread_([this] { Execute(); }) {}
@@ -23,17 +26,27 @@ void BRThread::Terminate() {
 
 void BRThread::Execute() {
   typist_.Prepare();
-  CodeFramer framer;
+  CodeFramer framer(codeEnd_);
   const CodeFramer::CodeHandler type = [this](std::string_view code) { typist_.TypeCode(code, stopping_); };
   for (;;) {
     std::span<const std::uint8_t> bytes;
-    const auto quietAfter = framer.HasUnfinishedCode() ? std::optional(unfinishedCodeTimeout_) : std::nullopt;
+    std::optional<std::chrono::milliseconds> quietAfter;
+    if (framer.AwaitsPause()) {
+      // Never longer than a code may pause inside.
+      quietAfter = std::min(kCodeEndPause, unfinishedCodeTimeout_);
+    } else if (framer.HasUnfinishedCode()) {
+      quietAfter = unfinishedCodeTimeout_;
+    }
     switch (line_->Wait(quietAfter, bytes)) {
       case ScannerLine::Event::Bytes:
         framer.Feed(bytes, type);
         break;
       case ScannerLine::Event::Quiet:
-        framer.DropUnfinished();
+        if (framer.AwaitsPause()) {
+          framer.EndAtPause(type);
+        } else {
+          framer.DropUnfinished();
+        }
         break;
       case ScannerLine::Event::Stop:
         return;

@@ -8,7 +8,7 @@
 #include "reader/scanner_line.h"
 
 // The reader thread: waits on the line, frames codes and types each one as
-// soon as its carriage return arrives. Its owner keeps the object until the
+// soon as its end arrives. Its owner keeps the object until the
 // thread has ended, so nothing refers to a thread that is gone, and the
 // line (with any I/O it has pending) ends before the object does.
 class BRThread {
@@ -17,11 +17,17 @@ class BRThread {
   // scan (noise, or a code cut off): long enough to keep the pauses of a
   // Bluetooth scanner, tens to a few hundred milliseconds, inside a code.
   static constexpr std::chrono::milliseconds kUnfinishedCodeTimeout{1000};
+  // Where a code ends at a line break the line stays quiet after: longer
+  // than a Bluetooth scanner pauses between the bursts of one code (tens
+  // to a few hundred milliseconds; a wired scanner sends a code in one
+  // burst), which would otherwise cut a code at a line break in two; every
+  // code waits this long once after its last byte.
+  static constexpr std::chrono::milliseconds kCodeEndPause{500};
 
   // `onLineLost` runs on the thread, which then ends, when the device
   // behind the port has gone or a break shows on the line.
-  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout,
-           std::function<void()> onLineLost);
+  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
+           std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
@@ -35,6 +41,7 @@ class BRThread {
 
   std::unique_ptr<ScannerLine> line_;
   CodeTypist& typist_;
+  const TypingOptions::CodeEnd codeEnd_;
   const std::chrono::milliseconds unfinishedCodeTimeout_;
   const std::function<void()> onLineLost_;
   std::atomic<bool> stopping_{false};

@@ -6,14 +6,6 @@
 
 namespace {
 
-// Code page 1251 from 0x80 to 0xBF; from 0xC0 on it runs А..я in order.
-constexpr std::array<wchar_t, 64> kCodePage1251High = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
-    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0000, 0x2122,
-    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
-    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
-    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
-
 constexpr std::uint16_t kShiftState = 0x01;
 constexpr std::uint16_t kCtrlOrAltState = 0x06;
 constexpr wchar_t kGroupSeparator = 0x1D;
@@ -32,6 +24,9 @@ std::optional<std::uint16_t> ControlKey(wchar_t c) {
       return std::nullopt;
   }
 }
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
 
@@ -70,7 +65,18 @@ class Planner {
   void Press(std::uint16_t virtualKey) { groups_.push_back({Key(virtualKey, false), Key(virtualKey, true)}); }
 
   void Text(std::wstring_view text) {
-    for (const wchar_t c : text) Character(c);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      // A surrogate pair is one character: its halves go in one group, so
+      // no pause and no stop can fall between them.
+      if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+        KeyGroup pair = Unicode(text[i]);
+        const KeyGroup low = Unicode(text[++i]);
+        pair.insert(pair.end(), low.begin(), low.end());
+        groups_.push_back(std::move(pair));
+        continue;
+      }
+      Character(text[i]);
+    }
   }
 
   void Character(wchar_t c) {
@@ -88,10 +94,11 @@ class Planner {
 
  private:
   static KeyStroke Key(std::uint16_t virtualKey, bool up) { return {KeyStroke::Kind::VirtualKey, virtualKey, up}; }
-  void Itself(wchar_t c) {
+  static KeyGroup Unicode(wchar_t c) {
     const auto code = static_cast<std::uint16_t>(c);
-    groups_.push_back({{KeyStroke::Kind::Unicode, code, false}, {KeyStroke::Kind::Unicode, code, true}});
+    return {{KeyStroke::Kind::Unicode, code, false}, {KeyStroke::Kind::Unicode, code, true}};
   }
+  void Itself(wchar_t c) { groups_.push_back(Unicode(c)); }
 
   const KeyboardLayout& layout_;
   const KeyboardState keyboard_;
@@ -99,12 +106,6 @@ class Planner {
 };
 
 }  // namespace
-
-wchar_t FromCodePage1251(std::uint8_t byte) {
-  if (byte < 0x80) return byte;
-  if (byte < 0xC0) return kCodePage1251High[byte - 0x80];
-  return static_cast<wchar_t>(0x0410 + (byte - 0xC0));
-}
 
 std::int16_t RememberedLayout::KeyFor(wchar_t character) const {
   if (character < kFirstRemembered || character > kLastRemembered) return source_.KeyFor(character);
@@ -124,17 +125,23 @@ std::optional<wchar_t> RememberedLayout::CharacterOf(std::uint16_t virtualKey, b
   return static_cast<wchar_t>(answer - 2);
 }
 
-std::vector<KeyGroup> PlanKeystrokes(std::string_view code, const KeyboardLayout& layout, KeyboardState keyboard,
+std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options) {
-  Planner plan(layout, keyboard);
-  plan.Text(options.prefix);
-  for (const char byte : code) {
-    if (byte == kGroupSeparator && !options.groupSeparator.empty()) {
-      plan.Text(options.groupSeparator);
+  std::wstring text;
+  text.reserve(code.size());
+  for (const wchar_t c : code) {
+    if (c == kGroupSeparator && !options.groupSeparator.empty()) {
+      text += options.groupSeparator;
     } else {
-      plan.Character(FromCodePage1251(static_cast<std::uint8_t>(byte)));
+      text += c;
     }
   }
+  // A line with nothing to type gets no prefix and no suffix either: an
+  // Enter alone could submit a form or confirm a dialog.
+  if (!HasSomethingToType(text)) return {};
+  Planner plan(layout, keyboard);
+  plan.Text(options.prefix);
+  plan.Text(text);
   switch (options.suffix) {
     case TypingOptions::Suffix::Enter:
       plan.Press(virtual_key::kEnter);
@@ -148,10 +155,12 @@ std::vector<KeyGroup> PlanKeystrokes(std::string_view code, const KeyboardLayout
   return plan.Take();
 }
 
-std::string DroppedControlBytes(std::string_view code) {
+bool HasSomethingToType(std::wstring_view code) { return !std::ranges::all_of(code, IsDropped); }
+
+std::string DroppedControlBytes(std::wstring_view code) {
   std::string dropped;
-  for (const char byte : code) {
-    if (IsDropped(static_cast<unsigned char>(byte))) dropped += byte;
+  for (const wchar_t c : code) {
+    if (IsDropped(c)) dropped += static_cast<char>(c);
   }
   return dropped;
 }

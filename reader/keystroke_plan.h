@@ -78,13 +78,11 @@ struct KeyboardState {
   bool shiftTurnsOffCapsLock = false;
 };
 
-// The Unicode character of a byte in code page 1251; 0 for the one byte
-// that has none.
-wchar_t FromCodePage1251(std::uint8_t byte);
-
 // The events that type the prefix, the code and the suffix so that the
-// window receives exactly their characters. Code bytes are code page 1251;
-// each group separator becomes the options' replacement when one is set.
+// window receives exactly their characters: the code as decoded (UTF-16),
+// each group separator replaced by the options' replacement when one is
+// set. A code with nothing to type is no events at all, prefix and suffix
+// included. A surrogate pair is one group.
 //
 // Keys are chosen by what the layout says they give under Caps Lock as the
 // keyboard has it, which the plan never touches. Shift is pressed where a
@@ -94,13 +92,16 @@ wchar_t FromCodePage1251(std::uint8_t byte);
 // Tab, Backspace, Escape and line feed (as Enter) are typed as their keys,
 // the separators of GS1 and ISO/IEC 15434 (EOT, FS, GS, RS, US) as
 // themselves; every other control character is left out.
-std::vector<KeyGroup> PlanKeystrokes(std::string_view code, const KeyboardLayout& layout, KeyboardState keyboard,
+std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options = {});
+
+// Whether anything of the code is typed.
+bool HasSomethingToType(std::wstring_view code);
 
 // The control bytes of a code that PlanKeystrokes leaves out: as
 // characters an edit control would take them as commands (0x03 copy, 0x16
 // paste, 0x18 cut, 0x1A undo), and no scanner needs them in a field.
-std::string DroppedControlBytes(std::string_view code);
+std::string DroppedControlBytes(std::wstring_view code);
 
 // The events that leave the keyboard as the plan found it when only `sent`
 // of its events went through: releases of every key left down.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Measures the reader under Wine against a simulated scanner and prints the
-# figures: latency, typing throughput, idle CPU, recovery of a lost port; and
-# the same beside it for a minimal event-driven wedge (the floor) and the old
-# 100 ms polling reader (the baseline). Takes about five minutes; with
-# "latency" as its argument, the latency of the reader and its floor alone
-# in about one.
+# figures: what deciding a code's encoding costs, latency, typing throughput,
+# idle CPU, recovery of a lost port; and the same beside it for a minimal
+# event-driven wedge (the floor) and the old 100 ms polling reader (the
+# baseline). Takes about five minutes; with "latency" as its argument, the
+# encoding's cost and the latency of the reader and its floor alone in about
+# one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

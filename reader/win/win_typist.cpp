@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/diagnostics.h"
+#include "reader/code_text.h"
 #include "reader/keystroke_plan.h"
 
 namespace {
@@ -145,8 +146,8 @@ WinTypist::KnownLayout& WinTypist::Layout(HKL handle) {
 void WinTypist::Prepare() {
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
   KnownLayout& layout = Layout(ForegroundLayout());
-  std::string printable;
-  for (char c = 0x20; c < 0x7F; ++c) printable += c;
+  std::wstring printable;
+  for (wchar_t c = 0x20; c < 0x7F; ++c) printable += c;
   for (const bool capsLockOn : {false, true}) {
     for (const KeyGroup& group : PlanKeystrokes(printable, layout.remembered, {capsLockOn, false})) {
       for (const KeyStroke& stroke : group) layout.ToInput(stroke);
@@ -154,16 +155,27 @@ void WinTypist::Prepare() {
   }
 }
 
+void WinTypist::SetOptions(const TypingOptions& options) {
+  options_ = options;
+  options_.codePage = UsableCodePage(options.codePage, codePages_);
+}
+
 void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
+  const CodeText decoded = DecodeCode(code, options_.codePage, codePages_);
+  if (!HasSomethingToType(decoded.text)) {
+    diagnostics::Event(L"empty line ignored");
+    return;
+  }
   KnownLayout& layout = Layout(ForegroundLayout());
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
   SystemInput input(layout);
-  switch (SendPlan(PlanKeystrokes(code, layout.remembered, keyboard, options_), options_.keyDelayMs, stopping, input)) {
+  switch (SendPlan(PlanKeystrokes(decoded.text, layout.remembered, keyboard, options_), options_.keyDelayMs, stopping,
+                   input)) {
     case SendResult::Typed:
-      diagnostics::CodeTyped(code, DroppedControlBytes(code));
+      diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));
       break;
     case SendResult::Refused:
       diagnostics::Failure(L"SendInput", input.error());

@@ -7,6 +7,7 @@
 
 #include "reader/scanner_line.h"
 #include "reader/typing_options.h"
+#include "reader/win/win_code_pages.h"
 
 // Types codes into the focused window through the system's input stream,
 // with the keyboard layout of the window in front. Only one thread at a
@@ -19,7 +20,7 @@ class WinTypist final : public CodeTypist {
   // Only on the user interface thread, and only while no reader thread is
   // typing with this typist (before a reader starts or after it has
   // stopped): the reader thread reads the options without a lock.
-  void SetOptions(const TypingOptions& options) override { options_ = options; }
+  void SetOptions(const TypingOptions& options) override;
 
   void TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
   // Asks the layout of the window in front everything a code may need, and
@@ -33,6 +34,7 @@ class WinTypist final : public CodeTypist {
   KnownLayout& Layout(HKL handle);
 
   TypingOptions options_;
+  const WinCodePages codePages_;
   // Every layout a window in front has had, with what it has been asked.
   std::map<HKL, std::unique_ptr<KnownLayout>> layouts_;
 };

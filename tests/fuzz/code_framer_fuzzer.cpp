@@ -1,10 +1,11 @@
 // Feeds the framer a scanner's bytes in reads of any size, with or without
-// a quiet line after each, and checks every code against the lines of the
-// stream: each one is a whole line up to its carriage return, its zero
-// bytes left out, never longer than the limit, never a proper part of a
-// line (a line whose head a quiet line dropped is not typed at all, unless
-// that head was one stray byte, which goes alone), and no
-// line that fits and never fell quiet is lost.
+// a quiet line after each, whatever ends a code (a carriage return, a line
+// break and a pause, or a byte), and checks every code against the lines of
+// the stream: each one is a whole line up to its end, its zero bytes left
+// out and each inner line break one line feed, never longer than the limit,
+// never a proper part of a line (a line whose head a quiet line dropped is
+// not typed at all, unless that head was one noise byte, which goes alone),
+// and no line that fits and never fell quiet is lost.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -27,14 +28,35 @@ struct Line {
   bool fellQuiet = false;
 };
 
+bool IsNoise(std::uint8_t byte) { return byte < 0x20 || byte >= 0x7F; }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  CodeFramer framer;
+  using Kind = TypingOptions::CodeEnd::Kind;
+  TypingOptions::CodeEnd end{input.PickValueInArray({Kind::CarriageReturn, Kind::Pause, Kind::Byte})};
+  if (end.kind == Kind::Byte) {
+    end.byte = input.ConsumeIntegralInRange<std::uint8_t>(1, 0xFF);
+    if (end.byte == '\r') end = {};
+  }
+  CodeFramer framer(end);
   Line line;
   bool afterCarriageReturn = false;
+  // A line break not yet in the line: it may still end it, or be half of
+  // CR LF.
+  enum class Break { None, CarriageReturn, Complete } pending = Break::None;
   std::vector<std::string> typed, expected;
+  const auto type = [&](std::string_view code) { typed.emplace_back(code); };
+  const auto endLine = [&] {
+    if (!line.fellQuiet && line.text.size() <= CodeFramer::kMaxCodeLength) expected.push_back(line.text);
+    line = {};
+    pending = Break::None;
+  };
+  const auto storePending = [&] {
+    if (pending != Break::None) line.text += '\n';
+    pending = Break::None;
+  };
 
   while (input.remaining_bytes() > 0) {
     // Long runs now and then, to cross the length limit.
@@ -44,22 +66,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       bytes.insert(bytes.begin(), CodeFramer::kMaxCodeLength - 20 + input.ConsumeIntegralInRange<std::size_t>(0, 40),
                    bytes.front());
     }
-    framer.Feed(bytes, [&](std::string_view code) { typed.emplace_back(code); });
+    framer.Feed(bytes, type);
     for (const std::uint8_t byte : bytes) {
-      if (byte == '\r') {
-        if (!line.fellQuiet && line.text.size() <= CodeFramer::kMaxCodeLength) expected.push_back(line.text);
-        line = {};
-        afterCarriageReturn = true;
+      if (byte == 0) continue;
+      if (end.kind == Kind::CarriageReturn) {
+        if (byte == '\r') {
+          endLine();
+          afterCarriageReturn = true;
+          continue;
+        }
+        const bool endsPreviousLine = byte == '\n' && afterCarriageReturn;
+        afterCarriageReturn = false;
+        if (!endsPreviousLine) line.text += static_cast<char>(byte);
         continue;
       }
-      if (byte == 0) continue;
-      const bool endsPreviousLine = byte == '\n' && afterCarriageReturn;
-      afterCarriageReturn = false;
-      if (!endsPreviousLine) line.text += static_cast<char>(byte);
+      if (end.kind == Kind::Byte && byte == end.byte) {
+        if (byte == '\n' && pending == Break::CarriageReturn) pending = Break::None;
+        storePending();
+        endLine();
+      } else if (byte == '\n' && pending == Break::CarriageReturn) {
+        pending = Break::Complete;
+      } else if (byte == '\r' || byte == '\n') {
+        storePending();
+        pending = byte == '\r' ? Break::CarriageReturn : Break::Complete;
+      } else {
+        storePending();
+        line.text += static_cast<char>(byte);
+      }
     }
     if (input.ConsumeBool()) {
-      // A lone byte is stray noise, dropped alone; a longer head takes its line.
-      if (!line.fellQuiet && line.text.size() == 1) {
+      if (framer.AwaitsPause() != (end.kind == Kind::Pause && pending != Break::None)) {
+        Fail("a pause would end a different code", line.text);
+      }
+      if (framer.AwaitsPause()) {
+        // The line break before the pause is the scanner's terminator.
+        pending = Break::None;
+        endLine();
+        framer.EndAtPause(type);
+        continue;
+      }
+      storePending();
+      // A lone noise byte is dropped alone; any other head takes its line.
+      if (!line.fellQuiet && line.text.size() == 1 && IsNoise(line.text[0])) {
         line.text.clear();
       } else if (!line.text.empty()) {
         line.fellQuiet = true;

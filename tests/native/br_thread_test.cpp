@@ -113,11 +113,12 @@ struct Started {
   std::unique_ptr<BRThread> thread;
 };
 
-Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h) {
+Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h,
+              TypingOptions::CodeEnd codeEnd = {}) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), typist, unfinishedCodeTimeout,
+  s.thread = std::make_unique<BRThread>(std::move(line), typist, codeEnd, unfinishedCodeTimeout,
                                         [record = s.record] { ++record->lostReported; });
   return s;
 }
@@ -148,6 +149,14 @@ TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
   s.line->Push("42\r");
   s.line->Push("43\r");
   EXPECT_EQ(typist.WaitFor(1), std::vector<std::string>{"43"});
+}
+
+TEST(BRThread, WhereAPauseEndsACodeItsLineBreaksStayInsideIt) {
+  RecordingTypist typist;
+  Started s = Start(typist, 1h, {TypingOptions::CodeEnd::Kind::Pause});
+  s.line->Push("BEGIN:VCARD\r\nN:Kennedy");
+  s.line->Push("\r\nEND:VCARD\r\n");
+  EXPECT_EQ(typist.WaitFor(1), std::vector<std::string>{"BEGIN:VCARD\nN:Kennedy\nEND:VCARD"});
 }
 
 TEST(BRThread, NoQuietTimerWhileNoCodeIsUnderway) {

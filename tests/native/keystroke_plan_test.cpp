@@ -34,7 +34,7 @@ TypingOptions Paced(int keyDelayMs) {
   return options;
 }
 
-std::vector<KeyStroke> Plan(std::string_view code, const KeyboardLayout& layout, bool capsLockOn,
+std::vector<KeyStroke> Plan(std::wstring_view code, const KeyboardLayout& layout, bool capsLockOn,
                             const TypingOptions& options = {}) {
   return Flatten(PlanKeystrokes(code, layout, {capsLockOn, false}, options));
 }
@@ -51,10 +51,10 @@ TEST(KeystrokePlan, EveryCharacterArrivesExactlyWhateverLayoutCapsLockAndPace) {
   // Every byte a code may hold below 0x80, and what the window must get:
   // the printable ones exactly, Tab, Backspace, Escape and Enter as keys,
   // the separators as themselves, no other control character at all.
-  std::string code;
+  std::wstring code;
   std::wstring expected;
   for (int b = 1; b < 0x80; ++b) {
-    code += static_cast<char>(b);
+    code += static_cast<wchar_t>(b);
     const bool typed =
         (b >= 0x20 && b < 0x7F) || b == 0x04 || b == '\t' || b == '\b' || b == 0x1B || (b >= 0x1C && b <= 0x1F);
     if (b == '\n') expected += L'\r';
@@ -95,7 +95,7 @@ TEST(KeystrokePlan, DigitsAreTypedByTheirKeysOnEveryLayout) {
   // Keys, not characters sent as themselves: some programs read the keys.
   for (const auto& layout : {UsLayout(), FrenchLayout(), GermanLayout(), CzechLayout()}) {
     for (const bool capsLockOn : {false, true}) {
-      for (const KeyStroke& stroke : Plan("4006381333931", layout, capsLockOn)) {
+      for (const KeyStroke& stroke : Plan(L"4006381333931", layout, capsLockOn)) {
         EXPECT_EQ(stroke.kind, Kind::VirtualKey);
       }
     }
@@ -103,9 +103,9 @@ TEST(KeystrokePlan, DigitsAreTypedByTheirKeysOnEveryLayout) {
 }
 
 TEST(KeystrokePlan, TheLeftOutControlBytesAreNamed) {
-  std::string code = "a";
-  for (char c = 1; c < 0x20; ++c) code += c;
-  code += "\x7f\x98\xff";
+  std::wstring code = L"a";
+  for (wchar_t c = 1; c < 0x20; ++c) code += c;
+  code += L"\x7f\x98\xff\x0416";
   EXPECT_EQ(DroppedControlBytes(code),
             "\x01\x02\x03\x05\x06\x07\x0b\x0c\x0d\x0e\x0f\x10\x11\x12\x13\x14\x15\x16\x17"
             "\x18\x19\x1a\x7f");
@@ -113,28 +113,32 @@ TEST(KeystrokePlan, TheLeftOutControlBytesAreNamed) {
 
 TEST(KeystrokePlan, CapsLockOnAddsNoCapsLockPresses) {
   const std::vector<KeyStroke> expected = {Down('A'), Up('A'), Down('B'), Up('B')};
-  EXPECT_EQ(Plan("AB", UsLayout(), true), expected);
+  EXPECT_EQ(Plan(L"AB", UsLayout(), true), expected);
 }
 
-TEST(KeystrokePlan, AnEmptyCodeIsNoEvents) {
-  EXPECT_TRUE(Plan("", UsLayout(), false).empty());
-  EXPECT_TRUE(Plan("", UsLayout(), true).empty());
+TEST(KeystrokePlan, ACodeWithNothingToTypeIsNoEventsNotEvenPrefixAndSuffix) {
+  const TypingOptions framed = Options(TypingOptions::Suffix::Enter, L"Id:", L"");
+  for (const std::wstring_view code : {L"", L"\x01\x7f\x0d"}) {
+    EXPECT_TRUE(Plan(code, UsLayout(), false, framed).empty());
+    EXPECT_TRUE(Plan(code, UsLayout(), true, framed).empty());
+  }
+  EXPECT_FALSE(Plan(L"\t", UsLayout(), false, framed).empty()) << "a Tab is something to type";
 }
 
 TEST(KeystrokePlan, Code39SymbolsKeepTheirShift) {
   const std::vector<KeyStroke> expected = {
       Down(virtual_key::kShift), Down('4'), Up('4'), Up(virtual_key::kShift), Down(0xBB), Up(0xBB),
       Down(virtual_key::kShift), Down('5'), Up('5'), Up(virtual_key::kShift)};
-  EXPECT_EQ(Plan("$=%", UsLayout(), true), expected);
+  EXPECT_EQ(Plan(L"$=%", UsLayout(), true), expected);
 }
 
 TEST(KeystrokePlan, CharactersWithoutAPlainKeyAreSentAsThemselves) {
   // No Latin letters on the Russian-like layout; "@" needs AltGr on the
   // other.
   const std::vector<KeyStroke> latin = {{Kind::Unicode, L'A', false}, {Kind::Unicode, L'A', true}, Down('1'), Up('1')};
-  EXPECT_EQ(Plan("A1", RussianLikeLayout(), true), latin);
+  EXPECT_EQ(Plan(L"A1", RussianLikeLayout(), true), latin);
   const std::vector<KeyStroke> at = {{Kind::Unicode, L'@', false}, {Kind::Unicode, L'@', true}};
-  EXPECT_EQ(Plan("@", AltCharactersLayout(), true), at);
+  EXPECT_EQ(Plan(L"@", AltCharactersLayout(), true), at);
 }
 
 TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselvesOrAsTheReplacement) {
@@ -146,8 +150,8 @@ TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselvesOrAsTheReplacement) {
       "8005112000\x1d"
       "930001\x1e\x04";
   bool capsLock = false;
-  EXPECT_EQ(Receive(Plan(code, us, false), us, capsLock), Widen(code));
-  EXPECT_EQ(Receive(Plan(code, us, false, Options(TypingOptions::Suffix::None, L"", L"<GS>")), us, capsLock),
+  EXPECT_EQ(Receive(Plan(Widen(code), us, false), us, capsLock), Widen(code));
+  EXPECT_EQ(Receive(Plan(Widen(code), us, false, Options(TypingOptions::Suffix::None, L"", L"<GS>")), us, capsLock),
             L"\x1e\x04"
             L"0104600439931256"
             L"21JgXJ5.T<GS>"
@@ -162,36 +166,35 @@ TEST(KeystrokePlan, PrefixAndSuffixFrameTheCodeUnderTheSameRules) {
   const TypingOptions enter = Options(TypingOptions::Suffix::Enter, L"Id: \u0428\x1d", L"");
   for (const bool capsLockOn : {false, true}) {
     bool capsLock = capsLockOn;
-    EXPECT_EQ(Receive(Plan("ab1\x1d", ru, capsLockOn, enter), ru, capsLock),
+    EXPECT_EQ(Receive(Plan(L"ab1\x1d", ru, capsLockOn, enter), ru, capsLock),
               L"Id: \u0428\x1d"
               L"ab1\x1d\r");
     EXPECT_EQ(capsLock, capsLockOn);
   }
-  const auto tab = Plan("7", ru, true, Options(TypingOptions::Suffix::Tab, L"", L"|"));
+  const auto tab = Plan(L"7", ru, true, Options(TypingOptions::Suffix::Tab, L"", L"|"));
   EXPECT_EQ(tab, (std::vector<KeyStroke>{Down('7'), Up('7'), Down(virtual_key::kTab), Up(virtual_key::kTab)}));
 }
 
-TEST(KeystrokePlan, HighBytesAreCodePage1251Characters) {
-  EXPECT_EQ(FromCodePage1251(0xC0), L'\u0410');  // А
-  EXPECT_EQ(FromCodePage1251(0xFF), L'\u044F');  // я
-  EXPECT_EQ(FromCodePage1251(0xA8), L'\u0401');  // Ё
-  EXPECT_EQ(FromCodePage1251(0xB8), L'\u0451');  // ё
-  EXPECT_EQ(FromCodePage1251(0xB9), L'\u2116');  // №
-  EXPECT_EQ(FromCodePage1251(0x88), L'\u20AC');  // €
-  EXPECT_EQ(FromCodePage1251(0x98), 0);
+TEST(KeystrokePlan, CharactersBeyondAsciiAreSentAsThemselvesAndAPairInOneGroup) {
   const TableLayout us = UsLayout();
   bool capsLock = false;
-  EXPECT_EQ(Receive(Plan("\xcf\xf0\xe8\xe2\xe5\xf2 \xb9"
-                         "5\x98",
-                         us, false),
-                    us, capsLock),
+  EXPECT_EQ(Receive(Plan(L"\u041f\u0440\u0438\u0432\u0435\u0442 \u21165", us, false), us, capsLock),
             L"\u041f\u0440\u0438\u0432\u0435\u0442 \u21165");
+  // U+1F600 in the prefix, the separator's replacement and the code: its
+  // halves never part, so no pause or stop falls between them.
+  const KeyGroup pair = {{Kind::Unicode, 0xD83D, false},
+                         {Kind::Unicode, 0xD83D, true},
+                         {Kind::Unicode, 0xDE00, false},
+                         {Kind::Unicode, 0xDE00, true}};
+  const auto groups = PlanKeystrokes(L"\xD83D\xDE00\x1d", us, {},
+                                     Options(TypingOptions::Suffix::None, L"\xD83D\xDE00", L"\xD83D\xDE00"));
+  EXPECT_EQ(groups, (std::vector<KeyGroup>{pair, pair, pair}));
 }
 
 TEST(KeystrokePlan, WithoutDelayTheCodeGoesInOneCall) {
   InterruptedSink sink(SIZE_MAX);
   const std::atomic<bool> stopping{false};
-  const auto plan = PlanKeystrokes("Ab-1", UsLayout(), {}, {});
+  const auto plan = PlanKeystrokes(L"Ab-1", UsLayout(), {}, {});
   EXPECT_EQ(SendPlan(plan, 0, stopping, sink), SendResult::Typed);
   EXPECT_EQ(sink.calls, 1);
   EXPECT_EQ(sink.received, Flatten(plan));
@@ -202,7 +205,7 @@ TEST(KeystrokePlan, ARefusedSendReleasesShiftAndPutsCapsLockBack) {
   const std::atomic<bool> stopping{false};
   for (const bool capsLockOn : {false, true}) {
     for (const int keyDelayMs : {0, 20}) {
-      const auto plan = PlanKeystrokes("aB$c", us, {capsLockOn, false}, Paced(keyDelayMs));
+      const auto plan = PlanKeystrokes(L"aB$c", us, {capsLockOn, false}, Paced(keyDelayMs));
       const std::size_t total = Flatten(plan).size();
       for (std::size_t capacity = 0; capacity < total; ++capacity) {
         InterruptedSink sink(capacity);
@@ -229,7 +232,7 @@ TEST(KeystrokePlan, APacedCodePausesBetweenCharactersAndStopsBetweenThem) {
     std::vector<int> pauses;
     int groups = 0;
   } sink;
-  const auto plan = PlanKeystrokes("aBcD", us, {}, Paced(35));
+  const auto plan = PlanKeystrokes(L"aBcD", us, {}, Paced(35));
   EXPECT_EQ(SendPlan(plan, 35, sink.stopping, sink), SendResult::Stopped);
   EXPECT_EQ(sink.pauses, std::vector<int>{35});
   const Reception r = Play(sink.received, us, {});

@@ -94,6 +94,10 @@ TEST_F(TypingTest, LineEndingsAndControlBytes) {
   EXPECT_EQ(Scan("X\x01Y\x7f\x16\x03Z\x1e\r", 4), L"XYZ\x1e") << "no control byte that could be a command arrives";
   EXPECT_EQ(Scan("\xcf\xf0\xe8\xe2\xe5\xf2\r", 6), L"\u041f\u0440\u0438\u0432\u0435\u0442")
       << "code page 1251 arrives as the letters themselves";
+  const std::wstring payment = L"ST00012|Name=ООО «Ромашка»|Purpose=Счёт № 5";
+  EXPECT_EQ(Scan("ST00012|Name=ООО «Ромашка»|Purpose=Счёт № 5\r", payment.size()), payment)
+      << "a payment code in UTF-8, as its header says";
+  EXPECT_EQ(Scan("ST00013|Name=\xf0\xc5\xd4\xd2\r", 17), L"ST00013|Name=Петр") << "and one in KOI8-R";
 }
 
 TEST_F(TypingTest, Gs1DataMatrixCodesKeepTheirSeparators) {
@@ -137,6 +141,20 @@ TEST_F(TypingTest, AnExciseStampCodeTypedAtPaceArrivesWholeAndSoDoesTheCodeScann
   target->WaitForText(10);
   sim.Write(kPort, "4601234567893\r");  // while the stamp is being typed
   EXPECT_TRUE(target->WaitForText(163, 30000) == Widen(stamp) + L"4601234567893") << "the typed text differs";
+}
+
+TEST_F(TypingTest, AVCardEndedByAPauseArrivesWholeWithItsLineBreaks) {
+  reader.reset();
+  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"CodeEnd",
+                          L"pause");
+  reader = std::make_unique<TestReader>();
+  reader->ApplySettings();
+  ASSERT_TRUE(reader->InitComm());
+  reader->ReadData();
+  const std::wstring vcard = L"BEGIN:VCARD\rN:Kennedy;Steve\rEND:VCARD";
+  Scan("BEGIN:VCARD\r\nN:Kennedy;Steve\r\nEND:VCARD\r\n", vcard.size());
+  target->PumpFor(500);
+  EXPECT_EQ(target->text(), vcard) << "each inner line break one Enter, the last one not typed";
 }
 
 TEST_F(TypingTest, ACodeSplitAcrossReadsArrivesWhole) {

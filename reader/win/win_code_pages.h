@@ -1,0 +1,10 @@
+#pragma once
+
+#include "reader/code_text.h"
+
+// The code pages Windows knows, through MultiByteToWideChar.
+class WinCodePages final : public CodePages {
+ public:
+  bool Knows(unsigned codePage) const override;
+  std::optional<std::wstring> Decode(unsigned codePage, std::string_view bytes) const override;
+};
