@@ -37,7 +37,7 @@ std::wstring FormatLine(const Entry& entry, const LocalTime& time, std::uint32_t
       break;
     }
     case Entry::Kind::CodeTyped:
-      line += L"code typed, " + platform::IntToStr(entry.code.size()) + L" characters";
+      line += L"code typed, " + platform::IntToStr(entry.code.size()) + L" bytes";
       if (level == LogLevel::Contents) line += L": " + Hex(entry.code);
       if (level == LogLevel::Contents && !entry.encoding.empty()) line.append(L", as ").append(entry.encoding);
       if (entry.leftOut.empty()) break;

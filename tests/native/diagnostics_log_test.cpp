@@ -40,20 +40,20 @@ TEST(DiagnosticsLog, AFailureIsOneLineWithItsCodeAndText) {
 TEST(DiagnosticsLog, ACodesContentsOnlyWhenAskedFor) {
   const Entry code{Entry::Kind::CodeTyped, L"", 0, std::string_view("47\x0d\xFF", 4), "", L"code page 1251"};
   EXPECT_EQ(diagnostics::FormatLine(code, kTime, kPid, LogLevel::Events, L""),
-            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters");
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 bytes");
   EXPECT_EQ(diagnostics::FormatLine(code, kTime, kPid, LogLevel::Off, L""),
-            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters")
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 bytes")
       << "the debugger output is always on: no contents there either";
   EXPECT_EQ(diagnostics::FormatLine(code, kTime, kPid, LogLevel::Contents, L""),
-            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters: 34 37 0D FF, as code page 1251");
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 bytes: 34 37 0D FF, as code page 1251");
   const Entry pasting{Entry::Kind::CodeTyped, L"", 0,
                       "1\x16"
                       "2\x03",
                       "\x16\x03"};
   EXPECT_EQ(diagnostics::FormatLine(pasting, kTime, kPid, LogLevel::Events, L""),
-            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters; control bytes left out: 2");
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 bytes; control bytes left out: 2");
   EXPECT_EQ(diagnostics::FormatLine(pasting, kTime, kPid, LogLevel::Contents, L""),
-            L"2026-03-07 09:05:02.041 [4242] code typed, 4 characters: 31 16 32 03; control bytes left out: 2 (16 03)");
+            L"2026-03-07 09:05:02.041 [4242] code typed, 4 bytes: 31 16 32 03; control bytes left out: 2 (16 03)");
 }
 
 TEST(DiagnosticsLog, TheFileMovesAsideOnlyWhenTheNextLineWouldPassTheCap) {

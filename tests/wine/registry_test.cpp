@@ -91,13 +91,13 @@ TEST_F(RegistryTest, TheLogHoldsFailuresWithTheirTextAndCodesOnlyWhenAskedFor) {
                        "] FAILED opening COM5: error 2 (" + std::string(expectedText.begin(), expectedText.end())),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("code typed, 4 characters\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("code typed, 4 bytes\r\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("34 37"), std::string::npos) << "no contents at 1";
   }
   {
     LogSession session(L"2", path);
     diagnostics::CodeTyped("4711");
-    EXPECT_NE(ReadLog(path).find("code typed, 4 characters: 34 37 31 31\r\n"), std::string::npos);
+    EXPECT_NE(ReadLog(path).find("code typed, 4 bytes: 34 37 31 31\r\n"), std::string::npos);
   }
   {
     // A small cap: the file moves aside once and starts again.
