@@ -32,6 +32,8 @@ std::wstring Describe(const LineParameters& line) {
 
 static_assert(LineSetup::kControlEnable == DTR_CONTROL_ENABLE && LineSetup::kControlEnable == RTS_CONTROL_ENABLE);
 
+// The decided fields into the driver's DCB; the rest stays as the driver
+// gave it.
 void SetLine(DCB& state, const LineSetup& setup) {
   state.BaudRate = setup.baudRate;
   state.ByteSize = setup.byteSize;
