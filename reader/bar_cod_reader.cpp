@@ -80,6 +80,9 @@ bool CBarCodReader::OpenPort(Tell tell) {
     if (!linkLost_) EnterLost();
     return false;
   }
+  // Said once per port that reads: a port that keeps coming and going
+  // writes its loss and return lines anyway.
+  if (failure.step == SerialPorts::Failure::Step::Tolerated) diagnostics::Failure(failure.operation, failure.error);
   ++generation_;
   site_.CancelRetry();
   if (linkLost_) {

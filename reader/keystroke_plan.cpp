@@ -107,6 +107,17 @@ class Planner {
 
 }  // namespace
 
+KeyState KeyStateFor(bool shift, bool capsLockOn) {
+  KeyState keys{};
+  constexpr std::uint8_t kDown = 0x80, kToggledOn = 0x01;
+  // Layouts read the general Shift; the left one keeps the state whole.
+  if (shift) keys[virtual_key::kShift] = keys[virtual_key::kLeftShift] = kDown;
+  if (capsLockOn) keys[virtual_key::kCapsLock] = kToggledOn;
+  return keys;
+}
+
+bool CapsLockToggled(std::int16_t keyState) { return (keyState & 0x01) != 0; }
+
 std::int16_t RememberedLayout::KeyFor(wchar_t character) const {
   if (character < kFirstRemembered || character > kLastRemembered) return source_.KeyFor(character);
   std::int16_t& key = keys_[character - kFirstRemembered];

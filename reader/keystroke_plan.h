@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,8 +20,23 @@ constexpr std::uint16_t kBackspace = 0x08;
 constexpr std::uint16_t kTab = 0x09;
 constexpr std::uint16_t kEnter = 0x0D;
 constexpr std::uint16_t kShift = 0x10;
+constexpr std::uint16_t kCapsLock = 0x14;
 constexpr std::uint16_t kEscape = 0x1B;
+constexpr std::uint16_t kLeftShift = 0xA0;
 }  // namespace virtual_key
+
+// A keyboard state as Windows hands it to a layout (GetKeyboardState,
+// ToUnicodeEx): a byte per virtual key, the top bit for a key held down,
+// the low bit for a toggle that is on.
+using KeyState = std::array<std::uint8_t, 256>;
+
+// The state a layout is asked with: Shift held or not, Caps Lock on or off,
+// nothing else.
+KeyState KeyStateFor(bool shift, bool capsLockOn);
+
+// Whether Caps Lock is on, from GetKeyState's answer for it: the low bit is
+// the toggle; the top bit only says that the key is held down.
+bool CapsLockToggled(std::int16_t keyState);
 
 // One synthesised keyboard event: a key by its virtual-key code, or a
 // character delivered as itself whatever the layout.
@@ -68,6 +85,29 @@ class RememberedLayout final : public KeyboardLayout {
   const KeyboardLayout& source_;
   mutable std::array<std::int16_t, kLastRemembered - kFirstRemembered + 1> keys_;
   mutable std::array<std::uint32_t, 256 * 4> characters_{};  // by key, Shift and Caps Lock
+};
+
+// Every layout a window in front has had, by the value of its handle (an
+// HKL), each with the answers it has given: one layout's answers never
+// stand for another's. `Source` asks the system about the layout of the
+// handle it is made with.
+template <class Source>
+class RememberedLayouts {
+ public:
+  struct Known {
+    explicit Known(std::uintptr_t handle) : source(handle) {}
+    Source source;
+    const RememberedLayout remembered{source};
+  };
+
+  Known& For(std::uintptr_t handle) {
+    std::unique_ptr<Known>& known = known_[handle];
+    if (!known) known = std::make_unique<Known>(handle);
+    return *known;
+  }
+
+ private:
+  std::map<std::uintptr_t, std::unique_ptr<Known>> known_;
 };
 
 // The keyboard as the code finds it.

@@ -37,6 +37,25 @@ bool ApplySettings(PortSettings& texts, LineParameters& line) {
   return true;
 }
 
+LineSetup LineSetupFor(const LineParameters& line) {
+  return {.baudRate = line.baudRate,
+          .byteSize = line.byteSize,
+          .parity = line.parity,
+          .stopBits = line.stopBits,
+          .binary = true,
+          .checkParity = line.parity != 0,  // not NOPARITY
+          .outxCtsFlow = false,
+          .outxDsrFlow = false,
+          .dsrSensitivity = false,
+          .outX = false,
+          .inX = false,
+          .dtrControl = LineSetup::kControlEnable,
+          .rtsControl = LineSetup::kControlEnable,
+          .errorChar = false,
+          .null = false,
+          .abortOnError = false};
+}
+
 std::wstring CommandLinePortName(std::wstring_view firstArgument) {
   if (!firstArgument.empty() && firstArgument.front() >= L'1' && firstArgument.front() <= L'8') {
     return L"COM" + std::wstring(1, firstArgument.front());

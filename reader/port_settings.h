@@ -36,6 +36,39 @@ struct LineParameters {
   bool operator==(const LineParameters&) const = default;
 };
 
+// The fields of the Win32 DCB that the reader decides, with their DCB
+// codes; the rest of the DCB stays as the driver gives it.
+struct LineSetup {
+  // fDtrControl and fRtsControl: the signal raised while the port is open.
+  static constexpr std::uint8_t kControlEnable = 1;  // DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE
+
+  std::uint32_t baudRate = 0;
+  std::uint8_t byteSize = 0;
+  std::uint8_t parity = 0;
+  std::uint8_t stopBits = 0;
+  bool binary = false;
+  bool checkParity = false;
+  bool outxCtsFlow = false;
+  bool outxDsrFlow = false;
+  bool dsrSensitivity = false;
+  bool outX = false;
+  bool inX = false;
+  std::uint8_t dtrControl = 0;
+  std::uint8_t rtsControl = 0;
+  bool errorChar = false;
+  bool null = false;
+  bool abortOnError = false;
+
+  bool operator==(const LineSetup&) const = default;
+};
+
+// The line as the operator chose it, and nothing left over from whatever
+// program used the port before: no flow control that waits for a signal a
+// scanner never sends, no character replaced or dropped, no error that
+// stops reading until someone clears it; DTR and RTS raised, as many
+// scanners take their power or their go-ahead from them.
+LineSetup LineSetupFor(const LineParameters& line);
+
 // Fills empty texts with their defaults and derives the line parameters
 // from the texts. A text that is not a number stops the derivation there:
 // the result is false and the parameters from that one on keep their values.

@@ -45,6 +45,11 @@ WinScannerLine::~WinScannerLine() {
     pending[count++] = io_->readDone.get();
   }
   if (eventWaitPending_) {
+    // Setting the mask ends a pending event wait at once, as Win32
+    // documents; some drivers end it no other way (Wine's on a real serial
+    // device ignores the cancel). The same mask: a next line on this port
+    // waits for the same events.
+    ::SetCommMask(port_, kEventMask);
     ::CancelIoEx(port_, &io_->event);
     pending[count++] = io_->eventDone.get();
   }

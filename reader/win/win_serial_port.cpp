@@ -30,28 +30,27 @@ std::wstring Describe(const LineParameters& line) {
          text(kParityTexts, line.parity) + L" " + text(kStopBitsTexts, line.stopBits);
 }
 
-// The line as the operator chose it, and nothing left over from whatever
-// program used the port before: no flow control that waits for a signal a
-// scanner never sends, no character replaced or dropped, no error that
-// stops reading until someone clears it.
-void SetLine(DCB& state, const LineParameters& line) {
-  state.BaudRate = line.baudRate;
-  state.ByteSize = line.byteSize;
-  state.Parity = line.parity;
-  state.StopBits = line.stopBits;
-  state.fBinary = TRUE;
-  state.fParity = line.parity != NOPARITY;
-  state.fOutxCtsFlow = FALSE;
-  state.fOutxDsrFlow = FALSE;
-  state.fDsrSensitivity = FALSE;
-  state.fOutX = FALSE;
-  state.fInX = FALSE;
-  // Many scanners take their power or their go-ahead from these two.
-  state.fDtrControl = DTR_CONTROL_ENABLE;
-  state.fRtsControl = RTS_CONTROL_ENABLE;
-  state.fErrorChar = FALSE;
-  state.fNull = FALSE;
-  state.fAbortOnError = FALSE;
+static_assert(LineSetup::kControlEnable == DTR_CONTROL_ENABLE && LineSetup::kControlEnable == RTS_CONTROL_ENABLE);
+
+// The decided fields into the driver's DCB; the rest stays as the driver
+// gave it.
+void SetLine(DCB& state, const LineSetup& setup) {
+  state.BaudRate = setup.baudRate;
+  state.ByteSize = setup.byteSize;
+  state.Parity = setup.parity;
+  state.StopBits = setup.stopBits;
+  state.fBinary = setup.binary;
+  state.fParity = setup.checkParity;
+  state.fOutxCtsFlow = setup.outxCtsFlow;
+  state.fOutxDsrFlow = setup.outxDsrFlow;
+  state.fDsrSensitivity = setup.dsrSensitivity;
+  state.fOutX = setup.outX;
+  state.fInX = setup.inX;
+  state.fDtrControl = setup.dtrControl;
+  state.fRtsControl = setup.rtsControl;
+  state.fErrorChar = setup.errorChar;
+  state.fNull = setup.null;
+  state.fAbortOnError = setup.abortOnError;
 }
 
 class WinSerialPort final : public SerialPort {
@@ -85,21 +84,21 @@ class WinSerialPort final : public SerialPort {
 };
 
 // The whole line, set up in one place: the first call the driver refuses
-// is given back with its error, and the port is then not read at all.
+// is given back with its error, and the port is then not read at all. Logs
+// nothing itself: a port that is away would write a line per retry.
 SerialPorts::Failure SetUpLine(HANDLE port, const LineParameters& line) {
-  const auto refused = [&](const wchar_t* step) {
+  using Step = SerialPorts::Failure::Step;
+  const auto refused = [&](const wchar_t* step, Step how = Step::Setup) {
     const DWORD error = ::GetLastError();
-    return SerialPorts::Failure{SerialPorts::Failure::Step::Setup, std::wstring(step) + L" on " + line.portName, error};
+    return SerialPorts::Failure{how, std::wstring(step) + L" on " + line.portName, error};
   };
   // A driver with a fixed queue refuses the size and still reads well.
-  if (!::SetupComm(port, kReceiveQueue, kTransmitQueue)) {
-    const auto noted = refused(L"SetupComm");
-    diagnostics::Failure(noted.operation, noted.error);
-  }
+  SerialPorts::Failure tolerated;
+  if (!::SetupComm(port, kReceiveQueue, kTransmitQueue)) tolerated = refused(L"SetupComm", Step::Tolerated);
   DCB state{};
   state.DCBlength = sizeof state;
   if (!::GetCommState(port, &state)) return refused(L"GetCommState");
-  SetLine(state, line);
+  SetLine(state, LineSetupFor(line));
   if (!::SetCommState(port, &state)) return refused(L"SetCommState");
   COMMTIMEOUTS timeouts = WinScannerLine::kTimeouts;
   if (!::SetCommTimeouts(port, &timeouts)) return refused(L"SetCommTimeouts");
@@ -107,7 +106,7 @@ SerialPorts::Failure SetUpLine(HANDLE port, const LineParameters& line) {
   // An error flag left from before would hold up the first read.
   DWORD errors = 0;
   if (!::ClearCommError(port, &errors, nullptr)) return refused(L"ClearCommError");
-  return {};
+  return tolerated;
 }
 
 }  // namespace
@@ -127,6 +126,6 @@ std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Fai
   }
   failure = SetUpLine(handle.get(), line);
   // Reading at settings the operator did not choose would type garbage.
-  if (failure.step != Failure::Step::None) return nullptr;
+  if (failure.step != Failure::Step::None && failure.step != Failure::Step::Tolerated) return nullptr;
   return std::make_unique<WinSerialPort>(std::move(handle), Describe(line));
 }

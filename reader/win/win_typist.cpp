@@ -10,27 +10,25 @@
 #include "reader/code_text.h"
 #include "reader/keystroke_plan.h"
 
-namespace {
+static_assert(virtual_key::kShift == VK_SHIFT && virtual_key::kLeftShift == VK_LSHIFT &&
+              virtual_key::kCapsLock == VK_CAPITAL);
 
-// A layout as the system translates its keys.
-class SystemLayout final : public KeyboardLayout {
+class WinTypist::SystemLayout final : public KeyboardLayout {
  public:
-  explicit SystemLayout(HKL layout) : layout_(layout) {}
+  explicit SystemLayout(std::uintptr_t handle) : layout_(reinterpret_cast<HKL>(handle)) { scanCodes_.fill(kNotAsked); }
 
   std::int16_t KeyFor(wchar_t character) const override { return ::VkKeyScanExW(character, layout_); }
 
   std::optional<wchar_t> CharacterOf(std::uint16_t virtualKey, bool shift, bool capsLockOn) const override {
-    BYTE keys[256] = {};
-    if (shift) keys[VK_SHIFT] = keys[VK_LSHIFT] = 0x80;
-    if (capsLockOn) keys[VK_CAPITAL] = 0x01;
+    const KeyState keys = KeyStateFor(shift, capsLockOn);
     const UINT scanCode = ::MapVirtualKeyExW(virtualKey, MAPVK_VK_TO_VSC, layout_);
     wchar_t text[8];
-    const int length = ::ToUnicodeEx(virtualKey, scanCode, keys, text, 8, kKeepKeyboardState, layout_);
+    const int length = ::ToUnicodeEx(virtualKey, scanCode, keys.data(), text, 8, kKeepKeyboardState, layout_);
     if (length < 0) {
       // A dead key. Systems before Windows 10 1607 keep it for the next
       // question, which a space answers and clears.
-      for (int i = 0; i < 2 && ::ToUnicodeEx(VK_SPACE, ::MapVirtualKeyExW(VK_SPACE, MAPVK_VK_TO_VSC, layout_), keys,
-                                             text, 8, kKeepKeyboardState, layout_) < 0;
+      for (int i = 0; i < 2 && ::ToUnicodeEx(VK_SPACE, ::MapVirtualKeyExW(VK_SPACE, MAPVK_VK_TO_VSC, layout_),
+                                             keys.data(), text, 8, kKeepKeyboardState, layout_) < 0;
            ++i) {
       }
       return std::nullopt;
@@ -39,11 +37,38 @@ class SystemLayout final : public KeyboardLayout {
     return text[0];
   }
 
+  // Some programs read the scan code rather than the virtual key.
+  WORD ScanCode(std::uint16_t virtualKey) {
+    if (virtualKey >= scanCodes_.size()) return 0;
+    WORD& scanCode = scanCodes_[virtualKey];
+    if (scanCode == kNotAsked) scanCode = static_cast<WORD>(::MapVirtualKeyExW(virtualKey, MAPVK_VK_TO_VSC, layout_));
+    return scanCode;
+  }
+
+  INPUT ToInput(const KeyStroke& stroke) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    const DWORD up = stroke.up ? KEYEVENTF_KEYUP : 0;
+    if (stroke.kind == KeyStroke::Kind::Unicode) {
+      input.ki.wScan = stroke.code;
+      input.ki.dwFlags = KEYEVENTF_UNICODE | up;
+    } else {
+      input.ki.wVk = stroke.code;
+      input.ki.wScan = ScanCode(stroke.code);
+      input.ki.dwFlags = up;
+    }
+    return input;
+  }
+
  private:
   // Asks without changing the calling thread's keyboard state.
   static constexpr UINT kKeepKeyboardState = 0x4;
+  static constexpr WORD kNotAsked = 0xFFFF;
   const HKL layout_;
+  std::array<WORD, 256> scanCodes_;
 };
+
+namespace {
 
 // Caps Lock as the system holds it, including input on its way to the
 // window in front. A thread's key state follows the system's only once the
@@ -53,7 +78,7 @@ class SystemLayout final : public KeyboardLayout {
 bool CapsLockOn() {
   MSG ignored;
   ::PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE);
-  return (::GetKeyState(VK_CAPITAL) & 1) != 0;
+  return CapsLockToggled(::GetKeyState(VK_CAPITAL));
 }
 
 // The user's "press SHIFT to turn off Caps Lock" choice in the keyboard
@@ -73,39 +98,6 @@ HKL ForegroundLayout() { return ::GetKeyboardLayout(::GetWindowThreadProcessId(:
 
 }  // namespace
 
-struct WinTypist::KnownLayout {
-  explicit KnownLayout(HKL layout) : handle(layout), system(layout) { scanCodes.fill(kNotAsked); }
-
-  // Some programs read the scan code rather than the virtual key.
-  WORD ScanCode(std::uint16_t virtualKey) {
-    if (virtualKey >= scanCodes.size()) return 0;
-    WORD& scanCode = scanCodes[virtualKey];
-    if (scanCode == kNotAsked) scanCode = static_cast<WORD>(::MapVirtualKeyExW(virtualKey, MAPVK_VK_TO_VSC, handle));
-    return scanCode;
-  }
-
-  INPUT ToInput(const KeyStroke& stroke) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    const DWORD up = stroke.up ? KEYEVENTF_KEYUP : 0;
-    if (stroke.kind == KeyStroke::Kind::Unicode) {
-      input.ki.wScan = stroke.code;
-      input.ki.dwFlags = KEYEVENTF_UNICODE | up;
-    } else {
-      input.ki.wVk = stroke.code;
-      input.ki.wScan = ScanCode(stroke.code);
-      input.ki.dwFlags = up;
-    }
-    return input;
-  }
-
-  static constexpr WORD kNotAsked = 0xFFFF;
-  const HKL handle;
-  const SystemLayout system;
-  const RememberedLayout remembered{system};
-  std::array<WORD, 256> scanCodes;
-};
-
 namespace {
 
 // The system's input stream. Input that a window of higher integrity
@@ -113,7 +105,7 @@ namespace {
 // secure desktop shows as a short count.
 class SystemInput final : public KeySink {
  public:
-  explicit SystemInput(WinTypist::KnownLayout& layout) : layout_(layout) {}
+  explicit SystemInput(WinTypist::SystemLayout& layout) : layout_(layout) {}
 
   std::size_t Send(std::span<const KeyStroke> strokes) override {
     std::vector<INPUT> inputs;
@@ -128,7 +120,7 @@ class SystemInput final : public KeySink {
   DWORD error() const { return error_; }
 
  private:
-  WinTypist::KnownLayout& layout_;
+  WinTypist::SystemLayout& layout_;
   DWORD error_ = ERROR_SUCCESS;
 };
 
@@ -137,11 +129,7 @@ class SystemInput final : public KeySink {
 WinTypist::WinTypist() = default;
 WinTypist::~WinTypist() = default;
 
-WinTypist::KnownLayout& WinTypist::Layout(HKL handle) {
-  auto& known = layouts_[handle];
-  if (!known) known = std::make_unique<KnownLayout>(handle);
-  return *known;
-}
+WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
 
 void WinTypist::Prepare() {
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
@@ -150,7 +138,7 @@ void WinTypist::Prepare() {
   for (wchar_t c = 0x20; c < 0x7F; ++c) printable += c;
   for (const bool capsLockOn : {false, true}) {
     for (const KeyGroup& group : PlanKeystrokes(printable, layout.remembered, {capsLockOn, false})) {
-      for (const KeyStroke& stroke : group) layout.ToInput(stroke);
+      for (const KeyStroke& stroke : group) layout.source.ToInput(stroke);
     }
   }
 }
@@ -171,7 +159,7 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
-  SystemInput input(layout);
+  SystemInput input(layout.source);
   switch (SendPlan(PlanKeystrokes(decoded.text, layout.remembered, keyboard, options_), options_.keyDelayMs, stopping,
                    input)) {
     case SendResult::Typed:

@@ -2,9 +2,7 @@
 
 #include <windows.h>
 
-#include <map>
-#include <memory>
-
+#include "reader/keystroke_plan.h"
 #include "reader/scanner_line.h"
 #include "reader/typing_options.h"
 #include "reader/win/win_code_pages.h"
@@ -27,14 +25,14 @@ class WinTypist final : public CodeTypist {
   // raises the thread's priority: typing is what the operator waits for.
   void Prepare() override;
 
-  // A layout with the answers it has given so far.
-  struct KnownLayout;
+  // A layout as the system translates its keys.
+  class SystemLayout;
+  using KnownLayout = RememberedLayouts<SystemLayout>::Known;
 
  private:
   KnownLayout& Layout(HKL handle);
 
   TypingOptions options_;
   const WinCodePages codePages_;
-  // Every layout a window in front has had, with what it has been asked.
-  std::map<HKL, std::unique_ptr<KnownLayout>> layouts_;
+  RememberedLayouts<SystemLayout> layouts_;
 };

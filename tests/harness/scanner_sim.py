@@ -235,8 +235,9 @@ class Simulator:
                 pass
 
     def host_serial(self, name):
-        """Points the port at the machine's own serial device, a driver with
-        no UART behind it that never completes a cancelled read."""
+        """Points the port at the machine's own serial device, whose driver
+        under Wine ends a pending event wait only when the event mask is set
+        again, never on a cancel."""
         self.close(name, unmap=False)
         if not os.path.exists(HOST_SERIAL):
             return False

@@ -81,7 +81,8 @@ class FakePort final : public SerialPort {
   const LineEnding& ending_;
 };
 
-// Ports that are present unless named in `absent`.
+// Ports that are present unless named in `absent`; their drivers refuse
+// `refused`'s step, if it has one.
 class FakePorts final : public SerialPorts {
  public:
   static constexpr std::uint32_t kNoSuchPort = 2;  // ERROR_FILE_NOT_FOUND
@@ -93,12 +94,14 @@ class FakePorts final : public SerialPorts {
       failure = {Failure::Step::Open, L"opening " + line.portName, kNoSuchPort};
       return nullptr;
     }
+    failure = refused;
+    if (refused.step == Failure::Step::Setup) return nullptr;
     journal_.Add("open " + name + " " + std::to_string(line.baudRate));
-    failure = {};
     return std::make_unique<FakePort>(journal_, name, ending);
   }
 
   std::vector<std::string> absent;
+  Failure refused;
   int attempts = 0;
   LineEnding ending;
 
@@ -325,17 +328,23 @@ TEST_F(ReaderTest, EachLossStartsItsRetriesAtTheFirstDelayAndAtThePortOfTheComma
 }
 
 TEST_F(ReaderTest, RetriesOfALostPortAreNotLoggedOneByOne) {
+  using Step = SerialPorts::Failure::Step;
   DiagnosticsRecorder log;
   ports.absent = {"COM2"};
   auto reader = Start();
-  for (int i = 0; i < 20; ++i) reader->OnRetryTimer();
+  for (int i = 0; i < 10; ++i) reader->OnRetryTimer();
+  // Opens, and its driver refuses the set-up: the same port still away.
   ports.absent.clear();
+  ports.refused = {Step::Setup, L"SetCommState on COM2", 1};
+  for (int i = 0; i < 10; ++i) reader->OnRetryTimer();
+  ports.refused = {Step::Tolerated, L"SetupComm on COM2", 1};
   reader->OnRetryTimer();
-  ASSERT_EQ(log.events.size(), 3u);
+  ASSERT_EQ(log.events.size(), 4u);
   EXPECT_EQ(log.events[0], L"opening COM2") << "the failure the operator was told of";
   EXPECT_EQ(log.events[1], L"port COM2 is not available");
-  EXPECT_EQ(log.events[2].rfind(L"port COM2 is back after ", 0), 0u) << log.events[2];
-  EXPECT_NE(log.events[2].find(L", at attempt 21"), std::wstring::npos) << log.events[2];
+  EXPECT_EQ(log.events[2], L"SetupComm on COM2") << "a refusal the port reads without, once it reads";
+  EXPECT_EQ(log.events[3].rfind(L"port COM2 is back after ", 0), 0u) << log.events[3];
+  EXPECT_NE(log.events[3].find(L", at attempt 21"), std::wstring::npos) << log.events[3];
 }
 
 TEST_F(ReaderTest, WhatTheRegistryRefusesAtOkIsToldWithTheSystemsReason) {

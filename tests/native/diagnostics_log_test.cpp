@@ -135,10 +135,14 @@ TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
       {60'800ms, Failed, 2, nullptr},
       {119'999ms, Failed, 2, nullptr},
       {150'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2"},
-      {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, at attempt 7"},
+      {150'800ms, Failed, 2, nullptr},
+      {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, at attempt 8"},
+      // The next loss counts its own attempts and its own minute.
       {4000'000ms, Lost, 0, L"port COM5 is not available"},
       {4000'800ms, Failed, 2, nullptr},
-      {4000'900ms, Back, 0, L"port COM5 is back after 0 s, at attempt 2"},
+      {4059'999ms, Failed, 31, nullptr},
+      {4060'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2"},
+      {4060'900ms, Back, 0, L"port COM5 is back after 1 min 0 s, at attempt 4"},
       {5000'000ms, Lost, 0, L"port COM5 is not available"},
       {5000'000ms + 170h + 3min + 59s, Back, 0, L"port COM5 is back after 170 h 3 min, at attempt 1"},
   };

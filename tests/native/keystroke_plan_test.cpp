@@ -226,8 +226,12 @@ TEST(KeystrokePlan, APacedCodePausesBetweenCharactersAndStopsBetweenThem) {
       if (++groups == 2) stopping = true;
       return strokes.size();
     }
-    void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
+    void Pause(int milliseconds) override {
+      pauses.push_back(milliseconds);
+      if (stopInPause) stopping = true;
+    }
     std::atomic<bool> stopping{false};
+    bool stopInPause = false;
     std::vector<KeyStroke> received;
     std::vector<int> pauses;
     int groups = 0;
@@ -245,4 +249,46 @@ TEST(KeystrokePlan, APacedCodePausesBetweenCharactersAndStopsBetweenThem) {
     EXPECT_EQ(SendPlan(plan, keyDelayMs, sink.stopping, sink), SendResult::Stopped);
   }
   EXPECT_EQ(sink.groups, 2);
+  // A stop that comes during a pause: not one more character.
+  sink.received.clear();
+  sink.stopping = false;
+  sink.stopInPause = true;
+  EXPECT_EQ(SendPlan(plan, 35, sink.stopping, sink), SendResult::Stopped);
+  EXPECT_EQ(Play(sink.received, us, {}).text, L"a");
+}
+
+TEST(KeystrokePlan, LayoutsAreAskedWithCapsLockAndShiftAsTheSystemReadsThem) {
+  const TableLayout german = GermanLayout();
+  for (const bool shift : {false, true}) {
+    for (const bool capsLockOn : {false, true}) {
+      for (const std::uint16_t key : {std::uint16_t{'2'}, std::uint16_t{'A'}}) {
+        EXPECT_EQ(german.ToUnicode(key, KeyStateFor(shift, capsLockOn)), german.CharacterOf(key, shift, capsLockOn))
+            << "key " << key << (shift ? ", Shift" : "") << (capsLockOn ? ", Caps Lock" : "");
+      }
+    }
+  }
+  // GetKeyState: the low bit is Caps Lock on; the top bit the key held down.
+  const std::pair<std::int16_t, bool> capsLock[] = {{0x0000, false}, {0x0001, true}, {-128, false}, {-127, true}};
+  for (const auto& [keyState, on] : capsLock) EXPECT_EQ(CapsLockToggled(keyState), on) << keyState;
+}
+
+TEST(KeystrokePlan, OneCacheKeepsEachLayoutAndEachShiftAndCapsLockApart) {
+  constexpr std::uintptr_t kUs = 0x04090409, kGerman = 0x04070407;
+  struct LayoutOf final : KeyboardLayout {
+    explicit LayoutOf(std::uintptr_t handle) : table(handle == kUs ? UsLayout() : GermanLayout()) {}
+    std::int16_t KeyFor(wchar_t c) const override { return table.KeyFor(c); }
+    std::optional<wchar_t> CharacterOf(std::uint16_t key, bool shift, bool capsLockOn) const override {
+      return table.CharacterOf(key, shift, capsLockOn);
+    }
+    TableLayout table;
+  };
+  RememberedLayouts<LayoutOf> layouts;
+  // "@" asks the US "2" key with Shift, then "2" asks it under Caps Lock;
+  // the German "2" key gives '"' under Caps Lock.
+  const std::pair<std::uintptr_t, bool> steps[] = {{kUs, false}, {kUs, true}, {kGerman, true}, {kUs, true}};
+  for (const auto& [layout, capsLockOn] : steps) {
+    const std::string code = capsLockOn ? "2" : "@";
+    EXPECT_EQ(Plan(code, layouts.For(layout).remembered, capsLockOn), Plan(code, LayoutOf(layout), capsLockOn))
+        << code << " on " << std::hex << layout;
+  }
 }

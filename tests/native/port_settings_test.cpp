@@ -116,3 +116,19 @@ TEST(SerialDevicePath, AnythingButAComPortHasNoPath) {
     EXPECT_FALSE(SerialDevicePath(name).has_value()) << testing::PrintToString(std::wstring(name));
   }
 }
+
+TEST(LineSetupFor, TheOperatorsLineNoFlowControlAndDtrAndRtsRaised) {
+  for (const LineParameters& line : {LineParameters{L"COM2", 9600, 8, 0, 0}, LineParameters{L"COM3", 1200, 7, 2, 2}}) {
+    // No signal a scanner never sends is waited for; DTR and RTS power or
+    // enable many scanners.
+    const LineSetup expected{.baudRate = line.baudRate,
+                             .byteSize = line.byteSize,
+                             .parity = line.parity,
+                             .stopBits = line.stopBits,
+                             .binary = true,
+                             .checkParity = line.parity != 0,
+                             .dtrControl = 1,
+                             .rtsControl = 1};
+    EXPECT_EQ(LineSetupFor(line), expected) << line.baudRate;
+  }
+}

@@ -59,6 +59,11 @@ class TableLayout final : public KeyboardLayout {
     }
     return std::nullopt;
   }
+  // As ToUnicodeEx reads a keyboard state: Shift by its top bit, Caps Lock
+  // by its low bit.
+  std::optional<wchar_t> ToUnicode(std::uint16_t virtualKey, const KeyState& keys) const {
+    return CharacterOf(virtualKey, (keys[virtual_key::kShift] & 0x80) != 0, (keys[virtual_key::kCapsLock] & 0x01) != 0);
+  }
 
  private:
   std::vector<TableLayout::Row> rows_;
