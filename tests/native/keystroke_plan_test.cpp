@@ -287,8 +287,8 @@ TEST(KeystrokePlan, OneCacheKeepsEachLayoutAndEachShiftAndCapsLockApart) {
   // the German "2" key gives '"' under Caps Lock.
   const std::pair<std::uintptr_t, bool> steps[] = {{kUs, false}, {kUs, true}, {kGerman, true}, {kUs, true}};
   for (const auto& [layout, capsLockOn] : steps) {
-    const std::string code = capsLockOn ? "2" : "@";
+    const std::wstring code = capsLockOn ? L"2" : L"@";
     EXPECT_EQ(Plan(code, layouts.For(layout).remembered, capsLockOn), Plan(code, LayoutOf(layout), capsLockOn))
-        << code << " on " << std::hex << layout;
+        << (capsLockOn ? "2" : "@") << " on " << std::hex << layout;
   }
 }
