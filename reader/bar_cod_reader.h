@@ -62,6 +62,10 @@ class CBarCodReader {
   void OnRetryTimer();
   // A port has arrived on the machine: a lost port is tried at once.
   void OnDeviceArrival();
+  // The stored settings or a policy may have changed: the next code is
+  // typed with the options as they are now, and changed line settings or a
+  // changed end of code reopen the port, quietly.
+  void OnSettingsChanged();
   // Whether the port is lost and being retried.
   bool LinkLost() const { return linkLost_; }
 
@@ -83,6 +87,8 @@ class CBarCodReader {
   bool Reopen(Tell tell);
   bool OpenPort(Tell tell);
   void EnterLost();
+  // Reads the typing options and hands them to the typist when they changed.
+  void LoadTypingOptions();
 
   SettingsStorage& store_;
   SerialPorts& ports_;
@@ -92,6 +98,7 @@ class CBarCodReader {
   const std::vector<std::wstring> arguments_;
 
   LineParameters line_;
+  std::shared_ptr<const TypingProfiles> typing_;  // as the typist has them
   // Declared before the threads: destroyed after them, as their lines
   // need.
   std::unique_ptr<SerialPort> port_;

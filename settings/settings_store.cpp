@@ -1,25 +1,10 @@
 #include "settings/settings_store.h"
 
-#include <array>
-
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
+#include "settings/option_table.h"
 
 namespace {
-
-struct DeviceValue {
-  const wchar_t* name;
-  std::wstring PortSettings::*text;
-};
-
-// Read and written in this order.
-constexpr std::array<DeviceValue, 5> kDeviceValues{{
-    {L"NamePort", &PortSettings::NamePort},
-    {L"BaudRate", &PortSettings::BaudRate},
-    {L"ByteSize", &PortSettings::ByteSize},
-    {L"Parity", &PortSettings::Parity},
-    {L"StopBits", &PortSettings::StopBits},
-}};
 
 // The help desk hears of every registry failure; the operator of those that
 // undo what he asked for.
@@ -41,18 +26,36 @@ SettingsStore::SettingsStore(platform::Registry& registry, std::wstring executab
 bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
   using namespace registry_names;
   try {
-    const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::Read);
-    for (const auto& value : kDeviceValues) {
-      texts.*value.text = ini->ReadString(kDeviceSection, value.name, kDefaultPortSettings.*value.text);
+    EnforcedSettings enforced;
+    for (const auto& row : option_table::Rows()) {
+      if (!row.lineText || row.section != option_table::Section::Device) continue;
+      option_table::Options options;
+      if (option_table::IsPolicy(option_table::Resolve(registry_, row, options).source)) {
+        enforced.texts.push_back(row.lineText);
+      }
+      texts.*row.lineText = options.port.*row.lineText;
     }
+    option_table::Options policy;
+    const option_table::Found enforcedStart =
+        option_table::Resolve(registry_, option_table::Find(option_table::kAutoStart), policy);
+    enforced.autoStart = option_table::IsPolicy(enforcedStart.source);
+    enforced_ = enforced;
     const bool machineEntry = IsRegistered(platform::Hive::LocalMachine);
     const bool userEntry = IsRegistered(platform::Hive::CurrentUser);
     // Both, as an earlier version could leave them, start a second copy at
     // every logon.
     if (machineEntry && userEntry) DeleteRunValue(platform::Hive::CurrentUser);
+    if (enforced.autoStart) {
+      // A policy that cannot be read changes nothing on the machine; the box
+      // shows what the machine does.
+      autoStart = enforcedStart.valid ? policy.autoStart : machineEntry || userEntry;
+      if (enforcedStart.valid && autoStart != (machineEntry || userEntry)) UpdateAutoStart(autoStart);
+      return true;
+    }
     // Before the first save (after an install that registered the program,
     // say) the box shows what the machine does.
-    autoStart = ini->ReadBool(kAppCfgSection, kAutoStart, machineEntry || userEntry);
+    const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::Read);
+    autoStart = ini->ReadBool(kAppCfgSection, std::wstring(option_table::kAutoStart), machineEntry || userEntry);
     return true;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"loading the settings", error);
@@ -67,13 +70,16 @@ SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart) {
   try {
     const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::ReadWrite);
     ini->WriteString(kAppSection, kExecutableName, std::wstring(platform::ExtractFileName(executablePath_)));
-    for (const auto& value : kDeviceValues) {
-      ini->WriteString(kDeviceSection, value.name, texts.*value.text);
+    for (const auto& row : option_table::Rows()) {
+      // An enforced value is the policy's, not the operator's.
+      if (!row.lineText || row.section != option_table::Section::Device || enforced_.Covers(row.lineText)) continue;
+      ini->WriteString(kDeviceSection, std::wstring(row.name), texts.*row.lineText);
     }
+    if (enforced_.autoStart) return {SaveOutcome::Refused::Nothing, 0, autoStart};
     const SaveOutcome outcome = UpdateAutoStart(autoStart);
     // The box shows what the machine does, also when the operator's choice
     // could not be carried out.
-    ini->WriteBool(kAppCfgSection, kAutoStart, outcome.autoStart);
+    ini->WriteBool(kAppCfgSection, std::wstring(option_table::kAutoStart), outcome.autoStart);
     return outcome;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"saving the settings", error);
@@ -137,19 +143,10 @@ std::uint32_t SettingsStore::DeleteRunValue(platform::Hive hive) {
 }
 
 diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {
-  using namespace registry_names;
   try {
-    const auto value = registry.ReadValue(platform::Hive::CurrentUser, kSettingsKey + L"\\" + kAppCfgSection, kLog);
-    if (!value) return diagnostics::LogLevel::Off;
-    switch (value->kind) {
-      case platform::StoredValue::Kind::Text:
-        return diagnostics::ParseLogLevel(value->text);
-      case platform::StoredValue::Kind::Number:  // reg add /t REG_DWORD, group policy preferences
-        return diagnostics::ParseLogLevel(platform::IntToStr(value->number));
-      default:
-        diagnostics::Event(L"APPCFG\\" + kLog + L" " + DescribeStoredValue(*value) + L" is not valid; the log is off");
-        return diagnostics::LogLevel::Off;
-    }
+    option_table::Options options;
+    option_table::Resolve(registry, option_table::Find(option_table::kLog), options);
+    return options.log;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"reading the log setting", error);
     return diagnostics::LogLevel::Off;

@@ -231,7 +231,7 @@ double ThirteenDigitsMs(TargetWindow& target, int keyDelayMs) {
   TypingOptions options;
   options.keyDelayMs = keyDelayMs;
   WinTypist typist;
-  typist.SetOptions(options);
+  typist.SetOptions(std::make_shared<const TypingProfiles>(TypingProfiles{options, {}}));
   const std::atomic<bool> stopping{false};
   std::vector<double> times;
   for (int run = 0; run < 15; ++run) {

@@ -42,12 +42,16 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied", ERROR_ACCESS_DENIED);
     return real_.OpenKey(hive, path);
   }
+  using platform::Registry::ReadValue;
   std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& path,
-                                                 const std::wstring& name) override {
-    return real_.ReadValue(hive, path, name);
+                                                 const std::wstring& name, platform::View view) override {
+    return real_.ReadValue(hive, path, name, view);
   }
   std::vector<std::wstring> ReadAllTexts(platform::Hive hive, const std::wstring& path) override {
     return real_.ReadAllTexts(hive, path);
+  }
+  std::vector<std::wstring> SubkeyNames(platform::Hive hive, const std::wstring& path, platform::View view) override {
+    return real_.SubkeyNames(hive, path, view);
   }
 
  private:
