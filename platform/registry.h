@@ -23,6 +23,13 @@ enum class Access { Read, ReadWrite };
 // 32-bit deployment tool writes there. HKEY_CURRENT_USER has one view.
 enum class View { Native, Bits64, Bits32 };
 
+// A key as a reader of settings sees it.
+struct KeyPlace {
+  Hive hive;
+  std::wstring path;
+  View view = View::Native;
+};
+
 // A value as it is stored, for settings that administrators may deploy as
 // text or as a number.
 struct StoredValue {

@@ -295,6 +295,19 @@ std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry) {
   return {names.begin(), names.end()};
 }
 
+std::vector<platform::KeyPlace> SourceKeys() {
+  std::vector<platform::KeyPlace> keys;
+  for (const SourcePlace& place : kSources) {
+    if (place.hive == platform::Hive::CurrentUser) {
+      keys.push_back({place.hive, place.key});
+      continue;
+    }
+    keys.push_back({place.hive, place.key, platform::View::Bits64});
+    keys.push_back({place.hive, place.key, platform::View::Bits32});
+  }
+  return keys;
+}
+
 std::wstring DescribeStoredValue(const StoredValue& value) {
   using Kind = StoredValue::Kind;
   switch (value.kind) {

@@ -98,6 +98,10 @@ Found Resolve(platform::Registry& registry, const Row& row, Options& options, st
 // list cannot be read adds none, and the log says why.
 std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry);
 
+// The keys of every source, in every view a value is read from: what to
+// watch for changes.
+std::vector<platform::KeyPlace> SourceKeys();
+
 // A stored value as a help desk reads it in the log: the text in quotes, a
 // number with its type, or what kept it from being read.
 std::wstring DescribeStoredValue(const platform::StoredValue& value);
