@@ -121,15 +121,10 @@ bool ParseCodeEnd(const StoredValue& value, Options& options) {
   return true;
 }
 
-// The line settings are taken as the operator stores them: the reader
-// decides what a text it cannot use means. A number deployed as a DWORD is
-// its decimal text.
+// The line settings are texts, taken as the operator stores them: the
+// reader decides what a text it cannot use means.
 template <std::wstring PortSettings::*field>
 bool ParseLineText(const StoredValue& value, Options& options) {
-  if (value.kind == StoredValue::Kind::Number) {
-    options.port.*field = platform::IntToStr(value.number);
-    return true;
-  }
   if (!Text(value)) return false;
   options.port.*field = value.text;
   return true;
