@@ -28,7 +28,7 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
   try {
     EnforcedSettings enforced;
     for (const auto& row : option_table::Rows()) {
-      if (!row.lineText || row.section != option_table::Section::Device) continue;
+      if (!row.lineText) continue;
       option_table::Options options;
       if (option_table::IsPolicy(option_table::Resolve(registry_, row, options).source)) {
         enforced.texts.push_back(row.lineText);
@@ -72,7 +72,7 @@ SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart) {
     ini->WriteString(kAppSection, kExecutableName, std::wstring(platform::ExtractFileName(executablePath_)));
     for (const auto& row : option_table::Rows()) {
       // An enforced value is the policy's, not the operator's.
-      if (!row.lineText || row.section != option_table::Section::Device || enforced_.Covers(row.lineText)) continue;
+      if (!row.lineText || enforced_.Covers(row.lineText)) continue;
       ini->WriteString(kDeviceSection, std::wstring(row.name), texts.*row.lineText);
     }
     if (enforced_.autoStart) return {SaveOutcome::Refused::Nothing, 0, autoStart};
