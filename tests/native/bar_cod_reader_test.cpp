@@ -242,6 +242,11 @@ TEST_F(ReaderTest, ChangedSettingsAreTakenLiveAndOnlyTheLineReopensThePort) {
   EXPECT_TRUE(site.messages.empty()) << "quietly";
 }
 
+TEST_F(ReaderTest, APortEnforcedByPolicyWinsOverTheCommandLine) {
+  registry.keys[L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader\\DEVICE"] = {{L"NamePort", L"COM7"}};
+  EXPECT_EQ(Start({L"5"})->lineParameters().portName, L"COM7");
+}
+
 TEST_F(ReaderTest, AnExitRequestWhileTheDialogRunsEndsItAsCancel) {
   auto reader = Start();
   journal.Take();
