@@ -18,6 +18,17 @@ struct RegistryError : std::runtime_error {
 
 enum class Hive { CurrentUser, LocalMachine };
 enum class Access { Read, ReadWrite };
+// Which of HKEY_LOCAL_MACHINE\Software's two views a read sees: the one of
+// this build, or the 64-bit or 32-bit (WOW6432Node) one by name, as a
+// 32-bit deployment tool writes there. HKEY_CURRENT_USER has one view.
+enum class View { Native, Bits64, Bits32 };
+
+// A key as a reader of settings sees it.
+struct KeyPlace {
+  Hive hive;
+  std::wstring path;
+  View view = View::Native;
+};
 
 // A value as it is stored, for settings that administrators may deploy as
 // text or as a number.
@@ -67,7 +78,11 @@ class Registry {
   virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) = 0;
   // Reads without creating anything: nothing when the key or the value is
   // missing.
-  virtual std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name) = 0;
+  virtual std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
+                                               View view) = 0;
+  std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
+    return ReadValue(hive, keyPath, name, View::Native);
+  }
   // The text of a string value, nothing when the key or the value is
   // missing or holds no sensible text.
   std::optional<std::wstring> ReadText(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
@@ -78,6 +93,9 @@ class Registry {
   // The texts of every string value of a key, in no particular order; none
   // when the key is missing (the serial device map lists ports this way).
   virtual std::vector<std::wstring> ReadAllTexts(Hive hive, const std::wstring& keyPath) = 0;
+  // The names of a key's subkeys, in no particular order; none when the key
+  // is missing.
+  virtual std::vector<std::wstring> SubkeyNames(Hive hive, const std::wstring& keyPath, View view) = 0;
 };
 
 }  // namespace platform

@@ -44,14 +44,11 @@ bool CBarCodReader::SaveSettings() {
   return false;
 }
 
-void CBarCodReader::LoadTypingOptions() {
-  typingOptions_ = store_.LoadTypingOptions();
-  typist_.SetOptions(typingOptions_);
-}
-
 bool CBarCodReader::ApplySettings() { return ::ApplySettings(portSettings, line_); }
 
 void CBarCodReader::ApplyCommandLinePort() {
+  // A port enforced by policy wins over the command line too.
+  if (store_.Enforced().Covers(&PortSettings::NamePort)) return;
   line_.portName = CommandLinePortName(arguments_.empty() ? std::wstring_view() : arguments_.front());
 }
 
@@ -107,9 +104,9 @@ void CBarCodReader::ReadData() {
   if (!port_) return;
   try {
     const unsigned generation = generation_;
-    thread_ =
-        std::make_unique<BRThread>(port_->NewLine(), typist_, typingOptions_.codeEnd, BRThread::kUnfinishedCodeTimeout,
-                                   [this, generation] { site_.PostLineLost(generation); });
+    thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, typing_->general.codeEnd,
+                                         BRThread::kUnfinishedCodeTimeout,
+                                         [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     thread_.reset();
     site_.ShowStopMessage(reader_messages::kThreadFailed);
@@ -158,6 +155,26 @@ void CBarCodReader::OnDeviceArrival() {
   OnRetryTimer();
 }
 
+void CBarCodReader::LoadTypingOptions() {
+  auto typing = std::make_shared<const TypingProfiles>(store_.LoadTypingOptions());
+  if (typing_ && *typing == *typing_) return;
+  typing_ = std::move(typing);
+  typist_.SetOptions(typing_);
+}
+
+void CBarCodReader::OnSettingsChanged() {
+  const TypingOptions::CodeEnd codeEnd = typing_->general.codeEnd;
+  LoadTypingOptions();
+  const LineParameters line = line_;
+  LoadSettings();
+  ApplySettings();
+  if (!arguments_.empty()) ApplyCommandLinePort();
+  if (line_ == line && typing_->general.codeEnd == codeEnd) return;
+  // A port never opened (its window not created yet) or closed for the
+  // program's end stays closed; a lost one is tried with the new settings.
+  if (port_ || linkLost_) Reopen(Tell::Nobody);
+}
+
 bool CBarCodReader::CreateOptions() {
   try {
     dialog_ = makeDialog_();
@@ -177,6 +194,7 @@ bool CBarCodReader::ShowSettings() {
   if (!CreateOptions()) return false;
   dialog_->portSettings = portSettings;
   dialog_->AutoStart = AutoStart;
+  dialog_->enforced = store_.Enforced();
   if (dialog_->ShowModal() == mrOk) {
     portSettings = dialog_->portSettings;
     AutoStart = dialog_->AutoStart;
@@ -188,7 +206,6 @@ bool CBarCodReader::ShowSettings() {
     site_.CancelRetry();
     StopReading();
     ClosePort();
-    // No reader thread is left to type with the old options.
     LoadTypingOptions();
     Reopen(Tell::Operator);
     site_.LinkChanged();

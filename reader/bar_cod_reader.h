@@ -62,6 +62,10 @@ class CBarCodReader {
   void OnRetryTimer();
   // A port has arrived on the machine: a lost port is tried at once.
   void OnDeviceArrival();
+  // The stored settings or a policy may have changed: the next code is
+  // typed with the options as they are now, and changed line settings or a
+  // changed end of code reopen the port, quietly.
+  void OnSettingsChanged();
   // Whether the port is lost and being retried.
   bool LinkLost() const { return linkLost_; }
 
@@ -82,10 +86,9 @@ class CBarCodReader {
   enum class Tell { Operator, Nobody };
   bool Reopen(Tell tell);
   bool OpenPort(Tell tell);
-  // Only while no reader thread types: the typist reads its options
-  // without a lock.
-  void LoadTypingOptions();
   void EnterLost();
+  // Reads the typing options and hands them to the typist when they changed.
+  void LoadTypingOptions();
 
   SettingsStorage& store_;
   SerialPorts& ports_;
@@ -98,8 +101,9 @@ class CBarCodReader {
   // The start with Windows the machine did when last read or saved: the
   // box showed it, and only an operator's change of it is carried out.
   bool machineAutoStart_ = false;
-  // As loaded: each new reader thread frames codes with its CodeEnd.
-  TypingOptions typingOptions_;
+  // As the typist has them; each new reader thread frames codes with the
+  // general CodeEnd.
+  std::shared_ptr<const TypingProfiles> typing_;
   // Declared before the threads: destroyed after them, as their lines
   // need.
   std::unique_ptr<SerialPort> port_;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "reader/port_settings.h"
 #include "reader/scanner_line.h"
@@ -28,16 +30,32 @@ struct SaveOutcome {
   bool Succeeded() const { return refused == Refused::Nothing; }
 };
 
+// What an administrator enforces by policy: the dialog shows it and the
+// operator cannot change it.
+struct EnforcedSettings {
+  std::vector<std::wstring PortSettings::*> texts;  // line settings
+  bool autoStart = false;
+
+  bool Covers(std::wstring PortSettings::*text) const {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  }
+  bool operator==(const EnforcedSettings&) const = default;
+};
+
 // Where the operator's settings are kept. Failures are the store's to
 // report to the diagnostics; Save's outcome is for the operator.
 class SettingsStorage {
  public:
   virtual ~SettingsStorage() = default;
+  // Enforced values come in as the policy has them.
   virtual bool Load(PortSettings& texts, bool& autoStart) = 0;
-  // `autoStartShown` is what the box showed: only a change of it touches
-  // the start-with-Windows entries, so that one IT made or removed stays.
+  // What the last Load found enforced is never written. `autoStartShown`
+  // is what the box showed: only a change of it touches the
+  // start-with-Windows entries, so that one IT made or removed stays.
   virtual SaveOutcome Save(const PortSettings& texts, bool autoStart, bool autoStartShown) = 0;
-  virtual TypingOptions LoadTypingOptions() = 0;
+  virtual TypingProfiles LoadTypingOptions() = 0;
+  // As the last Load found it.
+  virtual EnforcedSettings Enforced() const = 0;
 };
 
 // One open serial port. Destroying it leaves the line in the break state
@@ -84,6 +102,8 @@ class SettingsDialog {
 
   PortSettings portSettings;
   bool AutoStart = false;
+  // Shown, never changed.
+  EnforcedSettings enforced;
 };
 
 // The user interface thread the reader lives on.

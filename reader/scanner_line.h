@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -34,6 +35,7 @@ class CodeTypist {
   // Called by the reader thread before it waits for its first code, so
   // that the first code is typed as quickly as the rest.
   virtual void Prepare() = 0;
-  // Only while no reader thread is typing with this typist.
-  virtual void SetOptions(const TypingOptions& options) = 0;
+  // From the user interface thread at any time: a code being typed keeps
+  // the options it began with, the next code takes these.
+  virtual void SetOptions(std::shared_ptr<const TypingProfiles> options) = 0;
 };

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 
 // What the operator's site wants around and between the characters of a
 // code. The defaults type the code alone, at once, with its separators.
@@ -35,3 +38,31 @@ struct TypingOptions {
 
   bool operator==(const TypingOptions&) const = default;
 };
+
+// The options for every program: the general ones, and those a site set
+// for one program alone (the file name of its .exe, "excel.exe").
+struct TypingProfiles {
+  TypingOptions general;
+  // By FoldedProgramName. Empty where no program has options of its own,
+  // and then nobody needs to ask which program is in front.
+  std::map<std::wstring, TypingOptions, std::less<>> programs;
+
+  // The options for the program whose file name is `folded`.
+  const TypingOptions& For(std::wstring_view folded) const {
+    const auto found = programs.find(folded);
+    return found == programs.end() ? general : found->second;
+  }
+  bool operator==(const TypingProfiles&) const = default;
+};
+
+// A program's file name as the profiles compare it: Windows compares file
+// names without case; Latin and Cyrillic letters are folded here, as file
+// names of programs are written in them.
+inline std::wstring FoldedProgramName(std::wstring_view name) {
+  std::wstring folded(name);
+  for (wchar_t& c : folded) {
+    if ((c >= L'A' && c <= L'Z') || (c >= L'\u0410' && c <= L'\u042F')) c = static_cast<wchar_t>(c + 0x20);
+    if (c == L'\u0401') c = L'\u0451';  // Ё
+  }
+  return folded;
+}

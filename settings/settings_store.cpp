@@ -1,25 +1,10 @@
 #include "settings/settings_store.h"
 
-#include <array>
-
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
+#include "settings/option_table.h"
 
 namespace {
-
-struct DeviceValue {
-  const wchar_t* name;
-  std::wstring PortSettings::*text;
-};
-
-// Read and written in this order.
-constexpr std::array<DeviceValue, 5> kDeviceValues{{
-    {L"NamePort", &PortSettings::NamePort},
-    {L"BaudRate", &PortSettings::BaudRate},
-    {L"ByteSize", &PortSettings::ByteSize},
-    {L"Parity", &PortSettings::Parity},
-    {L"StopBits", &PortSettings::StopBits},
-}};
 
 // The help desk hears of every registry failure; the operator of those that
 // undo what he asked for.
@@ -41,14 +26,35 @@ SettingsStore::SettingsStore(platform::Registry& registry, std::wstring executab
 bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
   using namespace registry_names;
   try {
-    const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::Read);
-    for (const auto& value : kDeviceValues) {
-      texts.*value.text = ini->ReadString(kDeviceSection, value.name, kDefaultPortSettings.*value.text);
+    EnforcedSettings enforced;
+    for (const auto& row : option_table::Rows()) {
+      if (!row.lineText) continue;
+      option_table::Options options;
+      if (option_table::IsPolicy(option_table::Resolve(registry_, row, options).source)) {
+        enforced.texts.push_back(row.lineText);
+      }
+      texts.*row.lineText = options.port.*row.lineText;
     }
+    option_table::Options policy;
+    const option_table::Found enforcedStart =
+        option_table::Resolve(registry_, option_table::Find(option_table::kAutoStart), policy);
+    enforced.autoStart = option_table::IsPolicy(enforcedStart.source);
+    enforced_ = enforced;
     // The Run entries, not the stored flag, say what the machine does: IT
     // may have added or removed one since the operator last pressed OK.
     const std::optional<bool> registered = StartsWithWindows();
-    autoStart = registered ? *registered : ini->ReadBool(kAppCfgSection, kAutoStart, false);
+    // A policy that cannot be read changes nothing on the machine.
+    if (enforced.autoStart && enforcedStart.valid) {
+      autoStart = policy.autoStart;
+      if (registered != autoStart) UpdateAutoStart(autoStart);
+      return true;
+    }
+    if (registered) {
+      autoStart = *registered;
+      return true;
+    }
+    const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::Read);
+    autoStart = ini->ReadBool(kAppCfgSection, std::wstring(option_table::kAutoStart), false);
     return true;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"loading the settings", error);
@@ -70,15 +76,18 @@ SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart, bool 
   try {
     const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::ReadWrite);
     ini->WriteString(kAppSection, kExecutableName, std::wstring(platform::ExtractFileName(executablePath_)));
-    for (const auto& value : kDeviceValues) {
-      ini->WriteString(kDeviceSection, value.name, texts.*value.text);
+    for (const auto& row : option_table::Rows()) {
+      // An enforced value is the policy's, not the operator's.
+      if (!row.lineText || enforced_.Covers(row.lineText)) continue;
+      ini->WriteString(kDeviceSection, std::wstring(row.name), texts.*row.lineText);
     }
+    if (enforced_.autoStart) return {SaveOutcome::Refused::Nothing, 0, autoStart};
     entries = autoStart != autoStartShown
                   ? UpdateAutoStart(autoStart)
                   : SaveOutcome{SaveOutcome::Refused::Nothing, 0, StartsWithWindows().value_or(autoStartShown)};
     // The box shows what the machine does, also when the operator's choice
     // could not be carried out.
-    ini->WriteBool(kAppCfgSection, kAutoStart, entries->autoStart);
+    ini->WriteBool(kAppCfgSection, std::wstring(option_table::kAutoStart), entries->autoStart);
     return *entries;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"saving the settings", error);
@@ -153,19 +162,10 @@ std::uint32_t SettingsStore::DeleteRunValue(platform::Hive hive) {
 }
 
 diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {
-  using namespace registry_names;
   try {
-    const auto value = registry.ReadValue(platform::Hive::CurrentUser, kSettingsKey + L"\\" + kAppCfgSection, kLog);
-    if (!value) return diagnostics::LogLevel::Off;
-    switch (value->kind) {
-      case platform::StoredValue::Kind::Text:
-        return diagnostics::ParseLogLevel(value->text);
-      case platform::StoredValue::Kind::Number:  // reg add /t REG_DWORD, group policy preferences
-        return diagnostics::ParseLogLevel(platform::IntToStr(value->number));
-      default:
-        diagnostics::Event(L"APPCFG\\" + kLog + L" " + DescribeStoredValue(*value) + L" is not valid; the log is off");
-        return diagnostics::LogLevel::Off;
-    }
+    option_table::Options options;
+    option_table::Resolve(registry, option_table::Find(option_table::kLog), options);
+    return options.log;
   } catch (const platform::RegistryError& error) {
     ReportFailure(L"reading the log setting", error);
     return diagnostics::LogLevel::Off;

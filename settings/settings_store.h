@@ -19,18 +19,22 @@ class SettingsStore : public SettingsStorage {
   // Reads the five texts, each assigned as soon as it is read, so a failure
   // half-way leaves the rest as they were. Start with Windows is whether a
   // Run value is there; the stored AutoStart only when the Run keys cannot
-  // be read. A per-user Run value beside the machine-wide one is removed.
+  // be read. A per-user Run value beside the machine-wide one is removed. A
+  // start with Windows enforced by policy is what the box shows, and the Run
+  // entry is brought in line with it where this user may.
   bool Load(PortSettings& texts, bool& autoStart) override;
-  // Writes the executable's name and the five texts, brings the
-  // start-with-Windows entry in line with `autoStart` when the operator
-  // changed the box, then stores AutoStart as the machine now does it.
+  // Writes the executable's name and the texts no policy enforces, brings
+  // the start-with-Windows entry in line with `autoStart` when the operator
+  // changed the box, then stores AutoStart as the machine now does it; an
+  // enforced start with Windows is left as it is.
   SaveOutcome Save(const PortSettings& texts, bool autoStart, bool autoStartShown) override;
   // One entry at most, so that one copy starts at logon: the quoted
   // executable path machine-wide, where this user may write it or where it
   // is already; else for this user alone. Off removes both.
   SaveOutcome UpdateAutoStart(bool autoStart);
   // What the site wants typed around and between a code's characters.
-  TypingOptions LoadTypingOptions() override { return ReadTypingOptions(registry_); }
+  TypingProfiles LoadTypingOptions() override { return ReadTypingProfiles(registry_); }
+  EnforcedSettings Enforced() const override { return enforced_; }
 
  private:
   // None when the key cannot be read.
@@ -44,8 +48,9 @@ class SettingsStore : public SettingsStorage {
 
   platform::Registry& registry_;
   std::wstring executablePath_;
+  EnforcedSettings enforced_;
 };
 
-// How much the operator asked the diagnostics log to keep (APPCFG\Log);
-// off when it cannot be read.
+// How much the operator or a policy asked the diagnostics log to keep
+// (APPCFG\Log); off when it cannot be read.
 diagnostics::LogLevel StoredLogLevel(platform::Registry& registry);

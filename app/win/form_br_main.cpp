@@ -17,6 +17,7 @@
 #include "platform/win/application.h"
 #include "platform/win/bitmap.h"
 #include "platform/win/error_text.h"
+#include "settings/option_table.h"
 
 namespace {
 
@@ -35,6 +36,11 @@ const std::wstring kReaderFailed = L"TFormBRMain::TFormBRMain :\r\n Невозм
 static_assert(WindowCoordinator::kCloseApp == ENDSESSION_CLOSEAPP);
 
 constexpr UINT_PTR kRetryTimer = 1;
+// A change of settings is read once the burst of writes it came with (a
+// policy refresh, a .reg file) is over, a quarter of a second after the
+// last.
+constexpr UINT_PTR kSettingsTimer = 2;
+constexpr UINT kSettingsSettleMs = 250;
 
 enum ControlId {
   kProgramIcon = 100,
@@ -122,6 +128,23 @@ TFormBRMain::TFormBRMain() {
   } catch (...) {
     readerFailure_ = ReportReaderFailure(std::runtime_error("an exception of unknown type"));
   }
+  if (!BarCodReader) return;
+  try {
+    settingsWatch_ = std::make_unique<platform::RegistryWatch>(window, WM_SETTINGSCHANGED, option_table::SourceKeys());
+  } catch (const std::exception&) {
+    // Changes are then taken at the next start, or after OK in the settings.
+    diagnostics::Failure(L"watching the settings for changes", ::GetLastError());
+  }
+}
+
+void TFormBRMain::OnSettingsTimer() {
+  // A port reopened under a dialog or message box of the program could
+  // start one of its own; the change waits until they are closed.
+  if (coordinator_.Modal()) return;
+  ::KillTimer(window_.get(), kSettingsTimer);
+  if (settingsWatch_) settingsWatch_->Rearm();
+  BarCodReader->OnSettingsChanged();
+  RefreshLabels();
 }
 
 TFormBRMain::~TFormBRMain() = default;
@@ -316,7 +339,20 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_LINELOST:
       if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));
       return 0;
+    case WM_SETTINGSCHANGED:
+      ::SetTimer(window, kSettingsTimer, kSettingsSettleMs, nullptr);
+      return 0;
+    case WM_SETTINGCHANGE:
+      // Windows' word after a policy refresh, for a watch that was refused.
+      if (lParam != 0 && BarCodReader && std::wstring_view(reinterpret_cast<const wchar_t*>(lParam)) == L"Policy") {
+        ::SetTimer(window, kSettingsTimer, kSettingsSettleMs, nullptr);
+      }
+      break;
     case WM_TIMER:
+      if (wParam == kSettingsTimer) {
+        OnSettingsTimer();
+        return 0;
+      }
       if (wParam != kRetryTimer) break;
       // One attempt per request; the reader asks for the next.
       ::KillTimer(window, kRetryTimer);

@@ -69,6 +69,14 @@ struct RegistryKeyTraits {
   static void Close(Value value) noexcept { ::RegCloseKey(value); }
 };
 
+// A wait registered with the thread pool. Its end waits for a callback
+// that is running, so nothing the callback uses goes before it.
+struct RegisteredWaitTraits {
+  using Value = HANDLE;
+  static Value None() noexcept { return nullptr; }
+  static void Close(Value value) noexcept { ::UnregisterWaitEx(value, INVALID_HANDLE_VALUE); }
+};
+
 template <typename GdiObject>
 struct GdiObjectTraits {
   using Value = GdiObject;
@@ -93,6 +101,7 @@ struct WindowTraits {
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueHKey = UniqueHandle<RegistryKeyTraits>;
+using RegisteredWait = UniqueHandle<RegisteredWaitTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMenu = UniqueHandle<MenuTraits>;

@@ -22,6 +22,22 @@ DWORD ByteSize(const std::wstring& text) { return static_cast<DWORD>((text.size(
 
 HKEY Root(Hive hive) { return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
+// The flag that names a view; the current user's hive has only one.
+REGSAM ViewFlag(Hive hive, View view) {
+  if (hive != Hive::LocalMachine) return 0;
+  if (view == View::Bits64) return KEY_WOW64_64KEY;
+  if (view == View::Bits32) return KEY_WOW64_32KEY;
+  return 0;
+}
+
+// Null, and no error, when the key is missing.
+UniqueHKey OpenForReading(Hive hive, const std::wstring& keyPath, REGSAM access, View view) {
+  UniqueHKey key;
+  const LSTATUS status = ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, access | ViewFlag(hive, view), key.put());
+  if (status != ERROR_FILE_NOT_FOUND) Check(status, "RegOpenKeyExW");
+  return key;
+}
+
 // A string value of `key` (or of its subkey `subkey`), as long as it is one
 // this program could have written.
 std::optional<std::wstring> ReadTextValue(HKEY key, const wchar_t* subkey, const wchar_t* name, DWORD types) {
@@ -158,15 +174,33 @@ std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring&
   return std::make_unique<WinRegistryKey>(CreateKey(Root(hive), keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE));
 }
 
-std::optional<StoredValue> WinRegistry::ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
-  return ReadAnyValue(Root(hive), keyPath.c_str(), name.c_str());
+std::optional<StoredValue> WinRegistry::ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
+                                                  View view) {
+  if (ViewFlag(hive, view) == 0) return ReadAnyValue(Root(hive), keyPath.c_str(), name.c_str());
+  const UniqueHKey key = OpenForReading(hive, keyPath, KEY_QUERY_VALUE, view);
+  if (!key) return std::nullopt;
+  return ReadAnyValue(key.get(), nullptr, name.c_str());
+}
+
+std::vector<std::wstring> WinRegistry::SubkeyNames(Hive hive, const std::wstring& keyPath, View view) {
+  const UniqueHKey key = OpenForReading(hive, keyPath, KEY_ENUMERATE_SUB_KEYS, view);
+  std::vector<std::wstring> names;
+  if (!key) return names;
+  for (DWORD index = 0;; ++index) {
+    std::array<wchar_t, 256> name{};  // 255 characters is the limit of a key name
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    const LSTATUS next =
+        ::RegEnumKeyExW(key.get(), index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
+    if (next == ERROR_NO_MORE_ITEMS) return names;
+    // As for values: another error would repeat for every index.
+    Check(next, "RegEnumKeyExW");
+    names.emplace_back(name.data(), nameLength);
+  }
 }
 
 std::vector<std::wstring> WinRegistry::ReadAllTexts(Hive hive, const std::wstring& keyPath) {
-  UniqueHKey key;
-  const LSTATUS status = ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, KEY_QUERY_VALUE, key.put());
-  if (status == ERROR_FILE_NOT_FOUND) return {};
-  Check(status, "RegOpenKeyExW");
+  const UniqueHKey key = OpenForReading(hive, keyPath, KEY_QUERY_VALUE, View::Native);
+  if (!key) return {};
   std::vector<std::wstring> texts;
   for (DWORD index = 0;; ++index) {
     std::array<wchar_t, 256> name{};  // 255 characters is the limit of a value name

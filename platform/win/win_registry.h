@@ -9,8 +9,11 @@ class WinRegistry final : public Registry {
  public:
   std::unique_ptr<IniFile> OpenIni(const std::wstring& keyPath, Access access) override;
   std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) override;
-  std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name) override;
+  using Registry::ReadValue;
+  std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
+                                       View view) override;
   std::vector<std::wstring> ReadAllTexts(Hive hive, const std::wstring& keyPath) override;
+  std::vector<std::wstring> SubkeyNames(Hive hive, const std::wstring& keyPath, View view) override;
 };
 
 }  // namespace platform

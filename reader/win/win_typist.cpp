@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/conversions.h"
 #include "platform/diagnostics.h"
+#include "platform/win/handles.h"
 #include "reader/code_text.h"
 #include "reader/keystroke_plan.h"
 
@@ -94,7 +96,16 @@ bool ShiftTurnsOffCapsLock() {
 
 // The layout of the window in front: it translates the keys with its own
 // thread's layout, not with the reader thread's.
-HKL ForegroundLayout() { return ::GetKeyboardLayout(::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr)); }
+HKL LayoutOf(HWND window) { return ::GetKeyboardLayout(::GetWindowThreadProcessId(window, nullptr)); }
+
+std::wstring ProgramFileName(DWORD processId) {
+  const platform::KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) return {};
+  std::wstring path(1024, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!::QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return {};
+  return FoldedProgramName(platform::ExtractFileName(std::wstring_view(path.data(), size)));
+}
 
 }  // namespace
 
@@ -126,14 +137,24 @@ class SystemInput final : public KeySink {
 
 }  // namespace
 
-WinTypist::WinTypist() = default;
+const std::wstring& ProgramNames::Of(HWND window) {
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(window, &processId);
+  const std::pair key{window, processId};
+  if (const auto found = known_.find(key); found != known_.end()) return found->second;
+  // Windows come and go for ever: forget them all now and then.
+  if (known_.size() >= kMostRemembered) known_.clear();
+  return known_.emplace(key, ProgramFileName(processId)).first->second;
+}
+
+WinTypist::WinTypist() : options_(std::make_shared<const TypingProfiles>()) {}
 WinTypist::~WinTypist() = default;
 
 WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
 
 void WinTypist::Prepare() {
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-  KnownLayout& layout = Layout(ForegroundLayout());
+  KnownLayout& layout = Layout(LayoutOf(::GetForegroundWindow()));
   std::wstring printable;
   for (wchar_t c = 0x20; c < 0x7F; ++c) printable += c;
   for (const bool capsLockOn : {false, true}) {
@@ -143,24 +164,39 @@ void WinTypist::Prepare() {
   }
 }
 
-void WinTypist::SetOptions(const TypingOptions& options) {
-  options_ = options;
-  options_.codePage = UsableCodePage(options.codePage, codePages_);
+void WinTypist::SetOptions(std::shared_ptr<const TypingProfiles> options) {
+  // A code page the system does not know is noted once, here, not at
+  // every code.
+  auto usable = std::make_shared<TypingProfiles>(*options);
+  usable->general.codePage = UsableCodePage(usable->general.codePage, codePages_);
+  for (auto& [program, programOptions] : usable->programs) {
+    programOptions.codePage = UsableCodePage(programOptions.codePage, codePages_);
+  }
+  const std::lock_guard lock(optionsMutex_);
+  options_ = std::move(usable);
 }
 
 void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
-  const CodeText decoded = DecodeCode(code, options_.codePage, codePages_);
+  std::shared_ptr<const TypingProfiles> profiles;
+  {
+    const std::lock_guard lock(optionsMutex_);
+    profiles = options_;
+  }
+  const HWND window = ::GetForegroundWindow();
+  // Without options of any program's own, nobody needs to know which it is.
+  const TypingOptions& options = profiles->programs.empty() ? profiles->general : profiles->For(programs_.Of(window));
+  const CodeText decoded = DecodeCode(code, options.codePage, codePages_);
   if (!HasSomethingToType(decoded.text)) {
     diagnostics::Event(L"empty line ignored");
     return;
   }
-  KnownLayout& layout = Layout(ForegroundLayout());
+  KnownLayout& layout = Layout(LayoutOf(window));
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
   SystemInput input(layout.source);
-  switch (SendPlan(PlanKeystrokes(decoded.text, layout.remembered, keyboard, options_), options_.keyDelayMs, stopping,
+  switch (SendPlan(PlanKeystrokes(decoded.text, layout.remembered, keyboard, options), options.keyDelayMs, stopping,
                    input)) {
     case SendResult::Typed:
       diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));

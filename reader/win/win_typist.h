@@ -2,10 +2,29 @@
 
 #include <windows.h>
 
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
 #include "reader/keystroke_plan.h"
 #include "reader/scanner_line.h"
 #include "reader/typing_options.h"
 #include "reader/win/win_code_pages.h"
+
+// The file name of the program a window belongs to, folded as typing
+// profiles compare it; empty when the system will not say. Remembered by
+// window and process id: a window handle carries a use count, so the pair
+// never names another program, even when the id is reused.
+class ProgramNames {
+ public:
+  const std::wstring& Of(HWND window);
+
+ private:
+  static constexpr std::size_t kMostRemembered = 64;
+  std::map<std::pair<HWND, DWORD>, std::wstring> known_;
+};
 
 // Types codes into the focused window through the system's input stream,
 // with the keyboard layout of the window in front. Only one thread at a
@@ -15,10 +34,7 @@ class WinTypist final : public CodeTypist {
   WinTypist();
   ~WinTypist() override;
 
-  // Only on the user interface thread, and only while no reader thread is
-  // typing with this typist (before a reader starts or after it has
-  // stopped): the reader thread reads the options without a lock.
-  void SetOptions(const TypingOptions& options) override;
+  void SetOptions(std::shared_ptr<const TypingProfiles> options) override;
 
   void TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
   // Asks the layout of the window in front everything a code may need, and
@@ -32,7 +48,11 @@ class WinTypist final : public CodeTypist {
  private:
   KnownLayout& Layout(HKL handle);
 
-  TypingOptions options_;
+  std::mutex optionsMutex_;  // held for a pointer's copy alone
+  // Set by the user interface thread, taken by the typing thread once per
+  // code; never null.
+  std::shared_ptr<const TypingProfiles> options_;
+  ProgramNames programs_;  // the typing thread's
   const WinCodePages codePages_;
   RememberedLayouts<SystemLayout> layouts_;
 };

@@ -141,23 +141,32 @@ void TFormBROptions::FormShow() {
   }
   SelectFromTexts();
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
+  // What a policy enforces shows as it is, and cannot be changed.
+  for (const ListControl& control : Lists(portList_)) {
+    ::EnableWindow(Control(control.id), !enforced.Covers(control.list.text));
+  }
+  ::EnableWindow(Control(kCbAutoStart), !enforced.autoStart);
 }
 
 void TFormBROptions::btnOKClick() {
   for (const ListControl& control : Lists(portList_)) {
+    if (enforced.Covers(control.list.text)) continue;
     const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
     if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
       portSettings.*(control.list.text) = control.list.entries[static_cast<std::size_t>(position)];
     }
   }
-  AutoStart = ::SendMessageW(Control(kCbAutoStart), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  if (!enforced.autoStart) AutoStart = ::SendMessageW(Control(kCbAutoStart), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void TFormBROptions::btnDefaultClick() {
-  portSettings = kDefaultPortSettings;
-  AutoStart = false;
+  for (const ListControl& control : Lists(portList_)) {
+    if (!enforced.Covers(control.list.text))
+      portSettings.*(control.list.text) = kDefaultPortSettings.*(control.list.text);
+  }
+  if (!enforced.autoStart) AutoStart = false;
   SelectFromTexts();
-  ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, BST_UNCHECKED, 0);
+  ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void TFormBROptions::btnCancelClick() {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "reader/port_settings.h"
+#include "settings/option_table.h"
 #include "settings/registry_names.h"
 #include "settings/settings_store.h"
 #include "settings_dialog/option_lists.h"
@@ -18,9 +19,7 @@
 
 namespace {
 
-const std::wstring kPolicyKey = L"Software\\Policies\\Ombrek\\Barcode Reader";
-// Where the program reads what a policy writes there.
-const std::wstring kReadKey = registry_names::kSettingsKey;
+const std::wstring& kPolicyKey = option_table::kPolicyKey;
 
 // Just enough XML for the templates: elements, attributes and text, the
 // declaration and comments skipped, entities left as written.
@@ -88,7 +87,7 @@ std::wstring Outcome(const std::wstring& key, const std::map<std::wstring, platf
        {&option_lists::kBaudRate, &option_lists::kDataBit, &option_lists::kParity, &option_lists::kStopBit}) {
     EXPECT_EQ(list->entries[PositionFor(*list, texts.*list->text)], texts.*list->text);
   }
-  const TypingOptions typing = store.LoadTypingOptions();
+  const TypingOptions typing = store.LoadTypingOptions().general;
   std::wostringstream out;
   out << line.portName << L'|' << line.baudRate << L'|' << +line.byteSize << L'|' << +line.parity << L'|'
       << +line.stopBits << L'|' << autoStart << L'|' << static_cast<int>(typing.suffix) << L'|' << typing.prefix << L'|'
@@ -141,7 +140,6 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     const std::wstring key = Wide((*policy)["key"]);
     EXPECT_TRUE(key == kPolicyKey + L"\\" + registry_names::kAppCfgSection ||
                 key == kPolicyKey + L"\\" + registry_names::kDeviceSection);
-    const std::wstring readKey = kReadKey + key.substr(std::min(key.size(), kPolicyKey.size()));
     // What each choice writes, and what must be refused.
     std::vector<std::map<std::wstring, platform::StoredValue>> offered, refused;
     for (const Xml& state : policy->children) {
@@ -177,12 +175,12 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     // past a range's ends noted and left at the default.
     DiagnosticsRecorder notes;
     std::set<std::wstring> outcomes;
-    for (const auto& choice : offered) outcomes.insert(Outcome(readKey, choice));
+    for (const auto& choice : offered) outcomes.insert(Outcome(key, choice));
     EXPECT_TRUE(notes.events.empty()) << notes.events.at(0);
     EXPECT_GE(offered.size(), 2u);
     EXPECT_EQ(outcomes.size(), offered.size()) << "a choice the program does not take, or a value it does not read";
-    const std::wstring unset = Outcome(readKey, {});
-    for (const auto& choice : refused) EXPECT_EQ(Outcome(readKey, choice), unset);
+    const std::wstring unset = Outcome(key, {});
+    for (const auto& choice : refused) EXPECT_EQ(Outcome(key, choice), unset);
     EXPECT_EQ(notes.events.size(), refused.size());
   }
 }

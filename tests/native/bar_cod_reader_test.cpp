@@ -113,8 +113,12 @@ class NoTypist final : public CodeTypist {
  public:
   void TypeCode(std::string_view, const std::atomic<bool>&) override {}
   void Prepare() override {}
-  void SetOptions(const TypingOptions& options) override { latest = options; }
+  void SetOptions(std::shared_ptr<const TypingProfiles> options) override {
+    latest = options->general;
+    ++handedOver;
+  }
   TypingOptions latest;
+  int handedOver = 0;
 };
 
 // A dialog whose operator is the test: `operate` runs while it is shown.
@@ -219,6 +223,31 @@ TEST_F(ReaderTest, OkSavesThenStopsJoinsAndClosesBeforeReopening) {
   EXPECT_EQ(*registry.Find(kDevice, L"NamePort"), L"COM3");
   reader.reset();
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"line ended", "close COM3"}));
+}
+
+TEST_F(ReaderTest, ChangedSettingsAreTakenLiveAndOnlyTheLineReopensThePort) {
+  auto reader = Start();
+  journal.Take();
+  const int handedOver = typist.handedOver;
+  reader->OnSettingsChanged();
+  EXPECT_EQ(typist.handedOver, handedOver) << "nothing changed";
+  registry.keys[L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"Suffix", L"Tab"}};
+  reader->OnSettingsChanged();
+  EXPECT_EQ(typist.latest.suffix, TypingOptions::Suffix::Tab);
+  EXPECT_TRUE(journal.Take().empty()) << "typing options are swapped in, the line stays";
+  const std::vector<std::string> reopened{"line ended", "close COM2", "open COM2 19200", "line on COM2"};
+  registry.keys[L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader\\DEVICE"] = {{L"BaudRate", L"19200"}};
+  reader->OnSettingsChanged();
+  EXPECT_EQ(journal.Take(), reopened);
+  registry.keys[L"HKCU\\Software\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"CodeEnd", L"03"}};
+  reader->OnSettingsChanged();
+  EXPECT_EQ(journal.Take(), reopened) << "a new end of code goes to a new reader thread";
+  EXPECT_TRUE(site.messages.empty()) << "quietly";
+}
+
+TEST_F(ReaderTest, APortEnforcedByPolicyWinsOverTheCommandLine) {
+  registry.keys[L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader\\DEVICE"] = {{L"NamePort", L"COM7"}};
+  EXPECT_EQ(Start({L"5"})->lineParameters().portName, L"COM7");
 }
 
 TEST_F(ReaderTest, AnExitRequestWhileTheDialogRunsEndsItAsCancel) {

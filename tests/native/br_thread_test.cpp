@@ -81,7 +81,7 @@ class FakeLine final : public ScannerLine {
 
 class RecordingTypist final : public CodeTypist {
  public:
-  void SetOptions(const TypingOptions&) override {}
+  void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
   void Prepare() override { prepared = true; }
   void TypeCode(std::string_view code, const std::atomic<bool>&) override {
     if (!prepared) typedUnprepared = true;

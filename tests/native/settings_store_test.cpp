@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/diagnostics.h"
+#include "settings/option_table.h"
 #include "settings/stored_typing_options.h"
 #include "support/diagnostics_recorder.h"
 #include "support/memory_registry.h"
@@ -38,18 +39,27 @@ TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
   bool autoStart = false;
   ASSERT_TRUE(store.Load(texts, autoStart));
   EXPECT_EQ(texts, (PortSettings{L"", L"fast", L"7", L"odd", L"2"})) << "an empty value is not the default";
+  EXPECT_EQ(store.Enforced(), EnforcedSettings{});
+  std::vector<std::wstring> ownReads;  // the policies are looked at first, each time
+  for (const auto& entry : registry.journal) {
+    if (entry.find(L"HKCU\\Software\\Ombrek") != std::wstring::npos || entry.find(L"\\Run\\") != std::wstring::npos) {
+      ownReads.push_back(entry);
+    }
+  }
   const std::vector<std::wstring> expected = {
       L"read " + kSettings + L"\\DEVICE\\NamePort", L"read " + kSettings + L"\\DEVICE\\BaudRate",
       L"read " + kSettings + L"\\DEVICE\\ByteSize", L"read " + kSettings + L"\\DEVICE\\Parity",
       L"read " + kSettings + L"\\DEVICE\\StopBits", L"read " + kMachineRun + L"\\Barcode Reader",
       L"read " + kUserRun + L"\\Barcode Reader"};
-  EXPECT_EQ(registry.journal, expected);
+  EXPECT_EQ(ownReads, expected);
 }
 
 TEST_F(SettingsStoreTest, LoadFailingHalfWayKeepsWhatItHadNotReadYet) {
   registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM3"}, {L"BaudRate", L"19200"}, {L"ByteSize", L"7"}};
   registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"1"}};
-  registry.operationsBeforeFailure = 3;  // the open and two reads
+  // Two values, each looked for in the machine's policy (both views), the
+  // user's policy and the user's settings.
+  registry.operationsBeforeFailure = 8;
   PortSettings texts{L"old", L"old", L"old", L"old", L"old"};
   bool autoStart = false;
   EXPECT_FALSE(store.Load(texts, autoStart));
@@ -91,6 +101,34 @@ TEST_F(SettingsStoreTest, TheBoxShowsTheRunEntriesAndOkLeavesThemWhenItWasNotCha
     EXPECT_EQ(machine.Find(kUserRun, L"Barcode Reader") != nullptr, row.userEntry) << where;
     EXPECT_EQ(*machine.Find(kSettings + L"\\APPCFG", L"AutoStart"), row.shown ? L"1" : L"0") << where;
   }
+}
+
+TEST_F(SettingsStoreTest, EnforcedLineSettingsAndStartAreShownAndNeverWritten) {
+  const std::wstring policy = L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader";
+  registry.keys[policy + L"\\DEVICE"] = {{L"NamePort", L"COM7"}};
+  registry.keys[L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"AutoStart", L"1"}};
+  registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM2"}, {L"BaudRate", L"4800"}};
+  PortSettings texts;
+  bool autoStart = false;
+  ASSERT_TRUE(store.Load(texts, autoStart));
+  EXPECT_EQ(texts.NamePort, L"COM7");
+  EXPECT_EQ(texts.BaudRate, L"4800");
+  EXPECT_TRUE(autoStart);
+  EXPECT_EQ(store.Enforced(), (EnforcedSettings{{&PortSettings::NamePort}, true}));
+  EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr) << "the start brought in line with the policy";
+
+  registry.journal.clear();
+  ASSERT_TRUE(store.Save({L"COM1", L"19200", L"8", L"None", L"1"}, false, true).Succeeded());
+  EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"NamePort"), L"COM2") << "the policy's, not the operator's";
+  EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"BaudRate"), L"19200");
+  EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
+  EXPECT_EQ(registry.Find(kSettings + L"\\APPCFG", L"AutoStart"), nullptr);
+
+  registry.keys[L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"AutoStart", L"yes"}};
+  ASSERT_TRUE(store.Load(texts, autoStart));
+  EXPECT_TRUE(store.Enforced().autoStart) << "a broken policy is not the operator's to overrule";
+  EXPECT_TRUE(autoStart) << "and changes nothing on the machine";
+  EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
 }
 
 TEST_F(SettingsStoreTest, SaveWritesTheTextsThenTheRunEntryThenAutoStart) {
@@ -240,6 +278,102 @@ TEST(TypingOptionsTest, EachValueTheUserLacksComesFromTheMachine) {
   EXPECT_EQ(ReadTypingOptions(registry).suffix, TypingOptions::Suffix::Tab);
 }
 
+TEST(TypingOptionsTest, SourcesDecideInTheirOrderAndAProgramsOwnValueFirstWithinEach) {
+  using Suffix = TypingOptions::Suffix;
+  const std::wstring policy = L"Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG";
+  const std::wstring machinePolicy = L"HKLM\\" + policy, userPolicy = L"HKCU\\" + policy;
+  const std::wstring machine32 = L"HKLM32\\Software\\Ombrek\\Barcode Reader\\APPCFG";
+  const std::wstring excel = L"\\Programs\\excel.exe";
+  struct Value {
+    std::wstring key, name, text;
+  };
+  const struct {
+    std::vector<Value> values;
+    const wchar_t* program;
+    Suffix suffix;
+    const wchar_t* note;  // a part of the one line noted, none when nothing is
+  } rows[] = {
+      {{{machinePolicy, L"Suffix", L"Tab"}, {kUserOptions, L"Suffix", L"Enter"}}, L"", Suffix::Tab, nullptr},
+      {{{userPolicy, L"Suffix", L"Tab"}, {kUserOptions, L"Suffix", L"Enter"}}, L"", Suffix::Tab, nullptr},
+      {{{machinePolicy, L"Suffix", L"Enter"}, {userPolicy, L"Suffix", L"Tab"}}, L"", Suffix::Enter, nullptr},
+      {{{kUserOptions, L"Suffix", L"Enter"}, {kMachineOptions, L"Suffix", L"Tab"}}, L"", Suffix::Enter, nullptr},
+      {{{machine32, L"Suffix", L"Tab"}}, L"", Suffix::Tab, L"HKLM APPCFG\\Suffix is read from the 32-bit"},
+      {{{kMachineOptions, L"Suffix", L"Enter"}, {machine32, L"Suffix", L"Tab"}}, L"", Suffix::Enter, nullptr},
+      {{{L"HKLM32\\" + policy, L"Suffix", L"Tab"}, {kUserOptions, L"Suffix", L"Enter"}},
+       L"",
+       Suffix::Tab,
+       L"HKLM policy APPCFG\\Suffix is read from the 32-bit"},
+      {{{machinePolicy, L"Suffix", L"Space"}, {kUserOptions, L"Suffix", L"Enter"}},
+       L"",
+       Suffix::None,
+       L"HKLM policy APPCFG\\Suffix = \"Space\" is not valid"},
+      {{{kUserOptions + excel, L"Suffix", L"Enter"}, {kUserOptions, L"Suffix", L"Tab"}},
+       L"excel.exe",
+       Suffix::Enter,
+       nullptr},
+      {{{kUserOptions + excel, L"Suffix", L"Enter"}, {kUserOptions, L"Suffix", L"Tab"}},
+       L"winword.exe",
+       Suffix::Tab,
+       nullptr},
+      {{{kUserOptions + excel, L"Prefix", L"x"}, {kMachineOptions, L"Suffix", L"Tab"}},
+       L"excel.exe",
+       Suffix::Tab,
+       nullptr},
+      {{{kUserOptions + excel, L"Suffix", L"Enter"}, {userPolicy, L"Suffix", L"Tab"}},
+       L"excel.exe",
+       Suffix::Tab,
+       nullptr},
+      {{{userPolicy + excel, L"Suffix", L"Enter"}, {userPolicy, L"Suffix", L"Tab"}},
+       L"excel.exe",
+       Suffix::Enter,
+       nullptr},
+      {{{machine32 + excel, L"Suffix", L"Enter"}, {kUserOptions, L"Suffix", L"Tab"}},
+       L"excel.exe",
+       Suffix::Tab,
+       nullptr},
+      {{{machine32 + excel, L"Suffix", L"Enter"}}, L"excel.exe", Suffix::Enter, L"32-bit"},
+      {{{kUserOptions + excel, L"Suffix", L"Space"}, {kUserOptions, L"Suffix", L"Tab"}},
+       L"excel.exe",
+       Suffix::Tab,
+       L"APPCFG\\Programs\\excel.exe\\Suffix = \"Space\" is not valid"},
+  };
+  for (const auto& row : rows) {
+    MemoryRegistry registry;
+    std::wstring described;
+    for (const Value& value : row.values) {
+      registry.keys[value.key][value.name] = value.text;
+      described += value.key + L"\\" + value.name + L"=" + value.text + L" ";
+    }
+    DiagnosticsRecorder writer;
+    const TypingProfiles profiles = ReadTypingProfiles(registry);
+    EXPECT_EQ(profiles.For(row.program).suffix, row.suffix) << described << row.program;
+    if (!row.note) {
+      EXPECT_TRUE(writer.events.empty()) << described;
+      continue;
+    }
+    ASSERT_EQ(writer.events.size(), 1u) << described;
+    EXPECT_NE(writer.events[0].find(row.note), std::wstring::npos) << writer.events[0];
+  }
+}
+
+TEST(TypingOptionsTest, TheTableDefaultsAreTheDefaultsAndEveryChoiceIsTaken) {
+  const option_table::Options defaults;
+  for (const auto& row : option_table::Rows()) {
+    option_table::Options options;
+    platform::StoredValue value;
+    value.text = row.defaultText;
+    EXPECT_TRUE(row.parse(value, options)) << std::wstring(row.name);
+    EXPECT_EQ(options.typing, defaults.typing) << std::wstring(row.name);
+    EXPECT_EQ(options.port, defaults.port) << std::wstring(row.name);
+    EXPECT_EQ(options.autoStart, defaults.autoStart) << std::wstring(row.name);
+    EXPECT_EQ(options.log, defaults.log) << std::wstring(row.name);
+    for (const auto choice : row.choices) {
+      value.text = choice;
+      EXPECT_TRUE(row.parse(value, options)) << std::wstring(row.name) << " " << std::wstring(choice);
+    }
+  }
+}
+
 TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
   for (const std::wstring delay : {L"201", L"-1", L"20ms", L"0x10"}) {
     MemoryRegistry registry;
@@ -330,7 +464,7 @@ TEST(TypingOptionsTest, NumbersAreReadFromDwordsAndOtherTypesAreNoted) {
       EXPECT_TRUE(writer.events.empty()) << row.name << " " << row.user.number;
       continue;
     }
-    ASSERT_EQ(writer.events.size(), 1u) << row.name;
+    ASSERT_EQ(writer.events.size(), 1u) << std::wstring(row.name);
     EXPECT_NE(writer.events[0].find(row.note), std::wstring::npos) << writer.events[0];
   }
 }

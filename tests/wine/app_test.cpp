@@ -28,13 +28,16 @@ const std::wstring kTitle = L"Драйвер для сканера штрих-к
 const std::vector<std::wstring> kCaptions = {L"COM-порт:", L"Скорость (бод):", L"Бит в байте:", L"Четность байта:",
                                              L"Стоповые биты:"};
 
-std::wstring ProgramPath() {
-  std::wstring path = L"Z:" + std::wstring(BARCODE_READER_EXE, BARCODE_READER_EXE + sizeof BARCODE_READER_EXE - 1);
+// A program of the build tree by its Linux path.
+std::wstring WindowsPath(std::string_view linuxPath) {
+  std::wstring path = L"Z:" + std::wstring(linuxPath.begin(), linuxPath.end());
   for (auto& c : path) {
     if (c == L'/') c = L'\\';
   }
   return path;
 }
+
+std::wstring ProgramPath() { return WindowsPath(BARCODE_READER_EXE); }
 
 // Whether the window has its tray icon: changing nothing of an icon that
 // is not there fails.
@@ -49,8 +52,8 @@ bool HasTrayIcon(HWND window) {
 // One run of the program, started as the operator starts it.
 class Program {
  public:
-  explicit Program(const std::wstring& arguments = L"") {
-    std::wstring commandLine = L"\"" + ProgramPath() + L"\" " + arguments;
+  explicit Program(const std::wstring& arguments = L"", const std::wstring& path = ProgramPath()) {
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -319,6 +322,39 @@ TEST_F(AppTest, ACommandLinePortIsReadWhileTheLabelShowsTheStoredOne) {
   TargetWindow target;
   sim.Write(5, "4607001234567\r");
   EXPECT_EQ(target.WaitForText(13), L"4607001234567");
+}
+
+TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCode) {
+  Program program;
+  ASSERT_NE(Program::WaitForMainWindow(), nullptr);
+  TargetWindow target;
+  sim.Write(2, "1\r");
+  ASSERT_EQ(target.WaitForText(1), L"1");
+
+  // As a policy refresh writes it: the suffix for every program, and the
+  // scanner target's own, which comes first within the same source.
+  const std::wstring policy = std::wstring(raw_registry::kPolicyKey) + L"\\APPCFG";
+  raw_registry::WriteText(HKEY_CURRENT_USER, policy + L"\\Programs\\scan_target.exe", L"Suffix", L"Enter");
+  const ULONGLONG changed = ::GetTickCount64();
+  raw_registry::WriteText(HKEY_CURRENT_USER, policy, L"Suffix", L"Tab");
+  std::wstring typed;
+  for (int scan = 0; scan < 100 && typed != L"2\t"; ++scan) {
+    target.Clear();
+    sim.Write(2, "2\r");
+    typed = target.WaitForText(2, 100);
+  }
+  EXPECT_EQ(typed, L"2\t") << "the policy's suffix, without a restart";
+  std::printf("from the registry change to the first code typed with it: %llu ms\n", ::GetTickCount64() - changed);
+
+  Program other(L"30000", WindowsPath(SCAN_TARGET_EXE));
+  const HWND otherWindow = ui_probe::WaitForWindow(L"Scanner target", L"ScanTarget", 30000);
+  ASSERT_NE(otherWindow, nullptr);
+  for (int wait = 0; wait < 50 && ::GetForegroundWindow() != otherWindow; ++wait) ::Sleep(100);
+  sim.Write(2, "3\r");
+  const HWND edit = ::FindWindowExW(otherWindow, nullptr, L"Edit", nullptr);
+  for (int wait = 0; wait < 50 && ui_probe::Text(edit).size() < 3; ++wait) ::Sleep(100);
+  EXPECT_EQ(ui_probe::Text(edit), L"3\r\n") << "Enter, the scanner target's own suffix";
+  ui_probe::Close(otherWindow);
 }
 
 TEST(ProgramFile, CarriesItsVersionAndDescription) {

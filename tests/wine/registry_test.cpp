@@ -25,6 +25,14 @@ std::wstring StoredText(HKEY root, const std::wstring& path, const std::wstring&
 
 bool RunValueExists(HKEY root) { return raw_registry::Read(root, kRunKey, L"Barcode Reader").has_value(); }
 
+// What the diagnostics were told, meanwhile.
+struct Notes final : diagnostics::Writer {
+  Notes() { diagnostics::SetWriter(this); }
+  ~Notes() override { diagnostics::SetWriter(nullptr); }
+  void Write(const diagnostics::Entry& entry) override { texts.emplace_back(entry.text); }
+  std::vector<std::wstring> texts;
+};
+
 class RegistryTest : public testing::Test {
  protected:
   void SetUp() override { raw_registry::Forget(); }
@@ -42,12 +50,16 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied", ERROR_ACCESS_DENIED);
     return real_.OpenKey(hive, path);
   }
+  using platform::Registry::ReadValue;
   std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& path,
-                                                 const std::wstring& name) override {
-    return real_.ReadValue(hive, path, name);
+                                                 const std::wstring& name, platform::View view) override {
+    return real_.ReadValue(hive, path, name, view);
   }
   std::vector<std::wstring> ReadAllTexts(platform::Hive hive, const std::wstring& path) override {
     return real_.ReadAllTexts(hive, path);
+  }
+  std::vector<std::wstring> SubkeyNames(platform::Hive hive, const std::wstring& path, platform::View view) override {
+    return real_.SubkeyNames(hive, path, view);
   }
 
  private:
@@ -187,12 +199,7 @@ TEST_F(RegistryTest, NumbersSetAsDwordAreReadAndOtherTypesNoted) {
   const BYTE binary[] = {0x01};
   raw_registry::Write(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Suffix", REG_BINARY, binary, sizeof binary);
   platform::WinRegistry registry;
-  struct Notes final : diagnostics::Writer {
-    Notes() { diagnostics::SetWriter(this); }
-    ~Notes() override { diagnostics::SetWriter(nullptr); }
-    void Write(const diagnostics::Entry& entry) override { texts.emplace_back(entry.text); }
-    std::vector<std::wstring> texts;
-  } notes;
+  Notes notes;
   const TypingOptions options = ReadTypingOptions(registry);
   raw_registry::DeleteValue(HKEY_LOCAL_MACHINE, Section(L"APPCFG"),
                             L"KeyDelay");  // the machine's, left to no other test
@@ -244,4 +251,22 @@ TEST_F(RegistryTest, AutoStartReadsBackFromTextOrNumber) {
   raw_registry::WriteText(HKEY_CURRENT_USER, Section(L"APPCFG"), L"AutoStart", L"1");
   EXPECT_TRUE(stored());
   EXPECT_FALSE(TestReader().AutoStart) << "no Run value: the machine does not start it, whatever is stored";
+}
+
+TEST_F(RegistryTest, AMachineWideValueThatA32BitToolWroteIsFoundAndItsViewNoted) {
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Section(L"APPCFG").c_str(), 0, nullptr, 0,
+                              KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring enter = L"Enter";
+  ::RegSetValueExW(key, L"Suffix", 0, REG_SZ, reinterpret_cast<const BYTE*>(enter.c_str()),
+                   static_cast<DWORD>((enter.size() + 1) * sizeof(wchar_t)));
+  platform::WinRegistry registry;
+  Notes notes;
+  const TypingOptions options = ReadTypingOptions(registry);
+  ::RegDeleteValueW(key, L"Suffix");
+  ::RegCloseKey(key);
+  EXPECT_EQ(options.suffix, TypingOptions::Suffix::Enter);
+  ASSERT_EQ(notes.texts.size(), 1u);
+  EXPECT_NE(notes.texts[0].find(L"APPCFG\\Suffix is read from the 32-bit registry view"), std::wstring::npos);
 }

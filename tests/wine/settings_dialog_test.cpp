@@ -277,6 +277,27 @@ TEST_F(SettingsDialogTest, ChangedSettingsReachTheReopenedPort) {
   EXPECT_TRUE(raw_registry::Read(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader"));
 }
 
+TEST_F(SettingsDialogTest, APortEnforcedByPolicyShowsDisabledAndOkKeepsIt) {
+  sim.Open(2);
+  sim.Open(3);
+  raw_registry::WriteText(HKEY_LOCAL_MACHINE, std::wstring(raw_registry::kPolicyKey) + L"\\DEVICE", L"NamePort",
+                          L"COM3");
+  StartReader();
+  RunDialog([](const Dialog& dialog) {
+    EXPECT_EQ(ui_probe::SelectedEntry(dialog.port()), L"COM3");
+    EXPECT_FALSE(::IsWindowEnabled(dialog.port()));
+    EXPECT_TRUE(::IsWindowEnabled(dialog.baudRate()));
+    ui_probe::Click(dialog.defaults());
+    EXPECT_EQ(ui_probe::SelectedEntry(dialog.port()), L"COM3") << "no default overrules the policy";
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.baudRate(), L"19200"));
+    ui_probe::Click(dialog.ok());
+  });
+  EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM2") << "the operator's own, never the policy's";
+  EXPECT_EQ(Stored(L"DEVICE", L"BaudRate"), L"19200");
+  EXPECT_EQ(reader->lineParameters().portName, L"COM3");
+  EXPECT_EQ(sim.Termios(3).baud, 19200);
+}
+
 TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
   Store({L"COM4", L"115200", L"7", L"Odd", L"2"});
   raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(kSettingsKey) + L"\\APPCFG", L"AutoStart", L"1");

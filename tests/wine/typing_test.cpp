@@ -274,7 +274,7 @@ TEST_F(TypingTest, SuffixEnterPutsEveryCodeOnALineOfItsOwnInAnEditControl) {
   TypingOptions options;
   options.suffix = TypingOptions::Suffix::Enter;
   WinTypist typist;
-  typist.SetOptions(options);
+  typist.SetOptions(std::make_shared<const TypingProfiles>(TypingProfiles{options, {}}));
   const std::atomic<bool> stopping{false};
   std::thread typing([&] {
     typist.TypeCode("4601234567893", stopping);
@@ -292,7 +292,7 @@ TEST_F(TypingTest, KeyDelaySpacesTheCharactersOfACode) {
   TypingOptions options;
   options.keyDelayMs = 20;
   WinTypist typist;
-  typist.SetOptions(options);
+  typist.SetOptions(std::make_shared<const TypingProfiles>(TypingProfiles{options, {}}));
   const std::atomic<bool> stopping{false};
   target->Clear();
   std::thread typing([&] { typist.TypeCode("4601234567893", stopping); });

@@ -19,7 +19,8 @@ class MemoryRegistry final : public platform::Registry {
   static constexpr std::uint32_t kAccessDenied = 5;
   static constexpr std::uint32_t kInjectedError = 8;
 
-  // Key paths are kept as "HKCU\path" or "HKLM\path".
+  // Key paths are kept as "HKCU\path" or "HKLM\path"; the 32-bit view of
+  // HKLM as "HKLM32\path".
   std::map<std::wstring, Values> keys;
   // Values that are not text (numbers, binary...), by key path as above.
   std::map<std::wstring, std::map<std::wstring, platform::StoredValue>> otherValues;
@@ -35,8 +36,10 @@ class MemoryRegistry final : public platform::Registry {
   // "read|write|delete <key>\<value>" in the order they happened.
   std::vector<std::wstring> journal;
 
-  static std::wstring Path(platform::Hive hive, const std::wstring& keyPath) {
-    return (hive == platform::Hive::LocalMachine ? L"HKLM\\" : L"HKCU\\") + keyPath;
+  static std::wstring Path(platform::Hive hive, const std::wstring& keyPath,
+                           platform::View view = platform::View::Native) {
+    if (hive == platform::Hive::CurrentUser) return L"HKCU\\" + keyPath;
+    return (view == platform::View::Bits32 ? L"HKLM32\\" : L"HKLM\\") + keyPath;
   }
 
   const std::wstring* Find(const std::wstring& key, const std::wstring& name) const {
@@ -59,16 +62,18 @@ class MemoryRegistry final : public platform::Registry {
     return std::make_unique<Key>(*this, Path(hive, keyPath));
   }
 
+  using platform::Registry::ReadValue;
   std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& keyPath,
-                                                 const std::wstring& name) override {
-    Operation(L"read", Path(hive, keyPath) + L"\\" + name);
-    if (unreadableKeys.count(Path(hive, keyPath))) throw platform::RegistryError("access denied", kAccessDenied);
-    if (const auto* text = Find(Path(hive, keyPath), name)) {
+                                                 const std::wstring& name, platform::View view) override {
+    const std::wstring key = Path(hive, keyPath, view);
+    Operation(L"read", key + L"\\" + name);
+    if (unreadableKeys.count(key)) throw platform::RegistryError("access denied", kAccessDenied);
+    if (const auto* text = Find(key, name)) {
       platform::StoredValue value;
       value.text = *text;
       return value;
     }
-    const auto k = otherValues.find(Path(hive, keyPath));
+    const auto k = otherValues.find(key);
     if (k == otherValues.end() || !k->second.count(name)) return std::nullopt;
     return k->second.at(name);
   }
@@ -80,6 +85,20 @@ class MemoryRegistry final : public platform::Registry {
       for (const auto& [name, value] : k->second) texts.push_back(value);
     }
     return texts;
+  }
+
+  std::vector<std::wstring> SubkeyNames(platform::Hive hive, const std::wstring& keyPath,
+                                        platform::View view) override {
+    const std::wstring parent = Path(hive, keyPath, view) + L"\\";
+    Operation(L"list", parent);
+    std::set<std::wstring> names;
+    const auto add = [&](const std::wstring& key) {
+      if (key.rfind(parent, 0) == 0)
+        names.insert(key.substr(parent.size(), key.find(L'\\', parent.size()) - parent.size()));
+    };
+    for (const auto& [key, values] : keys) add(key);
+    for (const auto& [key, values] : otherValues) add(key);
+    return {names.begin(), names.end()};
   }
 
  private:

@@ -12,6 +12,7 @@ namespace raw_registry {
 
 inline const wchar_t* const kSettingsKey = L"Software\\Ombrek\\Barcode Reader";
 inline const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline const wchar_t* const kPolicyKey = L"Software\\Policies\\Ombrek\\Barcode Reader";
 
 struct Value {
   DWORD type = REG_NONE;
@@ -64,6 +65,8 @@ inline void DeleteValue(HKEY root, const std::wstring& path, const std::wstring&
 // The program's settings and start-up entries as on a machine that never ran it.
 inline void Forget() {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kPolicyKey);
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey);
   DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader");
   DeleteValue(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader");
 }

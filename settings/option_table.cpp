@@ -1,0 +1,321 @@
+#include "settings/option_table.h"
+
+#include <array>
+#include <optional>
+#include <set>
+#include <stdexcept>
+
+#include "platform/conversions.h"
+#include "platform/diagnostics.h"
+#include "settings/registry_names.h"
+
+namespace option_table {
+namespace {
+
+using platform::StoredValue;
+
+bool SameLetters(std::wstring_view text, std::wstring_view word) {
+  if (text.size() != word.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    if (lower(text[i]) != lower(word[i])) return false;
+  }
+  return true;
+}
+
+const std::wstring* Text(const StoredValue& value) {
+  return value.kind == StoredValue::Kind::Text ? &value.text : nullptr;
+}
+
+// Administrators deploy numbers as text or as a DWORD, by habit.
+std::optional<std::int64_t> Number(const StoredValue& value) {
+  if (value.kind == StoredValue::Kind::Number) return value.number;
+  if (value.kind != StoredValue::Kind::Text) return std::nullopt;
+  return platform::StrToInt(value.text);
+}
+
+constexpr std::array<std::wstring_view, 3> kSuffixWords{L"", L"Enter", L"Tab"};
+constexpr std::array<TypingOptions::Suffix, 3> kSuffixes{TypingOptions::Suffix::None, TypingOptions::Suffix::Enter,
+                                                         TypingOptions::Suffix::Tab};
+// Besides these, the number of any code page.
+constexpr std::array<std::wstring_view, 3> kEncodingWords{L"auto", L"UTF-8", L"1251"};
+// Besides these, the two hex digits of any byte but 00.
+constexpr std::array<std::wstring_view, 2> kCodeEndWords{L"CR", L"pause"};
+constexpr std::array<std::wstring_view, 2> kAutoStartWords{L"0", L"1"};
+constexpr std::array<std::wstring_view, 3> kLogWords{L"0", L"1", L"2"};
+
+bool ParseSuffix(const StoredValue& value, Options& options) {
+  const std::wstring* text = Text(value);
+  if (!text) return false;
+  for (std::size_t i = 0; i < kSuffixWords.size(); ++i) {
+    if (SameLetters(*text, kSuffixWords[i])) {
+      options.typing.suffix = kSuffixes[i];
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ParsePrefix(const StoredValue& value, Options& options) {
+  if (!Text(value)) return false;
+  options.typing.prefix = value.text;
+  return true;
+}
+
+bool ParseKeyDelay(const StoredValue& value, Options& options) {
+  const auto delay = value.kind == StoredValue::Kind::Text && value.text.empty() ? 0 : Number(value);
+  if (!delay || *delay < 0 || *delay > TypingOptions::kMaxKeyDelayMs) return false;
+  options.typing.keyDelayMs = static_cast<int>(*delay);
+  return true;
+}
+
+bool ParseGroupSeparator(const StoredValue& value, Options& options) {
+  if (!Text(value)) return false;
+  options.typing.groupSeparator = value.text;
+  return true;
+}
+
+// "auto", "UTF-8" or a code page's number; which numbers Windows knows is
+// for the decoder to say.
+bool ParseEncoding(const StoredValue& value, Options& options) {
+  const std::wstring* text = Text(value);
+  if (!text) return false;
+  if (text->empty() || SameLetters(*text, L"auto")) {
+    options.typing.codePage = TypingOptions::kAutomaticEncoding;
+    return true;
+  }
+  if (SameLetters(*text, L"UTF-8")) {
+    options.typing.codePage = TypingOptions::kUtf8;
+    return true;
+  }
+  const auto number = platform::StrToInt(*text);
+  if (!number || *number < 1 || *number > 65535 || text->front() == L'+' || text->front() == L'-') return false;
+  options.typing.codePage = static_cast<unsigned>(*number);
+  return true;
+}
+
+// "CR", "pause", or the two hex digits of the byte a scanner ends its codes
+// with. A zero byte is line noise and can end nothing.
+bool ParseCodeEnd(const StoredValue& value, Options& options) {
+  using CodeEnd = TypingOptions::CodeEnd;
+  const std::wstring* text = Text(value);
+  if (!text) return false;
+  if (text->empty() || SameLetters(*text, L"CR")) {
+    options.typing.codeEnd = CodeEnd{};
+    return true;
+  }
+  if (SameLetters(*text, L"pause")) {
+    options.typing.codeEnd = CodeEnd{CodeEnd::Kind::Pause};
+    return true;
+  }
+  const auto digit = [](wchar_t c) -> int {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+  };
+  if (text->size() != 2 || digit((*text)[0]) < 0 || digit((*text)[1]) < 0) return false;
+  const auto byte = static_cast<std::uint8_t>(digit((*text)[0]) * 16 + digit((*text)[1]));
+  if (byte == 0x00) return false;
+  options.typing.codeEnd = byte == CodeEnd{}.byte ? CodeEnd{} : CodeEnd{CodeEnd::Kind::Byte, byte};
+  return true;
+}
+
+// The line settings are texts, taken as the operator stores them: the
+// reader decides what a text it cannot use means.
+template <std::wstring PortSettings::*field>
+bool ParseLineText(const StoredValue& value, Options& options) {
+  if (!Text(value)) return false;
+  options.port.*field = value.text;
+  return true;
+}
+
+bool ParseAutoStart(const StoredValue& value, Options& options) {
+  const auto number = Number(value);
+  if (!number || (*number != 0 && *number != 1)) return false;
+  options.autoStart = *number == 1;
+  return true;
+}
+
+// Anything but 1 or 2 turns the file off, so that no stray text switches on
+// a log of codes; only a type that holds no setting is worth a note.
+bool ParseLog(const StoredValue& value, Options& options) {
+  if (value.kind == StoredValue::Kind::Number) {
+    options.log = diagnostics::ParseLogLevel(platform::IntToStr(value.number));
+    return true;
+  }
+  if (!Text(value)) return false;
+  options.log = diagnostics::ParseLogLevel(value.text);
+  return true;
+}
+
+constexpr std::array<std::wstring_view, 5> kByteSizeWords{L"4", L"5", L"6", L"7", L"8"};
+
+const std::array<Row, 13> kRows{{
+    {L"Suffix", Section::AppCfg, ValueType::Choice, Effect::Typing, L"", kSuffixWords, 0, 0, ParseSuffix},
+    {L"Prefix", Section::AppCfg, ValueType::Text, Effect::Typing, L"", {}, 0, 0, ParsePrefix},
+    {L"KeyDelay",
+     Section::AppCfg,
+     ValueType::Number,
+     Effect::Typing,
+     L"0",
+     {},
+     0,
+     TypingOptions::kMaxKeyDelayMs,
+     ParseKeyDelay},
+    {L"GroupSeparator", Section::AppCfg, ValueType::Text, Effect::Typing, L"", {}, 0, 0, ParseGroupSeparator},
+    {L"Encoding", Section::AppCfg, ValueType::Choice, Effect::Typing, L"auto", kEncodingWords, 0, 0, ParseEncoding},
+    {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, L"CR", kCodeEndWords, 0, 0, ParseCodeEnd},
+    {L"NamePort",
+     Section::Device,
+     ValueType::Text,
+     Effect::Line,
+     kDefaultPortSettings.NamePort,
+     {},
+     0,
+     0,
+     ParseLineText<&PortSettings::NamePort>,
+     &PortSettings::NamePort},
+    {L"BaudRate",
+     Section::Device,
+     ValueType::Number,
+     Effect::Line,
+     kDefaultPortSettings.BaudRate,
+     {},
+     1,
+     0x7FFFFFFF,
+     ParseLineText<&PortSettings::BaudRate>,
+     &PortSettings::BaudRate},
+    {L"ByteSize", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.ByteSize, kByteSizeWords, 0, 0,
+     ParseLineText<&PortSettings::ByteSize>, &PortSettings::ByteSize},
+    {L"Parity", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.Parity, kParityTexts, 0, 0,
+     ParseLineText<&PortSettings::Parity>, &PortSettings::Parity},
+    {L"StopBits", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.StopBits, kStopBitsTexts, 0, 0,
+     ParseLineText<&PortSettings::StopBits>, &PortSettings::StopBits},
+    {kAutoStart, Section::AppCfg, ValueType::Choice, Effect::StartWithWindows, L"0", kAutoStartWords, 0, 0,
+     ParseAutoStart},
+    {kLog, Section::AppCfg, ValueType::Choice, Effect::Log, L"0", kLogWords, 0, 0, ParseLog},
+}};
+
+struct SourcePlace {
+  Source source;
+  platform::Hive hive;
+  const std::wstring& key;
+  std::wstring_view name;  // as the log names it
+};
+
+const std::array<SourcePlace, 4> kSources{{
+    {Source::PolicyMachine, platform::Hive::LocalMachine, kPolicyKey, L"HKLM policy "},
+    {Source::PolicyUser, platform::Hive::CurrentUser, kPolicyKey, L"HKCU policy "},
+    {Source::User, platform::Hive::CurrentUser, registry_names::kSettingsKey, L""},
+    {Source::Machine, platform::Hive::LocalMachine, registry_names::kSettingsKey, L"HKLM "},
+}};
+
+const std::wstring& SectionName(Section section) {
+  return section == Section::Device ? registry_names::kDeviceSection : registry_names::kAppCfgSection;
+}
+
+// Machine-wide values in the 64-bit view, then the 32-bit one where a
+// 32-bit deployment tool put them.
+std::optional<StoredValue> ReadIn(platform::Registry& registry, const SourcePlace& place, const std::wstring& section,
+                                  const std::wstring& name) {
+  const std::wstring key = place.key + L"\\" + section;
+  if (place.hive == platform::Hive::CurrentUser) return registry.ReadValue(place.hive, key, name);
+  if (auto value = registry.ReadValue(place.hive, key, name, platform::View::Bits64)) return value;
+  auto value = registry.ReadValue(place.hive, key, name, platform::View::Bits32);
+  if (value) {
+    diagnostics::Event(std::wstring(place.name) + section + L"\\" + name +
+                       L" is read from the 32-bit registry view (WOW6432Node)");
+  }
+  return value;
+}
+
+}  // namespace
+
+std::span<const Row> Rows() { return kRows; }
+
+const Row& Find(std::wstring_view name) {
+  for (const Row& row : kRows) {
+    if (row.name == name) return row;
+  }
+  throw std::logic_error("no such option");
+}
+
+Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program) {
+  const std::wstring name(row.name);
+  const std::wstring& section = SectionName(row.section);
+  // The operator's own start-with-Windows choice is the store's.
+  const bool policyOnly = row.effect == Effect::StartWithWindows;
+  for (const SourcePlace& place : kSources) {
+    if (policyOnly && !IsPolicy(place.source)) break;
+    std::optional<StoredValue> value;
+    std::wstring where = section;
+    if (!program.empty() && row.PerProgram()) {
+      where = section + L"\\" + kProgramsKey + L"\\" + std::wstring(program);
+      value = ReadIn(registry, place, where, name);
+    }
+    if (!value) {
+      where = section;
+      value = ReadIn(registry, place, section, name);
+    }
+    if (!value) continue;
+    const bool valid = row.parse(*value, options);
+    // A general value is noted where the general options are read, not
+    // again for every program.
+    if (!valid && (program.empty() || where != section)) {
+      diagnostics::Event(std::wstring(place.name) + where + L"\\" + name + L" " + DescribeStoredValue(*value) +
+                         L" is not valid; the default is used");
+    }
+    return {place.source, valid};
+  }
+  return {};
+}
+
+std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry) {
+  std::set<std::wstring> names;
+  for (const SourcePlace& place : kSources) {
+    const std::wstring key = place.key + L"\\" + registry_names::kAppCfgSection + L"\\" + kProgramsKey;
+    const bool machine = place.hive == platform::Hive::LocalMachine;
+    for (const auto view : {platform::View::Bits64, platform::View::Bits32}) {
+      try {
+        for (const auto& name : registry.SubkeyNames(place.hive, key, machine ? view : platform::View::Native)) {
+          names.insert(FoldedProgramName(name));
+        }
+      } catch (const platform::RegistryError& error) {
+        diagnostics::Failure(L"listing " + std::wstring(place.name) + L"APPCFG\\" + kProgramsKey, error.code);
+      }
+      if (!machine) break;
+    }
+  }
+  return {names.begin(), names.end()};
+}
+
+std::vector<platform::KeyPlace> SourceKeys() {
+  std::vector<platform::KeyPlace> keys;
+  for (const SourcePlace& place : kSources) {
+    if (place.hive == platform::Hive::CurrentUser) {
+      keys.push_back({place.hive, place.key});
+      continue;
+    }
+    keys.push_back({place.hive, place.key, platform::View::Bits64});
+    keys.push_back({place.hive, place.key, platform::View::Bits32});
+  }
+  return keys;
+}
+
+std::wstring DescribeStoredValue(const StoredValue& value) {
+  using Kind = StoredValue::Kind;
+  switch (value.kind) {
+    case Kind::Text:
+      return L"= \"" + value.text + L"\"";
+    case Kind::Number:
+      return L"= " + platform::IntToStr(value.number) + L" (REG_DWORD)";
+    case Kind::TooLong:
+      return L"(a text too long to be a setting)";
+    case Kind::OtherType:
+      break;
+  }
+  return L"(stored as registry type " + platform::IntToStr(value.registryType) + L", which holds no setting)";
+}
+
+}  // namespace option_table
