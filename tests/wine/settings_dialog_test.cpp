@@ -246,8 +246,9 @@ TEST_F(SettingsDialogTest, OkWithoutChangesSavesEverythingAndReadsOnTheReopenedP
   EXPECT_EQ(Stored(L"DEVICE", L"ByteSize"), L"8");
   EXPECT_EQ(Stored(L"DEVICE", L"Parity"), L"None");
   EXPECT_EQ(Stored(L"DEVICE", L"StopBits"), L"1");
-  EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"0");
-  EXPECT_FALSE(raw_registry::Read(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader")) << "AutoStart off removes it";
+  EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"1") << "what the machine does";
+  EXPECT_TRUE(raw_registry::Read(HKEY_LOCAL_MACHINE, kRunKey, L"Barcode Reader"))
+      << "an entry IT made while the box was unticked stays: the operator never touched the box";
   EXPECT_EQ(reader->ports.opened, openedBefore + 1) << "the port was reopened";
   EXPECT_EQ(reader->ports.open, 1);
 
@@ -300,7 +301,7 @@ TEST_F(SettingsDialogTest, APortEnforcedByPolicyShowsDisabledAndOkKeepsIt) {
 
 TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
   Store({L"COM4", L"115200", L"7", L"Odd", L"2"});
-  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(kSettingsKey) + L"\\APPCFG", L"AutoStart", L"1");
+  raw_registry::WriteText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader", L"C:\\old.exe");
   sim.Open(4);
   sim.Open(1);
   StartReader();
@@ -338,6 +339,7 @@ TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
   EXPECT_FALSE(reader->AutoStart);
   EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM1");
   EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"0");
+  EXPECT_FALSE(raw_registry::Read(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader")) << "unticked, the entry goes";
   EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0}));
 }
 
