@@ -81,6 +81,7 @@ TEST_F(SettingsStoreTest, TheBoxShowsTheRunEntriesAndOkLeavesThemWhenItWasNotCha
       {L"0", false, true, false, true},  {nullptr, false, false, false, false},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(&row - rows);
     MemoryRegistry machine;
     if (row.stored) machine.keys[kSettings + L"\\APPCFG"][L"AutoStart"] = row.stored;
     if (row.machineEntry) machine.keys[kMachineRun][L"Barcode Reader"] = L"x";
@@ -90,16 +91,14 @@ TEST_F(SettingsStoreTest, TheBoxShowsTheRunEntriesAndOkLeavesThemWhenItWasNotCha
     PortSettings texts;
     bool autoStart = !row.shown;
     ASSERT_TRUE(rowStore.Load(texts, autoStart));
-    const std::wstring where = std::wstring(row.stored ? row.stored : L"-") + (row.machineEntry ? L", machine" : L"") +
-                               (row.userEntry ? L", user" : L"") + (row.machineReadable ? L"" : L", unreadable");
-    EXPECT_EQ(autoStart, row.shown) << where;
+    EXPECT_EQ(autoStart, row.shown);
     machine.refuseLocalMachine = true;  // a standard user's OK for a port change
     const SaveOutcome outcome = rowStore.Save(texts, autoStart, autoStart);
-    EXPECT_TRUE(outcome.Succeeded()) << where;
-    EXPECT_EQ(outcome.autoStart, row.shown) << where;
-    EXPECT_EQ(machine.Find(kMachineRun, L"Barcode Reader") != nullptr, row.machineEntry) << where;
-    EXPECT_EQ(machine.Find(kUserRun, L"Barcode Reader") != nullptr, row.userEntry) << where;
-    EXPECT_EQ(*machine.Find(kSettings + L"\\APPCFG", L"AutoStart"), row.shown ? L"1" : L"0") << where;
+    EXPECT_TRUE(outcome.Succeeded());
+    EXPECT_EQ(outcome.autoStart, row.shown);
+    EXPECT_EQ(machine.Find(kMachineRun, L"Barcode Reader") != nullptr, row.machineEntry);
+    EXPECT_EQ(machine.Find(kUserRun, L"Barcode Reader") != nullptr, row.userEntry);
+    EXPECT_EQ(*machine.Find(kSettings + L"\\APPCFG", L"AutoStart"), row.shown ? L"1" : L"0");
   }
 }
 
@@ -281,147 +280,101 @@ TEST(TypingOptionsTest, EachValueTheUserLacksComesFromTheMachine) {
 TEST(TypingOptionsTest, SourcesDecideInTheirOrderAndAProgramsOwnValueFirstWithinEach) {
   using Suffix = TypingOptions::Suffix;
   const std::wstring policy = L"Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG";
-  const std::wstring machinePolicy = L"HKLM\\" + policy, userPolicy = L"HKCU\\" + policy;
-  const std::wstring machine32 = L"HKLM32\\Software\\Ombrek\\Barcode Reader\\APPCFG";
-  const std::wstring excel = L"\\Programs\\excel.exe";
+  const std::wstring mPol = L"HKLM\\" + policy, uPol = L"HKCU\\" + policy, mPol32 = L"HKLM32\\" + policy;
+  const std::wstring user = kUserOptions, mach = kMachineOptions, xl = L"\\Programs\\excel.exe";
+  const std::wstring mach32 = L"HKLM32\\Software\\Ombrek\\Barcode Reader\\APPCFG";
   struct Value {
-    std::wstring key, name, text;
+    std::wstring key, text, name = L"Suffix";
   };
   const struct {
     std::vector<Value> values;
     const wchar_t* program;
     Suffix suffix;
-    const wchar_t* note;  // a part of the one line noted, none when nothing is
+    const wchar_t* note = nullptr;  // a part of the one line noted, none when nothing is
   } rows[] = {
-      {{{machinePolicy, L"Suffix", L"Tab"}, {kUserOptions, L"Suffix", L"Enter"}}, L"", Suffix::Tab, nullptr},
-      {{{userPolicy, L"Suffix", L"Tab"}, {kUserOptions, L"Suffix", L"Enter"}}, L"", Suffix::Tab, nullptr},
-      {{{machinePolicy, L"Suffix", L"Enter"}, {userPolicy, L"Suffix", L"Tab"}}, L"", Suffix::Enter, nullptr},
-      {{{kUserOptions, L"Suffix", L"Enter"}, {kMachineOptions, L"Suffix", L"Tab"}}, L"", Suffix::Enter, nullptr},
-      {{{machine32, L"Suffix", L"Tab"}}, L"", Suffix::Tab, L"HKLM APPCFG\\Suffix is read from the 32-bit"},
-      {{{kMachineOptions, L"Suffix", L"Enter"}, {machine32, L"Suffix", L"Tab"}}, L"", Suffix::Enter, nullptr},
-      {{{L"HKLM32\\" + policy, L"Suffix", L"Tab"}, {kUserOptions, L"Suffix", L"Enter"}},
-       L"",
-       Suffix::Tab,
-       L"HKLM policy APPCFG\\Suffix is read from the 32-bit"},
-      {{{machinePolicy, L"Suffix", L"Space"}, {kUserOptions, L"Suffix", L"Enter"}},
-       L"",
-       Suffix::None,
-       L"HKLM policy APPCFG\\Suffix = \"Space\" is not valid"},
-      {{{kUserOptions + excel, L"Suffix", L"Enter"}, {kUserOptions, L"Suffix", L"Tab"}},
-       L"excel.exe",
-       Suffix::Enter,
-       nullptr},
-      {{{kUserOptions + excel, L"Suffix", L"Enter"}, {kUserOptions, L"Suffix", L"Tab"}},
-       L"winword.exe",
-       Suffix::Tab,
-       nullptr},
-      {{{kUserOptions + excel, L"Prefix", L"x"}, {kMachineOptions, L"Suffix", L"Tab"}},
-       L"excel.exe",
-       Suffix::Tab,
-       nullptr},
-      {{{kUserOptions + excel, L"Suffix", L"Enter"}, {userPolicy, L"Suffix", L"Tab"}},
-       L"excel.exe",
-       Suffix::Tab,
-       nullptr},
-      {{{userPolicy + excel, L"Suffix", L"Enter"}, {userPolicy, L"Suffix", L"Tab"}},
-       L"excel.exe",
-       Suffix::Enter,
-       nullptr},
-      {{{machine32 + excel, L"Suffix", L"Enter"}, {kUserOptions, L"Suffix", L"Tab"}},
-       L"excel.exe",
-       Suffix::Tab,
-       nullptr},
-      {{{machine32 + excel, L"Suffix", L"Enter"}}, L"excel.exe", Suffix::Enter, L"32-bit"},
-      {{{kUserOptions + excel, L"Suffix", L"Space"}, {kUserOptions, L"Suffix", L"Tab"}},
-       L"excel.exe",
-       Suffix::Tab,
-       L"APPCFG\\Programs\\excel.exe\\Suffix = \"Space\" is not valid"},
+      {{{mPol, L"Tab"}, {user, L"Enter"}}, L"", Suffix::Tab},
+      {{{uPol, L"Tab"}, {user, L"Enter"}}, L"", Suffix::Tab},
+      {{{mPol, L"Enter"}, {uPol, L"Tab"}}, L"", Suffix::Enter},
+      {{{user, L"Enter"}, {mach, L"Tab"}}, L"", Suffix::Enter},
+      {{{mach32, L"Tab"}}, L"", Suffix::Tab, L"HKLM APPCFG\\Suffix is read from the 32-bit"},
+      {{{mach, L"Enter"}, {mach32, L"Tab"}}, L"", Suffix::Enter},
+      {{{mPol32, L"Tab"}, {user, L"Enter"}}, L"", Suffix::Tab, L"HKLM policy APPCFG\\Suffix is read from the 32-bit"},
+      {{{mPol, L"Space"}, {user, L"Enter"}}, L"", Suffix::None, L"HKLM policy APPCFG\\Suffix = \"Space\" is not valid"},
+      {{{user + xl, L"Enter"}, {user, L"Tab"}}, L"excel.exe", Suffix::Enter},
+      {{{user + xl, L"Enter"}, {user, L"Tab"}}, L"winword.exe", Suffix::Tab},
+      {{{user + xl, L"x", L"Prefix"}, {mach, L"Tab"}}, L"excel.exe", Suffix::Tab},
+      {{{user + xl, L"Enter"}, {uPol, L"Tab"}}, L"excel.exe", Suffix::Tab},
+      {{{uPol + xl, L"Enter"}, {uPol, L"Tab"}}, L"excel.exe", Suffix::Enter},
+      {{{mach32 + xl, L"Enter"}, {user, L"Tab"}}, L"excel.exe", Suffix::Tab},
+      {{{mach32 + xl, L"Enter"}}, L"excel.exe", Suffix::Enter, L"32-bit"},
+      {{{user + xl, L"Space"}, {user, L"Tab"}}, L"excel.exe", Suffix::Tab, L"Programs\\excel.exe\\Suffix = \"Space\""},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(&row - rows);
     MemoryRegistry registry;
-    std::wstring described;
-    for (const Value& value : row.values) {
-      registry.keys[value.key][value.name] = value.text;
-      described += value.key + L"\\" + value.name + L"=" + value.text + L" ";
-    }
+    for (const Value& value : row.values) registry.keys[value.key][value.name] = value.text;
     DiagnosticsRecorder writer;
-    const TypingProfiles profiles = ReadTypingProfiles(registry);
-    EXPECT_EQ(profiles.For(row.program).suffix, row.suffix) << described << row.program;
-    if (!row.note) {
-      EXPECT_TRUE(writer.events.empty()) << described;
-      continue;
-    }
-    ASSERT_EQ(writer.events.size(), 1u) << described;
-    EXPECT_NE(writer.events[0].find(row.note), std::wstring::npos) << writer.events[0];
+    EXPECT_EQ(ReadTypingProfiles(registry).For(row.program).suffix, row.suffix);
+    ASSERT_EQ(writer.events.size(), row.note ? 1u : 0u);
+    if (row.note) EXPECT_NE(writer.events[0].find(row.note), std::wstring::npos) << writer.events[0];
   }
 }
 
 TEST(TypingOptionsTest, TheTableDefaultsAreTheDefaultsAndEveryChoiceIsTaken) {
   const option_table::Options defaults;
   for (const auto& row : option_table::Rows()) {
+    SCOPED_TRACE(std::wstring(row.name));
     option_table::Options options;
-    platform::StoredValue value;
-    value.text = row.defaultText;
-    EXPECT_TRUE(row.parse(value, options)) << std::wstring(row.name);
-    EXPECT_EQ(options.typing, defaults.typing) << std::wstring(row.name);
-    EXPECT_EQ(options.port, defaults.port) << std::wstring(row.name);
-    EXPECT_EQ(options.autoStart, defaults.autoStart) << std::wstring(row.name);
-    EXPECT_EQ(options.log, defaults.log) << std::wstring(row.name);
+    platform::StoredValue value{platform::StoredValue::Kind::Text, std::wstring(row.defaultText)};
+    EXPECT_TRUE(row.parse(value, options));
+    EXPECT_TRUE(options.typing == defaults.typing && options.port == defaults.port &&
+                options.autoStart == defaults.autoStart && options.log == defaults.log);
     for (const auto choice : row.choices) {
       value.text = choice;
-      EXPECT_TRUE(row.parse(value, options)) << std::wstring(row.name) << " " << std::wstring(choice);
+      EXPECT_TRUE(row.parse(value, options)) << std::wstring(choice);
     }
   }
 }
 
 TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
-  for (const std::wstring delay : {L"201", L"-1", L"20ms", L"0x10"}) {
+  const std::wstring bad[][3] = {
+      {L"201", L"65536", L"00"}, {L"-1", L"0", L"3"}, {L"20ms", L"+866", L"0x03"}, {L"0x10", L"UTF8", L"LF"}};
+  for (const auto& [delay, encoding, codeEnd] : bad) {
     MemoryRegistry registry;
-    registry.keys[kUserOptions] = {{L"Suffix", L"Space"}, {L"KeyDelay", delay}};
-    registry.keys[kMachineOptions] = {{L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}};
+    registry.keys[kUserOptions] = {
+        {L"Suffix", L"Space"}, {L"KeyDelay", delay}, {L"Encoding", encoding}, {L"CodeEnd", codeEnd}};
+    registry.keys[kMachineOptions] = {
+        {L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}, {L"Encoding", L"1251"}, {L"CodeEnd", L"03"}};
     DiagnosticsRecorder writer;
     EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{}) << delay;
-    ASSERT_EQ(writer.events.size(), 2u) << delay;
+    ASSERT_EQ(writer.events.size(), 4u) << delay;
     EXPECT_NE(writer.events[0].find(L"Suffix"), std::wstring::npos);
     EXPECT_NE(writer.events[1].find(delay), std::wstring::npos);
+    EXPECT_NE(writer.events[2].find(L"Encoding = \"" + encoding), std::wstring::npos);
+    EXPECT_NE(writer.events[3].find(L"CodeEnd = \"" + codeEnd), std::wstring::npos);
   }
 }
 
-TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbersOnly) {
-  using CodeEnd = TypingOptions::CodeEnd;
+TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
+  using Kind = TypingOptions::CodeEnd::Kind;
   const struct {
-    const wchar_t* name;
-    const wchar_t* text;
+    const wchar_t* encoding;
     unsigned codePage;
-    CodeEnd codeEnd;
-    bool noted;
-  } rows[] = {
-      {L"Encoding", L"auto", TypingOptions::kAutomaticEncoding, {}, false},
-      {L"Encoding", L"utf-8", TypingOptions::kUtf8, {}, false},
-      {L"Encoding", L"1251", 1251, {}, false},
-      {L"Encoding", L"20866", 20866, {}, false},
-      {L"Encoding", L"65536", TypingOptions::kAutomaticEncoding, {}, true},
-      {L"Encoding", L"0", TypingOptions::kAutomaticEncoding, {}, true},
-      {L"Encoding", L"+866", TypingOptions::kAutomaticEncoding, {}, true},
-      {L"Encoding", L"UTF8", TypingOptions::kAutomaticEncoding, {}, true},
-      {L"CodeEnd", L"cr", 0, {}, false},
-      {L"CodeEnd", L"Pause", 0, {CodeEnd::Kind::Pause}, false},
-      {L"CodeEnd", L"03", 0, {CodeEnd::Kind::Byte, 0x03}, false},
-      {L"CodeEnd", L"fE", 0, {CodeEnd::Kind::Byte, 0xFE}, false},
-      {L"CodeEnd", L"0D", 0, {}, false},
-      {L"CodeEnd", L"00", 0, {}, true},
-      {L"CodeEnd", L"3", 0, {}, true},
-      {L"CodeEnd", L"0x03", 0, {}, true},
-      {L"CodeEnd", L"LF", 0, {}, true},
-  };
+    const wchar_t* codeEndText;
+    TypingOptions::CodeEnd codeEnd;
+  } rows[] = {{L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}},
+              {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
+              {L"1251", 1251, L"Pause", {Kind::Pause}},
+              {L"20866", 20866, L"03", {Kind::Byte, 0x03}},
+              {L"1251", 1251, L"fE", {Kind::Byte, 0xFE}}};
   for (const auto& row : rows) {
     MemoryRegistry registry;
-    registry.keys[kUserOptions] = {{row.name, row.text}};
+    registry.keys[kUserOptions] = {{L"Encoding", row.encoding}, {L"CodeEnd", row.codeEndText}};
     DiagnosticsRecorder writer;
     const TypingOptions options = ReadTypingOptions(registry);
-    EXPECT_EQ(options.codePage, row.codePage) << row.text;
-    EXPECT_EQ(options.codeEnd, row.codeEnd) << row.text;
-    EXPECT_EQ(writer.events.size(), row.noted ? 1u : 0u) << row.text;
+    EXPECT_EQ(options.codePage, row.codePage) << row.encoding;
+    EXPECT_EQ(options.codeEnd, row.codeEnd) << row.codeEndText;
+    EXPECT_TRUE(writer.events.empty()) << row.encoding << " " << row.codeEndText;
   }
 }
 
