@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -29,11 +30,10 @@ struct Xml {
   std::vector<Xml> children;
   std::string operator[](const std::string& key) const { return attributes.count(key) ? attributes.at(key) : ""; }
   // Every element of that name below this one, at any depth.
-  std::vector<const Xml*> All(const std::string& tag) const {
-    std::vector<const Xml*> found;
+  std::vector<const Xml*> All(const std::string& tag, std::vector<const Xml*> found = {}) const {
     for (const Xml& child : children) {
       if (child.name == tag) found.push_back(&child);
-      for (const Xml* below : child.All(tag)) found.push_back(below);
+      found = child.All(tag, std::move(found));
     }
     return found;
   }
@@ -71,13 +71,11 @@ Xml Read(const std::string& path, std::string* raw = nullptr) {
 }
 
 // Everything the program makes of its settings, the dialog showing each
-// line setting as it stands, after writing `values` where it reads them.
-std::wstring Outcome(const std::wstring& key, const std::map<std::wstring, platform::StoredValue>& values) {
+// line setting as it stands, after writing `value` where it reads it.
+using Choice = std::pair<std::wstring, platform::StoredValue>;
+std::wstring Outcome(const std::wstring& key, const std::optional<Choice>& choice = std::nullopt) {
   MemoryRegistry registry;
-  for (const auto& [name, value] : values) {
-    if (value.kind == platform::StoredValue::Kind::Text) registry.keys[L"HKCU\\" + key][name] = value.text;
-    if (value.kind != platform::StoredValue::Kind::Text) registry.otherValues[L"HKCU\\" + key][name] = value;
-  }
+  if (choice) registry.otherValues[L"HKCU\\" + key][choice->first] = choice->second;
   SettingsStore store(registry, L"C:\\scan.exe");
   PortSettings texts;
   bool autoStart = false;
@@ -118,20 +116,26 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
               "http://www.w3.org/2001/XMLSchema-instance");
     EXPECT_FALSE((*root)["revision"].empty() || (*root)["schemaVersion"].empty());
   }
-  // Every text and dialog the editor looks up, in each language; every
-  // category and platform it names.
-  const std::regex reference(R"(\$\((string|presentation)\.([^)]+)\))");
-  for (const Xml& language : languages) {
+  // Every text and dialog the editor looks up, in each language, and each
+  // dialog's controls; every category and platform it names.
+  const std::regex reference(R"(\$\((?:string|presentation)\.[^)]+\))");
+  std::vector<std::map<std::string, std::set<std::string>>> controls(languages.size());
+  for (std::size_t i = 0; i < languages.size(); ++i) {
     std::set<std::string> ids;
-    for (const auto* found : language.All("string")) ids.insert("string." + (*found)["id"]);
-    for (const auto* found : language.All("presentation")) ids.insert("presentation." + (*found)["id"]);
+    for (const auto* found : languages[i].All("string")) ids.insert("$(string." + (*found)["id"] + ")");
+    for (const auto* found : languages[i].All("presentation")) {
+      ids.insert("$(presentation." + (*found)["id"] + ")");
+      for (const Xml& control : found->children)
+        controls[i]["$(presentation." + (*found)["id"] + ")"].insert(control["refId"]);
+    }
     for (std::sregex_iterator ref(raw.begin(), raw.end(), reference), end; ref != end; ++ref) {
-      EXPECT_TRUE(ids.count((*ref)[1].str() + "." + (*ref)[2].str())) << (*ref)[0];
+      EXPECT_TRUE(ids.count(ref->str())) << ref->str();
     }
   }
   std::set<std::string> names;
-  for (const auto* found : admx.All("category")) names.insert((*found)["name"]);
-  for (const auto* found : admx.All("definition")) names.insert((*found)["name"]);
+  for (const char* named : {"category", "definition"}) {
+    for (const auto* found : admx.All(named)) names.insert((*found)["name"]);
+  }
   for (const auto* found : admx.All("parentCategory")) EXPECT_TRUE(names.count((*found)["ref"])) << (*found)["ref"];
 
   for (const auto* policy : admx.All("policy")) {
@@ -141,10 +145,11 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     EXPECT_TRUE(key == kPolicyKey + L"\\" + registry_names::kAppCfgSection ||
                 key == kPolicyKey + L"\\" + registry_names::kDeviceSection);
     // What each choice writes, and what must be refused.
-    std::vector<std::map<std::wstring, platform::StoredValue>> offered, refused;
-    for (const Xml& state : policy->children) {
-      if (state.name != "enabledValue" && state.name != "disabledValue") continue;
-      offered.push_back({{Wide((*policy)["valueName"]), Value(state.All("string").at(0)->text)}});
+    std::vector<Choice> offered, refused;
+    for (const char* state : {"enabledValue", "disabledValue"}) {
+      for (const auto* value : policy->All(state)) {
+        offered.emplace_back(Wide((*policy)["valueName"]), Value(value->All("string").at(0)->text));
+      }
     }
     std::set<std::string> elements;
     for (const auto* group : policy->All("elements")) {
@@ -153,24 +158,17 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
         EXPECT_EQ(element.All("item").size(), element.All("string").size()) << "choices the program reads as text";
         elements.insert(element["id"]);
         const std::wstring name = Wide(element["valueName"]);
-        for (const auto* item : element.All("string")) offered.push_back({{name, Value(item->text)}});
-        if (element.name == "text") offered.insert(offered.end(), {{{name, Value("A")}}, {{name, Value("B")}}});
+        for (const auto* item : element.All("string")) offered.emplace_back(name, Value(item->text));
+        if (element.name == "text") offered.insert(offered.end(), {{name, Value("A")}, {name, Value("B")}});
         if (element.name != "decimal") continue;
         const long long low = std::stoll(element["minValue"]), high = std::stoll(element["maxValue"]);
         const bool text = element["storeAsText"] == "true";
-        for (const long long n : {low, high}) offered.push_back({{name, Value(std::to_string(n), text)}});
-        for (const long long n : {low - 1, high + 1}) refused.push_back({{name, Value(std::to_string(n), text)}});
+        for (const long long n : {low, high}) offered.emplace_back(name, Value(std::to_string(n), text));
+        for (const long long n : {low - 1, high + 1}) refused.emplace_back(name, Value(std::to_string(n), text));
       }
     }
     // The editor's dialog: one control for each value, in each language.
-    for (const Xml& language : languages) {
-      std::set<std::string> controls;
-      for (const auto* shown : language.All("presentation")) {
-        if ("$(presentation." + (*shown)["id"] + ")" != (*policy)["presentation"]) continue;
-        for (const Xml& control : shown->children) controls.insert(control["refId"]);
-      }
-      EXPECT_EQ(elements, controls);
-    }
+    for (auto& language : controls) EXPECT_EQ(elements, language[(*policy)["presentation"]]);
     // Each choice taken without a note and with an effect of its own; one
     // past a range's ends noted and left at the default.
     DiagnosticsRecorder notes;
@@ -179,8 +177,7 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     EXPECT_TRUE(notes.events.empty()) << notes.events.at(0);
     EXPECT_GE(offered.size(), 2u);
     EXPECT_EQ(outcomes.size(), offered.size()) << "a choice the program does not take, or a value it does not read";
-    const std::wstring unset = Outcome(key, {});
-    for (const auto& choice : refused) EXPECT_EQ(Outcome(key, choice), unset);
+    for (const auto& choice : refused) EXPECT_EQ(Outcome(key, choice), Outcome(key));
     EXPECT_EQ(notes.events.size(), refused.size());
   }
 }
