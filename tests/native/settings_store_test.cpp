@@ -351,25 +351,21 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
 }
 
 TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
-  using Kind = TypingOptions::CodeEnd::Kind;
-  const struct {
-    const wchar_t* encoding;
-    unsigned codePage;
-    const wchar_t* codeEndText;
-    TypingOptions::CodeEnd codeEnd;
-  } rows[] = {{L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}},
-              {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
-              {L"1251", 1251, L"Pause", {Kind::Pause}},
-              {L"20866", 20866, L"03", {Kind::Byte, 0x03}},
-              {L"1251", 1251, L"fE", {Kind::Byte, 0xFE}}};
-  for (const auto& row : rows) {
+  using CodeEnd = TypingOptions::CodeEnd;
+  const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd> rows[] = {
+      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}},
+      {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
+      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}},
+      {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}},
+      {L"1251", 1251, L"fE", {CodeEnd::Kind::Byte, 0xFE}}};
+  for (const auto& [encoding, codePage, codeEndText, codeEnd] : rows) {
     MemoryRegistry registry;
-    registry.keys[kUserOptions] = {{L"Encoding", row.encoding}, {L"CodeEnd", row.codeEndText}};
+    registry.keys[kUserOptions] = {{L"Encoding", encoding}, {L"CodeEnd", codeEndText}};
     DiagnosticsRecorder writer;
     const TypingOptions options = ReadTypingOptions(registry);
-    EXPECT_EQ(options.codePage, row.codePage) << row.encoding;
-    EXPECT_EQ(options.codeEnd, row.codeEnd) << row.codeEndText;
-    EXPECT_TRUE(writer.events.empty()) << row.encoding << " " << row.codeEndText;
+    EXPECT_EQ(options.codePage, codePage) << encoding;
+    EXPECT_EQ(options.codeEnd, codeEnd) << codeEndText;
+    EXPECT_TRUE(writer.events.empty()) << encoding << " " << codeEndText;
   }
 }
 
