@@ -12,15 +12,12 @@
 
 #include "reader/port_settings.h"
 #include "settings/option_table.h"
-#include "settings/registry_names.h"
 #include "settings/settings_store.h"
 #include "settings_dialog/option_lists.h"
 #include "support/diagnostics_recorder.h"
 #include "support/memory_registry.h"
 
 namespace {
-
-const std::wstring& kPolicyKey = option_table::kPolicyKey;
 
 std::string Read(const std::string& path) {
   std::stringstream file;
@@ -119,8 +116,7 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     for (const auto& inner : Matches(policy, R"(<(\w+))")) EXPECT_TRUE(known.count(inner.str(1))) << inner.str(1);
     EXPECT_TRUE(names.count(Matches(policy, R"x(<supportedOn ref="([^"]*)")x").at(0).str(1)));
     const std::wstring key = Wide(Attribute(tag, "key"));
-    EXPECT_TRUE(key == kPolicyKey + L"\\" + registry_names::kAppCfgSection ||
-                key == kPolicyKey + L"\\" + registry_names::kDeviceSection);
+    EXPECT_TRUE(key == option_table::kPolicyKey + L"\\APPCFG" || key == option_table::kPolicyKey + L"\\DEVICE");
     // What each choice writes, and what must be refused: the strings are
     // the choices of the policy's one element or of its two states.
     const auto elements = Matches(policy, R"(<(enum|text|decimal)\s[^>]*>)");
