@@ -54,9 +54,7 @@ TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
 TEST_F(SettingsStoreTest, LoadFailingHalfWayKeepsWhatItHadNotReadYet) {
   registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM3"}, {L"BaudRate", L"19200"}, {L"ByteSize", L"7"}};
   registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"1"}};
-  // Two values, each looked for in the machine's policy (both views), the
-  // user's policy and the user's settings.
-  registry.operationsBeforeFailure = 8;
+  registry.operationsBeforeFailure = 8;  // two values, each read from three policy keys, then the settings
   PortSettings texts{L"old", L"old", L"old", L"old", L"old"};
   bool autoStart = false;
   EXPECT_FALSE(store.Load(texts, autoStart));
