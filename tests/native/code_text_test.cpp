@@ -71,6 +71,7 @@ TEST(CodeText, EachCodeIsDecodedAsItWasEncoded) {
       {"KOI8-R chosen", kKoi8R, "\xf0\xc5\xd4\xd2", kKoi8R, L"Петр"},
       {"a code page that fails", kKoi8R, "\xa8", k1251, L"Ё"},
       {"0x98 has no character in 1251", kAuto, "5\x98", k1251, L"5"},
+      {"1251's signs", kAuto, "\xb9 5 \x88", k1251, L"№ 5 €"},
   };
   const FakeCodePages others;
   for (const auto& c : cases) {
