@@ -1,11 +1,12 @@
 // Feeds the framer a scanner's bytes in reads of any size, with or without
-// a quiet line after each, whatever ends a code (a carriage return, a line
-// break and a pause, or a byte), and checks every code against the lines of
-// the stream: each one is a whole line up to its end, its zero bytes left
-// out and each inner line break one line feed, never longer than the limit,
-// never a proper part of a line (a line whose head a quiet line dropped is
-// not typed at all, unless that head was one noise byte, which goes alone),
-// and no line that fits and never fell quiet is lost.
+// a quiet line after each, and checks every code against the lines of the
+// stream: each one is a whole line up to its end, its zero
+// bytes left out, never longer than the limit, never a proper part of a
+// line (a line whose head a quiet line dropped is not typed at all, unless
+// that head was one noise byte, which goes alone), and no
+// line that fits and never fell quiet is lost. A code ends at a carriage
+// return, a line break and a pause, or a byte; each line break inside it is
+// one line feed.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>

@@ -5,13 +5,13 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
 
 #include "reader/port_settings.h"
 #include "settings/option_table.h"
-#include "settings/registry_names.h"
 #include "settings/settings_store.h"
 #include "settings_dialog/option_lists.h"
 #include "support/diagnostics_recorder.h"
@@ -19,65 +19,30 @@
 
 namespace {
 
-const std::wstring& kPolicyKey = option_table::kPolicyKey;
-
-// Just enough XML for the templates: elements, attributes and text, the
-// declaration and comments skipped, entities left as written.
-struct Xml {
-  std::string name, text;
-  std::map<std::string, std::string> attributes;
-  std::vector<Xml> children;
-  std::string operator[](const std::string& key) const { return attributes.count(key) ? attributes.at(key) : ""; }
-  // Every element of that name below this one, at any depth.
-  std::vector<const Xml*> All(const std::string& tag) const {
-    std::vector<const Xml*> found;
-    for (const Xml& child : children) {
-      if (child.name == tag) found.push_back(&child);
-      for (const Xml* below : child.All(tag)) found.push_back(below);
-    }
-    return found;
-  }
-};
-
-Xml Read(const std::string& path, std::string* raw = nullptr) {
+std::string Read(const std::string& path) {
   std::stringstream file;
   file << std::ifstream(POLICY_TEMPLATES_DIR + path).rdbuf();
-  const std::string in = file.str();
-  if (raw) *raw = in;
-  const std::regex token(R"(<!--[\s\S]*?-->|<\?[\s\S]*?\?>|<(/?)([\w:.-]+)([^>]*?)(/?)>|[^<]+)");
-  const std::regex attribute(R"re(([\w:.-]+)="([^"]*)")re");
-  std::vector<Xml> open(1);
-  for (std::sregex_iterator at(in.begin(), in.end(), token), end; at != end; ++at) {
-    const std::smatch& m = *at;
-    if (!m[2].matched) {
-      if (m.str().front() != '<') open.back().text += m.str();
-      continue;
-    }
-    if (m[1].length() == 0) {
-      open.emplace_back().name = m[2].str();
-      for (std::sregex_iterator a(m[3].first, m[3].second, attribute); a != end; ++a) {
-        open.back().attributes[(*a)[1].str()] = (*a)[2].str();
-      }
-      if (m[4].length() == 0) continue;
-    } else if (open.size() < 2 || open.back().name != m[2].str()) {
-      throw std::runtime_error(path + ": elements do not nest at " + m.str());
-    }
-    Xml done = std::move(open.back());
-    open.pop_back();
-    open.back().children.push_back(std::move(done));
-  }
-  if (open.size() != 1 || open[0].children.size() != 1) throw std::runtime_error(path + ": not one root element");
-  return open[0].children[0];
+  return file.str();
+}
+
+// Every match of `pattern` in `text`, which must outlive them.
+std::vector<std::smatch> Matches(const std::string& text, const std::string& pattern) {
+  const std::regex expression(pattern);
+  return {std::sregex_iterator(text.begin(), text.end(), expression), std::sregex_iterator()};
+}
+
+// The value of an attribute in an element's start tag; empty when it has none.
+std::string Attribute(const std::string& tag, const std::string& name) {
+  const auto found = Matches(tag, "\\s" + name + "=\"([^\"]*)\"");
+  return found.empty() ? "" : found[0].str(1);
 }
 
 // Everything the program makes of its settings, the dialog showing each
-// line setting as it stands, after writing `values` where it reads them.
-std::wstring Outcome(const std::wstring& key, const std::map<std::wstring, platform::StoredValue>& values) {
+// line setting as it stands, after writing `value` where it reads it.
+using Choice = std::pair<std::wstring, platform::StoredValue>;
+std::wstring Outcome(const std::wstring& key, const std::optional<Choice>& choice = std::nullopt) {
   MemoryRegistry registry;
-  for (const auto& [name, value] : values) {
-    if (value.kind == platform::StoredValue::Kind::Text) registry.keys[L"HKCU\\" + key][name] = value.text;
-    if (value.kind != platform::StoredValue::Kind::Text) registry.otherValues[L"HKCU\\" + key][name] = value;
-  }
+  if (choice) registry.otherValues[L"HKCU\\" + key][choice->first] = choice->second;
   SettingsStore store(registry, L"C:\\scan.exe");
   PortSettings texts;
   bool autoStart = false;
@@ -106,71 +71,75 @@ platform::StoredValue Value(const std::string& data, bool text = true) {
 
 }  // namespace
 
+// That the templates are well-formed XML is checked by Python's parser.
 TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
-  std::string raw;
-  const Xml admx = Read("/barcode_reader.admx", &raw);
-  const std::vector<Xml> languages{Read("/en-US/barcode_reader.adml"), Read("/ru-RU/barcode_reader.adml")};
-  EXPECT_EQ(admx.name + languages[0].name + languages[1].name,
-            "policyDefinitionspolicyDefinitionResourcespolicyDefinitionResources");
-  for (const Xml* root : {&admx, &languages[0], &languages[1]}) {
-    EXPECT_EQ((*root)["xmlns"] + " " + (*root)["xmlns:xsd"] + " " + (*root)["xmlns:xsi"],
+  const std::string admx = Read("/barcode_reader.admx");
+  const std::vector<std::string> languages{Read("/en-US/barcode_reader.adml"), Read("/ru-RU/barcode_reader.adml")};
+  for (const std::string* text : {&admx, &languages[0], &languages[1]}) {
+    const auto start =
+        Matches(*text, text == &admx ? "<policyDefinitions\\s[^>]*>" : "<policyDefinitionResources\\s[^>]*>");
+    ASSERT_EQ(start.size(), 1u);
+    const std::string tag = start[0].str();
+    EXPECT_EQ(Attribute(tag, "xmlns") + " " + Attribute(tag, "xmlns:xsd") + " " + Attribute(tag, "xmlns:xsi"),
               "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions http://www.w3.org/2001/XMLSchema "
               "http://www.w3.org/2001/XMLSchema-instance");
-    EXPECT_FALSE((*root)["revision"].empty() || (*root)["schemaVersion"].empty());
+    EXPECT_FALSE(Attribute(tag, "revision").empty() || Attribute(tag, "schemaVersion").empty());
   }
-  // Every text and dialog the editor looks up, in each language; every
-  // category and platform it names.
-  const std::regex reference(R"(\$\((string|presentation)\.([^)]+)\))");
-  for (const Xml& language : languages) {
+  // Every text and dialog the editor looks up, in each language, and each
+  // dialog's controls; every category and platform it names.
+  std::vector<std::map<std::string, std::set<std::string>>> controls(languages.size());
+  for (std::size_t i = 0; i < languages.size(); ++i) {
     std::set<std::string> ids;
-    for (const auto* found : language.All("string")) ids.insert("string." + (*found)["id"]);
-    for (const auto* found : language.All("presentation")) ids.insert("presentation." + (*found)["id"]);
-    for (std::sregex_iterator ref(raw.begin(), raw.end(), reference), end; ref != end; ++ref) {
-      EXPECT_TRUE(ids.count((*ref)[1].str() + "." + (*ref)[2].str())) << (*ref)[0];
+    for (const auto& id : Matches(languages[i], R"x(<(string|presentation) id="([^"]*)")x")) {
+      ids.insert("$(" + id.str(1) + "." + id.str(2) + ")");
+    }
+    for (const auto& shown : Matches(languages[i], R"x(<presentation id="([^"]*)">([\s\S]*?)</presentation>)x")) {
+      const std::string body = shown.str(2);
+      for (const auto& control : Matches(body, R"x(refId="([^"]*)")x")) {
+        controls[i]["$(presentation." + shown.str(1) + ")"].insert(control.str(1));
+      }
+    }
+    for (const auto& ref : Matches(admx, R"(\$\((?:string|presentation)\.[^)]+\))")) {
+      EXPECT_TRUE(ids.count(ref.str())) << ref.str();
     }
   }
   std::set<std::string> names;
-  for (const auto* found : admx.All("category")) names.insert((*found)["name"]);
-  for (const auto* found : admx.All("definition")) names.insert((*found)["name"]);
-  for (const auto* found : admx.All("parentCategory")) EXPECT_TRUE(names.count((*found)["ref"])) << (*found)["ref"];
+  for (const auto& found : Matches(admx, R"x(<(?:category|definition) name="([^"]*)")x")) names.insert(found.str(1));
+  for (const auto& ref : Matches(admx, R"x(<parentCategory ref="([^"]*)")x")) EXPECT_TRUE(names.count(ref.str(1)));
 
-  for (const auto* policy : admx.All("policy")) {
-    SCOPED_TRACE((*policy)["name"]);
-    EXPECT_TRUE(names.count((*policy->All("supportedOn").at(0))["ref"]));
-    const std::wstring key = Wide((*policy)["key"]);
-    EXPECT_TRUE(key == kPolicyKey + L"\\" + registry_names::kAppCfgSection ||
-                key == kPolicyKey + L"\\" + registry_names::kDeviceSection);
-    // What each choice writes, and what must be refused.
-    std::vector<std::map<std::wstring, platform::StoredValue>> offered, refused;
-    for (const Xml& state : policy->children) {
-      if (state.name != "enabledValue" && state.name != "disabledValue") continue;
-      offered.push_back({{Wide((*policy)["valueName"]), Value(state.All("string").at(0)->text)}});
-    }
-    std::set<std::string> elements;
-    for (const auto* group : policy->All("elements")) {
-      for (const Xml& element : group->children) {
-        EXPECT_TRUE(element.name == "enum" || element.name == "text" || element.name == "decimal") << element.name;
-        EXPECT_EQ(element.All("item").size(), element.All("string").size()) << "choices the program reads as text";
-        elements.insert(element["id"]);
-        const std::wstring name = Wide(element["valueName"]);
-        for (const auto* item : element.All("string")) offered.push_back({{name, Value(item->text)}});
-        if (element.name == "text") offered.insert(offered.end(), {{{name, Value("A")}}, {{name, Value("B")}}});
-        if (element.name != "decimal") continue;
-        const long long low = std::stoll(element["minValue"]), high = std::stoll(element["maxValue"]);
-        const bool text = element["storeAsText"] == "true";
-        for (const long long n : {low, high}) offered.push_back({{name, Value(std::to_string(n), text)}});
-        for (const long long n : {low - 1, high + 1}) refused.push_back({{name, Value(std::to_string(n), text)}});
-      }
+  const std::set<std::string> known = {"policy", "parentCategory", "supportedOn",  "elements",
+                                       "enum",   "item",           "value",        "string",
+                                       "text",   "decimal",        "enabledValue", "disabledValue"};
+  for (const auto& found : Matches(admx, R"(<policy\s[\s\S]*?</policy>)")) {
+    const std::string policy = found.str(), tag = Matches(policy, "<policy\\s[^>]*>").at(0).str();
+    SCOPED_TRACE(Attribute(tag, "name"));
+    for (const auto& inner : Matches(policy, R"(<(\w+))")) EXPECT_TRUE(known.count(inner.str(1))) << inner.str(1);
+    EXPECT_TRUE(names.count(Matches(policy, R"x(<supportedOn ref="([^"]*)")x").at(0).str(1)));
+    const std::wstring key = Wide(Attribute(tag, "key"));
+    EXPECT_TRUE(key == option_table::kPolicyKey + L"\\APPCFG" || key == option_table::kPolicyKey + L"\\DEVICE");
+    // What each choice writes, and what must be refused: the strings are
+    // the choices of the policy's one element or of its two states.
+    const auto elements = Matches(policy, R"(<(enum|text|decimal)\s[^>]*>)");
+    ASSERT_LE(elements.size(), 1u);
+    const std::string element = elements.empty() ? tag : elements[0].str(),
+                      kind = elements.empty() ? "" : elements[0].str(1);
+    const std::wstring name = Wide(Attribute(element, "valueName"));
+    const auto strings = Matches(policy, "<string>([^<]*)</string>");
+    EXPECT_EQ(Matches(policy, R"(<item\s|<(?:en|dis)abledValue>)").size(), strings.size())
+        << "choices the program reads as text";
+    std::vector<Choice> offered, refused;
+    for (const auto& choice : strings) offered.emplace_back(name, Value(choice.str(1)));
+    if (kind == "text") offered.insert(offered.end(), {{name, Value("A")}, {name, Value("B")}});
+    if (kind == "decimal") {
+      const long long low = std::stoll(Attribute(element, "minValue")),
+                      high = std::stoll(Attribute(element, "maxValue"));
+      const bool text = Attribute(element, "storeAsText") == "true";
+      for (const long long n : {low, high}) offered.emplace_back(name, Value(std::to_string(n), text));
+      for (const long long n : {low - 1, high + 1}) refused.emplace_back(name, Value(std::to_string(n), text));
     }
     // The editor's dialog: one control for each value, in each language.
-    for (const Xml& language : languages) {
-      std::set<std::string> controls;
-      for (const auto* shown : language.All("presentation")) {
-        if ("$(presentation." + (*shown)["id"] + ")" != (*policy)["presentation"]) continue;
-        for (const Xml& control : shown->children) controls.insert(control["refId"]);
-      }
-      EXPECT_EQ(elements, controls);
-    }
+    const std::set<std::string> ids = elements.empty() ? std::set<std::string>{} : std::set{Attribute(element, "id")};
+    for (auto& language : controls) EXPECT_EQ(ids, language[Attribute(tag, "presentation")]);
     // Each choice taken without a note and with an effect of its own; one
     // past a range's ends noted and left at the default.
     DiagnosticsRecorder notes;
@@ -179,8 +148,7 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     EXPECT_TRUE(notes.events.empty()) << notes.events.at(0);
     EXPECT_GE(offered.size(), 2u);
     EXPECT_EQ(outcomes.size(), offered.size()) << "a choice the program does not take, or a value it does not read";
-    const std::wstring unset = Outcome(key, {});
-    for (const auto& choice : refused) EXPECT_EQ(Outcome(key, choice), unset);
+    for (const auto& choice : refused) EXPECT_EQ(Outcome(key, choice), Outcome(key));
     EXPECT_EQ(notes.events.size(), refused.size());
   }
 }

@@ -20,17 +20,13 @@ const std::string kQuiet = "<quiet>";
 Codes Frame(const std::vector<std::string>& reads, TypingOptions::CodeEnd end = {}) {
   CodeFramer framer(end);
   Codes codes;
+  const auto type = [&](std::string_view code) { codes.emplace_back(code); };
   for (const std::string& read : reads) {
     if (read == kQuiet) {
-      if (framer.AwaitsPause()) {
-        framer.EndAtPause([&](std::string_view code) { codes.emplace_back(code); });
-      } else {
-        framer.DropUnfinished();
-      }
+      framer.AwaitsPause() ? framer.EndAtPause(type) : framer.DropUnfinished();
       continue;
     }
-    framer.Feed(std::span(reinterpret_cast<const std::uint8_t*>(read.data()), read.size()),
-                [&](std::string_view code) { codes.emplace_back(code); });
+    framer.Feed(std::span(reinterpret_cast<const std::uint8_t*>(read.data()), read.size()), type);
   }
   return codes;
 }

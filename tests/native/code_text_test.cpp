@@ -55,9 +55,8 @@ TEST(CodeText, EachCodeIsDecodedAsItWasEncoded) {
       {"payment code, KOI8-R", kAuto, "ST00013|Name=\xf0\xc5\xd4\xd2", kKoi8R, L"ST00013|Name=Петр"},
       {"payment code naming UTF-8, not UTF-8", kAuto, To1251(L"ST00012|Сумма"), k1251, L"ST00012|Сумма"},
       {"no payment header", kAuto, To1251(L"ST00014|ё"), k1251, L"ST00014|ё"},
-      {"UTF-8, two-byte sequences", kAuto, "Histórico ¶Ж", kUtf8, L"Histórico ¶Ж"},
-      {"UTF-8, three-byte sequences", kAuto, "№ 5 €", kUtf8, L"№ 5 €"},
-      {"UTF-8, four-byte sequence", kAuto, "a\xf0\x9f\x98\x80", kUtf8, L"a\xD83D\xDE00"},
+      {"UTF-8, of two, three and four bytes", kAuto, "Histórico ¶Ж № 5 €\xf0\x9f\x98\x80", kUtf8,
+       L"Histórico ¶Ж № 5 €\xD83D\xDE00"},
       {"ASCII alone", kAuto, "4006381333931", k1251, L"4006381333931"},
       {"overlong UTF-8", kAuto, "\xc0\xaf", k1251, L"АЇ"},
       {"an encoded surrogate", kAuto, "\xed\xa0\x80", k1251, L"н\u00a0Ђ"},
@@ -72,6 +71,7 @@ TEST(CodeText, EachCodeIsDecodedAsItWasEncoded) {
       {"KOI8-R chosen", kKoi8R, "\xf0\xc5\xd4\xd2", kKoi8R, L"Петр"},
       {"a code page that fails", kKoi8R, "\xa8", k1251, L"Ё"},
       {"0x98 has no character in 1251", kAuto, "5\x98", k1251, L"5"},
+      {"1251's signs", kAuto, "\xb9 5 \x88", k1251, L"№ 5 €"},
   };
   const FakeCodePages others;
   for (const auto& c : cases) {

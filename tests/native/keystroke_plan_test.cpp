@@ -40,6 +40,10 @@ std::vector<KeyStroke> Plan(std::wstring_view code, const KeyboardLayout& layout
 }
 
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+std::vector<KeyStroke> Plan(std::string_view ascii, const KeyboardLayout& layout, bool capsLockOn,
+                            const TypingOptions& options = {}) {
+  return Plan(Widen(std::string(ascii)), layout, capsLockOn, options);
+}
 
 using Kind = KeyStroke::Kind;
 constexpr KeyStroke Down(std::uint16_t vk) { return {Kind::VirtualKey, vk, false}; }
@@ -95,7 +99,7 @@ TEST(KeystrokePlan, DigitsAreTypedByTheirKeysOnEveryLayout) {
   // Keys, not characters sent as themselves: some programs read the keys.
   for (const auto& layout : {UsLayout(), FrenchLayout(), GermanLayout(), CzechLayout()}) {
     for (const bool capsLockOn : {false, true}) {
-      for (const KeyStroke& stroke : Plan(L"4006381333931", layout, capsLockOn)) {
+      for (const KeyStroke& stroke : Plan("4006381333931", layout, capsLockOn)) {
         EXPECT_EQ(stroke.kind, Kind::VirtualKey);
       }
     }
@@ -113,7 +117,7 @@ TEST(KeystrokePlan, TheLeftOutControlBytesAreNamed) {
 
 TEST(KeystrokePlan, CapsLockOnAddsNoCapsLockPresses) {
   const std::vector<KeyStroke> expected = {Down('A'), Up('A'), Down('B'), Up('B')};
-  EXPECT_EQ(Plan(L"AB", UsLayout(), true), expected);
+  EXPECT_EQ(Plan("AB", UsLayout(), true), expected);
 }
 
 TEST(KeystrokePlan, ACodeWithNothingToTypeIsNoEventsNotEvenPrefixAndSuffix) {
@@ -129,16 +133,16 @@ TEST(KeystrokePlan, Code39SymbolsKeepTheirShift) {
   const std::vector<KeyStroke> expected = {
       Down(virtual_key::kShift), Down('4'), Up('4'), Up(virtual_key::kShift), Down(0xBB), Up(0xBB),
       Down(virtual_key::kShift), Down('5'), Up('5'), Up(virtual_key::kShift)};
-  EXPECT_EQ(Plan(L"$=%", UsLayout(), true), expected);
+  EXPECT_EQ(Plan("$=%", UsLayout(), true), expected);
 }
 
 TEST(KeystrokePlan, CharactersWithoutAPlainKeyAreSentAsThemselves) {
   // No Latin letters on the Russian-like layout; "@" needs AltGr on the
   // other.
   const std::vector<KeyStroke> latin = {{Kind::Unicode, L'A', false}, {Kind::Unicode, L'A', true}, Down('1'), Up('1')};
-  EXPECT_EQ(Plan(L"A1", RussianLikeLayout(), true), latin);
+  EXPECT_EQ(Plan("A1", RussianLikeLayout(), true), latin);
   const std::vector<KeyStroke> at = {{Kind::Unicode, L'@', false}, {Kind::Unicode, L'@', true}};
-  EXPECT_EQ(Plan(L"@", AltCharactersLayout(), true), at);
+  EXPECT_EQ(Plan("@", AltCharactersLayout(), true), at);
 }
 
 TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselvesOrAsTheReplacement) {
@@ -150,8 +154,8 @@ TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselvesOrAsTheReplacement) {
       "8005112000\x1d"
       "930001\x1e\x04";
   bool capsLock = false;
-  EXPECT_EQ(Receive(Plan(Widen(code), us, false), us, capsLock), Widen(code));
-  EXPECT_EQ(Receive(Plan(Widen(code), us, false, Options(TypingOptions::Suffix::None, L"", L"<GS>")), us, capsLock),
+  EXPECT_EQ(Receive(Plan(code, us, false), us, capsLock), Widen(code));
+  EXPECT_EQ(Receive(Plan(code, us, false, Options(TypingOptions::Suffix::None, L"", L"<GS>")), us, capsLock),
             L"\x1e\x04"
             L"0104600439931256"
             L"21JgXJ5.T<GS>"
@@ -166,12 +170,12 @@ TEST(KeystrokePlan, PrefixAndSuffixFrameTheCodeUnderTheSameRules) {
   const TypingOptions enter = Options(TypingOptions::Suffix::Enter, L"Id: \u0428\x1d", L"");
   for (const bool capsLockOn : {false, true}) {
     bool capsLock = capsLockOn;
-    EXPECT_EQ(Receive(Plan(L"ab1\x1d", ru, capsLockOn, enter), ru, capsLock),
+    EXPECT_EQ(Receive(Plan("ab1\x1d", ru, capsLockOn, enter), ru, capsLock),
               L"Id: \u0428\x1d"
               L"ab1\x1d\r");
     EXPECT_EQ(capsLock, capsLockOn);
   }
-  const auto tab = Plan(L"7", ru, true, Options(TypingOptions::Suffix::Tab, L"", L"|"));
+  const auto tab = Plan("7", ru, true, Options(TypingOptions::Suffix::Tab, L"", L"|"));
   EXPECT_EQ(tab, (std::vector<KeyStroke>{Down('7'), Up('7'), Down(virtual_key::kTab), Up(virtual_key::kTab)}));
 }
 
@@ -259,13 +263,10 @@ TEST(KeystrokePlan, APacedCodePausesBetweenCharactersAndStopsBetweenThem) {
 
 TEST(KeystrokePlan, LayoutsAreAskedWithCapsLockAndShiftAsTheSystemReadsThem) {
   const TableLayout german = GermanLayout();
-  for (const bool shift : {false, true}) {
-    for (const bool capsLockOn : {false, true}) {
-      for (const std::uint16_t key : {std::uint16_t{'2'}, std::uint16_t{'A'}}) {
-        EXPECT_EQ(german.ToUnicode(key, KeyStateFor(shift, capsLockOn)), german.CharacterOf(key, shift, capsLockOn))
-            << "key " << key << (shift ? ", Shift" : "") << (capsLockOn ? ", Caps Lock" : "");
-      }
-    }
+  for (int row = 0; row < 8; ++row) {  // "2" and "A", with and without Shift and Caps Lock
+    const bool shift = row & 1, capsLockOn = row & 2;
+    const std::uint16_t key = row & 4 ? 'A' : '2';
+    EXPECT_EQ(german.ToUnicode(key, KeyStateFor(shift, capsLockOn)), german.CharacterOf(key, shift, capsLockOn)) << row;
   }
   // GetKeyState: the low bit is Caps Lock on; the top bit the key held down.
   const std::pair<std::int16_t, bool> capsLock[] = {{0x0000, false}, {0x0001, true}, {-128, false}, {-127, true}};
@@ -287,8 +288,8 @@ TEST(KeystrokePlan, OneCacheKeepsEachLayoutAndEachShiftAndCapsLockApart) {
   // the German "2" key gives '"' under Caps Lock.
   const std::pair<std::uintptr_t, bool> steps[] = {{kUs, false}, {kUs, true}, {kGerman, true}, {kUs, true}};
   for (const auto& [layout, capsLockOn] : steps) {
-    const std::wstring code = capsLockOn ? L"2" : L"@";
+    const char* code = capsLockOn ? "2" : "@";
     EXPECT_EQ(Plan(code, layouts.For(layout).remembered, capsLockOn), Plan(code, LayoutOf(layout), capsLockOn))
-        << (capsLockOn ? "2" : "@") << " on " << std::hex << layout;
+        << code << " on " << std::hex << layout;
   }
 }

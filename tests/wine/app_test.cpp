@@ -28,16 +28,13 @@ const std::wstring kTitle = L"Драйвер для сканера штрих-к
 const std::vector<std::wstring> kCaptions = {L"COM-порт:", L"Скорость (бод):", L"Бит в байте:", L"Четность байта:",
                                              L"Стоповые биты:"};
 
-// A program of the build tree by its Linux path.
-std::wstring WindowsPath(std::string_view linuxPath) {
+std::wstring ProgramPath(std::string_view linuxPath = BARCODE_READER_EXE) {
   std::wstring path = L"Z:" + std::wstring(linuxPath.begin(), linuxPath.end());
   for (auto& c : path) {
     if (c == L'/') c = L'\\';
   }
   return path;
 }
-
-std::wstring ProgramPath() { return WindowsPath(BARCODE_READER_EXE); }
 
 // Whether the window has its tray icon: changing nothing of an icon that
 // is not there fails.
@@ -346,7 +343,7 @@ TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCo
   EXPECT_EQ(typed, L"2\t") << "the policy's suffix, without a restart";
   std::printf("from the registry change to the first code typed with it: %llu ms\n", ::GetTickCount64() - changed);
 
-  Program other(L"30000", WindowsPath(SCAN_TARGET_EXE));
+  Program other(L"30000", ProgramPath(SCAN_TARGET_EXE));
   const HWND otherWindow = ui_probe::WaitForWindow(L"Scanner target", L"ScanTarget", 30000);
   ASSERT_NE(otherWindow, nullptr);
   for (int wait = 0; wait < 50 && ::GetForegroundWindow() != otherWindow; ++wait) ::Sleep(100);

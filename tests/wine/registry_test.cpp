@@ -254,18 +254,13 @@ TEST_F(RegistryTest, AutoStartReadsBackFromTextOrNumber) {
 }
 
 TEST_F(RegistryTest, AMachineWideValueThatA32BitToolWroteIsFoundAndItsViewNoted) {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Section(L"APPCFG").c_str(), 0, nullptr, 0,
-                              KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const std::wstring enter = L"Enter";
-  ::RegSetValueExW(key, L"Suffix", 0, REG_SZ, reinterpret_cast<const BYTE*>(enter.c_str()),
-                   static_cast<DWORD>((enter.size() + 1) * sizeof(wchar_t)));
+  // Where the 32-bit view of the machine's settings lies, for a 64-bit program.
+  const std::wstring view32 = L"Software\\WOW6432Node\\Ombrek\\Barcode Reader\\APPCFG";
+  raw_registry::WriteText(HKEY_LOCAL_MACHINE, view32, L"Suffix", L"Enter");
   platform::WinRegistry registry;
   Notes notes;
   const TypingOptions options = ReadTypingOptions(registry);
-  ::RegDeleteValueW(key, L"Suffix");
-  ::RegCloseKey(key);
+  raw_registry::DeleteValue(HKEY_LOCAL_MACHINE, view32, L"Suffix");
   EXPECT_EQ(options.suffix, TypingOptions::Suffix::Enter);
   ASSERT_EQ(notes.texts.size(), 1u);
   EXPECT_NE(notes.texts[0].find(L"APPCFG\\Suffix is read from the 32-bit registry view"), std::wstring::npos);
