@@ -94,8 +94,10 @@ TEST_F(TypingTest, LineEndingsAndControlBytes) {
   EXPECT_EQ(Scan("X\x01Y\x7f\x16\x03Z\x1e\r", 4), L"XYZ\x1e") << "no control byte that could be a command arrives";
   EXPECT_EQ(Scan("\xcf\xf0\xe8\xe2\xe5\xf2\r", 6), L"\u041f\u0440\u0438\u0432\u0435\u0442")
       << "code page 1251 arrives as the letters themselves";
-  EXPECT_EQ(Scan("ST00013|Name=\xf0\xc5\xd4\xd2\r", 17), L"ST00013|Name=Петр")
-      << "a payment code in KOI8-R, as its header says";
+  const std::wstring payment = L"ST00012|Name=ООО «Ромашка»|Purpose=Счёт № 5";
+  EXPECT_EQ(Scan("ST00012|Name=ООО «Ромашка»|Purpose=Счёт № 5\r", payment.size()), payment)
+      << "a payment code in UTF-8, as its header says";
+  EXPECT_EQ(Scan("ST00013|Name=\xf0\xc5\xd4\xd2\r", 17), L"ST00013|Name=Петр") << "and one in KOI8-R";
 }
 
 TEST_F(TypingTest, Gs1DataMatrixCodesKeepTheirSeparators) {
