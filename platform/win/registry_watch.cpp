@@ -16,12 +16,13 @@ REGSAM ViewFlag(const KeyPlace& place) {
 }
 
 // The key, or its deepest parent that exists; none when not even the hive
-// opens.
-UniqueHKey OpenDeepestExisting(const KeyPlace& place) {
+// opens. `depth` is the length of the path opened.
+UniqueHKey OpenDeepestExisting(const KeyPlace& place, std::size_t& depth) {
   std::wstring path = place.path;
   for (;;) {
     UniqueHKey key;
     const LSTATUS status = ::RegOpenKeyExW(Root(place.hive), path.c_str(), 0, KEY_NOTIFY | ViewFlag(place), key.put());
+    depth = path.size();
     if (status == ERROR_SUCCESS) return key;
     if (status != ERROR_FILE_NOT_FOUND || path.empty()) {
       diagnostics::Failure(L"opening " + place.path + L" to watch it", static_cast<std::uint32_t>(status));
@@ -51,15 +52,26 @@ void RegistryWatch::Rearm() {
   // itself from now on.
   watched_.clear();
   for (const KeyPlace& place : keys_) {
-    UniqueHKey key = OpenDeepestExisting(place);
+    std::size_t depth = 0;
+    UniqueHKey key = OpenDeepestExisting(place, depth);
     if (!key) continue;
-    const LSTATUS status = ::RegNotifyChangeKeyValue(
-        key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME, changed_.get(), TRUE);
+    const bool parent = depth != place.path.size();
+    // A parent (HKCU\Software, say) changes all the time under other
+    // programs' keys: of it only a subkey's arrival counts, the next step
+    // towards ours.
+    const LSTATUS status =
+        parent ? ::RegNotifyChangeKeyValue(key.get(), FALSE, REG_NOTIFY_CHANGE_NAME, changed_.get(), TRUE)
+               : ::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME,
+                                           changed_.get(), TRUE);
     if (status != ERROR_SUCCESS) {
       diagnostics::Failure(L"watching " + place.path, static_cast<std::uint32_t>(status));
       continue;
     }
     watched_.push_back(std::move(key));
+    // A subkey made between the opening and the request was not seen:
+    // another round finds it.
+    std::size_t depthNow = 0;
+    if (parent && OpenDeepestExisting(place, depthNow) && depthNow != depth) ::SetEvent(changed_.get());
   }
 }
 
