@@ -38,6 +38,14 @@ class TypingTest : public testing::Test {
     raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
     raw_registry::WriteDevice(L"BaudRate", L"115200");
     sim.Open(kPort);
+    StartReader();
+  }
+  // With typing options written first, where the reader reads them at start.
+  void StartReader(const std::wstring& option = {}, const std::wstring& value = {}) {
+    reader.reset();
+    if (!option.empty()) {
+      raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", option, value);
+    }
     reader = std::make_unique<TestReader>();
     reader->ApplySettings();  // a developer's --gtest_filter must not count as a port argument
     ASSERT_TRUE(reader->InitComm());
@@ -129,13 +137,7 @@ TEST_F(TypingTest, AnExciseStampCodeTypedAtPaceArrivesWholeAndSoDoesTheCodeScann
   for (int i = 0; stamp.size() < 150; ++i) stamp += static_cast<char>(i % 3 ? 'A' + i % 26 : '0' + i % 10);
   ASSERT_EQ(stamp.size(), 150u);
   // Paced, as a remote desktop needs: 150 characters take 3 s to type.
-  reader.reset();
-  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"KeyDelay",
-                          L"20");
-  reader = std::make_unique<TestReader>();
-  reader->ApplySettings();
-  ASSERT_TRUE(reader->InitComm());
-  reader->ReadData();
+  StartReader(L"KeyDelay", L"20");
   target->Clear();
   sim.Write(kPort, stamp + "\r");
   target->WaitForText(10);
@@ -144,13 +146,7 @@ TEST_F(TypingTest, AnExciseStampCodeTypedAtPaceArrivesWholeAndSoDoesTheCodeScann
 }
 
 TEST_F(TypingTest, AVCardEndedByAPauseArrivesWholeWithItsLineBreaks) {
-  reader.reset();
-  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"CodeEnd",
-                          L"pause");
-  reader = std::make_unique<TestReader>();
-  reader->ApplySettings();
-  ASSERT_TRUE(reader->InitComm());
-  reader->ReadData();
+  StartReader(L"CodeEnd", L"pause");
   const std::wstring vcard = L"BEGIN:VCARD\rN:Kennedy;Steve\rEND:VCARD";
   Scan("BEGIN:VCARD\r\nN:Kennedy;Steve\r\nEND:VCARD\r\n", vcard.size());
   target->PumpFor(500);
