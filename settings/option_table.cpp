@@ -56,9 +56,12 @@ bool ParseSuffix(const StoredValue& value, Options& options) {
   return false;
 }
 
-bool ParsePrefix(const StoredValue& value, Options& options) {
+// A text taken as it is stored, into `part`'s `field`. The line settings
+// are texts too: the reader decides what a text it cannot use means.
+template <auto part, auto field>
+bool ParseText(const StoredValue& value, Options& options) {
   if (!Text(value)) return false;
-  options.typing.prefix = value.text;
+  (options.*part).*field = value.text;
   return true;
 }
 
@@ -66,12 +69,6 @@ bool ParseKeyDelay(const StoredValue& value, Options& options) {
   const auto delay = value.kind == StoredValue::Kind::Text && value.text.empty() ? 0 : Number(value);
   if (!delay || *delay < 0 || *delay > TypingOptions::kMaxKeyDelayMs) return false;
   options.typing.keyDelayMs = static_cast<int>(*delay);
-  return true;
-}
-
-bool ParseGroupSeparator(const StoredValue& value, Options& options) {
-  if (!Text(value)) return false;
-  options.typing.groupSeparator = value.text;
   return true;
 }
 
@@ -121,15 +118,6 @@ bool ParseCodeEnd(const StoredValue& value, Options& options) {
   return true;
 }
 
-// The line settings are texts, taken as the operator stores them: the
-// reader decides what a text it cannot use means.
-template <std::wstring PortSettings::*field>
-bool ParseLineText(const StoredValue& value, Options& options) {
-  if (!Text(value)) return false;
-  options.port.*field = value.text;
-  return true;
-}
-
 bool ParseAutoStart(const StoredValue& value, Options& options) {
   const auto number = Number(value);
   if (!number || (*number != 0 && *number != 1)) return false;
@@ -153,7 +141,15 @@ constexpr std::array<std::wstring_view, 5> kByteSizeWords{L"4", L"5", L"6", L"7"
 
 const std::array<Row, 13> kRows{{
     {L"Suffix", Section::AppCfg, ValueType::Choice, Effect::Typing, L"", kSuffixWords, 0, 0, ParseSuffix},
-    {L"Prefix", Section::AppCfg, ValueType::Text, Effect::Typing, L"", {}, 0, 0, ParsePrefix},
+    {L"Prefix",
+     Section::AppCfg,
+     ValueType::Text,
+     Effect::Typing,
+     L"",
+     {},
+     0,
+     0,
+     ParseText<&Options::typing, &TypingOptions::prefix>},
     {L"KeyDelay",
      Section::AppCfg,
      ValueType::Number,
@@ -163,7 +159,15 @@ const std::array<Row, 13> kRows{{
      0,
      TypingOptions::kMaxKeyDelayMs,
      ParseKeyDelay},
-    {L"GroupSeparator", Section::AppCfg, ValueType::Text, Effect::Typing, L"", {}, 0, 0, ParseGroupSeparator},
+    {L"GroupSeparator",
+     Section::AppCfg,
+     ValueType::Text,
+     Effect::Typing,
+     L"",
+     {},
+     0,
+     0,
+     ParseText<&Options::typing, &TypingOptions::groupSeparator>},
     {L"Encoding", Section::AppCfg, ValueType::Choice, Effect::Typing, L"auto", kEncodingWords, 0, 0, ParseEncoding},
     {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, L"CR", kCodeEndWords, 0, 0, ParseCodeEnd},
     {L"NamePort",
@@ -174,7 +178,7 @@ const std::array<Row, 13> kRows{{
      {},
      0,
      0,
-     ParseLineText<&PortSettings::NamePort>,
+     ParseText<&Options::port, &PortSettings::NamePort>,
      &PortSettings::NamePort},
     {L"BaudRate",
      Section::Device,
@@ -184,14 +188,14 @@ const std::array<Row, 13> kRows{{
      {},
      1,
      0x7FFFFFFF,
-     ParseLineText<&PortSettings::BaudRate>,
+     ParseText<&Options::port, &PortSettings::BaudRate>,
      &PortSettings::BaudRate},
     {L"ByteSize", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.ByteSize, kByteSizeWords, 0, 0,
-     ParseLineText<&PortSettings::ByteSize>, &PortSettings::ByteSize},
+     ParseText<&Options::port, &PortSettings::ByteSize>, &PortSettings::ByteSize},
     {L"Parity", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.Parity, kParityTexts, 0, 0,
-     ParseLineText<&PortSettings::Parity>, &PortSettings::Parity},
+     ParseText<&Options::port, &PortSettings::Parity>, &PortSettings::Parity},
     {L"StopBits", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.StopBits, kStopBitsTexts, 0, 0,
-     ParseLineText<&PortSettings::StopBits>, &PortSettings::StopBits},
+     ParseText<&Options::port, &PortSettings::StopBits>, &PortSettings::StopBits},
     {kAutoStart, Section::AppCfg, ValueType::Choice, Effect::StartWithWindows, L"0", kAutoStartWords, 0, 0,
      ParseAutoStart},
     {kLog, Section::AppCfg, ValueType::Choice, Effect::Log, L"0", kLogWords, 0, 0, ParseLog},
