@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/diagnostics.h"
+#include "platform/system_events.h"
 #include "reader/reader_messages.h"
 
 CBarCodReader::CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
@@ -69,6 +70,7 @@ bool CBarCodReader::OpenPort(Tell tell) {
       diagnostics::Failure(failure.operation, failure.error);
     }
     if (tell == Tell::Operator) {
+      system_events::Report({system_events::Id::PortNotOpened, {line_.portName, failure.operation}, failure.error});
       site_.ShowStopMessage(failure.step == SerialPorts::Failure::Step::Setup ? reader_messages::kPortSetupFailed
                                                                               : reader_messages::kPortOpenFailed);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
+#include "platform/system_events.h"
 
 using platform::IntToStr;
 
@@ -10,6 +11,7 @@ void LostPortLog::Lost(const std::wstring& port, Clock::time_point now) {
   lostAt_ = lastLineAt_ = now;
   attempts_ = attemptsUnwritten_ = 0;
   lastError_ = 0;
+  awayReported_ = false;
   diagnostics::Event(L"port " + port_ + L" is not available");
 }
 
@@ -17,6 +19,10 @@ void LostPortLog::AttemptFailed(std::uint32_t error, Clock::time_point now) {
   ++attempts_;
   ++attemptsUnwritten_;
   lastError_ = error;
+  if (!awayReported_ && now - lostAt_ >= kLineEvery) {
+    awayReported_ = true;
+    system_events::Report({system_events::Id::PortAway, {port_, AwayFor(now), IntToStr(attempts_)}, lastError_}, now);
+  }
   if (now - lastLineAt_ < kLineEvery) return;
   // Short on purpose: a week of these must fit in the log with the loss.
   diagnostics::Event(L"port " + port_ + L" still away: " + IntToStr(attemptsUnwritten_) + L" attempts, last error " +
@@ -26,9 +32,12 @@ void LostPortLog::AttemptFailed(std::uint32_t error, Clock::time_point now) {
 }
 
 void LostPortLog::Back(Clock::time_point now) {
-  diagnostics::Event(L"port " + port_ + L" is back after " +
-                     DescribeDuration(std::chrono::duration_cast<std::chrono::seconds>(now - lostAt_)) + L", " +
-                     L"at attempt " + IntToStr(attempts_ + 1));
+  diagnostics::Event(L"port " + port_ + L" is back after " + AwayFor(now) + L", at attempt " + IntToStr(attempts_ + 1));
+  if (awayReported_) system_events::Report({system_events::Id::PortBack, {port_, AwayFor(now)}, {}}, now);
+}
+
+std::wstring LostPortLog::AwayFor(Clock::time_point now) const {
+  return DescribeDuration(std::chrono::duration_cast<std::chrono::seconds>(now - lostAt_));
 }
 
 std::wstring DescribeDuration(std::chrono::seconds duration) {

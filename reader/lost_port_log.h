@@ -19,12 +19,15 @@ class LostPortLog {
   void Back(Clock::time_point now);
 
  private:
+  std::wstring AwayFor(Clock::time_point now) const;
+
   std::wstring port_;
   Clock::time_point lostAt_{};
   Clock::time_point lastLineAt_{};
   unsigned attempts_ = 0;           // since the loss
   unsigned attemptsUnwritten_ = 0;  // since the last line
   std::uint32_t lastError_ = 0;
+  bool awayReported_ = false;  // the system's log has this loss
 };
 
 // "45 s", "12 min 5 s", "170 h 3 min": how long a port was away.

@@ -7,6 +7,7 @@
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
+#include "platform/system_events.h"
 #include "settings/registry_names.h"
 
 namespace option_table {
@@ -267,8 +268,9 @@ Found Resolve(platform::Registry& registry, const Row& row, Options& options, st
     // A general value is noted where the general options are read, not
     // again for every program.
     if (!valid && (program.empty() || where != section)) {
-      diagnostics::Event(std::wstring(place.name) + where + L"\\" + name + L" " + DescribeStoredValue(*value) +
-                         L" is not valid; the default is used");
+      const std::wstring setting = std::wstring(place.name) + where + L"\\" + name;
+      diagnostics::Event(setting + L" " + DescribeStoredValue(*value) + L" is not valid; the default is used");
+      system_events::Report({system_events::Id::SettingUnusable, {setting, DescribeStoredValue(*value)}, {}});
     }
     return {place.source, valid};
   }

@@ -6,13 +6,23 @@
 #include "app/application_title.h"
 #include "app/restart_arguments.h"
 #include "app/win/form_br_main.h"
+#include "events.h"
 #include "platform/diagnostics.h"
 #include "platform/win/application.h"
 #include "platform/win/diagnostics_writer.h"
+#include "platform/win/event_log.h"
 #include "platform/win/win_registry.h"
 #include "settings/settings_store.h"
 
 namespace {
+
+// The message table and the program name each event by the same ID.
+using system_events::Id;
+static_assert(MSG_PORT_AWAY == static_cast<unsigned>(Id::PortAway) &&
+              MSG_PORT_BACK == static_cast<unsigned>(Id::PortBack) &&
+              MSG_PORT_NOT_OPENED == static_cast<unsigned>(Id::PortNotOpened) &&
+              MSG_SETTING_UNUSABLE == static_cast<unsigned>(Id::SettingUnusable) &&
+              MSG_DRIVER_HUNG == static_cast<unsigned>(Id::DriverHung));
 
 // When an installer closes the program through Restart Manager to replace
 // it, Windows starts it again afterwards, with the same arguments. Not
@@ -43,6 +53,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   diagnostics::WinWriter diagnosticsWriter(logLevel,
                                            logLevel == diagnostics::LogLevel::Off ? L"" : diagnostics::LogFilePath());
   diagnostics::SetWriter(&diagnosticsWriter);
+  system_events::WinEventLog eventLog;
+  system_events::SetSink(&eventLog);
   RegisterForRestart();
   try {
     TFormBRMain main;

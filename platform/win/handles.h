@@ -77,6 +77,12 @@ struct RegisteredWaitTraits {
   static void Close(Value value) noexcept { ::UnregisterWaitEx(value, INVALID_HANDLE_VALUE); }
 };
 
+struct EventSourceTraits {
+  using Value = HANDLE;
+  static Value None() noexcept { return nullptr; }
+  static void Close(Value value) noexcept { ::DeregisterEventSource(value); }
+};
+
 template <typename GdiObject>
 struct GdiObjectTraits {
   using Value = GdiObject;
@@ -102,6 +108,7 @@ using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueHKey = UniqueHandle<RegistryKeyTraits>;
 using RegisteredWait = UniqueHandle<RegisteredWaitTraits>;
+using EventSource = UniqueHandle<EventSourceTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMenu = UniqueHandle<MenuTraits>;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/diagnostics.h"
+#include "platform/system_events.h"
 #include "platform/win/handles.h"
 #include "reader/win/win_scanner_line.h"
 
@@ -66,6 +67,7 @@ class WinSerialPort final : public SerialPort {
       // behind: the handle is left to the end of the process.
       static_cast<void>(handle_.release());
       diagnostics::Event(L"port left open, its driver never completed a cancel: " + description_);
+      system_events::Report({system_events::Id::DriverHung, {description_}, {}});
       return;
     }
     ::EscapeCommFunction(handle_.get(), SETBREAK);

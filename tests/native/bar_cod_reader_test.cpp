@@ -374,6 +374,11 @@ TEST_F(ReaderTest, RetriesOfALostPortAreNotLoggedOneByOne) {
   EXPECT_EQ(log.events[2], L"SetupComm on COM2") << "a refusal the port reads without, once it reads";
   EXPECT_EQ(log.events[3].rfind(L"port COM2 is back after ", 0), 0u) << log.events[3];
   EXPECT_NE(log.events[3].find(L", at attempt 21"), std::wstring::npos) << log.events[3];
+  // Only the failure at start is news for the system's log: the retries
+  // took less than a minute.
+  EXPECT_EQ(log.systemEvents,
+            (std::vector<system_events::Record>{
+                {system_events::Id::PortNotOpened, {L"COM2", L"opening COM2"}, FakePorts::kNoSuchPort}}));
 }
 
 TEST_F(ReaderTest, WhatTheRegistryRefusesAtOkIsToldWithTheSystemsReason) {

@@ -122,40 +122,56 @@ struct RotatedLog final : diagnostics::Writer {
 
 TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
   enum What { Lost, Failed, Back };
+  using system_events::Id;
+  using Event = std::optional<system_events::Record>;
   const struct {
     std::chrono::milliseconds at;
     What what;
     std::uint32_t error;
     const wchar_t* line;  // none: the step writes nothing
+    Event event;          // for the system's log
   } steps[] = {
-      {0ms, Lost, 0, L"port COM5 is not available"},
-      {800ms, Failed, 2, nullptr},
-      {59'999ms, Failed, 2, nullptr},
-      {60'000ms, Failed, 5, L"port COM5 still away: 3 attempts, last error 5"},
-      {60'800ms, Failed, 2, nullptr},
-      {119'999ms, Failed, 2, nullptr},
-      {150'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2"},
-      {150'800ms, Failed, 2, nullptr},
-      {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, at attempt 8"},
+      {0ms, Lost, 0, L"port COM5 is not available", {}},
+      {800ms, Failed, 2, nullptr, {}},
+      {59'999ms, Failed, 2, nullptr, {}},
+      {60'000ms, Failed, 5, L"port COM5 still away: 3 attempts, last error 5",
+       system_events::Record{Id::PortAway, {L"COM5", L"1 min 0 s", L"3"}, 5}},
+      {60'800ms, Failed, 2, nullptr, {}},
+      {119'999ms, Failed, 2, nullptr, {}},
+      {150'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2", {}},
+      {150'800ms, Failed, 2, nullptr, {}},
+      {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, at attempt 8",
+       system_events::Record{Id::PortBack, {L"COM5", L"2 min 31 s"}, {}}},
       // The next loss counts its own attempts and its own minute.
-      {4000'000ms, Lost, 0, L"port COM5 is not available"},
-      {4000'800ms, Failed, 2, nullptr},
-      {4059'999ms, Failed, 31, nullptr},
-      {4060'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2"},
-      {4060'900ms, Back, 0, L"port COM5 is back after 1 min 0 s, at attempt 4"},
-      {5000'000ms, Lost, 0, L"port COM5 is not available"},
-      {5000'000ms + 170h + 3min + 59s, Back, 0, L"port COM5 is back after 170 h 3 min, at attempt 1"},
+      {4000'000ms, Lost, 0, L"port COM5 is not available", {}},
+      {4000'800ms, Failed, 2, nullptr, {}},
+      {4059'999ms, Failed, 31, nullptr, {}},
+      {4060'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2",
+       system_events::Record{Id::PortAway, {L"COM5", L"1 min 0 s", L"3"}, 2}},
+      {4060'900ms, Back, 0, L"port COM5 is back after 1 min 0 s, at attempt 4",
+       system_events::Record{Id::PortBack, {L"COM5", L"1 min 0 s"}, {}}},
+      // Gone and back within ten minutes of the last events: the log has
+      // them already.
+      {4100'000ms, Lost, 0, L"port COM5 is not available", {}},
+      {4160'000ms, Failed, 2, L"port COM5 still away: 1 attempts, last error 2", {}},
+      {4161'000ms, Back, 0, L"port COM5 is back after 1 min 1 s, at attempt 2", {}},
+      // Back before an attempt failed a minute after the loss: no event.
+      {5000'000ms, Lost, 0, L"port COM5 is not available", {}},
+      {5000'000ms + 170h + 3min + 59s, Back, 0, L"port COM5 is back after 170 h 3 min, at attempt 1", {}},
   };
   const LostPortLog::Clock::time_point start{};
   LostPortLog log;
   DiagnosticsRecorder recorder;
   for (const auto& step : steps) {
     recorder.events.clear();
+    recorder.systemEvents.clear();
     const auto now = start + step.at;
     if (step.what == Lost) log.Lost(L"COM5", now);
     if (step.what == Failed) log.AttemptFailed(step.error, now);
     if (step.what == Back) log.Back(now);
     EXPECT_EQ(recorder.events, step.line ? std::vector<std::wstring>{step.line} : std::vector<std::wstring>{})
+        << "at " << step.at.count() << " ms";
+    EXPECT_EQ(recorder.systemEvents, step.event ? std::vector{*step.event} : std::vector<system_events::Record>{})
         << "at " << step.at.count() << " ms";
   }
 }

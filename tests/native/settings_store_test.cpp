@@ -345,6 +345,9 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
     EXPECT_NE(writer.events[1].find(delay), std::wstring::npos);
     EXPECT_NE(writer.events[2].find(L"Encoding = \"" + encoding), std::wstring::npos);
     EXPECT_NE(writer.events[3].find(L"CodeEnd = \"" + codeEnd), std::wstring::npos);
+    // The system's log hears of the first alone: one of a kind in ten minutes.
+    ASSERT_EQ(writer.systemEvents.size(), 1u);
+    EXPECT_EQ(writer.systemEvents[0].strings, (std::vector<std::wstring>{L"APPCFG\\Suffix", L"= \"Space\""}));
   }
 }
 

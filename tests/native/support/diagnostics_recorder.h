@@ -6,13 +6,21 @@
 #include <vector>
 
 #include "platform/diagnostics.h"
+#include "platform/system_events.h"
 
 // Keeps what the code under test reports while it is installed: every
-// entry's text, and the failures with their error codes.
-class DiagnosticsRecorder final : public diagnostics::Writer {
+// entry's text, the failures with their error codes, and the events that
+// reach the system's log.
+class DiagnosticsRecorder final : public diagnostics::Writer, public system_events::Sink {
  public:
-  DiagnosticsRecorder() { diagnostics::SetWriter(this); }
-  ~DiagnosticsRecorder() override { diagnostics::SetWriter(nullptr); }
+  DiagnosticsRecorder() {
+    diagnostics::SetWriter(this);
+    system_events::SetSink(this);
+  }
+  ~DiagnosticsRecorder() override {
+    diagnostics::SetWriter(nullptr);
+    system_events::SetSink(nullptr);
+  }
   DiagnosticsRecorder(const DiagnosticsRecorder&) = delete;
   DiagnosticsRecorder& operator=(const DiagnosticsRecorder&) = delete;
 
@@ -21,6 +29,9 @@ class DiagnosticsRecorder final : public diagnostics::Writer {
     if (entry.kind == diagnostics::Entry::Kind::Failure) failures.emplace_back(entry.text, entry.errorCode);
   }
 
+  void Report(const system_events::Record& record) override { systemEvents.push_back(record); }
+
   std::vector<std::wstring> events;  // every entry, failures too
   std::vector<std::pair<std::wstring, std::uint32_t>> failures;
+  std::vector<system_events::Record> systemEvents;
 };
