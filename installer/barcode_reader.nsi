@@ -15,11 +15,15 @@ Target x86-unicode
 !include "WinMessages.nsh"
 
 !define APP_NAME "Драйвер для сканера штрих-кода"
+!define MONITOR_NAME "Монитор сканера"
 !define PROGRAM_FILE "barcode_reader.exe"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "Barcode Reader"
 !define SETTINGS_KEY "Software\Ombrek\Barcode Reader"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\BarcodeReader"
+; The program's source in the Application log, whose texts it carries.
+!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\Barcode Reader"
+!define EVENTLOG_ALL_TYPES 7  ; error, warning, information
 !define FAILURE_LOG "$TEMP\barcode-reader-setup.log"
 !define EXIT_PROGRAM_RUNNING 2
 !define EXIT_WRITE_FAILED 3
@@ -199,6 +203,7 @@ Section "Программа" SecProgram
   !insertmacro REPLACE_FILE "uninstall.exe"
   !insertmacro REPLACE_FILE "${PROGRAM_FILE}"
   CreateShortcut "$SMPROGRAMS\${APP_NAME}.lnk" "$INSTDIR\${PROGRAM_FILE}"
+  CreateShortcut "$SMPROGRAMS\${MONITOR_NAME}.lnk" "$INSTDIR\${PROGRAM_FILE}" "/MONITOR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Ombrek"
@@ -208,6 +213,8 @@ Section "Программа" SecProgram
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\${PROGRAM_FILE}"
+  WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" ${EVENTLOG_ALL_TYPES}
   ; Without /SUFFIX the value IT deployed stays as it is.
   ${If} $Suffix != ""
     WriteRegStr HKLM "${SETTINGS_KEY}\APPCFG" "Suffix" $Suffix
@@ -314,6 +321,8 @@ Section "Uninstall"
   RMDir "$INSTDIR\PolicyDefinitions"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${APP_NAME}.lnk"
+  Delete "$SMPROGRAMS\${MONITOR_NAME}.lnk"
+  DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
   ; The program may have registered itself machine-wide or for this user.
   DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"

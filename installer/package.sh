@@ -37,9 +37,11 @@ makensis -V2 -DVERSION="$version" -DPROGRAM64="$stage/x64/barcode_reader.exe" \
   -DSIGN_COMMAND="$here/sign.sh" -DOUTFILE="$name-setup.exe" "$here/barcode_reader.nsi"
 
 # wixl 0.101 writes its database in no code page and drops every text that
-# is not Latin: the Russian texts of the .wxs go in afterwards, in 1251.
+# is not Latin, and writes an expandable registry value as a plain string:
+# the Russian texts of the .wxs go in afterwards, in 1251, and so does the
+# mark of an expandable value.
 printf '\r\n\r\n1251\t_ForceCodepage\r\n' >"$stage/_ForceCodepage.idt"
-russian_texts_sql() {
+what_wixl_drops_sql() {
   python3 - "$here/barcode_reader.wxs" <<'PY'
 import sys
 import xml.etree.ElementTree as ET
@@ -61,6 +63,9 @@ for condition in product.findall(wix + "Condition"):
     update("LaunchCondition", "Description", condition.get("Message"), "Condition", condition.text.strip())
 upgrade = product.find(wix + "MajorUpgrade")
 update("LaunchCondition", "Description", upgrade.get("DowngradeErrorMessage"), "Condition", "NOT WIX_DOWNGRADE_DETECTED")
+for value in product.iter(wix + "RegistryValue"):
+    if value.get("Type") == "expandable":
+        update("Registry", "Value", "#%" + value.get("Value"), "Name", value.get("Name"))
 PY
 }
 
@@ -86,7 +91,7 @@ for arch in x64 x86; do
 'SAMEVERSIONUPGRADE')" \
     -q "UPDATE \`Property\` SET \`Value\` = '$secure;SAMEVERSIONUPGRADE' WHERE \`Property\` = 'SecureCustomProperties'"
   msibuild "$msi" -i "$stage/_ForceCodepage.idt"
-  mapfile -t texts < <(russian_texts_sql)
+  mapfile -t texts < <(what_wixl_drops_sql)
   for query in "${texts[@]}"; do msibuild "$msi" -q "$query"; done
   "$here/sign.sh" "$msi"
 done
