@@ -82,4 +82,24 @@ bool MustRotate(std::uint64_t fileBytes, std::uint64_t lineBytes, std::uint64_t 
   return fileBytes > 0 && fileBytes + lineBytes > capBytes;
 }
 
+void CappedLog::Append(std::string_view bytes) {
+  if (MustRotate(file_.Size(), bytes.size(), capBytes_) && !file_.MoveAside()) {
+    // Copied before it is emptied, so that no line is lost; a copy that
+    // fails loses the older lines rather than fill the disk. While the
+    // file is held nothing is written to it: the copy is still whole.
+    if (!held_) file_.CopyAside();
+    if (!file_.Empty()) {
+      if (!held_) {
+        tell_(
+            L"the log file is full and held by another program (it can be neither moved aside nor emptied): "
+            L"nothing is written to it until it can be");
+      }
+      held_ = true;
+      return;
+    }
+  }
+  held_ = false;
+  file_.Append(bytes);
+}
+
 }  // namespace diagnostics

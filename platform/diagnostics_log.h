@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,5 +48,39 @@ inline constexpr std::uint64_t kLogCapBytes = 1024 * 1024;
 // Whether the file must be moved aside before `lineBytes` more go in. A
 // line never waits for an empty file, however long it is.
 bool MustRotate(std::uint64_t fileBytes, std::uint64_t lineBytes, std::uint64_t capBytes);
+
+// The log file as the system lets the writer use it.
+class LogFile {
+ public:
+  virtual ~LogFile() = default;
+  virtual std::uint64_t Size() = 0;
+  virtual void Append(std::string_view bytes) = 0;
+  // Renames the file to "<file>.1", replacing it, and starts a new one.
+  virtual bool MoveAside() = 0;
+  // Copies the file's lines over "<file>.1".
+  virtual void CopyAside() = 0;
+  // Truncates the file where it stands.
+  virtual bool Empty() = 0;
+};
+
+// Appends lines to a log file that keeps to its cap whatever holds it. A
+// full file moves aside; where a viewer keeps it from moving, its lines are
+// copied aside and it is emptied in place; where it can be neither moved
+// nor emptied (a viewer that maps it), nothing is written until it can be,
+// and `tell` hears of it once.
+class CappedLog {
+ public:
+  CappedLog(LogFile& file, std::uint64_t capBytes, std::function<void(std::wstring_view)> tell)
+      : file_(file), capBytes_(capBytes), tell_(std::move(tell)) {}
+  void Append(std::string_view bytes);
+
+ private:
+  LogFile& file_;
+  const std::uint64_t capBytes_;
+  const std::function<void(std::wstring_view)> tell_;
+  // Full and held: "<file>.1" already has its lines, and nothing is
+  // written until the file moves or empties.
+  bool held_ = false;
+};
 
 }  // namespace diagnostics

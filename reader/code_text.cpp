@@ -107,6 +107,9 @@ unsigned ChooseCodePage(std::string_view code, unsigned configured) {
 }
 
 CodeText DecodeCode(std::string_view code, unsigned configured, const CodePages& others) {
+  // Some scanners and label printers mark UTF-8 text so: the mark is not
+  // part of the code, and typed it would be an invisible first character.
+  if (code.starts_with("\xEF\xBB\xBF")) code.remove_prefix(3);
   const unsigned codePage = ChooseCodePage(code, configured);
   if (codePage == TypingOptions::kUtf8) {
     if (auto text = FromUtf8(code)) return {std::move(*text), codePage};

@@ -10,6 +10,8 @@
 class CodePages {
  public:
   virtual ~CodePages() = default;
+  // Whether the system decodes the code page and can refuse a byte that
+  // has no character in it.
   virtual bool Knows(unsigned codePage) const = 0;
   // The text as UTF-16, or nothing when a byte has no character in the code
   // page: a code is never typed with a replacement character.
@@ -29,12 +31,14 @@ struct CodeText {
 // windows-1251. Looks at each byte once.
 unsigned ChooseCodePage(std::string_view code, unsigned configured);
 
-// The code's text in the code page chosen for it. A code that is not valid
-// in that code page is windows-1251, as scanners set up for Russian send.
+// The code's text in the code page chosen for it, without the UTF-8 byte
+// order mark it may start with. A code that is not valid in that code page
+// is windows-1251, as scanners set up for Russian send.
 CodeText DecodeCode(std::string_view code, unsigned configured, const CodePages& others);
 
-// The options' code page where the system knows it; else automatic, and
-// the log says so as it does for any option that is not valid.
+// The options' code page where the system knows it (and can refuse what
+// is not valid in it); else automatic, and the log says so as it does for
+// any option that is not valid.
 unsigned UsableCodePage(unsigned configured, const CodePages& others);
 
 // The Unicode character of a byte in code page 1251; 0 for the one byte

@@ -9,6 +9,8 @@ namespace {
 constexpr std::uint16_t kShiftState = 0x01;
 constexpr std::uint16_t kCtrlOrAltState = 0x06;
 constexpr wchar_t kGroupSeparator = 0x1D;
+constexpr KeyStroke kShiftDown{KeyStroke::Kind::VirtualKey, virtual_key::kShift, false};
+constexpr KeyStroke kShiftUp{KeyStroke::Kind::VirtualKey, virtual_key::kShift, true};
 
 std::optional<std::uint16_t> ControlKey(wchar_t c) {
   switch (c) {
@@ -166,7 +168,11 @@ std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayou
   return plan.Take();
 }
 
-bool HasSomethingToType(std::wstring_view code) { return !std::ranges::all_of(code, IsDropped); }
+bool HasSomethingToType(std::wstring_view code) {
+  // A blank line (a scanner that ends codes with a pause sends CR LF CR LF)
+  // is an empty code: its Enter could submit a form.
+  return !std::ranges::all_of(code, [](wchar_t c) { return c == L'\n' || IsDropped(c); });
+}
 
 std::string DroppedControlBytes(std::wstring_view code) {
   std::string dropped;
@@ -196,7 +202,17 @@ SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std
   std::vector<KeyStroke> strokes;
   std::vector<std::size_t> batchEnds;
   for (const KeyGroup& group : plan) {
-    strokes.insert(strokes.end(), group.begin(), group.end());
+    auto first = group.begin();
+    // In one batch a run of capitals keeps Shift down: half the events of
+    // pressing it for each. Every group ends with Shift up, so it is still
+    // released before any other key, a character sent as itself, and the
+    // batch's end.
+    if (keyDelayMs == 0 && first != group.end() && !strokes.empty() && *first == kShiftDown &&
+        strokes.back() == kShiftUp) {
+      strokes.pop_back();
+      ++first;
+    }
+    strokes.insert(strokes.end(), first, group.end());
     if (keyDelayMs > 0) batchEnds.push_back(strokes.size());
   }
   if (keyDelayMs == 0 && !strokes.empty()) batchEnds.push_back(strokes.size());

@@ -135,7 +135,8 @@ struct KeyboardState {
 std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options = {});
 
-// Whether anything of the code is typed.
+// Whether anything of the code is typed: not when it holds nothing but
+// line feeds and control bytes that are left out.
 bool HasSomethingToType(std::wstring_view code);
 
 // The control bytes of a code that PlanKeystrokes leaves out: as
@@ -159,7 +160,8 @@ class KeySink {
 enum class SendResult { Typed, Stopped, Refused };
 
 // Sends the plan in one go without a key delay, so that keys the operator
-// types meanwhile cannot land inside the code; with one, a group at a time
+// types meanwhile cannot land inside the code, Shift held down across each
+// run of characters that need it and up at the run's end; with one, a group at a time
 // with the delay between them. Once `stopping` is set nothing more is
 // sent, not even a first group. When the sink refuses events, sends what
 // unwinds those that went through.

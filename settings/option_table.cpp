@@ -38,9 +38,9 @@ std::optional<std::int64_t> Number(const StoredValue& value) {
 constexpr std::array<std::wstring_view, 3> kSuffixWords{L"", L"Enter", L"Tab"};
 constexpr std::array<TypingOptions::Suffix, 3> kSuffixes{TypingOptions::Suffix::None, TypingOptions::Suffix::Enter,
                                                          TypingOptions::Suffix::Tab};
-// Besides these, the number of any code page.
+// Besides these, the number of a code page that can refuse invalid bytes.
 constexpr std::array<std::wstring_view, 3> kEncodingWords{L"auto", L"UTF-8", L"1251"};
-// Besides these, the two hex digits of any byte but 00.
+// Besides these, the two hex digits of a control byte but 00 (01-1F, 7F).
 constexpr std::array<std::wstring_view, 2> kCodeEndWords{L"CR", L"pause"};
 constexpr std::array<std::wstring_view, 2> kAutoStartWords{L"0", L"1"};
 constexpr std::array<std::wstring_view, 3> kLogWords{L"0", L"1", L"2"};
@@ -73,8 +73,16 @@ bool ParseKeyDelay(const StoredValue& value, Options& options) {
   return true;
 }
 
-// "auto", "UTF-8" or a code page's number; which numbers Windows knows is
-// for the decoder to say.
+// Code pages that MultiByteToWideChar decodes only with a replacement
+// character for a byte they have no character for: it refuses to report
+// such a byte (MB_ERR_INVALID_CHARS) for them.
+bool CannotRefuseInvalidBytes(std::int64_t codePage) {
+  return codePage == 42 || codePage == 65000 || (codePage >= 50220 && codePage <= 50229) ||
+         (codePage >= 57002 && codePage <= 57011);
+}
+
+// "auto", "UTF-8" or a code page's number; which other numbers Windows
+// knows is for the decoder to say.
 bool ParseEncoding(const StoredValue& value, Options& options) {
   const std::wstring* text = Text(value);
   if (!text) return false;
@@ -87,13 +95,18 @@ bool ParseEncoding(const StoredValue& value, Options& options) {
     return true;
   }
   const auto number = platform::StrToInt(*text);
-  if (!number || *number < 1 || *number > 65535 || text->front() == L'+' || text->front() == L'-') return false;
+  if (!number || *number < 1 || *number > 65535 || text->front() == L'+' || text->front() == L'-' ||
+      CannotRefuseInvalidBytes(*number)) {
+    return false;
+  }
   options.typing.codePage = static_cast<unsigned>(*number);
   return true;
 }
 
-// "CR", "pause", or the two hex digits of the byte a scanner ends its codes
-// with. A zero byte is line noise and can end nothing.
+// "CR", "pause", or the two hex digits of the control byte a scanner ends
+// its codes with. A zero byte is line noise and can end nothing; any byte
+// from 0x20 on but DEL is a character, or part of one, in every encoding
+// read here (0x85 ends UTF-8 «х»), and would cut codes inside their text.
 bool ParseCodeEnd(const StoredValue& value, Options& options) {
   using CodeEnd = TypingOptions::CodeEnd;
   const std::wstring* text = Text(value);
@@ -114,7 +127,7 @@ bool ParseCodeEnd(const StoredValue& value, Options& options) {
   };
   if (text->size() != 2 || digit((*text)[0]) < 0 || digit((*text)[1]) < 0) return false;
   const auto byte = static_cast<std::uint8_t>(digit((*text)[0]) * 16 + digit((*text)[1]));
-  if (byte == 0x00) return false;
+  if (byte == 0x00 || (byte >= 0x20 && byte != 0x7F)) return false;
   options.typing.codeEnd = byte == CodeEnd{}.byte ? CodeEnd{} : CodeEnd{CodeEnd::Kind::Byte, byte};
   return true;
 }

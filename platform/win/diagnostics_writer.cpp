@@ -27,7 +27,9 @@ std::string Utf8(const std::wstring& text) {
 }  // namespace
 
 WinWriter::WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capBytes)
-    : level_(level), path_(std::move(logPath)), capBytes_(capBytes) {}
+    : level_(level), path_(std::move(logPath)), log_(*this, capBytes, [](std::wstring_view text) {
+        ::OutputDebugStringW((kDebugOutputTag + std::wstring(text) + L"\n").c_str());
+      }) {}
 
 void WinWriter::Write(const Entry& entry) {
   const std::wstring errorText = entry.kind == Entry::Kind::Failure ? platform::SystemErrorText(entry.errorCode) : L"";
@@ -37,33 +39,39 @@ void WinWriter::Write(const Entry& entry) {
   if (level_ == LogLevel::Off || path_.empty()) return;
   const std::string bytes = Utf8(line + L"\r\n");
   const std::lock_guard lock(mutex_);
-  Append(bytes);
+  log_.Append(bytes);
 }
 
-void WinWriter::Append(const std::string& bytes) {
+std::uint64_t WinWriter::Size() {
   if (!file_) Open();
-  if (file_ && MustRotate(fileBytes_, bytes.size(), capBytes_)) {
-    file_.reset();
-    Rotate();
-    Open();
-  }
+  return fileBytes_;
+}
+
+void WinWriter::Append(std::string_view bytes) {
   if (!file_) return;
   DWORD written = 0;
   ::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   fileBytes_ += written;
 }
 
-void WinWriter::Rotate() {
-  const std::wstring older = path_ + L".1";
-  if (::MoveFileExW(path_.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
-  // A viewer holding the file without sharing its deletion keeps it from
-  // moving: its lines are copied aside and it is emptied in place, so the
-  // cap holds all the same. Where even the copy fails, the older lines go
-  // rather than the disk filling up.
-  ::CopyFileW(path_.c_str(), older.c_str(), FALSE);
+bool WinWriter::MoveAside() {
+  // Our own handle would follow the file to its new name.
+  file_.reset();
+  const bool moved = ::MoveFileExW(path_.c_str(), (path_ + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+  Open();
+  return moved;
+}
+
+void WinWriter::CopyAside() { ::CopyFileW(path_.c_str(), (path_ + L".1").c_str(), FALSE); }
+
+bool WinWriter::Empty() {
   const platform::FileHandle emptied(::CreateFileW(path_.c_str(), GENERIC_WRITE,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                    TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!emptied) return false;
+  // The file is appended to: the next line goes to its new end.
+  fileBytes_ = 0;
+  return true;
 }
 
 void WinWriter::Open() {

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
-bool WinCodePages::Knows(unsigned codePage) const { return ::IsValidCodePage(codePage) != FALSE; }
+bool WinCodePages::Knows(unsigned codePage) const {
+  // A code page that cannot report a byte without a character (the flag is
+  // refused for it) would type a replacement character: as good as unknown.
+  return ::IsValidCodePage(codePage) && ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, "0", 1, nullptr, 0) == 1;
+}
 
 std::optional<std::wstring> WinCodePages::Decode(unsigned codePage, std::string_view bytes) const {
   if (bytes.empty()) return std::wstring();

@@ -72,6 +72,22 @@ TEST(CodeText, EachCodeIsDecodedAsItWasEncoded) {
       {"a code page that fails", kKoi8R, "\xa8", k1251, L"Ё"},
       {"0x98 has no character in 1251", kAuto, "5\x98", k1251, L"5"},
       {"1251's signs", kAuto, "\xb9 5 \x88", k1251, L"№ 5 €"},
+      {"a byte order mark, not typed", kAuto,
+       "\xef\xbb\xbf"
+       "4006381333931",
+       k1251, L"4006381333931"},
+      {"a byte order mark before UTF-8", kAuto, "\xef\xbb\xbfST00012|Ж", kUtf8, L"ST00012|Ж"},
+      {"a byte order mark, 1251 chosen", k1251,
+       "\xef\xbb\xbf"
+       "7\xef\xbb\xbf",
+       k1251, L"7п»ї"},
+      {"0xBF ends UTF-8 п", kAuto, "Оплата", kUtf8, L"Оплата"},
+      {"an overlong line feed", kAuto,
+       "1\xe0\x80\x8a"
+       "2",
+       k1251, L"1аЂЉ2"},
+      {"no payment header without its |", kAuto, "ST00011Тест", kUtf8, L"ST00011Тест"},
+      {"U+10000 and U+10FFFF", kAuto, "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", kUtf8, L"\xD800\xDC00\xDBFF\xDFFF"},
   };
   const FakeCodePages others;
   for (const auto& c : cases) {

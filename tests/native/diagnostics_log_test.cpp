@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "reader/lost_port_log.h"
 #include "support/diagnostics_recorder.h"
@@ -60,6 +61,38 @@ TEST(DiagnosticsLog, TheFileMovesAsideOnlyWhenTheNextLineWouldPassTheCap) {
   EXPECT_FALSE(diagnostics::MustRotate(90, 10, 100));
   EXPECT_TRUE(diagnostics::MustRotate(91, 10, 100));
   EXPECT_FALSE(diagnostics::MustRotate(0, 500, 100)) << "an empty file takes any line";
+}
+
+TEST(DiagnosticsLog, AFileThatCanNeitherMoveNorEmptyIsNotWrittenUntilItCan) {
+  struct FakeFile final : diagnostics::LogFile {
+    std::uint64_t Size() override { return size; }
+    void Append(std::string_view bytes) override { size += bytes.size(); }
+    bool MoveAside() override { return movable && (aside = std::exchange(size, 0), true); }
+    void CopyAside() override { aside = size, ++copies; }
+    bool Empty() override { return emptiable && (size = 0, true); }
+    std::uint64_t size = 0, aside = 0;
+    bool movable = false, emptiable = true;
+    int copies = 0;
+  } file;
+  std::vector<std::wstring> told;
+  diagnostics::CappedLog log(file, 100, [&](std::wstring_view text) { told.emplace_back(text); });
+  const std::string line(30, 'x');
+  for (int i = 0; i < 4; ++i) log.Append(line);
+  EXPECT_EQ(file.size, 30u) << "held by a viewer: emptied in place";
+  EXPECT_EQ(file.aside, 90u);
+  file.emptiable = false;  // a viewer maps it
+  for (int i = 0; i < 20; ++i) log.Append(line);
+  EXPECT_EQ(file.size, 90u) << "the cap holds";
+  EXPECT_EQ(file.copies, 2) << "the full file is copied aside once, not at every line";
+  EXPECT_EQ(told.size(), 1u);
+  file.movable = true;  // the viewer let go
+  log.Append(line);
+  EXPECT_EQ(file.size, 30u);
+  EXPECT_EQ(file.aside, 90u);
+  file.movable = false;
+  for (int i = 0; i < 3; ++i) log.Append(line);
+  EXPECT_EQ(told.size(), 2u) << "held again: told again, once";
+  EXPECT_EQ(file.size, 90u);
 }
 
 TEST(DiagnosticsLog, ControlCharactersCannotMakeLinesOfTheirOwn) {

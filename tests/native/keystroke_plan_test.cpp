@@ -39,6 +39,14 @@ std::vector<KeyStroke> Plan(std::wstring_view code, const KeyboardLayout& layout
   return Flatten(PlanKeystrokes(code, layout, {capsLockOn, false}, options));
 }
 
+// What the input stream receives when the plan is sent whole.
+std::vector<KeyStroke> Sent(const std::vector<KeyGroup>& plan, int keyDelayMs) {
+  InterruptedSink sink(SIZE_MAX);
+  const std::atomic<bool> stopping{false};
+  SendPlan(plan, keyDelayMs, stopping, sink);
+  return sink.received;
+}
+
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 std::vector<KeyStroke> Plan(std::string_view ascii, const KeyboardLayout& layout, bool capsLockOn,
                             const TypingOptions& options = {}) {
@@ -77,7 +85,7 @@ TEST(KeystrokePlan, EveryCharacterArrivesExactlyWhateverLayoutCapsLockAndPace) {
                                       (shiftTurnsOffCapsLock ? ", Shift turns it off" : "") +
                                       (keyDelayMs > 0 ? ", paced" : "");
           bool capsLock = capsLockOn;
-          EXPECT_EQ(Receive(Flatten(groups), layout, capsLock, shiftTurnsOffCapsLock), expected) << context;
+          EXPECT_EQ(Receive(Sent(groups, keyDelayMs), layout, capsLock, shiftTurnsOffCapsLock), expected) << context;
           EXPECT_EQ(capsLock, capsLockOn) << context << ": Caps Lock must end as it began";
           const RememberedLayout remembered(layout);
           for (int pass = 0; pass < 2; ++pass) {
@@ -122,7 +130,7 @@ TEST(KeystrokePlan, CapsLockOnAddsNoCapsLockPresses) {
 
 TEST(KeystrokePlan, ACodeWithNothingToTypeIsNoEventsNotEvenPrefixAndSuffix) {
   const TypingOptions framed = Options(TypingOptions::Suffix::Enter, L"Id:", L"");
-  for (const std::wstring_view code : {L"", L"\x01\x7f\x0d"}) {
+  for (const std::wstring_view code : {L"", L"\x01\x7f\x0d", L"\n", L"\n\x01\n"}) {
     EXPECT_TRUE(Plan(code, UsLayout(), false, framed).empty());
     EXPECT_TRUE(Plan(code, UsLayout(), true, framed).empty());
   }
@@ -134,6 +142,28 @@ TEST(KeystrokePlan, Code39SymbolsKeepTheirShift) {
       Down(virtual_key::kShift), Down('4'), Up('4'), Up(virtual_key::kShift), Down(0xBB), Up(0xBB),
       Down(virtual_key::kShift), Down('5'), Up('5'), Up(virtual_key::kShift)};
   EXPECT_EQ(Plan("$=%", UsLayout(), true), expected);
+}
+
+TEST(KeystrokePlan, InOneBatchShiftStaysDownAcrossARunAndComesUpBeforeAnythingElse) {
+  const KeyStroke shift = Down(virtual_key::kShift), unshift = Up(virtual_key::kShift);
+  const KeyStroke a = Down('A'), a_ = Up('A'), b = Down('B'), b_ = Up('B'), four = Down('4'), four_ = Up('4');
+  const KeyStroke tab = Down(virtual_key::kTab), tab_ = Up(virtual_key::kTab);
+  const KeyStroke zhe = {Kind::Unicode, 0x0416, false}, zhe_ = {Kind::Unicode, 0x0416, true};
+  const struct {
+    std::wstring_view code;
+    int keyDelayMs;
+    std::vector<KeyStroke> sent;
+  } rows[] = {
+      {L"AB$", 0, {shift, a, a_, b, b_, four, four_, unshift}},
+      {L"ABb", 0, {shift, a, a_, b, b_, unshift, b, b_}},
+      {L"A\tB", 0, {shift, a, a_, unshift, tab, tab_, shift, b, b_, unshift}},
+      {L"A\u0416B", 0, {shift, a, a_, unshift, zhe, zhe_, shift, b, b_, unshift}},
+      {L"AB", 20, {shift, a, a_, unshift, shift, b, b_, unshift}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(Sent(PlanKeystrokes(row.code, UsLayout(), {}, Paced(row.keyDelayMs)), row.keyDelayMs), row.sent)
+        << std::string(row.code.begin(), row.code.end()) << ", KeyDelay " << row.keyDelayMs;
+  }
 }
 
 TEST(KeystrokePlan, CharactersWithoutAPlainKeyAreSentAsThemselves) {
@@ -193,6 +223,7 @@ TEST(KeystrokePlan, CharactersBeyondAsciiAreSentAsThemselvesAndAPairInOneGroup) 
   const auto groups = PlanKeystrokes(L"\xD83D\xDE00\x1d", us, {},
                                      Options(TypingOptions::Suffix::None, L"\xD83D\xDE00", L"\xD83D\xDE00"));
   EXPECT_EQ(groups, (std::vector<KeyGroup>{pair, pair, pair}));
+  EXPECT_EQ(PlanKeystrokes(L"\xDBFF\xDFFF", us, {}).size(), 1u) << "U+10FFFF, the last pair";
 }
 
 TEST(KeystrokePlan, WithoutDelayTheCodeGoesInOneCall) {
@@ -209,8 +240,8 @@ TEST(KeystrokePlan, ARefusedSendReleasesShiftAndPutsCapsLockBack) {
   const std::atomic<bool> stopping{false};
   for (const bool capsLockOn : {false, true}) {
     for (const int keyDelayMs : {0, 20}) {
-      const auto plan = PlanKeystrokes(L"aB$c", us, {capsLockOn, false}, Paced(keyDelayMs));
-      const std::size_t total = Flatten(plan).size();
+      const auto plan = PlanKeystrokes(L"aBC$c", us, {capsLockOn, false}, Paced(keyDelayMs));
+      const std::size_t total = Sent(plan, keyDelayMs).size();
       for (std::size_t capacity = 0; capacity < total; ++capacity) {
         InterruptedSink sink(capacity);
         EXPECT_EQ(SendPlan(plan, keyDelayMs, stopping, sink), SendResult::Refused);

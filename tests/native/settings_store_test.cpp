@@ -330,8 +330,9 @@ TEST(TypingOptionsTest, TheTableDefaultsAreTheDefaultsAndEveryChoiceIsTaken) {
 }
 
 TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
-  const std::wstring bad[][3] = {
-      {L"201", L"65536", L"00"}, {L"-1", L"0", L"3"}, {L"20ms", L"+866", L"0x03"}, {L"0x10", L"UTF8", L"LF"}};
+  const std::wstring bad[][3] = {{L"201", L"65536", L"00"}, {L"-1", L"0", L"3"},      {L"20ms", L"+866", L"0x03"},
+                                 {L"0x10", L"UTF8", L"LF"}, {L"x", L"65000", L"85"},  {L"-5", L"42", L"20"},
+                                 {L"1e2", L"50222", L"41"}, {L"1.5", L"57011", L"80"}};
   for (const auto& [delay, encoding, codeEnd] : bad) {
     MemoryRegistry registry;
     registry.keys[kUserOptions] = {
@@ -354,11 +355,9 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
 TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
   using CodeEnd = TypingOptions::CodeEnd;
   const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd> rows[] = {
-      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}},
-      {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
-      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}},
-      {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}},
-      {L"1251", 1251, L"fE", {CodeEnd::Kind::Byte, 0xFE}}};
+      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}}, {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
+      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}},       {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}},
+      {L"1251", 1251, L"1e", {CodeEnd::Kind::Byte, 0x1E}},     {L"57001", 57001, L"7F", {CodeEnd::Kind::Byte, 0x7F}}};
   for (const auto& [encoding, codePage, codeEndText, codeEnd] : rows) {
     MemoryRegistry registry;
     registry.keys[kUserOptions] = {{L"Encoding", encoding}, {L"CodeEnd", codeEndText}};

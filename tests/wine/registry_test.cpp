@@ -125,6 +125,13 @@ TEST_F(RegistryTest, TheLogHoldsFailuresWithTheirTextAndCodesOnlyWhenAskedFor) {
     for (int i = 0; i < 8; ++i) diagnostics::Event(L"COM2 opened at 9600 baud, 8 data bits, no parity");
     EXPECT_NE(ReadLog(path + L".1").find("COM2 opened"), std::string::npos);
     EXPECT_LE(ReadLog(path).size(), 300u);
+    // One that maps it too: it can be neither moved nor emptied.
+    const platform::KernelHandle mapping(::CreateFileMappingW(viewer.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const void* view = ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    for (int i = 0; i < 20; ++i) diagnostics::Event(L"COM3 opened at 9600 baud, 8 data bits, no parity");
+    EXPECT_LE(ReadLog(path).size(), 300u);
+    ::UnmapViewOfFile(view);
   }
   ::DeleteFileW(path.c_str());
   ::DeleteFileW((path + L".1").c_str());

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "reader/win/win_code_pages.h"
 #include "reader/win/win_typist.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
@@ -106,6 +107,17 @@ TEST_F(TypingTest, LineEndingsAndControlBytes) {
   EXPECT_EQ(Scan("ST00012|Name=ООО «Ромашка»|Purpose=Счёт № 5\r", payment.size()), payment)
       << "a payment code in UTF-8, as its header says";
   EXPECT_EQ(Scan("ST00013|Name=\xf0\xc5\xd4\xd2\r", 17), L"ST00013|Name=Петр") << "and one in KOI8-R";
+  EXPECT_EQ(Scan("\xef\xbb\xbf"
+                 "4006381333931\r",
+                 13),
+            L"4006381333931")
+      << "a byte order mark is not typed";
+}
+
+TEST(WinCodePagesTest, ACodePageThatCannotRefuseInvalidBytesIsNotUsable) {
+  EXPECT_TRUE(WinCodePages().Knows(20866));
+  EXPECT_FALSE(WinCodePages().Knows(65000)) << "UTF-7 would type a replacement character";
+  EXPECT_FALSE(WinCodePages().Knows(42));
 }
 
 TEST_F(TypingTest, Gs1DataMatrixCodesKeepTheirSeparators) {
@@ -121,6 +133,10 @@ TEST_F(TypingTest, LongCodesArriveWholeAndAQuietLineDropsNoise) {
   std::string qr;
   for (int i = 0; i < 1500; ++i) qr += static_cast<char>('0' + i % 10);
   EXPECT_EQ(Scan(qr + "\r", qr.size()), Widen(qr));
+  std::string capitals;
+  for (int i = 0; i < 1500; ++i) capitals += static_cast<char>(i % 7 ? 'A' + i % 26 : '0' + i % 10);
+  EXPECT_EQ(Scan(capitals + "\r", capitals.size()), Widen(capitals));
+  EXPECT_EQ(Scan("abc\r", 3), L"abc") << "Shift is up after a run of capitals";
 
   target->Clear();
   sim.Write(kPort, "\xff");
@@ -151,6 +167,9 @@ TEST_F(TypingTest, AVCardEndedByAPauseArrivesWholeWithItsLineBreaks) {
   Scan("BEGIN:VCARD\r\nN:Kennedy;Steve\r\nEND:VCARD\r\n", vcard.size());
   target->PumpFor(500);
   EXPECT_EQ(target->text(), vcard) << "each inner line break one Enter, the last one not typed";
+  Scan("\r\n\r\n", 0);
+  target->PumpFor(800);
+  EXPECT_EQ(target->text(), L"") << "a blank line is an empty code";
 }
 
 TEST_F(TypingTest, ACodeSplitAcrossReadsArrivesWhole) {

@@ -271,6 +271,12 @@ inline Reception Play(const std::vector<KeyStroke>& strokes, const TableLayout& 
     r.faults.push_back(what + " " + std::to_string(key));
   };
   for (const KeyStroke& s : strokes) {
+    // Shift+Enter, Shift+Tab are other commands; a character sent as
+    // itself must not depend on a held key either.
+    const bool shiftHeld = down.count(virtual_key::kShift) == 1;
+    if (shiftHeld && !s.up && (s.kind == KeyStroke::Kind::Unicode || s.code < 0x20) && s.code != virtual_key::kShift) {
+      fault("pressed under a held Shift:", s.code);
+    }
     if (s.kind == KeyStroke::Kind::Unicode) {
       if (!s.up) r.text += static_cast<wchar_t>(s.code);
       continue;
