@@ -271,6 +271,10 @@ inline Reception Play(const std::vector<KeyStroke>& strokes, const TableLayout& 
     r.faults.push_back(what + " " + std::to_string(key));
   };
   for (const KeyStroke& s : strokes) {
+    if (s.kind == KeyStroke::Kind::Pause) {
+      r.text += L"{PAUSE:" + std::to_wstring(s.code) + L"}";
+      continue;
+    }
     if (s.kind == KeyStroke::Kind::Unicode) {
       if (!s.up) r.text += static_cast<wchar_t>(s.code);
       continue;
