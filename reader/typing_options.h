@@ -48,6 +48,9 @@ struct TypingOptions {
   // found, as the log names it; no rules: the code goes through as it is.
   std::vector<std::wstring> rules;
   std::wstring rulesSource;
+  // Why the stored list cannot be read (a value of a type that holds no
+  // list); empty when it can. Such a list refuses every code it gets.
+  std::wstring rulesUnreadable;
   NoMatch noMatch = NoMatch::Pass;
 
   bool operator==(const TypingOptions&) const = default;
