@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/conversions.h"
+#include "platform/diagnostics.h"
 #include "reader/gs1.h"
 
 namespace {
@@ -468,12 +469,21 @@ RuleList RuleList::Read(std::span<const std::wstring> rules, std::wstring source
   return list;
 }
 
+RuleList RuleList::Of(const TypingOptions& options) {
+  if (options.rulesUnreadable.empty()) return Read(options.rules, options.rulesSource);
+  RuleList list;
+  list.source_ = options.rulesSource;
+  list.error_ = RuleError{0, 0, L"the list is stored so that it cannot be read " + options.rulesUnreadable};
+  return list;
+}
+
 bool RuleList::Empty() const { return rules_.empty() && !error_; }
 
 std::wstring RuleList::DescribeError() const {
   if (!error_) return {};
-  return L"rule " + platform::IntToStr(error_->rule) + L" of " + (source_.empty() ? L"the list" : source_) +
-         L", column " + platform::IntToStr(error_->column) + L": " + error_->why;
+  if (error_->rule == 0) return SourceName() + L": " + error_->why;
+  return L"rule " + platform::IntToStr(error_->rule) + L" of " + SourceName() + L", column " +
+         platform::IntToStr(error_->column) + L": " + error_->why;
 }
 
 // Carries a code through the rules.
@@ -732,19 +742,39 @@ CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules
       }
     }
     if (!outcome.rule && !rules.Empty() && noMatch == NoMatch::Reject) {
-      return reject(L"no rule of " + (rules.Source().empty() ? L"the list" : rules.Source()) + L" matches it");
+      return reject(L"no rule of " + rules.SourceName() + L" matches it");
     }
     if (outcome.output.empty()) outcome.output.push_back({std::move(shaper.text)});
   } catch (const Refusal& refusal) {
-    return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.Source() + L": " + refusal.why);
+    return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() + L": " + refusal.why);
   } catch (const std::exception& error) {
     // Boost.Regex's bound on a match's work, or memory.
     const std::string what = error.what();
-    return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.Source() +
+    return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() +
                   L": the regular expression gave up: " + std::wstring(what.begin(), what.end()));
   }
   if (aimId == AimId::Keep && !outcome.aimId.empty()) outcome.output.front().text.insert(0, outcome.aimId);
   return outcome;
+}
+
+ProfileRules::ProfileRules(const TypingProfiles& profiles) {
+  // Programs without a list of their own share the general one.
+  std::map<std::pair<std::wstring, std::vector<std::wstring>>, const RuleList*> read;
+  const auto listFor = [&](const TypingOptions& options) {
+    const RuleList*& list = read[{options.rulesSource + L"\n" + options.rulesUnreadable, options.rules}];
+    if (!list) {
+      list = lists_.emplace_back(std::make_unique<const RuleList>(RuleList::Of(options))).get();
+      if (list->Error()) diagnostics::Event(list->DescribeError() + L"; the codes this list gets are not typed");
+    }
+    return list;
+  };
+  general_ = listFor(profiles.general);
+  for (const auto& [program, options] : profiles.programs) programs_.emplace(program, listFor(options));
+}
+
+const RuleList& ProfileRules::For(std::wstring_view folded) const {
+  const auto found = programs_.find(folded);
+  return found == programs_.end() ? *general_ : *found->second;
 }
 
 std::wstring DescribeTyped(std::span<const TypedRun> runs) {

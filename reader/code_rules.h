@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,12 +46,16 @@ class RuleList {
   // An empty text or one that starts with `#` is no rule, but counts in
   // the numbering. `source` is where the list was found, for the log.
   static RuleList Read(std::span<const std::wstring> rules, std::wstring source = {});
+  // The options' list; one stored so that it cannot be read is a list that
+  // cannot be read.
+  static RuleList Of(const TypingOptions& options);
 
   bool Empty() const;
   const std::optional<RuleError>& Error() const { return error_; }
   const std::wstring& Source() const { return source_; }
   // "rule 2 of HKLM APPCFG\Rules, column 7: ..."
   std::wstring DescribeError() const;
+  std::wstring SourceName() const { return source_.empty() ? L"the list" : source_; }
 
   struct Rule;
 
@@ -60,6 +65,21 @@ class RuleList {
   std::vector<Rule> rules_;
   std::optional<RuleError> error_;
   std::wstring source_;
+};
+
+// The rule lists of the general options and of every program's, each list
+// read once, when the options arrive; a list that cannot be read is noted
+// in the log then, once, with where and why.
+class ProfileRules {
+ public:
+  explicit ProfileRules(const TypingProfiles& profiles);
+  // As TypingProfiles::For.
+  const RuleList& For(std::wstring_view folded) const;
+
+ private:
+  std::vector<std::unique_ptr<const RuleList>> lists_;
+  const RuleList* general_ = nullptr;
+  std::map<std::wstring, const RuleList*, std::less<>> programs_;
 };
 
 // What became of a code: all a monitor needs to show it.

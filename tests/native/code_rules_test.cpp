@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/try_rules.h"
 #include "reader/code_text.h"
 #include "reader/gs1.h"
 #include "support/simulated_keyboard.h"
@@ -13,6 +14,11 @@ namespace {
 
 using AimId = TypingOptions::AimId;
 using NoMatch = TypingOptions::NoMatch;
+
+struct NoOtherCodePages final : CodePages {
+  bool Knows(unsigned) const override { return false; }
+  std::optional<std::wstring> Decode(unsigned, std::string_view) const override { return std::nullopt; }
+};
 
 // What is typed as DescribeTyped shows it, or "<rejected>".
 std::wstring Shape(const std::vector<std::wstring>& rules, std::wstring_view code, AimId aimId = AimId::None,
@@ -162,10 +168,7 @@ TEST(Gs1, FieldsOfFixedAndVariableLengthAreReadByTheirIdentifiers) {
 }
 
 TEST(CodeRules, BytesAreDecodedThenIdentifiedShapedSeparatedAndFramedInThatOrder) {
-  struct NoOtherCodePages final : CodePages {
-    bool Knows(unsigned) const override { return false; }
-    std::optional<std::wstring> Decode(unsigned, std::string_view) const override { return std::nullopt; }
-  } others;
+  const NoOtherCodePages others;
   // "]Q1Привет<GS>Мир" in UTF-8: positions count letters, not bytes.
   const std::string bytes = "]Q1\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\x1D\xD0\x9C\xD0\xB8\xD1\x80";
   const CodeText decoded = DecodeCode(bytes, TypingOptions::kAutomaticEncoding, others);
@@ -191,4 +194,36 @@ TEST(CodeRules, BytesAreDecodedThenIdentifiedShapedSeparatedAndFramedInThatOrder
   const std::atomic<bool> stopping = false;
   ASSERT_EQ(SendPlan(PlanKeystrokes(outcome.output, layout, {}, options), 0, stopping, sink), SendResult::Typed);
   EXPECT_EQ(simulated::Play(sink.sent, layout, {}).text, L"<При|{PAUSE:50}Мир\t");
+}
+
+TEST(TryRules, EachLineShowsWhatItWouldTypeIntoThatProgram) {
+  TypingProfiles profiles;
+  profiles.general.suffix = TypingOptions::Suffix::Enter;
+  profiles.general.groupSeparator = L"<GS>";
+  TypingOptions& pos = profiles.programs[L"pos.exe"];
+  pos.rules = {L"if regex=\\d{13} then output {CODE}{TAB}{PAUSE:50}"};
+  pos.rulesSource = L"HKLM APPCFG\\Programs\\pos.exe\\Rules";
+  pos.noMatch = TypingOptions::NoMatch::Reject;
+  const NoOtherCodePages none;
+  const std::string codes =
+      "\xEF\xBB\xBF"
+      "4601234567893\r\nA\\x1DB\xE2\x90\x9D"
+      "C\\t\n\nbad\\q\n";
+  EXPECT_EQ(TryRules(codes, L"C:\\Shop\\POS.EXE", profiles, none).text,
+            "rules for pos.exe: HKLM APPCFG\\Programs\\pos.exe\\Rules\n"
+            "4601234567893 => 4601234567893{TAB}{PAUSE:50}\n"
+            "A\\x1DB\xE2\x90\x9D"
+            "C\\t => nothing: no rule of HKLM APPCFG\\Programs\\pos.exe\\Rules matches it\n"
+            "bad\\q => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n");
+  EXPECT_EQ(TryRules("A\\x1DB\xE2\x90\x9D"
+                     "C\\t",
+                     L"notepad.exe", profiles, none)
+                .text,
+            "rules for notepad.exe: none\nA\\x1DB\xE2\x90\x9D"
+            "C\\t => A<GS>B<GS>C{TAB}{ENTER}\n");
+  pos.rules.push_back(L"if length=1 then frobnicate");
+  const TryRulesReport broken = TryRules("1", L"pos.exe", profiles, none);
+  EXPECT_TRUE(broken.listUnreadable);
+  EXPECT_NE(broken.text.find("the list cannot be read: rule 2 of HKLM APPCFG\\Programs\\pos.exe\\Rules, column 18"),
+            std::string::npos);
 }
