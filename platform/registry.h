@@ -37,12 +37,15 @@ struct StoredValue {
     Text,       // REG_SZ, or REG_EXPAND_SZ taken as it stands
     Number,     // REG_DWORD
     TooLong,    // text longer than any setting this program reads
-    OtherType,  // binary, QWORD, multi-string...: `registryType` says which
+    OtherType,  // binary, QWORD...: `registryType` says which
+    TextList,   // REG_MULTI_SZ: `texts`, one a string
   };
   Kind kind = Kind::Text;
   std::wstring text;
   std::uint32_t number = 0;
   std::uint32_t registryType = 0;  // the REG_* type as stored
+  std::vector<std::wstring> texts = {};
+  static constexpr std::uint32_t kMultiStringType = 7;  // REG_MULTI_SZ
 };
 
 // One key whose sections are subkeys and whose settings are named values in

@@ -64,6 +64,10 @@ class Planner {
 
   std::vector<KeyGroup> Take() { return std::move(groups_); }
 
+  void Pause(int milliseconds) {
+    groups_.push_back({{KeyStroke::Kind::Pause, static_cast<std::uint16_t>(milliseconds), false}});
+  }
+
   void Press(std::uint16_t virtualKey) { groups_.push_back({Key(virtualKey, false), Key(virtualKey, true)}); }
 
   void Text(std::wstring_view text) {
@@ -140,21 +144,35 @@ std::optional<wchar_t> RememberedLayout::CharacterOf(std::uint16_t virtualKey, b
 
 std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options) {
-  std::wstring text;
-  text.reserve(code.size());
-  for (const wchar_t c : code) {
-    if (c == kGroupSeparator && !options.groupSeparator.empty()) {
-      text += options.groupSeparator;
-    } else {
-      text += c;
+  const TypedRun run{std::wstring(code)};
+  return PlanKeystrokes(std::span(&run, 1), layout, keyboard, options);
+}
+
+std::vector<KeyGroup> PlanKeystrokes(std::span<const TypedRun> runs, const KeyboardLayout& layout,
+                                     KeyboardState keyboard, const TypingOptions& options) {
+  std::vector<std::wstring> texts;
+  bool somethingToType = false;
+  for (const TypedRun& run : runs) {
+    std::wstring& text = texts.emplace_back();
+    text.reserve(run.text.size());
+    for (const wchar_t c : run.text) {
+      if (c == kGroupSeparator && !options.groupSeparator.empty()) {
+        text += options.groupSeparator;
+      } else {
+        text += c;
+      }
     }
+    somethingToType = somethingToType || HasSomethingToType(text);
   }
   // A line with nothing to type gets no prefix and no suffix either: an
   // Enter alone could submit a form or confirm a dialog.
-  if (!HasSomethingToType(text)) return {};
+  if (!somethingToType) return {};
   Planner plan(layout, keyboard);
   plan.Text(options.prefix);
-  plan.Text(text);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    plan.Text(texts[i]);
+    if (runs[i].pauseAfterMs > 0) plan.Pause(runs[i].pauseAfterMs);
+  }
   switch (options.suffix) {
     case TypingOptions::Suffix::Enter:
       plan.Press(virtual_key::kEnter);
@@ -197,8 +215,12 @@ std::vector<KeyStroke> Unwind(std::span<const KeyStroke> sent) {
   return undo;
 }
 
-SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std::atomic<bool>& stopping,
-                    KeySink& sink) {
+namespace {
+
+bool IsPause(const KeyGroup& group) { return group.size() == 1 && group.front().kind == KeyStroke::Kind::Pause; }
+
+// A part of a plan between its pauses.
+SendResult SendPart(std::span<const KeyGroup> plan, int keyDelayMs, const std::atomic<bool>& stopping, KeySink& sink) {
   std::vector<KeyStroke> strokes;
   std::vector<std::size_t> batchEnds;
   for (const KeyGroup& group : plan) {
@@ -234,4 +256,22 @@ SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std
     }
   }
   return SendResult::Typed;
+}
+
+}  // namespace
+
+SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std::atomic<bool>& stopping,
+                    KeySink& sink) {
+  auto part = plan.begin();
+  while (true) {
+    const auto pause = std::find_if(part, plan.end(), IsPause);
+    if (const SendResult result = SendPart(std::span(part, pause), keyDelayMs, stopping, sink);
+        result != SendResult::Typed) {
+      return result;
+    }
+    if (pause == plan.end()) return SendResult::Typed;
+    if (stopping) return SendResult::Stopped;
+    sink.Pause(pause->front().code);
+    part = pause + 1;
+  }
 }

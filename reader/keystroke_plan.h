@@ -39,9 +39,10 @@ KeyState KeyStateFor(bool shift, bool capsLockOn);
 bool CapsLockToggled(std::int16_t keyState);
 
 // One synthesised keyboard event: a key by its virtual-key code, or a
-// character delivered as itself whatever the layout.
+// character delivered as itself whatever the layout; or a pause of `code`
+// milliseconds, alone in its group, that SendPlan waits out.
 struct KeyStroke {
-  enum class Kind : std::uint8_t { VirtualKey, Unicode };
+  enum class Kind : std::uint8_t { VirtualKey, Unicode, Pause };
   Kind kind;
   std::uint16_t code;
   bool up;
@@ -135,6 +136,20 @@ struct KeyboardState {
 std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options = {});
 
+// A part of what is typed, and how long to wait after it before the rest:
+// what a code's rules make of it.
+struct TypedRun {
+  std::wstring text;
+  int pauseAfterMs = 0;
+
+  bool operator==(const TypedRun&) const = default;
+};
+
+// As above, for runs typed one after the other with their pauses between
+// them, the prefix before the first and the suffix after the last.
+std::vector<KeyGroup> PlanKeystrokes(std::span<const TypedRun> runs, const KeyboardLayout& layout,
+                                     KeyboardState keyboard, const TypingOptions& options = {});
+
 // Whether anything of the code is typed: not when it holds nothing but
 // line feeds and control bytes that are left out.
 bool HasSomethingToType(std::wstring_view code);
@@ -164,6 +179,7 @@ enum class SendResult { Typed, Stopped, Refused };
 // run of characters that need it and up at the run's end; with one, a group at a time
 // with the delay between them. Once `stopping` is set nothing more is
 // sent, not even a first group. When the sink refuses events, sends what
-// unwinds those that went through.
+// unwinds those that went through. A pause in the plan is waited out
+// between the events before it and those after it, in place of the delay.
 SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std::atomic<bool>& stopping,
                     KeySink& sink);

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What the operator's site wants around and between the characters of a
 // code. The defaults type the code alone, at once, with its separators.
@@ -24,6 +25,13 @@ struct TypingOptions {
     bool operator==(const CodeEnd&) const = default;
   };
 
+  // Whether codes start with a symbology identifier (`]` + letter +
+  // modifier): none (a leading `]` is data), strip (taken off) or keep
+  // (typed); rules may select by it either way.
+  enum class AimId { None, Strip, Keep };
+  // What a code no rule matches gets: typed as it is, or nothing.
+  enum class NoMatch { Pass, Reject };
+
   Suffix suffix = Suffix::None;
   // Typed before each code, under the same rules as the code itself.
   std::wstring prefix;
@@ -35,6 +43,15 @@ struct TypingOptions {
   // The code page a code's bytes were written in.
   unsigned codePage = kAutomaticEncoding;
   CodeEnd codeEnd;
+  AimId aimId = AimId::None;
+  // One rule a text (see reader/code_rules.h), and where the list was
+  // found, as the log names it; no rules: the code goes through as it is.
+  std::vector<std::wstring> rules;
+  std::wstring rulesSource;
+  // Why the stored list cannot be read (a value of a type that holds no
+  // list); empty when it can. Such a list refuses every code it gets.
+  std::wstring rulesUnreadable;
+  NoMatch noMatch = NoMatch::Pass;
 
   bool operator==(const TypingOptions&) const = default;
 };

@@ -13,6 +13,7 @@ packages=(
   nsis wixl msitools                 # the installer and the MSIs
   osslsigncode openssl               # signing them, and the signing test
   clang libclang-rt-dev              # the fuzz targets (libFuzzer)
+  libboost1.81-dev                   # Boost.Regex, header-only, for the rules
 )
 
 missing=()

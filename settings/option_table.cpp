@@ -132,6 +132,40 @@ bool ParseCodeEnd(const StoredValue& value, Options& options) {
   return true;
 }
 
+constexpr std::array<std::wstring_view, 3> kAimIdWords{L"none", L"strip", L"keep"};
+constexpr std::array<std::wstring_view, 2> kNoMatchWords{L"pass", L"reject"};
+
+// One of `words`, as the enumeration's value of the same position.
+template <class Enumeration, std::size_t count, const std::array<std::wstring_view, count>& words,
+          Enumeration TypingOptions::*field>
+bool ParseWord(const StoredValue& value, Options& options) {
+  const std::wstring* text = Text(value);
+  for (std::size_t i = 0; text && i < words.size(); ++i) {
+    if (SameLetters(*text, words[i])) {
+      options.typing.*field = static_cast<Enumeration>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A list is any list of texts, one rule each, or a single text for one
+// rule. A list stored so that it cannot be read is not replaced by a
+// weaker one: the codes that would reach it are typed by nobody's rules,
+// so it stands, unreadable, for the rules to refuse them.
+bool ParseRules(const StoredValue& value, Options& options) {
+  options.typing.rulesUnreadable.clear();
+  if (value.kind == StoredValue::Kind::TextList) {
+    options.typing.rules = value.texts;
+  } else if (value.kind == StoredValue::Kind::Text) {
+    options.typing.rules = value.text.empty() ? std::vector<std::wstring>{} : std::vector{value.text};
+  } else {
+    options.typing.rules.clear();
+    options.typing.rulesUnreadable = DescribeStoredValue(value);
+  }
+  return true;
+}
+
 bool ParseAutoStart(const StoredValue& value, Options& options) {
   const auto number = Number(value);
   if (!number || (*number != 0 && *number != 1)) return false;
@@ -153,7 +187,7 @@ bool ParseLog(const StoredValue& value, Options& options) {
 
 constexpr std::array<std::wstring_view, 5> kByteSizeWords{L"4", L"5", L"6", L"7", L"8"};
 
-const std::array<Row, 13> kRows{{
+const std::array<Row, 16> kRows{{
     {L"Suffix", Section::AppCfg, ValueType::Choice, Effect::Typing, L"", kSuffixWords, 0, 0, ParseSuffix},
     {L"Prefix",
      Section::AppCfg,
@@ -183,6 +217,11 @@ const std::array<Row, 13> kRows{{
      0,
      ParseText<&Options::typing, &TypingOptions::groupSeparator>},
     {L"Encoding", Section::AppCfg, ValueType::Choice, Effect::Typing, L"auto", kEncodingWords, 0, 0, ParseEncoding},
+    {L"AimId", Section::AppCfg, ValueType::Choice, Effect::Typing, L"none", kAimIdWords, 0, 0,
+     ParseWord<TypingOptions::AimId, 3, kAimIdWords, &TypingOptions::aimId>},
+    {kRules, Section::AppCfg, ValueType::List, Effect::Typing, L"", {}, 0, 0, ParseRules},
+    {L"NoMatch", Section::AppCfg, ValueType::Choice, Effect::Typing, L"pass", kNoMatchWords, 0, 0,
+     ParseWord<TypingOptions::NoMatch, 2, kNoMatchWords, &TypingOptions::noMatch>},
     {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, L"CR", kCodeEndWords, 0, 0, ParseCodeEnd},
     {L"NamePort",
      Section::Device,
@@ -248,6 +287,23 @@ std::optional<StoredValue> ReadIn(platform::Registry& registry, const SourcePlac
   return value;
 }
 
+// A list as the value of its name, else as the values 1, 2, 3... of the
+// key of its name, up to the first number missing.
+std::optional<StoredValue> ReadListIn(platform::Registry& registry, const SourcePlace& place,
+                                      const std::wstring& section, const std::wstring& name) {
+  if (auto value = ReadIn(registry, place, section, name)) return value;
+  constexpr std::uint64_t kLongestList = 1000;
+  std::optional<StoredValue> list;
+  for (std::uint64_t number = 1; number <= kLongestList; ++number) {
+    auto item = ReadIn(registry, place, section + L"\\" + name, platform::IntToStr(number));
+    if (!item) break;
+    if (item->kind != StoredValue::Kind::Text) return item;  // one item unreadable: the whole list is
+    if (!list) list = StoredValue{StoredValue::Kind::TextList, {}, 0, StoredValue::kMultiStringType};
+    list->texts.push_back(std::move(item->text));
+  }
+  return list;
+}
+
 }  // namespace
 
 std::span<const Row> Rows() { return kRows; }
@@ -264,17 +320,18 @@ Found Resolve(platform::Registry& registry, const Row& row, Options& options, st
   const std::wstring& section = SectionName(row.section);
   // The operator's own start-with-Windows choice is the store's.
   const bool policyOnly = row.effect == Effect::StartWithWindows;
+  const auto read = row.type == ValueType::List ? ReadListIn : ReadIn;
   for (const SourcePlace& place : kSources) {
     if (policyOnly && !IsPolicy(place.source)) break;
     std::optional<StoredValue> value;
     std::wstring where = section;
     if (!program.empty() && row.PerProgram()) {
       where = section + L"\\" + kProgramsKey + L"\\" + std::wstring(program);
-      value = ReadIn(registry, place, where, name);
+      value = read(registry, place, where, name);
     }
     if (!value) {
       where = section;
-      value = ReadIn(registry, place, section, name);
+      value = read(registry, place, section, name);
     }
     if (!value) continue;
     const bool valid = row.parse(*value, options);
@@ -285,7 +342,7 @@ Found Resolve(platform::Registry& registry, const Row& row, Options& options, st
       diagnostics::Event(setting + L" " + DescribeStoredValue(*value) + L" is not valid; the default is used");
       system_events::Report({system_events::Id::SettingUnusable, {setting, DescribeStoredValue(*value)}, {}});
     }
-    return {place.source, valid};
+    return {place.source, valid, std::wstring(place.name) + where + L"\\" + name};
   }
   return {};
 }
@@ -331,6 +388,8 @@ std::wstring DescribeStoredValue(const StoredValue& value) {
       return L"= " + platform::IntToStr(value.number) + L" (REG_DWORD)";
     case Kind::TooLong:
       return L"(a text too long to be a setting)";
+    case Kind::TextList:
+      return L"(a list of " + platform::IntToStr(value.texts.size()) + L" texts)";
     case Kind::OtherType:
       break;
   }

@@ -19,8 +19,10 @@ namespace option_table {
 enum class Section { AppCfg, Device };
 
 // How a value is written: any text, a whole number (as text or REG_DWORD),
-// or one of a few words.
-enum class ValueType { Text, Number, Choice };
+// one of a few words, or a list of texts (REG_MULTI_SZ, or a key of the
+// value's name that holds them as values named 1, 2, 3..., as a template's
+// list element writes them).
+enum class ValueType { Text, Number, Choice, List };
 
 // What a change of the setting takes.
 enum class Effect {
@@ -64,7 +66,7 @@ struct Row {
 };
 
 // The rows other parts ask for by name.
-inline constexpr std::wstring_view kAutoStart = L"AutoStart", kLog = L"Log";
+inline constexpr std::wstring_view kAutoStart = L"AutoStart", kLog = L"Log", kRules = L"Rules";
 
 // Every row, in the order settings are read and documented.
 std::span<const Row> Rows();
@@ -79,6 +81,7 @@ inline const std::wstring kProgramsKey = L"Programs";  // under APPCFG
 struct Found {
   Source source = Source::Default;
   bool valid = true;
+  std::wstring place;  // as the log names it: "HKLM policy APPCFG\Rules"; empty for the default
 };
 
 // Reads `row` from the sources in their order; within a source, the
@@ -88,7 +91,9 @@ struct Found {
 // had (the default; for a program, the general value): a weaker source
 // never stands in for a broken stronger one. Machine-wide values are looked
 // for in the 64-bit view of the registry, then in the 32-bit one, and the
-// log says when a value came from there. The start with Windows is read
+// log says when a value came from there. Of a list, the value comes before
+// the key of the same name beside it, which is read only when the value is
+// missing. The start with Windows is read
 // from the policies alone: the operator's own choice is the store's. A
 // registry that fails to answer throws its RegistryError.
 Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program = {});

@@ -1,18 +1,26 @@
 #include "settings/stored_typing_options.h"
 
+#include "platform/conversions.h"
 #include "platform/diagnostics.h"
 #include "settings/option_table.h"
 
 namespace {
 
 // A value the registry fails to give keeps what `options` had; the help
-// desk hears why.
+// desk hears why. A rule list is told by where it was found.
 void ResolveOrKeep(platform::Registry& registry, const option_table::Row& row, option_table::Options& options,
                    std::wstring_view program = {}) {
   try {
-    option_table::Resolve(registry, row, options, program);
+    const option_table::Found found = option_table::Resolve(registry, row, options, program);
+    if (row.name == option_table::kRules) options.typing.rulesSource = found.place;
   } catch (const platform::RegistryError& error) {
     diagnostics::Failure(L"reading APPCFG\\" + std::wstring(row.name), error.code);
+    // Rules the registry would not give are not replaced by weaker ones.
+    if (row.name == option_table::kRules) {
+      options.typing.rules.clear();
+      options.typing.rulesSource = L"APPCFG\\" + std::wstring(row.name);
+      options.typing.rulesUnreadable = L"(the registry refused it: error " + platform::IntToStr(error.code) + L")";
+    }
   }
 }
 

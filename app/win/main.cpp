@@ -1,10 +1,17 @@
 // The program: the main window with the scanner link, until it is closed.
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "app/application_title.h"
 #include "app/restart_arguments.h"
+#include "app/try_rules.h"
 #include "app/win/form_br_main.h"
 #include "events.h"
 #include "platform/diagnostics.h"
@@ -12,7 +19,9 @@
 #include "platform/win/diagnostics_writer.h"
 #include "platform/win/event_log.h"
 #include "platform/win/win_registry.h"
+#include "reader/win/win_code_pages.h"
 #include "settings/settings_store.h"
+#include "settings/stored_typing_options.h"
 
 namespace {
 
@@ -39,12 +48,48 @@ void RegisterForRestart() {
   if (FAILED(result)) diagnostics::Failure(L"registering for restart", static_cast<std::uint32_t>(result));
 }
 
+// The arguments after the program's name, as the C runtime splits them.
+std::vector<std::wstring> Arguments() {
+  int count = 0;
+  wchar_t** const arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (!arguments) return {};
+  std::vector<std::wstring> list(arguments + (count > 0 ? 1 : 0), arguments + count);
+  ::LocalFree(arguments);
+  return list;
+}
+
+// /TRYRULES: the report goes to the standard output the program was given
+// (a program with a window has no console of its own), in UTF-8; no window
+// and no port. The exit code: 1 when the list cannot be read, 2 when the
+// file cannot.
+int TryRulesOnStandardOutput(platform::Registry& registry, const TryRulesRequest& request) {
+  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  const auto write = [output](const std::string& text) {
+    DWORD written = 0;
+    if (output && output != INVALID_HANDLE_VALUE) {
+      ::WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+  };
+  std::ifstream file;
+  if (!request.file.empty()) file.open(std::filesystem::path(request.file), std::ios::binary);
+  if (!file) {
+    write("usage: barcode_reader.exe /TRYRULES <file of codes, one a line> [<program.exe>]\n");
+    return 2;
+  }
+  const std::string codes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const WinCodePages codePages;
+  const TryRulesReport report = TryRules(codes, request.program, ReadTypingProfiles(registry), codePages);
+  write(report.text);
+  return report.listUnreadable ? 1 : 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   platform::SetApplicationTitle(kApplicationTitle);
   // Declared first so that it outlives every thread that reports.
   platform::WinRegistry registry;
+  if (const auto tryRules = TryRulesRequested(Arguments())) return TryRulesOnStandardOutput(registry, *tryRules);
   // A log setting that cannot be read leaves the log off: why is told to
   // the debugger output, the one place left for it.
   diagnostics::WinWriter settingWriter(diagnostics::LogLevel::Off, L"");

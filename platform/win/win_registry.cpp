@@ -58,6 +58,28 @@ std::optional<std::wstring> ReadTextValue(HKEY key, const wchar_t* subkey, const
 
 constexpr DWORD kTextTypes = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
 
+// A list of texts longer than this is no list of settings either.
+constexpr DWORD kMaxListBytes = 64 * 1024;
+
+// The texts of a REG_MULTI_SZ value of `byteSize` bytes, as long as it is
+// one this program could have been given.
+StoredValue ReadTextList(HKEY key, const wchar_t* subkey, const wchar_t* name, DWORD byteSize) {
+  StoredValue value{StoredValue::Kind::TooLong};
+  value.registryType = REG_MULTI_SZ;
+  if (byteSize > kMaxListBytes) return value;
+  std::vector<wchar_t> buffer(byteSize / sizeof(wchar_t) + 2, L'\0');
+  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+  const LSTATUS status = ::RegGetValueW(key, subkey, name, RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(), &size);
+  if (status == ERROR_MORE_DATA) return value;  // grown since it was measured
+  Check(status, "RegGetValueW");
+  value.kind = StoredValue::Kind::TextList;
+  // Texts one after another, each ended by a NUL, and a NUL after the last.
+  for (const wchar_t* text = buffer.data(); *text != L'\0'; text += value.texts.back().size() + 1) {
+    value.texts.emplace_back(text);
+  }
+  return value;
+}
+
 // Any value of `key`'s subkey `subkey`: a setting deployed as a number is as
 // good as one deployed as text, and one of a type nobody meant is told
 // apart from a missing one.
@@ -69,6 +91,7 @@ std::optional<StoredValue> ReadAnyValue(HKEY key, const wchar_t* subkey, const w
   const LSTATUS status = ::RegGetValueW(key, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, buffer.data(), &size);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;  // no such key or value
   if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) Check(status, "RegGetValueW");
+  if (type == REG_MULTI_SZ) return ReadTextList(key, subkey, name, size);
   StoredValue value;
   value.registryType = type;
   const bool text = type == REG_SZ || type == REG_EXPAND_SZ;

@@ -147,7 +147,8 @@ const std::wstring& ProgramNames::Of(HWND window) {
   return known_.emplace(key, ProgramFileName(processId)).first->second;
 }
 
-WinTypist::WinTypist() : options_(std::make_shared<const TypingProfiles>()) {}
+WinTypist::WinTypist()
+    : options_(std::make_shared<const TypingProfiles>()), rules_(std::make_shared<const ProfileRules>(*options_)) {}
 WinTypist::~WinTypist() = default;
 
 WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
@@ -172,31 +173,47 @@ void WinTypist::SetOptions(std::shared_ptr<const TypingProfiles> options) {
   for (auto& [program, programOptions] : usable->programs) {
     programOptions.codePage = UsableCodePage(programOptions.codePage, codePages_);
   }
+  auto rules = std::make_shared<const ProfileRules>(*usable);
   const std::lock_guard lock(optionsMutex_);
   options_ = std::move(usable);
+  rules_ = std::move(rules);
 }
 
 void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
   std::shared_ptr<const TypingProfiles> profiles;
+  std::shared_ptr<const ProfileRules> rules;
   {
     const std::lock_guard lock(optionsMutex_);
     profiles = options_;
+    rules = rules_;
   }
   const HWND window = ::GetForegroundWindow();
   // Without options of any program's own, nobody needs to know which it is.
-  const TypingOptions& options = profiles->programs.empty() ? profiles->general : profiles->For(programs_.Of(window));
+  const std::wstring program = profiles->programs.empty() ? std::wstring() : programs_.Of(window);
+  const TypingOptions& options = profiles->For(program);
   const CodeText decoded = DecodeCode(code, options.codePage, codePages_);
   if (!HasSomethingToType(decoded.text)) {
     diagnostics::Event(L"empty line ignored");
     return;
   }
+  // The whole text is made before the first key goes out: a code its rules
+  // refuse types nothing at all.
+  const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules->For(program), options.noMatch);
+  if (outcome.result == CodeOutcome::Result::Rejected) {
+    ::MessageBeep(MB_ICONERROR);
+    const std::wstring& into = program.empty() ? programs_.Of(window) : program;
+    diagnostics::Event(L"a code is not typed into " + (into.empty() ? L"the window in front" : into) + L": " +
+                       outcome.why);
+    return;
+  }
+  if (!outcome.why.empty()) diagnostics::Event(outcome.why);
   KnownLayout& layout = Layout(LayoutOf(window));
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
   SystemInput input(layout.source);
-  switch (SendPlan(PlanKeystrokes(decoded.text, layout.remembered, keyboard, options), options.keyDelayMs, stopping,
+  switch (SendPlan(PlanKeystrokes(outcome.output, layout.remembered, keyboard, options), options.keyDelayMs, stopping,
                    input)) {
     case SendResult::Typed:
       diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));

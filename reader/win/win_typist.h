@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "reader/code_rules.h"
 #include "reader/keystroke_plan.h"
 #include "reader/scanner_line.h"
 #include "reader/typing_options.h"
@@ -50,8 +51,9 @@ class WinTypist final : public CodeTypist {
 
   std::mutex optionsMutex_;  // held for a pointer's copy alone
   // Set by the user interface thread, taken by the typing thread once per
-  // code; never null.
+  // code; never null. The rules are those of the options, read with them.
   std::shared_ptr<const TypingProfiles> options_;
+  std::shared_ptr<const ProfileRules> rules_;
   ProgramNames programs_;  // the typing thread's
   const WinCodePages codePages_;
   RememberedLayouts<SystemLayout> layouts_;

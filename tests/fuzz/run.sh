@@ -8,7 +8,7 @@ seconds=${2:-30}
 corpus=$(cd "$(dirname "$0")" && pwd)/corpus
 
 status=0
-for target in code_framer keystroke_plan; do
+for target in code_framer code_rules keystroke_plan; do
   work=$build/fuzz-run/$target
   mkdir -p "$work/new"
   echo "-- $target: ${seconds} s"

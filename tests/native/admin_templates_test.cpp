@@ -58,7 +58,9 @@ std::wstring Outcome(const std::wstring& key, const std::optional<Choice>& choic
       << +line.stopBits << L'|' << autoStart << L'|' << static_cast<int>(typing.suffix) << L'|' << typing.prefix << L'|'
       << typing.keyDelayMs << L'|' << typing.groupSeparator << L'|' << typing.codePage << L'|'
       << static_cast<int>(typing.codeEnd.kind) << L'|' << +typing.codeEnd.byte << L'|'
-      << static_cast<int>(StoredLogLevel(registry));
+      << static_cast<int>(StoredLogLevel(registry)) << L'|' << static_cast<int>(typing.aimId) << L'|'
+      << static_cast<int>(typing.noMatch);
+  for (const std::wstring& rule : typing.rules) out << L'|' << rule;
   return out.str();
 }
 
@@ -107,9 +109,9 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
   for (const auto& found : Matches(admx, R"x(<(?:category|definition) name="([^"]*)")x")) names.insert(found.str(1));
   for (const auto& ref : Matches(admx, R"x(<parentCategory ref="([^"]*)")x")) EXPECT_TRUE(names.count(ref.str(1)));
 
-  const std::set<std::string> known = {"policy", "parentCategory", "supportedOn",  "elements",
-                                       "enum",   "item",           "value",        "string",
-                                       "text",   "decimal",        "enabledValue", "disabledValue"};
+  const std::set<std::string> known = {"policy",       "parentCategory", "supportedOn", "elements", "enum",
+                                       "item",         "value",          "string",      "text",     "decimal",
+                                       "enabledValue", "disabledValue",  "list"};
   for (const auto& found : Matches(admx, R"(<policy\s[\s\S]*?</policy>)")) {
     const std::string policy = found.str(), tag = Matches(policy, "<policy\\s[^>]*>").at(0).str();
     SCOPED_TRACE(Attribute(tag, "name"));
@@ -119,17 +121,23 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     EXPECT_TRUE(key == option_table::kPolicyKey + L"\\APPCFG" || key == option_table::kPolicyKey + L"\\DEVICE");
     // What each choice writes, and what must be refused: the strings are
     // the choices of the policy's one element or of its two states.
-    const auto elements = Matches(policy, R"(<(enum|text|decimal)\s[^>]*>)");
+    const auto elements = Matches(policy, R"(<(enum|text|decimal|list)\s[^>]*>)");
     ASSERT_LE(elements.size(), 1u);
     const std::string element = elements.empty() ? tag : elements[0].str(),
                       kind = elements.empty() ? "" : elements[0].str(1);
-    const std::wstring name = Wide(Attribute(element, "valueName"));
+    // A list writes its items as values 1, 2, 3... of a key of its own.
+    const std::wstring name = kind == "list" ? L"1" : Wide(Attribute(element, "valueName"));
+    const std::wstring where = kind == "list" ? Wide(Attribute(element, "key")) : key;
+    if (kind == "list") {
+      EXPECT_EQ(where, key + L"\\" + std::wstring(option_table::kRules));
+      EXPECT_EQ(Attribute(element, "valuePrefix"), "");
+    }
     const auto strings = Matches(policy, "<string>([^<]*)</string>");
     EXPECT_EQ(Matches(policy, R"(<item\s|<(?:en|dis)abledValue>)").size(), strings.size())
         << "choices the program reads as text";
     std::vector<Choice> offered, refused;
     for (const auto& choice : strings) offered.emplace_back(name, Value(choice.str(1)));
-    if (kind == "text") offered.insert(offered.end(), {{name, Value("A")}, {name, Value("B")}});
+    if (kind == "text" || kind == "list") offered.insert(offered.end(), {{name, Value("A")}, {name, Value("B")}});
     if (kind == "decimal") {
       const long long low = std::stoll(Attribute(element, "minValue")),
                       high = std::stoll(Attribute(element, "maxValue"));
@@ -144,11 +152,11 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     // past a range's ends noted and left at the default.
     DiagnosticsRecorder notes;
     std::set<std::wstring> outcomes;
-    for (const auto& choice : offered) outcomes.insert(Outcome(key, choice));
+    for (const auto& choice : offered) outcomes.insert(Outcome(where, choice));
     EXPECT_TRUE(notes.events.empty()) << notes.events.at(0);
     EXPECT_GE(offered.size(), 2u);
     EXPECT_EQ(outcomes.size(), offered.size()) << "a choice the program does not take, or a value it does not read";
-    for (const auto& choice : refused) EXPECT_EQ(Outcome(key, choice), Outcome(key));
+    for (const auto& choice : refused) EXPECT_EQ(Outcome(where, choice), Outcome(key));
     EXPECT_EQ(notes.events.size(), refused.size());
   }
 }

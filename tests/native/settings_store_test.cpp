@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "platform/diagnostics.h"
 #include "settings/option_table.h"
 #include "settings/stored_typing_options.h"
@@ -418,7 +420,70 @@ TEST(TypingOptionsTest, AFailingRegistryGivesTheDefaultsAndSaysWhy) {
   registry.keys[kUserOptions] = {{L"Suffix", L"Enter"}};
   registry.operationsBeforeFailure = 0;
   DiagnosticsRecorder recorder;
-  EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{});
+  // Save the rules: a list the registry would not give types nothing.
+  TypingOptions expected;
+  expected.rulesSource = L"APPCFG\\Rules";
+  expected.rulesUnreadable = L"(the registry refused it: error 8)";
+  EXPECT_EQ(ReadTypingOptions(registry), expected);
   ASSERT_FALSE(recorder.failures.empty());
   EXPECT_EQ(recorder.failures.front().second, MemoryRegistry::kInjectedError);
+}
+
+TEST(TypingOptionsTest, ARuleListIsTakenWholeFromTheStrongestSourceValueBeforeKey) {
+  const std::wstring uPol = L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG", xl = L"\\Programs\\excel.exe";
+  const auto list = [](std::vector<std::wstring> texts) {
+    return platform::StoredValue{platform::StoredValue::Kind::TextList, L"", 0, 7, std::move(texts)};
+  };
+  const struct {
+    std::map<std::wstring, std::map<std::wstring, std::wstring>> numbered;  // key -> 1, 2, 3...
+    std::map<std::wstring, platform::StoredValue> values;                   // key -> its Rules value
+    const wchar_t* program;
+    std::vector<std::wstring> rules;
+    std::wstring source;
+  } rows[] = {
+      {{{uPol + L"\\Rules", {{L"1", L"a"}, {L"2", L"b"}, {L"4", L"d"}}}},
+       {},
+       L"",
+       {L"a", L"b"},
+       L"HKCU policy APPCFG\\Rules"},
+      {{{kUserOptions + L"\\Rules", {{L"1", L"key"}}}},
+       {{kUserOptions, list({L"value"})}},
+       L"",
+       {L"value"},
+       L"APPCFG\\Rules"},
+      {{},
+       {{uPol + xl, list({L"own"})}, {uPol, list({L"general"})}},
+       L"excel.exe",
+       {L"own"},
+       L"HKCU policy APPCFG\\Programs\\excel.exe\\Rules"},
+      {{},
+       {{uPol + xl, list({L"own"})}, {uPol, list({L"general"})}},
+       L"winword.exe",
+       {L"general"},
+       L"HKCU policy APPCFG\\Rules"},
+      {{},
+       {{kUserOptions + xl, list({L"own"})}, {uPol, list({L"policy"})}},
+       L"excel.exe",
+       {L"policy"},
+       L"HKCU policy APPCFG\\Rules"},
+      {{}, {{kUserOptions, {platform::StoredValue::Kind::Text, L"upper"}}}, L"", {L"upper"}, L"APPCFG\\Rules"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    MemoryRegistry registry;
+    for (const auto& [key, values] : row.numbered) registry.keys[key] = values;
+    for (const auto& [key, value] : row.values) registry.otherValues[key][L"Rules"] = value;
+    const TypingOptions options = ReadTypingProfiles(registry).For(row.program);
+    EXPECT_EQ(options.rules, row.rules);
+    EXPECT_EQ(options.rulesSource, row.source);
+    EXPECT_TRUE(options.rulesUnreadable.empty());
+  }
+  // A list stored so that it cannot be read stands: no weaker list types
+  // the codes it would get.
+  MemoryRegistry registry;
+  registry.otherValues[uPol][L"Rules"] = {platform::StoredValue::Kind::OtherType, L"", 0, 3};
+  registry.otherValues[kUserOptions][L"Rules"] = list({L"upper"});
+  const TypingOptions options = ReadTypingOptions(registry);
+  EXPECT_TRUE(options.rules.empty());
+  EXPECT_EQ(options.rulesUnreadable, L"(stored as registry type 3, which holds no setting)");
 }

@@ -532,3 +532,62 @@ TEST_F(AppTest, AScannerThatComesBackTypesAgainWithoutARestart) {
   EXPECT_EQ(target.WaitForText(3), L"222");
   EXPECT_EQ(target.PumpFor(300), L"222") << "nothing typed twice";
 }
+
+TEST(TryRules, ABrokenListIsReportedWithItsPlaceTypesNothingAndSetsTheExitCode) {
+  raw_registry::Forget();
+  const std::wstring appcfg = std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG";
+  const std::wstring broken =
+      std::wstring(L"if regex=\\d{13} then output {CODE}") + L'\0' + L"if length=1 then frobnicate" + L'\0' + L'\0';
+  raw_registry::Write(HKEY_CURRENT_USER, appcfg + L"\\Programs\\pos.exe", L"Rules", REG_MULTI_SZ, broken.data(),
+                      static_cast<DWORD>(broken.size() * sizeof(wchar_t)));
+  raw_registry::WriteText(HKEY_CURRENT_USER, appcfg, L"Suffix", L"Tab");
+  wchar_t folder[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, folder);
+  const std::wstring codes = std::wstring(folder) + L"tryrules-codes.txt",
+                     report = std::wstring(folder) + L"tryrules.txt";
+  const auto run = [&](const std::wstring& program, DWORD& exitCode) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE output =
+        ::CreateFileW(report.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = L"\"" + ProgramPath() + L"\" /TRYRULES \"" + codes + L"\" " + program;
+    EXPECT_TRUE(
+        ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info));
+    EXPECT_EQ(::WaitForSingleObject(info.hProcess, 30000), WAIT_OBJECT_0) << "it ends by itself";
+    ::GetExitCodeProcess(info.hProcess, &exitCode);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    ::CloseHandle(output);
+    std::string text(4096, '\0');
+    FILE* file = _wfopen(report.c_str(), L"rb");
+    text.resize(file ? std::fread(text.data(), 1, text.size(), file) : 0);
+    if (file) std::fclose(file);
+    return text;
+  };
+  FILE* file = _wfopen(codes.c_str(), L"wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("4601234567893\r\nA\\x1DB\n", file);
+  std::fclose(file);
+  DWORD exitCode = 0;
+  EXPECT_EQ(run(L"POS.EXE", exitCode),
+            "rules for pos.exe: APPCFG\\Programs\\pos.exe\\Rules\n"
+            "the list cannot be read: rule 2 of APPCFG\\Programs\\pos.exe\\Rules, column 18: unknown action "
+            "\"frobnicate\"\n"
+            "4601234567893 => nothing: the rules cannot be read: rule 2 of APPCFG\\Programs\\pos.exe\\Rules, column "
+            "18: unknown action \"frobnicate\"\n"
+            "A\\x1DB => nothing: the rules cannot be read: rule 2 of APPCFG\\Programs\\pos.exe\\Rules, column 18: "
+            "unknown action \"frobnicate\"\n");
+  EXPECT_EQ(exitCode, 1u);
+  EXPECT_EQ(run(L"notepad.exe", exitCode),
+            "rules for notepad.exe: none\n4601234567893 => 4601234567893{TAB}\nA\\x1DB => A{GS}B{TAB}\n")
+      << "every other list keeps working";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(Program::MainWindow(), nullptr);
+  ::DeleteFileW(codes.c_str());
+  ::DeleteFileW(report.c_str());
+  raw_registry::Forget();
+}

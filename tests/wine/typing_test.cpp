@@ -326,3 +326,28 @@ TEST_F(TypingTest, KeyDelaySpacesTheCharactersOfACode) {
   EXPECT_GE(totalMs, 12 * 20.0);
   EXPECT_GE(shortestMs, 15.0);
 }
+
+TEST_F(TypingTest, RulesFromAMultiStringShapeEachCodeWholeBeforeItIsTyped) {
+  // One rule a string, as IT deploys a list; the identifiers taken off.
+  const std::wstring appcfg = std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG";
+  const std::wstring rules = std::wstring(L"if aim=]d2 and gs1 then output {01}{TAB}{21}") + L'\0' +
+                             L"if length=13 then output {CODE}{TAB}{PAUSE:50}" + L'\0' + L'\0';
+  raw_registry::Write(HKEY_CURRENT_USER, appcfg, L"Rules", REG_MULTI_SZ, rules.data(),
+                      static_cast<DWORD>(rules.size() * sizeof(wchar_t)));
+  raw_registry::WriteText(HKEY_CURRENT_USER, appcfg, L"Suffix", L"Enter");
+  StartReader(L"AimId", L"strip");
+  EXPECT_EQ(Scan("]d2010460123456789321ABC123\x1d"
+                 "91EE07\x1d"
+                 "92abc\r",
+                 22),
+            L"04601234567893\tABC123\r");
+  EXPECT_EQ(Scan("4601234567893\r", 15), L"4601234567893\t\r");
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  const auto& arrivals = target->arrivals();
+  ASSERT_EQ(arrivals.size(), 15u);
+  // The pause, between the Tab and the suffix; the window's own scheduling
+  // can only add to it.
+  EXPECT_GE(1000.0 * static_cast<double>(arrivals[14] - arrivals[13]) / frequency.QuadPart, 45.0);
+  EXPECT_LT(1000.0 * static_cast<double>(arrivals[13] - arrivals[0]) / frequency.QuadPart, 45.0);
+}

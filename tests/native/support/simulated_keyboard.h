@@ -271,6 +271,10 @@ inline Reception Play(const std::vector<KeyStroke>& strokes, const TableLayout& 
     r.faults.push_back(what + " " + std::to_string(key));
   };
   for (const KeyStroke& s : strokes) {
+    if (s.kind == KeyStroke::Kind::Pause) {
+      r.text += L"{PAUSE:" + std::to_wstring(s.code) + L"}";
+      continue;
+    }
     // Shift+Enter, Shift+Tab are other commands; a character sent as
     // itself must not depend on a held key either.
     const bool shiftHeld = down.count(virtual_key::kShift) == 1;

@@ -1,0 +1,229 @@
+#include "reader/code_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/try_rules.h"
+#include "reader/code_text.h"
+#include "reader/gs1.h"
+#include "support/simulated_keyboard.h"
+
+namespace {
+
+using AimId = TypingOptions::AimId;
+using NoMatch = TypingOptions::NoMatch;
+
+struct NoOtherCodePages final : CodePages {
+  bool Knows(unsigned) const override { return false; }
+  std::optional<std::wstring> Decode(unsigned, std::string_view) const override { return std::nullopt; }
+};
+
+// What is typed as DescribeTyped shows it, or "<rejected>".
+std::wstring Shape(const std::vector<std::wstring>& rules, std::wstring_view code, AimId aimId = AimId::None,
+                   NoMatch noMatch = NoMatch::Pass) {
+  const RuleList list = RuleList::Read(rules, L"APPCFG\\Rules");
+  EXPECT_FALSE(list.Error()) << list.DescribeError();
+  const CodeOutcome outcome = ShapeCode(code, aimId, list, noMatch);
+  if (outcome.result == CodeOutcome::Result::Rejected) {
+    EXPECT_TRUE(outcome.output.empty());
+    EXPECT_FALSE(outcome.why.empty());
+    return L"<rejected>";
+  }
+  return DescribeTyped(outcome.output);
+}
+
+}  // namespace
+
+TEST(CodeRules, EachCriterionAndActionDoesWhatItSays) {
+  struct Case {
+    std::vector<std::wstring> rules;
+    std::wstring code;
+    std::wstring typed;
+    AimId aimId = AimId::None;
+    NoMatch noMatch = NoMatch::Pass;
+  };
+  const Case cases[] = {
+      {{}, L"]C1010461234567890317261231", L"010461234567890317261231", AimId::Strip},
+      {{}, L"]C1ABC", L"]C1ABC"},
+      {{L"upper"}, L"]C1abc", L"]C1ABC", AimId::Keep},
+      {{L"if aim=]d? then output {AIM}-{CODE}"}, L"]d2AB", L"]d2-AB", AimId::Strip},
+      {{L"if aim=]C* then reject"}, L"]d2AB", L"AB", AimId::Strip},
+      {{L"if length=12 and digits then upc-to-ean13"}, L"036000291452", L"0036000291452"},
+      {{L"if length=2-4 then upper"}, L"abcde", L"abcde"},
+      {{L"if length=2-4 then upper"}, L"abcd", L"ABCD"},
+      {{L"if starts=A and ends=Z and contains=M then lower"}, L"AMZ", L"amz"},
+      {{L"if at=3:XY then drop first 2"}, L"abXYc", L"XYc"},
+      {{L"if like=A#?* then keep last 2"}, L"A1bcd", L"cd"},
+      {{L"if like=A#?* then keep last 2"}, L"Abbcd", L"Abbcd"},
+      {{L"if not digits then reject"}, L"12a", L"<rejected>"},
+      {{L"if length=13 and starts=2 then output {3-7}{TAB}{8-12}"}, L"2212345012503", L"12345{TAB}01250"},
+      {{L"if length=13 then check-digit drop"}, L"4601234567893", L"460123456789"},
+      {{L"if length=13 then check-digit drop"}, L"4601234567894", L"<rejected>"},
+      {{L"check-digit verify"}, L"036000291452", L"036000291452"},
+      {{L"if regex=\\d{13} then output {CODE}"}, L"ABC-123", L"<rejected>", AimId::None, NoMatch::Reject},
+      {{L"if regex=PN:0*(\\d+)-(\\w) then output $2{TAB}$1"}, L"PN:00012345-A", L"A{TAB}12345"},
+      {{L"output {CODE}{TAB}{PAUSE:50}"}, L"4601234567893", L"4601234567893{TAB}{PAUSE:50}"},
+      {{L"output \"{1-2} {{$$}{ENTER}{GS}\""}, L"abc", L"ab {{$}{ENTER}{GS}"},
+      {{L"keep first 3"},
+       L"a\xD83D\xDE00"
+       L"bc",
+       L"a\xD83D\xDE00"
+       L"b"},
+      {{L"keep 2-3"}, L"abcd", L"bc"},
+      {{L"keep first 5"}, L"abcd", L"<rejected>"},
+      {{L"drop last 1"}, L"abcd", L"abc"},
+      {{L"drop 2-3"}, L"abcd", L"ad"},
+      {{L"drop 2-"}, L"abcd", L"a"},
+      {{L"replace - \"\""}, L"A-B-C", L"ABC"},
+      {{L"regex-replace \"(\\w)(\\d)\" $2$1"}, L"a1b2", L"1a2b"},
+      {{L"remove-spaces ; strip-zeros"}, L"0 0 12 3", L"123"},
+      {{L"pad 6; pad-right 8 x"}, L"123", L"000123xx"},
+      {{L"ean13-to-upc"}, L"0036000291452", L"036000291452"},
+      {{L"ean13-to-upc"}, L"4601234567893", L"<rejected>"},
+      {{L"# a comment", L"", L"strip-zeros; continue", L"if length=3 then pad 5", L"upper"}, L"000123", L"00123"},
+      {{L"strip-zeros; continue", L"if length=9 then reject"}, L"0012", L"12"},
+      {{L"if regex=\"(a+)+b\" then reject"}, std::wstring(3000, L'a'), L"<rejected>"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Shape(c.rules, c.code, c.aimId, c.noMatch), c.typed) << c.rules.front() << " / " << c.code;
+  }
+}
+
+TEST(CodeRules, ARuleThatCannotBeReadSaysWhereAndWhyAndTypesNothing) {
+  struct Case {
+    std::vector<std::wstring> rules;
+    std::size_t rule, column;
+    std::wstring why;
+  };
+  const Case cases[] = {
+      {{L"upper", L"if length=1 then frobnicate"}, 2, 18, L"unknown action \"frobnicate\""},
+      {{L"if foo=1 then upper"}, 1, 4, L"unknown criterion \"foo\""},
+      {{L"if starts=A"}, 1, 12, L"\"and\" or \"then\" is expected"},
+      {{L"if then upper"}, 1, 4, L"a criterion is missing"},
+      {{L"if digits then"}, 1, 15, L"an action is missing"},
+      {{L"output \"abc"}, 1, 8, L"a quote is not closed"},
+      {{L"keep first x"}, 1, 12, L"a number is expected, not \"x\""},
+      {{L"output {BOGUS}"}, 1, 8, L"unknown {BOGUS}"},
+      {{L"output {CODE}; upper"}, 1, 16, L"nothing may follow \"output\""},
+      {{L"pad 5 ab"}, 1, 7, L"one character pads"},
+      {{L"if length=5-2 then upper"}, 1, 4, L"the range \"5-2\" is empty"},
+  };
+  for (const Case& c : cases) {
+    const RuleList list = RuleList::Read(c.rules, L"HKLM APPCFG\\Rules");
+    ASSERT_TRUE(list.Error()) << c.rules.back();
+    EXPECT_EQ(list.Error()->rule, c.rule) << c.rules.back();
+    EXPECT_EQ(list.Error()->column, c.column) << c.rules.back();
+    EXPECT_EQ(list.Error()->why, c.why);
+    EXPECT_EQ(ShapeCode(L"12345", AimId::None, list, NoMatch::Pass).result, CodeOutcome::Result::Rejected);
+  }
+  // A regular expression's own error is placed where Boost finds it.
+  const RuleList broken = RuleList::Read(std::vector<std::wstring>{L"if regex=(ab then upper"});
+  ASSERT_TRUE(broken.Error());
+  EXPECT_GT(broken.Error()->column, 10u);
+  EXPECT_EQ(broken.DescribeError().rfind(L"rule 1 of the list, column ", 0), 0u);
+}
+
+TEST(Gs1, FieldsOfFixedAndVariableLengthAreReadByTheirIdentifiers) {
+  struct Case {
+    std::wstring code;
+    std::wstring fields;  // "identifier=data|..."; "-" when not well-formed
+  };
+  const Case cases[] = {
+      {L"010460123456789321ABC123\x1D"
+       L"91EE07\x1D"
+       L"92abc",
+       L"01=04601234567893|21=ABC123|91=EE07|92=abc"},
+      {L"\x1D"
+       L"010460123456789317261231"
+       L"10AB",
+       L"01=04601234567893|17=261231|10=AB"},
+      {L"3103000250\x1D", L"3103=000250"},
+      {L"21ABC91EE07", L"21=ABC91EE07"},  // no GS: the serial runs on
+      {L"0112345", L"-"},
+      {L"01ABCDEFGHIJKLMN", L"-"},
+      {L"21", L"-"},
+      {L"05123", L"-"},
+      {L"21" + std::wstring(21, L'x'), L"-"},
+  };
+  for (const Case& c : cases) {
+    std::wstring fields = L"-";
+    if (const auto read = gs1::ReadFields(c.code)) {
+      fields.clear();
+      for (const auto& field : *read) fields += (fields.empty() ? L"" : L"|") + field.identifier + L"=" + field.data;
+    }
+    EXPECT_EQ(fields, c.fields) << c.code;
+  }
+  EXPECT_TRUE(gs1::CheckDigitIsRight(L"04601234567893"));
+  EXPECT_FALSE(gs1::CheckDigitIsRight(L"04601234567898"));
+  const std::vector<std::wstring> marking{L"if aim=]d2 and gs1 then output {01}{TAB}{21}"};
+  const std::wstring code =
+      L"]d2010460123456789321ABC123\x1D"
+      L"91EE07\x1D"
+      L"92abc";
+  EXPECT_EQ(Shape(marking, code, AimId::Strip), L"04601234567893{TAB}ABC123");
+  EXPECT_EQ(Shape({L"if gs1 then output {17}"}, L"21ABC91EE07"), L"<rejected>");
+  EXPECT_EQ(Shape({L"output {01}"}, L"ABC"), L"<rejected>");
+}
+
+TEST(CodeRules, BytesAreDecodedThenIdentifiedShapedSeparatedAndFramedInThatOrder) {
+  const NoOtherCodePages others;
+  // "]Q1Привет<GS>Мир" in UTF-8: positions count letters, not bytes.
+  const std::string bytes = "]Q1\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\x1D\xD0\x9C\xD0\xB8\xD1\x80";
+  const CodeText decoded = DecodeCode(bytes, TypingOptions::kAutomaticEncoding, others);
+  TypingOptions options;
+  options.prefix = L"<";
+  options.groupSeparator = L"|";
+  options.suffix = TypingOptions::Suffix::Tab;
+  const RuleList rules = RuleList::Read(std::vector<std::wstring>{L"if aim=]Q1 then output {1-3}{GS}{PAUSE:50}{8-10}"});
+  const CodeOutcome outcome = ShapeCode(decoded.text, AimId::Strip, rules, NoMatch::Pass);
+  EXPECT_EQ(outcome.aimId, L"]Q1");
+  EXPECT_EQ(outcome.rule, 1u);
+
+  // The pause is waited out between the keys before it and those after.
+  struct Recorder final : KeySink {
+    std::size_t Send(std::span<const KeyStroke> strokes) override {
+      sent.insert(sent.end(), strokes.begin(), strokes.end());
+      return strokes.size();
+    }
+    void Pause(int ms) override { sent.push_back({KeyStroke::Kind::Pause, static_cast<std::uint16_t>(ms), false}); }
+    std::vector<KeyStroke> sent;
+  } sink;
+  const auto layout = simulated::UsLayout();
+  const std::atomic<bool> stopping = false;
+  ASSERT_EQ(SendPlan(PlanKeystrokes(outcome.output, layout, {}, options), 0, stopping, sink), SendResult::Typed);
+  EXPECT_EQ(simulated::Play(sink.sent, layout, {}).text, L"<При|{PAUSE:50}Мир\t");
+}
+
+TEST(TryRules, EachLineShowsWhatItWouldTypeIntoThatProgram) {
+  TypingProfiles profiles;
+  profiles.general.suffix = TypingOptions::Suffix::Enter;
+  profiles.general.groupSeparator = L"<GS>";
+  TypingOptions& pos = profiles.programs[L"pos.exe"];
+  pos.rules = {L"if regex=\\d{13} then output {CODE}{TAB}{PAUSE:50}"};
+  pos.rulesSource = L"HKLM APPCFG\\Programs\\pos.exe\\Rules";
+  pos.noMatch = TypingOptions::NoMatch::Reject;
+  const NoOtherCodePages none;
+  const std::string codes =
+      "\xEF\xBB\xBF"
+      "4601234567893\r\nA\\x1DB\xE2\x90\x9D"
+      "C\\t\n\nbad\\q\n";
+  EXPECT_EQ(TryRules(codes, L"C:\\Shop\\POS.EXE", profiles, none).text,
+            "rules for pos.exe: HKLM APPCFG\\Programs\\pos.exe\\Rules\n"
+            "4601234567893 => 4601234567893{TAB}{PAUSE:50}\n"
+            "A\\x1DB\xE2\x90\x9D"
+            "C\\t => nothing: no rule of HKLM APPCFG\\Programs\\pos.exe\\Rules matches it\n"
+            "bad\\q => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n");
+  EXPECT_EQ(TryRules("A\\x1DB\xE2\x90\x9D"
+                     "C\\t",
+                     L"notepad.exe", profiles, none)
+                .text,
+            "rules for notepad.exe: none\nA\\x1DB\xE2\x90\x9D"
+            "C\\t => A<GS>B<GS>C{TAB}{ENTER}\n");
+  pos.rules.push_back(L"if length=1 then frobnicate");
+  const TryRulesReport broken = TryRules("1", L"pos.exe", profiles, none);
+  EXPECT_TRUE(broken.listUnreadable);
+  EXPECT_NE(broken.text.find("the list cannot be read: rule 2 of HKLM APPCFG\\Programs\\pos.exe\\Rules, column 18"),
+            std::string::npos);
+}
