@@ -1,9 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/diagnostics.h"
 
@@ -47,5 +50,23 @@ inline constexpr std::uint64_t kLogCapBytes = 1024 * 1024;
 // Whether the file must be moved aside before `lineBytes` more go in. A
 // line never waits for an empty file, however long it is.
 bool MustRotate(std::uint64_t fileBytes, std::uint64_t lineBytes, std::uint64_t capBytes);
+
+// The last lines written, kept in memory whether or not a file is, for the
+// report a help desk asks for. Any thread may add.
+class RecentLines {
+ public:
+  static constexpr std::size_t kKept = 200;
+  void Add(const std::wstring& line);
+  // Oldest first.
+  std::vector<std::wstring> Lines() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::array<std::wstring, kKept> ring_;
+  std::size_t next_ = 0, size_ = 0;
+};
+
+// The process's.
+RecentLines& RecentLog();
 
 }  // namespace diagnostics

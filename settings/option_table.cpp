@@ -43,6 +43,9 @@ constexpr std::array<std::wstring_view, 3> kEncodingWords{L"auto", L"UTF-8", L"1
 constexpr std::array<std::wstring_view, 2> kCodeEndWords{L"CR", L"pause"};
 constexpr std::array<std::wstring_view, 2> kAutoStartWords{L"0", L"1"};
 constexpr std::array<std::wstring_view, 3> kLogWords{L"0", L"1", L"2"};
+constexpr std::array<std::wstring_view, 3> kMonitorWords{L"1", L"0", L"lengths"};
+constexpr std::array<CodeDisclosure, 3> kDisclosures{CodeDisclosure::Text, CodeDisclosure::Nothing,
+                                                     CodeDisclosure::LengthsOnly};
 
 bool ParseSuffix(const StoredValue& value, Options& options) {
   const std::wstring* text = Text(value);
@@ -137,9 +140,22 @@ bool ParseLog(const StoredValue& value, Options& options) {
   return true;
 }
 
+// A site that forbids showing scanned data deploys it as text or a DWORD.
+bool ParseMonitor(const StoredValue& value, Options& options) {
+  const std::wstring text = value.kind == StoredValue::Kind::Number ? platform::IntToStr(value.number) : value.text;
+  if (value.kind != StoredValue::Kind::Number && !Text(value)) return false;
+  for (std::size_t i = 0; i < kMonitorWords.size(); ++i) {
+    if (SameLetters(text, kMonitorWords[i])) {
+      options.monitor = kDisclosures[i];
+      return true;
+    }
+  }
+  return false;
+}
+
 constexpr std::array<std::wstring_view, 5> kByteSizeWords{L"4", L"5", L"6", L"7", L"8"};
 
-const std::array<Row, 13> kRows{{
+const std::array<Row, 14> kRows{{
     {L"Suffix", Section::AppCfg, ValueType::Choice, Effect::Typing, L"", kSuffixWords, 0, 0, ParseSuffix},
     {L"Prefix",
      Section::AppCfg,
@@ -199,6 +215,7 @@ const std::array<Row, 13> kRows{{
     {kAutoStart, Section::AppCfg, ValueType::Choice, Effect::StartWithWindows, L"0", kAutoStartWords, 0, 0,
      ParseAutoStart},
     {kLog, Section::AppCfg, ValueType::Choice, Effect::Log, L"0", kLogWords, 0, 0, ParseLog},
+    {kMonitor, Section::AppCfg, ValueType::Choice, Effect::Monitor, L"1", kMonitorWords, 0, 0, ParseMonitor},
 }};
 
 struct SourcePlace {
@@ -248,10 +265,8 @@ const Row& Find(std::wstring_view name) {
 Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program) {
   const std::wstring name(row.name);
   const std::wstring& section = SectionName(row.section);
-  // The operator's own start-with-Windows choice is the store's.
-  const bool policyOnly = row.effect == Effect::StartWithWindows;
   for (const SourcePlace& place : kSources) {
-    if (policyOnly && !IsPolicy(place.source)) break;
+    if (row.PolicyOnly() && !IsPolicy(place.source)) break;
     std::optional<StoredValue> value;
     std::wstring where = section;
     if (!program.empty() && row.PerProgram()) {
@@ -270,7 +285,7 @@ Found Resolve(platform::Registry& registry, const Row& row, Options& options, st
       diagnostics::Event(std::wstring(place.name) + where + L"\\" + name + L" " + DescribeStoredValue(*value) +
                          L" is not valid; the default is used");
     }
-    return {place.source, valid};
+    return {place.source, valid, std::move(value)};
   }
   return {};
 }

@@ -171,3 +171,16 @@ diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {
     return diagnostics::LogLevel::Off;
   }
 }
+
+CodeDisclosure StoredCodeDisclosure(platform::Registry& registry) {
+  try {
+    option_table::Options options;
+    if (!option_table::Resolve(registry, option_table::Find(option_table::kMonitor), options).valid) {
+      return CodeDisclosure::Nothing;
+    }
+    return options.monitor;
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"reading the monitor policy", error);
+    return CodeDisclosure::Nothing;
+  }
+}

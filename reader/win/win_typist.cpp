@@ -135,6 +135,9 @@ class SystemInput final : public KeySink {
   DWORD error_ = ERROR_SUCCESS;
 };
 
+// The program of a code nobody needed to know.
+const std::wstring kProgramNotAsked;
+
 }  // namespace
 
 const std::wstring& ProgramNames::Of(HWND window) {
@@ -147,7 +150,7 @@ const std::wstring& ProgramNames::Of(HWND window) {
   return known_.emplace(key, ProgramFileName(processId)).first->second;
 }
 
-WinTypist::WinTypist() : options_(std::make_shared<const TypingProfiles>()) {}
+WinTypist::WinTypist(RecentCodes* recent) : options_(std::make_shared<const TypingProfiles>()), recent_(recent) {}
 WinTypist::~WinTypist() = default;
 
 WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
@@ -183,11 +186,18 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
     profiles = options_;
   }
   const HWND window = ::GetForegroundWindow();
-  // Without options of any program's own, nobody needs to know which it is.
-  const TypingOptions& options = profiles->programs.empty() ? profiles->general : profiles->For(programs_.Of(window));
+  // Without options of any program's own, nobody but the monitor needs to
+  // know which it is.
+  const std::wstring& program = recent_ || !profiles->programs.empty() ? programs_.Of(window) : kProgramNotAsked;
+  const TypingOptions& options = profiles->programs.empty() ? profiles->general : profiles->For(program);
   const CodeText decoded = DecodeCode(code, options.codePage, codePages_);
   if (!HasSomethingToType(decoded.text)) {
     diagnostics::Event(L"empty line ignored");
+    Record(code, decoded, program, CodeRecord::Outcome::Empty);
+    return;
+  }
+  if (recent_ && recent_->typingHeld) {
+    Record(code, decoded, program, CodeRecord::Outcome::Dropped, L"отмечено «Не вводить коды»");
     return;
   }
   KnownLayout& layout = Layout(LayoutOf(window));
@@ -200,11 +210,31 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
                    input)) {
     case SendResult::Typed:
       diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));
+      Record(code, decoded, program, CodeRecord::Outcome::Typed);
       break;
     case SendResult::Refused:
       diagnostics::Failure(L"SendInput", input.error());
+      Record(code, decoded, program, CodeRecord::Outcome::Dropped, L"Windows не приняла ввод");
       break;
     case SendResult::Stopped:
+      Record(code, decoded, program, CodeRecord::Outcome::Dropped, L"программа закрывалась");
       break;
   }
+}
+
+void WinTypist::Record(std::string_view code, const CodeText& decoded, const std::wstring& program,
+                       CodeRecord::Outcome outcome, std::wstring_view why) {
+  if (!recent_) return;
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  record_.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+  record_.bytes.assign(code);
+  record_.text.assign(decoded.text);
+  record_.encoding.assign(CodePageName(decoded.codePage));
+  record_.symbology.clear();
+  record_.rule.clear();
+  record_.program.assign(program);
+  record_.outcome = outcome;
+  record_.why.assign(why);
+  recent_->Add(record_);
 }

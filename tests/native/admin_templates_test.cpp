@@ -58,7 +58,7 @@ std::wstring Outcome(const std::wstring& key, const std::optional<Choice>& choic
       << +line.stopBits << L'|' << autoStart << L'|' << static_cast<int>(typing.suffix) << L'|' << typing.prefix << L'|'
       << typing.keyDelayMs << L'|' << typing.groupSeparator << L'|' << typing.codePage << L'|'
       << static_cast<int>(typing.codeEnd.kind) << L'|' << +typing.codeEnd.byte << L'|'
-      << static_cast<int>(StoredLogLevel(registry));
+      << static_cast<int>(StoredLogLevel(registry)) << L'|' << static_cast<int>(StoredCodeDisclosure(registry));
   return out.str();
 }
 
