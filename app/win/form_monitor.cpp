@@ -22,7 +22,7 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"TFormMonitor";
 constexpr wchar_t kMainWindowClass[] = L"TFormBRMain";
-constexpr int kWidth = 720, kHeight = 446;
+constexpr int kWidth = 720, kHeight = 470;
 // The record changed; posted once until the monitor has read it.
 constexpr UINT WM_CODESCHANGED = WM_APP + 1;
 constexpr UINT_PTR kStateTimer = 1;
@@ -66,25 +66,25 @@ const std::array<platform::ControlLayout, 18> kLayout{{
     {kBytesCaption, WC_STATICW, L"Байты кода:", 8, 335, 120, 14, kText},
     {kBytes, WC_EDITW, L"", 130, 332, 582, 20, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
     {kCountsCaption, WC_STATICW, L"Ошибки линии:", 8, 360, 120, 14, kText},
-    {kCounts, WC_STATICW, L"", 130, 360, 582, 14, kText},
-    {kAdviceCaption, WC_STATICW, L"Совет:", 8, 378, 120, 14, kText},
-    {kAdvice, WC_STATICW, L"", 130, 378, 582, 28, kWrapped},
-    {kHoldTyping, WC_BUTTONW, L"Не вводить коды", 8, 416, 200, 18, BS_AUTOCHECKBOX | WS_TABSTOP},
-    {kCopyReport, WC_BUTTONW, L"Копировать отчёт", 440, 412, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
-    {kSaveReport, WC_BUTTONW, L"Сохранить отчёт…", 580, 412, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
+    {kCounts, WC_STATICW, L"", 130, 360, 582, 28, kWrapped},
+    {kAdviceCaption, WC_STATICW, L"Совет:", 8, 392, 120, 14, kText},
+    {kAdvice, WC_STATICW, L"", 130, 392, 582, 40, kWrapped},
+    {kHoldTyping, WC_BUTTONW, L"Не вводить коды", 8, 442, 200, 18, BS_AUTOCHECKBOX | WS_TABSTOP},
+    {kCopyReport, WC_BUTTONW, L"Копировать отчёт", 440, 438, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
+    {kSaveReport, WC_BUTTONW, L"Сохранить отчёт…", 580, 438, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
 }};
 
 struct Column {
   const wchar_t* title;
   int width;
 };
-constexpr std::array<Column, 8> kColumns{{{L"Время", 84},
-                                          {L"Длина", 48},
-                                          {L"Кодировка", 76},
-                                          {L"Идентификатор", 90},
-                                          {L"Правило", 70},
-                                          {L"Программа", 96},
-                                          {L"Итог", 150},
+constexpr std::array<Column, 8> kColumns{{{L"Время", 80},
+                                          {L"Длина", 44},
+                                          {L"Кодировка", 64},
+                                          {L"Идентификатор", 86},
+                                          {L"Правило", 56},
+                                          {L"Программа", 100},
+                                          {L"Итог", 110},
                                           {L"Текст", 300}}};
 
 std::wstring LocalClock(std::chrono::system_clock::time_point at) {

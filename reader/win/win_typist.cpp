@@ -230,7 +230,8 @@ void WinTypist::Record(std::string_view code, const CodeText& decoded, const std
   record_.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
   record_.bytes.assign(code);
   record_.text.assign(decoded.text);
-  record_.encoding.assign(CodePageName(decoded.codePage));
+  // As the Encoding option names it.
+  record_.encoding.assign(decoded.codePage == TypingOptions::kUtf8 ? L"UTF-8" : platform::IntToStr(decoded.codePage));
   record_.symbology.clear();
   record_.rule.clear();
   record_.program.assign(program);
