@@ -52,9 +52,10 @@ echo docs/tray-menu.png
 kill "$program" 2>/dev/null || true
 
 # The monitor, with a few codes as a till's scanner sends them: a product, a
-# marking code with its group separators, and a text in Cyrillic.
-# A copy still running would be handed the request, in its own desktop.
-WEDGE_RUN_DIR=$run_dir tests/harness/wine-run taskkill /f /im barcode_reader.exe >/dev/null 2>&1 || true
+# marking code with its group separators, and a text in Cyrillic. The copy
+# photographed above would be handed the request in its own desktop: it goes
+# first.
+WINEPREFIX=$run_dir/prefix wineserver -k && WINEPREFIX=$run_dir/prefix wineserver -w
 WEDGE_RUN_DIR=$run_dir tests/harness/wine-run explorer /desktop=Monitor,780x560 build/win/app/barcode_reader.exe \
   /MONITOR &
 program=$!

@@ -167,10 +167,7 @@ void TFormBRMain::Show() {
 }
 
 void TFormBRMain::ShowMonitor() {
-  if (!BarCodReader) return;
-  if (!monitor_ || !monitor_->IsOpen())
-    monitor_ = std::make_unique<TFormMonitor>(*readerParts_, *BarCodReader, static_cast<MonitorSite&>(*this));
-  monitor_->Show();
+  if (BarCodReader) TFormMonitor::ShowIn(monitor_, *readerParts_, *BarCodReader, *this);
 }
 
 void TFormBRMain::RunModal(const std::function<void()>& dialog) {
@@ -255,7 +252,7 @@ void TFormBRMain::RefreshLabels() {
   ::SetDlgItemTextW(window, kLabelByteSize, texts.ByteSize.c_str());
   ::SetDlgItemTextW(window, kLabelParity, texts.Parity.c_str());
   ::SetDlgItemTextW(window, kLabelStopBits, texts.StopBits.c_str());
-  if (monitor_ && monitor_->IsOpen()) monitor_->Refresh();
+  if (monitor_) monitor_->Refresh();
 }
 
 void TFormBRMain::FormCloseQuery() {

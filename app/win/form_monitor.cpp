@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
-#include <stdexcept>
 
 #include "app/resources/resource_ids.h"
 #include "platform/conversions.h"
@@ -80,12 +79,12 @@ struct Column {
 };
 constexpr std::array<Column, 8> kColumns{{{L"Время", 80},
                                           {L"Длина", 44},
-                                          {L"Кодировка", 64},
-                                          {L"Идентификатор", 86},
-                                          {L"Правило", 56},
-                                          {L"Программа", 100},
-                                          {L"Итог", 110},
-                                          {L"Текст", 300}}};
+                                          {L"Кодировка", 72},
+                                          {L"Идентификатор", 96},
+                                          {L"Правило", 52},
+                                          {L"Программа", 90},
+                                          {L"Итог", 96},
+                                          {L"Текст", 164}}};
 
 std::wstring LocalClock(std::chrono::system_clock::time_point at) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
@@ -145,7 +144,10 @@ TFormMonitor::TFormMonitor(WinReaderParts& parts, CBarCodReader& reader, Monitor
   window_ =
       ::CreateWindowExW(0, kWindowClass, L"Монитор сканера", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                         CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this);
-  if (window_ == nullptr) throw std::runtime_error("CreateWindowExW failed");
+  if (window_ == nullptr) {
+    diagnostics::Failure(L"creating the monitor window", ::GetLastError());
+    return;
+  }
   const platform::DpiScale scale(platform::DpiOf(window_));
   font_ = platform::CreateFormFont(scale);
   platform::CreateControls(window_, kLayout, scale, font_.get());
@@ -168,12 +170,17 @@ TFormMonitor::~TFormMonitor() {
   if (window_ != nullptr) ::DestroyWindow(window_);
 }
 
-void TFormMonitor::Show() {
-  ::ShowWindow(window_, ::IsIconic(window_) ? SW_RESTORE : SW_SHOW);
-  ::SetForegroundWindow(window_);
+void TFormMonitor::ShowIn(std::unique_ptr<TFormMonitor>& monitor, WinReaderParts& parts, CBarCodReader& reader,
+                          MonitorSite& site) {
+  if (!monitor || monitor->window_ == nullptr) monitor = std::make_unique<TFormMonitor>(parts, reader, site);
+  const HWND window = monitor->window_;
+  if (window == nullptr) return;
+  ::ShowWindow(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
+  ::SetForegroundWindow(window);
 }
 
 void TFormMonitor::Refresh() {
+  if (window_ == nullptr) return;
   disclosure_ = StoredCodeDisclosure(parts_.registry);
   std::wstring line;
   try {
@@ -195,9 +202,10 @@ void TFormMonitor::ShowCodes() {
   const LineCounts counts = parts_.recent.Counts();
   std::vector<CodeRecord> codes = parts_.recent.Newest();
   const HWND list = ::GetDlgItem(window_, kCodes);
-  // The same code stays selected as new ones come in above it.
+  // The newest code is selected, and followed as codes come in, until the
+  // operator picks another: that one then stays selected.
   int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
-  if (selected >= 0) selected += static_cast<int>(counts.codes - codesSeen_);
+  selected = selected > 0 ? selected + static_cast<int>(counts.codes - codesSeen_) : 0;
   codes_ = std::move(codes);
   codesSeen_ = counts.codes;
   ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,9 @@ class TFormMonitor {
   TFormMonitor(const TFormMonitor&) = delete;
   TFormMonitor& operator=(const TFormMonitor&) = delete;
 
-  // On screen and in front.
-  void Show();
-  bool IsOpen() const { return window_ != nullptr; }
+  // `monitor` on screen and in front, made anew unless it is open.
+  static void ShowIn(std::unique_ptr<TFormMonitor>& monitor, WinReaderParts& parts, CBarCodReader& reader,
+                     MonitorSite& site);
   // The settings or a policy changed: their sources are read again.
   void Refresh();
 

@@ -390,6 +390,8 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
   EXPECT_EQ(rows[0][1] + L"|" + rows[0][5] + L"|" + rows[0][6] + L"|" + rows[0][7],
             L"13|app_test.exe|введён|4607001234567");
   EXPECT_EQ(target.text(), L"4607001234567");
+  EXPECT_EQ(ui_probe::Text(::FindWindowExW(monitor, nullptr, L"Edit", nullptr)),
+            L"34 36 30 37 30 30 31 32 33 34 35 36 37");
 
   const auto children = ui_probe::Children(monitor);
   const auto hold =
