@@ -176,6 +176,8 @@ CodeDisclosure StoredCodeDisclosure(platform::Registry& registry) {
   try {
     option_table::Options options;
     if (!option_table::Resolve(registry, option_table::Find(option_table::kMonitor), options).valid) {
+      // A site that meant to hide codes and wrote it wrong still hides them.
+      diagnostics::Event(L"the Monitor policy cannot be used: the monitor shows no codes' texts or lengths");
       return CodeDisclosure::Nothing;
     }
     return options.monitor;

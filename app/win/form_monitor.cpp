@@ -193,7 +193,7 @@ void TFormMonitor::Refresh() {
     line = platform::SystemErrorText(error.code);
   }
   ::SetDlgItemTextW(window_, kLine, line.c_str());
-  program_.clear();  // its options are read again
+  program_.reset();  // its options are read again
   ShowState();
   ShowCodes();
 }
@@ -268,7 +268,7 @@ void TFormMonitor::ShowState() {
     programWindow_ = front;
   }
   const std::wstring program = programWindow_ != nullptr ? programs_.Of(programWindow_) : L"";
-  if (program != program_ || ::GetDlgItemTextW(window_, kTyping, nullptr, 0) == 0) {
+  if (program != program_) {
     program_ = program;
     ::SetDlgItemTextW(window_, kProgram, program.empty() ? L"—" : program.c_str());
     std::vector<OptionShown> typing;

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,10 +69,10 @@ class TFormMonitor {
   MonitorSite& site_;
   platform::UniqueFont font_;
   CodeDisclosure disclosure_ = CodeDisclosure::Nothing;
-  std::vector<CodeRecord> codes_;  // as listed, newest first
-  unsigned codesSeen_ = 0;         // the count when they were listed
-  HWND programWindow_ = nullptr;   // the last window in front not of this program
-  std::wstring program_;
+  std::vector<CodeRecord> codes_;        // as listed, newest first
+  unsigned codesSeen_ = 0;               // the count when they were listed
+  HWND programWindow_ = nullptr;         // the last window in front not of this program
+  std::optional<std::wstring> program_;  // whose typing options are shown
   ProgramNames programs_;
   HWND window_ = nullptr;  // destroyed with the monitor's close box, or with the object
 };

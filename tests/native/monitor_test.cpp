@@ -7,6 +7,7 @@
 #include "app/monitor_report.h"
 #include "app/restart_arguments.h"
 #include "reader/recent_codes.h"
+#include "settings/settings_store.h"
 #include "support/memory_registry.h"
 
 namespace {
@@ -116,6 +117,16 @@ TEST(MonitorReportTest, ShowsOptionsWithTheirSourcesAndCodesAsThePolicyAllows) {
   EXPECT_FALSE(Has(lengths, L"21") || Has(lengths, L"1D")) << "no text, no bytes";
   facts.disclosure = CodeDisclosure::Nothing;
   EXPECT_FALSE(Has(BuildReport(facts), L"длина")) << "not even a length";
+}
+
+TEST(MonitorPolicyTest, AValueThatCannotBeUsedHidesEverything) {
+  MemoryRegistry registry;
+  EXPECT_EQ(StoredCodeDisclosure(registry), CodeDisclosure::Text);
+  registry.keys[L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"Monitor", L"no"}};
+  EXPECT_EQ(StoredCodeDisclosure(registry), CodeDisclosure::Nothing);
+  registry.keys[L"HKCU\\Software\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"Monitor", L"0"}};
+  registry.keys[L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG"].clear();
+  EXPECT_EQ(StoredCodeDisclosure(registry), CodeDisclosure::Text) << "a policy's alone, not the operator's";
 }
 
 TEST(StartArgumentsTest, MonitorIsTakenOutOfWhatTheReaderReads) {
