@@ -1,27 +1,16 @@
 #include "app/monitor_report.h"
 
+#include <array>
+
 #include "platform/conversions.h"
 #include "settings/option_table.h"
 
 namespace {
 
-using option_table::Source;
-
-std::wstring SourceName(Source source) {
-  switch (source) {
-    case Source::PolicyMachine:
-      return L"политика компьютера";
-    case Source::PolicyUser:
-      return L"политика пользователя";
-    case Source::User:
-      return L"оператор";
-    case Source::Machine:
-      return L"компьютер";
-    case Source::Default:
-      break;
-  }
-  return L"по умолчанию";
-}
+// In the order of option_table::Source.
+constexpr std::array<std::wstring_view, 5> kSourceNames{L"политика компьютера", L"политика пользователя", L"оператор",
+                                                        L"компьютер", L"по умолчанию"};
+static_assert(static_cast<std::size_t>(option_table::Source::Default) + 1 == kSourceNames.size());
 
 std::wstring ValueText(const option_table::Row& row, const option_table::Found& found) {
   using Kind = platform::StoredValue::Kind;
@@ -44,7 +33,8 @@ std::vector<OptionShown> OptionsWithSources(platform::Registry& registry, const 
     if (!program.empty() && !row.PerProgram()) continue;
     option_table::Options ignored;
     const option_table::Found found = option_table::Resolve(registry, row, ignored, program);
-    shown.push_back({std::wstring(row.name), program, ValueText(row, found), SourceName(found.source)});
+    shown.push_back({std::wstring(row.name), program, ValueText(row, found),
+                     std::wstring(kSourceNames[static_cast<int>(found.source)])});
   }
   return shown;
 }

@@ -8,20 +8,8 @@ void RecentCodes::Add(CodeRecord& record) {
   {
     const std::lock_guard lock(mutex_);
     ++counts_.codes;
-    switch (record.outcome) {
-      case CodeRecord::Outcome::Typed:
-        ++counts_.typed;
-        break;
-      case CodeRecord::Outcome::Dropped:
-        ++counts_.dropped;
-        break;
-      case CodeRecord::Outcome::Empty:
-        ++counts_.empty;
-        break;
-      case CodeRecord::Outcome::Rejected:
-        ++counts_.rejected;
-        break;
-    }
+    unsigned* const outcomes[] = {&counts_.typed, &counts_.dropped, &counts_.empty, &counts_.rejected};
+    ++*outcomes[static_cast<int>(record.outcome)];
     std::swap(ring_[next_], record);
     next_ = (next_ + 1) % kKept;
     if (size_ < kKept) ++size_;
@@ -123,15 +111,7 @@ std::wstring Advice(const LineState& state) {
 }
 
 std::wstring OutcomeName(const CodeRecord& record) {
-  switch (record.outcome) {
-    case CodeRecord::Outcome::Typed:
-      return L"введён";
-    case CodeRecord::Outcome::Dropped:
-      return L"не введён: " + record.why;
-    case CodeRecord::Outcome::Empty:
-      return L"пустой";
-    case CodeRecord::Outcome::Rejected:
-      return L"отклонён: " + record.why;
-  }
-  return {};
+  constexpr std::array<std::wstring_view, 4> kNames{L"введён", L"не введён: ", L"пустой", L"отклонён: "};
+  const std::wstring_view name = kNames[static_cast<int>(record.outcome)];
+  return std::wstring(name) + (name.back() == L' ' ? record.why : L"");
 }

@@ -21,7 +21,7 @@
 enum class CodeDisclosure { Text, LengthsOnly, Nothing };
 
 struct CodeRecord {
-  enum class Outcome { Typed, Dropped, Empty, Rejected };
+  enum class Outcome { Typed, Dropped, Empty, Rejected };  // in LineCounts' order
 
   diagnostics::LocalTime time{};
   std::string bytes;       // as they came off the line
