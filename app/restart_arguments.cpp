@@ -1,5 +1,7 @@
 #include "app/restart_arguments.h"
 
+#include <algorithm>
+
 namespace {
 
 // RESTART_MAX_CMD_LINE, the terminating zero included.
@@ -23,4 +25,21 @@ std::optional<std::wstring> ArgumentsForRestart(std::wstring_view commandLine) {
   const std::wstring_view arguments = commandLine.substr(end);
   if (arguments.size() > kMostCharacters) return std::nullopt;
   return std::wstring(arguments);
+}
+
+StartArguments ParseStartArguments(const std::vector<std::wstring>& arguments) {
+  constexpr std::wstring_view kMonitor = L"/monitor";
+  StartArguments start;
+  for (const std::wstring& argument : arguments) {
+    const bool monitor = argument.size() == kMonitor.size() &&
+                         std::equal(argument.begin(), argument.end(), kMonitor.begin(), [](wchar_t a, wchar_t b) {
+                           return (a >= L'A' && a <= L'Z' ? a - L'A' + L'a' : a) == b;
+                         });
+    if (monitor) {
+      start.monitor = true;
+    } else {
+      start.reader.push_back(argument);
+    }
+  }
+  return start;
 }

@@ -8,6 +8,7 @@ constexpr std::uint32_t kPortDevice = 3;
 
 constexpr wchar_t kTipSeparator[] = L" — ";
 constexpr wchar_t kLinkLost[] = L": нет связи";
+constexpr wchar_t kTypingHeld[] = L"коды не вводятся (монитор)";
 
 }  // namespace
 
@@ -56,7 +57,9 @@ bool IsPortArrival(std::uintptr_t event, const std::uint32_t* deviceType) {
   return event == kDeviceArrival && deviceType != nullptr && *deviceType == kPortDevice;
 }
 
-std::wstring TrayTip(const std::wstring& title, bool linkLost, const std::wstring& portName) {
-  if (!linkLost) return title;
-  return title + kTipSeparator + portName + kLinkLost;
+std::wstring TrayTip(const std::wstring& title, bool linkLost, const std::wstring& portName, bool typingHeld) {
+  std::wstring tip = title;
+  if (linkLost) tip += kTipSeparator + portName + kLinkLost;
+  if (typingHeld) tip += kTipSeparator + std::wstring(kTypingHeld);
+  return tip;
 }

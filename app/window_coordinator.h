@@ -70,6 +70,6 @@ class WindowCoordinator {
 // (none when it has none).
 bool IsPortArrival(std::uintptr_t event, const std::uint32_t* deviceType);
 
-// The tray tip: the title, and while the port is lost its name and that
-// there is no link.
-std::wstring TrayTip(const std::wstring& title, bool linkLost, const std::wstring& portName);
+// The tray tip: the title, while the port is lost its name and that there
+// is no link, and while the monitor holds them that codes are not typed.
+std::wstring TrayTip(const std::wstring& title, bool linkLost, const std::wstring& portName, bool typingHeld);

@@ -102,4 +102,23 @@ void CappedLog::Append(std::string_view bytes) {
   file_.Append(bytes);
 }
 
+void RecentLines::Add(const std::wstring& line) {
+  const std::lock_guard lock(mutex_);
+  ring_[next_].assign(line);  // the slot's memory serves again
+  next_ = (next_ + 1) % kKept;
+  if (size_ < kKept) ++size_;
+}
+
+std::vector<std::wstring> RecentLines::Lines() const {
+  const std::lock_guard lock(mutex_);
+  std::vector<std::wstring> lines;
+  for (std::size_t i = size_; i > 0; --i) lines.push_back(ring_[(next_ + kKept - i) % kKept]);
+  return lines;
+}
+
+RecentLines& RecentLog() {
+  static RecentLines lines;
+  return lines;
+}
+
 }  // namespace diagnostics

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/diagnostics.h"
 
@@ -82,5 +85,23 @@ class CappedLog {
   // written until the file moves or empties.
   bool held_ = false;
 };
+
+// The last lines written, kept in memory whether or not a file is, for the
+// report a help desk asks for. Any thread may add.
+class RecentLines {
+ public:
+  static constexpr std::size_t kKept = 200;
+  void Add(const std::wstring& line);
+  // Oldest first.
+  std::vector<std::wstring> Lines() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::array<std::wstring, kKept> ring_;
+  std::size_t next_ = 0, size_ = 0;
+};
+
+// The process's.
+RecentLines& RecentLog();
 
 }  // namespace diagnostics

@@ -68,6 +68,8 @@ class CBarCodReader {
   void OnSettingsChanged();
   // Whether the port is lost and being retried.
   bool LinkLost() const { return linkLost_; }
+  // Since when, how often tried and why not, while it is lost.
+  const LostPortLog& lostPort() const { return lostPortLog_; }
 
   const LineParameters& lineParameters() const { return line_; }
 

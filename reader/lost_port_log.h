@@ -18,6 +18,11 @@ class LostPortLog {
   void AttemptFailed(std::uint32_t error, Clock::time_point now);
   void Back(Clock::time_point now);
 
+  // Of the last loss: when, the attempts since, and the last one's error.
+  Clock::time_point lostAt() const { return lostAt_; }
+  unsigned attempts() const { return attempts_; }
+  std::uint32_t lastError() const { return lastError_; }
+
  private:
   std::wstring AwayFor(Clock::time_point now) const;
 

@@ -6,7 +6,9 @@
 # baseline); and what telling the program in front costs a code. Takes about
 # five minutes; with "latency" as its argument, the encoding's cost and the
 # latency of the reader and its floor alone in about one; with "lookup", the
-# program in front alone; with "rules", that and what a code's rules cost.
+# program in front alone; with "rules", that and what a code's rules cost;
+# with "monitor", that and what recording a code for the scanner monitor
+# costs the typing thread.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

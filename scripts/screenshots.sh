@@ -50,3 +50,22 @@ sleep 2
 import -window "$(xdotool search --name '^Screenshot - Wine desktop$' | head -n 1)" docs/tray-menu.png
 echo docs/tray-menu.png
 kill "$program" 2>/dev/null || true
+
+# The monitor, with a few codes as a till's scanner sends them: a product, a
+# marking code with its group separators, and a text in Cyrillic. The copy
+# photographed above would be handed the request in its own desktop: it goes
+# first.
+WINEPREFIX=$run_dir/prefix wineserver -k && WINEPREFIX=$run_dir/prefix wineserver -w
+WEDGE_RUN_DIR=$run_dir tests/harness/wine-run explorer /desktop=Monitor,780x560 build/win/app/barcode_reader.exe \
+  /MONITOR &
+program=$!
+photograph "Monitor - Wine desktop" docs/monitor.png >/dev/null
+for code in "b'4607001234567'" "b'0104607001234567215Cx7pQ\\x1d91FFD0\\x1d92dGVzdA=='" "'Привет'.encode()"; do
+  python3 tests/harness/scanner_sim.py --request "$run_dir/sim.port" WRITE COM2 \
+    "$(python3 -c "print(($code + b'\\r').hex())")" >/dev/null
+  sleep 1
+done
+sleep 2
+import -window "$(xdotool search --name '^Monitor - Wine desktop$' | head -n 1)" docs/monitor.png
+echo docs/monitor.png
+kill "$program" 2>/dev/null || true

@@ -44,6 +44,9 @@ constexpr std::array<std::wstring_view, 3> kEncodingWords{L"auto", L"UTF-8", L"1
 constexpr std::array<std::wstring_view, 2> kCodeEndWords{L"CR", L"pause"};
 constexpr std::array<std::wstring_view, 2> kAutoStartWords{L"0", L"1"};
 constexpr std::array<std::wstring_view, 3> kLogWords{L"0", L"1", L"2"};
+constexpr std::array<std::wstring_view, 3> kMonitorWords{L"1", L"0", L"lengths"};
+constexpr std::array<CodeDisclosure, 3> kDisclosures{CodeDisclosure::Text, CodeDisclosure::Nothing,
+                                                     CodeDisclosure::LengthsOnly};
 
 bool ParseSuffix(const StoredValue& value, Options& options) {
   const std::wstring* text = Text(value);
@@ -185,9 +188,22 @@ bool ParseLog(const StoredValue& value, Options& options) {
   return true;
 }
 
+// A site that forbids showing scanned data deploys it as text or a DWORD.
+bool ParseMonitor(const StoredValue& value, Options& options) {
+  const std::wstring text = value.kind == StoredValue::Kind::Number ? platform::IntToStr(value.number) : value.text;
+  if (value.kind != StoredValue::Kind::Number && !Text(value)) return false;
+  for (std::size_t i = 0; i < kMonitorWords.size(); ++i) {
+    if (SameLetters(text, kMonitorWords[i])) {
+      options.monitor = kDisclosures[i];
+      return true;
+    }
+  }
+  return false;
+}
+
 constexpr std::array<std::wstring_view, 5> kByteSizeWords{L"4", L"5", L"6", L"7", L"8"};
 
-const std::array<Row, 16> kRows{{
+const std::array<Row, 17> kRows{{
     {L"Suffix", Section::AppCfg, ValueType::Choice, Effect::Typing, L"", kSuffixWords, 0, 0, ParseSuffix},
     {L"Prefix",
      Section::AppCfg,
@@ -252,6 +268,7 @@ const std::array<Row, 16> kRows{{
     {kAutoStart, Section::AppCfg, ValueType::Choice, Effect::StartWithWindows, L"0", kAutoStartWords, 0, 0,
      ParseAutoStart},
     {kLog, Section::AppCfg, ValueType::Choice, Effect::Log, L"0", kLogWords, 0, 0, ParseLog},
+    {kMonitor, Section::AppCfg, ValueType::Choice, Effect::Monitor, L"1", kMonitorWords, 0, 0, ParseMonitor},
 }};
 
 struct SourcePlace {
@@ -318,11 +335,9 @@ const Row& Find(std::wstring_view name) {
 Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program) {
   const std::wstring name(row.name);
   const std::wstring& section = SectionName(row.section);
-  // The operator's own start-with-Windows choice is the store's.
-  const bool policyOnly = row.effect == Effect::StartWithWindows;
   const auto read = row.type == ValueType::List ? ReadListIn : ReadIn;
   for (const SourcePlace& place : kSources) {
-    if (policyOnly && !IsPolicy(place.source)) break;
+    if (row.PolicyOnly() && !IsPolicy(place.source)) break;
     std::optional<StoredValue> value;
     std::wstring where = section;
     if (!program.empty() && row.PerProgram()) {
@@ -342,7 +357,7 @@ Found Resolve(platform::Registry& registry, const Row& row, Options& options, st
       diagnostics::Event(setting + L" " + DescribeStoredValue(*value) + L" is not valid; the default is used");
       system_events::Report({system_events::Id::SettingUnusable, {setting, DescribeStoredValue(*value)}, {}});
     }
-    return {place.source, valid, std::wstring(place.name) + where + L"\\" + name};
+    return {place.source, valid, std::wstring(place.name) + where + L"\\" + name, std::move(value)};
   }
   return {};
 }

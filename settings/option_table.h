@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include "platform/diagnostics_log.h"
 #include "platform/registry.h"
 #include "reader/port_settings.h"
+#include "reader/recent_codes.h"
 #include "reader/typing_options.h"
 
 // Every setting an administrator may set, declared once: the reader, the
@@ -30,6 +32,7 @@ enum class Effect {
   Line,              // the port is reopened with it
   StartWithWindows,  // the Run entry, enforced by policy alone
   Log,               // read at start
+  Monitor,           // what the monitor and its report show of codes, by policy alone
 };
 
 // Where a value comes from, strongest first, as Windows programs order
@@ -45,6 +48,7 @@ struct Options {
   PortSettings port = kDefaultPortSettings;
   bool autoStart = false;
   diagnostics::LogLevel log = diagnostics::LogLevel::Off;
+  CodeDisclosure monitor = CodeDisclosure::Text;
 };
 
 struct Row {
@@ -63,10 +67,12 @@ struct Row {
   std::wstring PortSettings::*lineText = nullptr;
 
   bool PerProgram() const { return effect == Effect::Typing; }
+  // An administrator's to set; the operator has no say.
+  bool PolicyOnly() const { return effect == Effect::StartWithWindows || effect == Effect::Monitor; }
 };
 
 // The rows other parts ask for by name.
-inline constexpr std::wstring_view kAutoStart = L"AutoStart", kLog = L"Log", kRules = L"Rules";
+inline constexpr std::wstring_view kAutoStart = L"AutoStart", kLog = L"Log", kRules = L"Rules", kMonitor = L"Monitor";
 
 // Every row, in the order settings are read and documented.
 std::span<const Row> Rows();
@@ -81,7 +87,8 @@ inline const std::wstring kProgramsKey = L"Programs";  // under APPCFG
 struct Found {
   Source source = Source::Default;
   bool valid = true;
-  std::wstring place;  // as the log names it: "HKLM policy APPCFG\Rules"; empty for the default
+  std::wstring place;                          // as the log names it: "HKLM policy APPCFG\Rules"; empty for the default
+  std::optional<platform::StoredValue> value;  // as stored; none for a default
 };
 
 // Reads `row` from the sources in their order; within a source, the

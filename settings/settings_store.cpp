@@ -171,3 +171,18 @@ diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {
     return diagnostics::LogLevel::Off;
   }
 }
+
+CodeDisclosure StoredCodeDisclosure(platform::Registry& registry) {
+  try {
+    option_table::Options options;
+    if (!option_table::Resolve(registry, option_table::Find(option_table::kMonitor), options).valid) {
+      // A site that meant to hide codes and wrote it wrong still hides them.
+      diagnostics::Event(L"the Monitor policy cannot be used: the monitor shows no codes' texts or lengths");
+      return CodeDisclosure::Nothing;
+    }
+    return options.monitor;
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"reading the monitor policy", error);
+    return CodeDisclosure::Nothing;
+  }
+}

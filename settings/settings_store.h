@@ -6,6 +6,7 @@
 #include "platform/diagnostics_log.h"
 #include "platform/registry.h"
 #include "reader/reader_parts.h"
+#include "reader/recent_codes.h"
 #include "settings/registry_names.h"
 #include "settings/stored_typing_options.h"
 
@@ -54,3 +55,7 @@ class SettingsStore : public SettingsStorage {
 // How much the operator or a policy asked the diagnostics log to keep
 // (APPCFG\Log); off when it cannot be read.
 diagnostics::LogLevel StoredLogLevel(platform::Registry& registry);
+
+// How much of a code the monitor and its report may show (the Monitor
+// policy); nothing when the policy cannot be read.
+CodeDisclosure StoredCodeDisclosure(platform::Registry& registry);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/resources/resource_ids.h"
+#include "app/restart_arguments.h"
 #include "app/win/tray_icon_ids.h"
 #include "platform/diagnostics.h"
 #include "platform/registry.h"
@@ -115,6 +116,7 @@ TFormBRMain::TFormBRMain() {
   ::SendDlgItemMessageW(window, kProgramIcon, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
   platform::SizeAndCenter(window, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow, scale);
   trayIcon_ = std::make_unique<TrayIcon>(window, kTrayIconId, WM_TRAYNOTIFY, icon, platform::ApplicationTitle());
+  showMonitorMessage_ = AcceptShowMonitorMessage(window);
 
   // Without a reader the window still shows, so that the operator can read
   // why and close it; every command then does nothing.
@@ -122,7 +124,7 @@ TFormBRMain::TFormBRMain() {
     readerParts_ = std::make_unique<WinReaderParts>(window);
     BarCodReader = std::make_unique<CBarCodReader>(readerParts_->store, readerParts_->ports, readerParts_->typist,
                                                    readerParts_->dialogs, static_cast<ReaderSite&>(*this),
-                                                   platform::CommandLineArguments());
+                                                   ParseStartArguments(platform::CommandLineArguments()).reader);
   } catch (const std::exception& error) {
     readerFailure_ = ReportReaderFailure(error);
   } catch (...) {
@@ -164,6 +166,15 @@ void TFormBRMain::Show() {
   ::SetForegroundWindow(window_.get());
 }
 
+void TFormBRMain::ShowMonitor() {
+  if (BarCodReader) TFormMonitor::ShowIn(monitor_, *readerParts_, *BarCodReader, *this);
+}
+
+void TFormBRMain::RunModal(const std::function<void()>& dialog) {
+  const ModalScope modal(*this);
+  dialog();
+}
+
 void TFormBRMain::ShowStopMessage(const std::wstring& text) {
   const ModalScope modal(*this);
   platform::ShowStopMessage(text, window_.get());
@@ -181,8 +192,8 @@ void TFormBRMain::CancelRetry() { ::KillTimer(window_.get(), kRetryTimer); }
 
 void TFormBRMain::LinkChanged() {
   if (!BarCodReader) return;
-  trayIcon_->SetTip(
-      TrayTip(platform::ApplicationTitle(), BarCodReader->LinkLost(), BarCodReader->lineParameters().portName));
+  trayIcon_->SetTip(TrayTip(platform::ApplicationTitle(), BarCodReader->LinkLost(),
+                            BarCodReader->lineParameters().portName, readerParts_->recent.typingHeld));
 }
 
 void TFormBRMain::Carry(const WindowSteps& steps) {
@@ -241,6 +252,7 @@ void TFormBRMain::RefreshLabels() {
   ::SetDlgItemTextW(window, kLabelByteSize, texts.ByteSize.c_str());
   ::SetDlgItemTextW(window, kLabelParity, texts.Parity.c_str());
   ::SetDlgItemTextW(window, kLabelStopBits, texts.StopBits.c_str());
+  if (monitor_) monitor_->Refresh();
 }
 
 void TFormBRMain::FormCloseQuery() {
@@ -252,6 +264,7 @@ void TFormBRMain::FormClose() {
 }
 
 void TFormBRMain::FormDestroy() {
+  monitor_.reset();
   BarCodReader.reset();
   if (trayIcon_) trayIcon_->Remove();  // none when the constructor failed before it
 }
@@ -324,6 +337,10 @@ void TFormBRMain::LabelWWWClick() {
 LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_TRAYNOTIFY) {
     WMTrayNotify(lParam);
+    return 0;
+  }
+  if (message == showMonitorMessage_ || (message == WM_KEYDOWN && wParam == 'M' && ::GetKeyState(VK_CONTROL) < 0)) {
+    ShowMonitor();
     return 0;
   }
   if (trayIcon_ && trayIcon_->ReAddOn(message)) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/win/form_monitor.h"
 #include "app/win/tray_icon.h"
 #include "app/win/win_reader_parts.h"
 #include "app/window_coordinator.h"
@@ -22,7 +23,7 @@ inline constexpr UINT WM_SETTINGSCHANGED = WM_APP + 102;
 // It owns the reader, and is the user interface thread's side of it. What
 // to do about modality, exit and the end of the session the coordinator
 // decides; the window carries it out.
-class TFormBRMain final : private ReaderSite {
+class TFormBRMain final : private ReaderSite, private MonitorSite {
  public:
   // Builds the window, still hidden, and the reader.
   TFormBRMain();
@@ -34,6 +35,8 @@ class TFormBRMain final : private ReaderSite {
   void FormCreate();
   // Shows the window, the first time in the middle of the screen.
   void Show();
+  // «Монитор сканера», made when it is not open, in front.
+  void ShowMonitor();
 
  private:
   friend LRESULT CALLBACK platform::RoutedWindowProcedure<TFormBRMain>(HWND, UINT, WPARAM, LPARAM);
@@ -68,6 +71,8 @@ class TFormBRMain final : private ReaderSite {
   void ScheduleRetry(std::chrono::milliseconds delay) override;
   void CancelRetry() override;
   void LinkChanged() override;
+  void TypingHeldChanged() override { LinkChanged(); }
+  void RunModal(const std::function<void()>& dialog) override;
 
   platform::UniqueFont font_;
   platform::UniqueBitmap picture_;
@@ -79,6 +84,8 @@ class TFormBRMain final : private ReaderSite {
   std::unique_ptr<CBarCodReader> BarCodReader;              // null when it could not be created
   std::wstring readerFailure_;                              // why, for the operator, until FormCreate tells
   std::unique_ptr<platform::RegistryWatch> settingsWatch_;  // null when Windows refused it
+  std::unique_ptr<TFormMonitor> monitor_;                   // once shown; gone before the reader
+  UINT showMonitorMessage_ = 0;                             // a second start's, registered
   // Last: destroyed first, while everything its last messages use lives.
   platform::UniqueWindow window_;
 };

@@ -1,4 +1,5 @@
-// The program: the main window with the scanner link, until it is closed.
+// The program: the main window with the scanner link, until it is closed;
+// or, started for the monitor while a copy runs, that copy's monitor.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -86,6 +87,10 @@ int TryRulesOnStandardOutput(platform::Registry& registry, const TryRulesRequest
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The monitor asked for of a copy already running is that copy's: the
+  // port is its.
+  const bool monitor = ParseStartArguments(platform::CommandLineArguments()).monitor;
+  if (monitor && HandOverMonitor()) return 0;
   platform::SetApplicationTitle(kApplicationTitle);
   // Declared first so that it outlives every thread that reports.
   platform::WinRegistry registry;
@@ -105,6 +110,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     TFormBRMain main;
     main.FormCreate();
     main.Show();
+    if (monitor) main.ShowMonitor();
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
       ::TranslateMessage(&message);

@@ -5,4 +5,6 @@
 
 WinReaderParts::WinReaderParts(HWND dialogOwner)
     : store(registry, platform::ExecutablePath()),
+      ports(&recent),
+      typist(&recent),
       dialogs([this, dialogOwner] { return std::make_unique<TFormBROptions>(dialogOwner, registry); }) {}

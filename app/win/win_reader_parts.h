@@ -9,14 +9,15 @@
 #include "settings/settings_store.h"
 
 // What the reader works with on Windows: the registry, the serial ports,
-// the typist, and settings dialogs owned by one window. They must outlive
-// the reader made from them.
+// the typist, the record of recent codes, and settings dialogs owned by
+// one window. They must outlive the reader made from them.
 struct WinReaderParts {
   explicit WinReaderParts(HWND dialogOwner);
   // The store and the dialog factory refer to the registry member.
   WinReaderParts(const WinReaderParts&) = delete;
   WinReaderParts& operator=(const WinReaderParts&) = delete;
 
+  RecentCodes recent;  // what the monitor shows: the ports and the typist write it
   platform::WinRegistry registry;
   SettingsStore store;
   WinSerialPorts ports;

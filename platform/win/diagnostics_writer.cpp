@@ -34,8 +34,13 @@ WinWriter::WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capByte
 void WinWriter::Write(const Entry& entry) {
   const std::wstring errorText = entry.kind == Entry::Kind::Failure ? platform::SystemErrorText(entry.errorCode) : L"";
   // Two copies running write into one file: each line says whose it is.
-  const std::wstring line = FormatLine(entry, Now(), ::GetCurrentProcessId(), level_, errorText);
+  const LocalTime now = Now();
+  const std::wstring line = FormatLine(entry, now, ::GetCurrentProcessId(), level_, errorText);
   ::OutputDebugStringW((kDebugOutputTag + line + L"\n").c_str());
+  // The report's lines carry no code's bytes, whatever the file keeps.
+  RecentLog().Add(level_ == LogLevel::Contents && entry.kind == Entry::Kind::CodeTyped
+                      ? FormatLine(entry, now, ::GetCurrentProcessId(), LogLevel::Events, errorText)
+                      : line);
   if (level_ == LogLevel::Off || path_.empty()) return;
   const std::string bytes = Utf8(line + L"\r\n");
   const std::lock_guard lock(mutex_);

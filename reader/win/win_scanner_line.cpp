@@ -31,8 +31,15 @@ struct WinScannerLine::PendingIo {
   DWORD eventMask = 0;
 };
 
-WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending)
-    : port_(port), ioLeftPending_(ioLeftPending), stop_(NewManualResetEvent()), io_(std::make_unique<PendingIo>()) {
+static_assert(comm_error::kInputQueueOverflow == CE_RXOVER && comm_error::kOverrun == CE_OVERRUN &&
+              comm_error::kParity == CE_RXPARITY && comm_error::kFraming == CE_FRAME && comm_error::kBreak == CE_BREAK);
+
+WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, RecentCodes* recent)
+    : port_(port),
+      ioLeftPending_(ioLeftPending),
+      recent_(recent),
+      stop_(NewManualResetEvent()),
+      io_(std::make_unique<PendingIo>()) {
   io_->read.hEvent = io_->readDone.get();
   io_->event.hEvent = io_->eventDone.get();
 }
@@ -87,7 +94,9 @@ ScannerLine::Event WinScannerLine::Deliver(DWORD count, std::span<const std::uin
   // A break also shows among the error flags, on drivers and timings where
   // the event wait missed it.
   DWORD errors = 0;
-  if (::ClearCommError(port_, &errors, nullptr) && (errors & CE_BREAK) != 0) return Event::Break;
+  const bool cleared = ::ClearCommError(port_, &errors, nullptr);
+  if (cleared && recent_) recent_->CountLineErrors(errors);
+  if (cleared && (errors & CE_BREAK) != 0) return Event::Break;
   bytes = std::span<const std::uint8_t>(io_->buffer.data(), count);
   return Event::Bytes;
 }
@@ -101,6 +110,7 @@ bool WinScannerLine::Failed() {
     diagnostics::Failure(L"ClearCommError", ::GetLastError());
     return true;
   }
+  if (recent_) recent_->CountLineErrors(errors);
   diagnostics::Failure(L"ReadFile", error);
   if (++failures_ >= kFailuresMeaningLost) return true;
   failureDelay_ = failureDelay_ == 0 ? kFirstFailureDelay : std::min(failureDelay_ * 2, kLongestFailureDelay);

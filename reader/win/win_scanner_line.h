@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/win/handles.h"
+#include "reader/recent_codes.h"
 #include "reader/scanner_line.h"
 
 // The serial port as the reader thread uses it, with overlapped I/O: one
@@ -17,8 +18,9 @@
 class WinScannerLine final : public ScannerLine {
  public:
   // `ioLeftPending` is set when the driver never completes a cancel: the
-  // port must then not be closed under the I/O it may still finish.
-  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending);
+  // port must then not be closed under the I/O it may still finish. The
+  // line's errors are counted into `recent` when given.
+  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, RecentCodes* recent = nullptr);
   ~WinScannerLine() override;
   WinScannerLine(const WinScannerLine&) = delete;
   WinScannerLine& operator=(const WinScannerLine&) = delete;
@@ -54,6 +56,7 @@ class WinScannerLine final : public ScannerLine {
 
   const HANDLE port_;
   std::atomic<bool>& ioLeftPending_;
+  RecentCodes* const recent_;
   platform::KernelHandle stop_;
   std::unique_ptr<PendingIo> io_;
   bool readPending_ = false;

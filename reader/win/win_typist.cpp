@@ -135,6 +135,9 @@ class SystemInput final : public KeySink {
   DWORD error_ = ERROR_SUCCESS;
 };
 
+// The program of a code nobody needed to know.
+const std::wstring kProgramNotAsked;
+
 }  // namespace
 
 const std::wstring& ProgramNames::Of(HWND window) {
@@ -147,8 +150,10 @@ const std::wstring& ProgramNames::Of(HWND window) {
   return known_.emplace(key, ProgramFileName(processId)).first->second;
 }
 
-WinTypist::WinTypist()
-    : options_(std::make_shared<const TypingProfiles>()), rules_(std::make_shared<const ProfileRules>(*options_)) {}
+WinTypist::WinTypist(RecentCodes* recent)
+    : options_(std::make_shared<const TypingProfiles>()),
+      rules_(std::make_shared<const ProfileRules>(*options_)),
+      recent_(recent) {}
 WinTypist::~WinTypist() = default;
 
 WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
@@ -188,12 +193,14 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
     rules = rules_;
   }
   const HWND window = ::GetForegroundWindow();
-  // Without options of any program's own, nobody needs to know which it is.
-  const std::wstring program = profiles->programs.empty() ? std::wstring() : programs_.Of(window);
+  // Without options of any program's own, nobody but the monitor needs to
+  // know which it is.
+  const std::wstring& program = recent_ || !profiles->programs.empty() ? programs_.Of(window) : kProgramNotAsked;
   const TypingOptions& options = profiles->For(program);
   const CodeText decoded = DecodeCode(code, options.codePage, codePages_);
   if (!HasSomethingToType(decoded.text)) {
     diagnostics::Event(L"empty line ignored");
+    Record(code, decoded, program, {}, CodeRecord::Outcome::Empty);
     return;
   }
   // The whole text is made before the first key goes out: a code its rules
@@ -204,9 +211,14 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
     const std::wstring& into = program.empty() ? programs_.Of(window) : program;
     diagnostics::Event(L"a code is not typed into " + (into.empty() ? L"the window in front" : into) + L": " +
                        outcome.why);
+    Record(code, decoded, into, outcome, CodeRecord::Outcome::Rejected, outcome.why);
     return;
   }
   if (!outcome.why.empty()) diagnostics::Event(outcome.why);
+  if (recent_ && recent_->typingHeld) {
+    Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"отмечено «Не вводить коды»");
+    return;
+  }
   KnownLayout& layout = Layout(LayoutOf(window));
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
@@ -217,11 +229,32 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
                    input)) {
     case SendResult::Typed:
       diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));
+      Record(code, decoded, program, outcome, CodeRecord::Outcome::Typed);
       break;
     case SendResult::Refused:
       diagnostics::Failure(L"SendInput", input.error());
+      Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"Windows не приняла ввод");
       break;
     case SendResult::Stopped:
+      Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"программа закрывалась");
       break;
   }
+}
+
+void WinTypist::Record(std::string_view code, const CodeText& decoded, const std::wstring& program,
+                       const CodeOutcome& shaped, CodeRecord::Outcome outcome, std::wstring_view why) {
+  if (!recent_) return;
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  record_.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+  record_.bytes.assign(code);
+  record_.text.assign(decoded.text);
+  // As the Encoding option names it.
+  record_.encoding.assign(decoded.codePage == TypingOptions::kUtf8 ? L"UTF-8" : platform::IntToStr(decoded.codePage));
+  record_.symbology.assign(shaped.aimId);
+  record_.rule.assign(shaped.rule ? platform::IntToStr(*shaped.rule) : L"");
+  record_.program.assign(program);
+  record_.outcome = outcome;
+  record_.why.assign(why);
+  recent_->Add(record_);
 }

@@ -10,6 +10,7 @@
 
 #include "reader/code_rules.h"
 #include "reader/keystroke_plan.h"
+#include "reader/recent_codes.h"
 #include "reader/scanner_line.h"
 #include "reader/typing_options.h"
 #include "reader/win/win_code_pages.h"
@@ -29,10 +30,11 @@ class ProgramNames {
 
 // Types codes into the focused window through the system's input stream,
 // with the keyboard layout of the window in front. Only one thread at a
-// time types with it.
+// time types with it. Each code, typed or not, goes into `recent` when
+// given.
 class WinTypist final : public CodeTypist {
  public:
-  WinTypist();
+  explicit WinTypist(RecentCodes* recent = nullptr);
   ~WinTypist() override;
 
   void SetOptions(std::shared_ptr<const TypingProfiles> options) override;
@@ -48,6 +50,8 @@ class WinTypist final : public CodeTypist {
 
  private:
   KnownLayout& Layout(HKL handle);
+  void Record(std::string_view code, const CodeText& decoded, const std::wstring& program, const CodeOutcome& shaped,
+              CodeRecord::Outcome outcome, std::wstring_view why = {});
 
   std::mutex optionsMutex_;  // held for a pointer's copy alone
   // Set by the user interface thread, taken by the typing thread once per
@@ -57,4 +61,6 @@ class WinTypist final : public CodeTypist {
   ProgramNames programs_;  // the typing thread's
   const WinCodePages codePages_;
   RememberedLayouts<SystemLayout> layouts_;
+  RecentCodes* const recent_;
+  CodeRecord record_;  // the typing thread's; swapped with the ring's oldest
 };

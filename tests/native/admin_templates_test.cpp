@@ -59,7 +59,7 @@ std::wstring Outcome(const std::wstring& key, const std::optional<Choice>& choic
       << typing.keyDelayMs << L'|' << typing.groupSeparator << L'|' << typing.codePage << L'|'
       << static_cast<int>(typing.codeEnd.kind) << L'|' << +typing.codeEnd.byte << L'|'
       << static_cast<int>(StoredLogLevel(registry)) << L'|' << static_cast<int>(typing.aimId) << L'|'
-      << static_cast<int>(typing.noMatch);
+      << static_cast<int>(typing.noMatch) << L'|' << static_cast<int>(StoredCodeDisclosure(registry));
   for (const std::wstring& rule : typing.rules) out << L'|' << rule;
   return out.str();
 }

@@ -157,7 +157,7 @@ class FakeSite final : public ReaderSite {
   // The tip the main window then shows.
   void LinkChanged() override {
     ASSERT_NE(reader, nullptr);
-    tips.push_back(TrayTip(L"T", reader->LinkLost(), reader->lineParameters().portName));
+    tips.push_back(TrayTip(L"T", reader->LinkLost(), reader->lineParameters().portName, false));
   }
 
   unsigned WaitForLoss() {

@@ -323,7 +323,8 @@ TEST(TypingOptionsTest, TheTableDefaultsAreTheDefaultsAndEveryChoiceIsTaken) {
     platform::StoredValue value{platform::StoredValue::Kind::Text, std::wstring(row.defaultText)};
     EXPECT_TRUE(row.parse(value, options));
     EXPECT_TRUE(options.typing == defaults.typing && options.port == defaults.port &&
-                options.autoStart == defaults.autoStart && options.log == defaults.log);
+                options.autoStart == defaults.autoStart && options.log == defaults.log &&
+                options.monitor == defaults.monitor);
     for (const auto choice : row.choices) {
       value.text = choice;
       EXPECT_TRUE(row.parse(value, options)) << std::wstring(choice);

@@ -152,10 +152,11 @@ TEST(WindowCoordinatorTest, OnlyAPortsArrivalRetriesAtOnce) {
 
 TEST(WindowCoordinatorTest, TheTrayTipTellsOfALostPortAndOnlyWhileItIsLost) {
   const std::wstring title = L"Драйвер для сканера штрих-кода";
-  EXPECT_EQ(TrayTip(title, true, L"COM3"), L"Драйвер для сканера штрих-кода — COM3: нет связи");
-  EXPECT_EQ(TrayTip(title, false, L"COM3"), title) << "back: the title alone";
+  EXPECT_EQ(TrayTip(title, true, L"COM3", false), L"Драйвер для сканера штрих-кода — COM3: нет связи");
+  EXPECT_EQ(TrayTip(title, false, L"COM3", false), title) << "back: the title alone";
+  EXPECT_EQ(TrayTip(title, true, L"COM3", true), title + L" — COM3: нет связи — коды не вводятся (монитор)");
   // Windows cuts a tip at 127 characters: what matters comes first.
-  EXPECT_LE(TrayTip(title, true, L"COM256").size(), 127u);
+  EXPECT_LE(TrayTip(title, true, L"COM256", true).size(), 127u);
 }
 
 TEST(RestartArgumentsTest, TheArgumentsAsStartedWithoutTheProgram) {

@@ -354,6 +354,68 @@ TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCo
   ui_probe::Close(otherWindow);
 }
 
+// The monitor's list, once it has `rows` rows (the target window takes
+// what is typed meanwhile); the columns are time, length, encoding,
+// identifier, rule, program, outcome, text.
+std::vector<std::vector<std::wstring>> MonitorRows(HWND monitor, std::size_t rows, TargetWindow& target) {
+  const HWND list = ::FindWindowExW(monitor, nullptr, L"SysListView32", nullptr);
+  std::vector<std::vector<std::wstring>> shown;
+  for (int wait = 0; wait < 100 && shown.size() < rows; ++wait, target.PumpFor(100)) {
+    shown = ui_probe::ListRows(list, 8);
+  }
+  return shown;
+}
+
+TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeepsFromBeingTyped) {
+  const std::wstring title = L"Монитор сканера";
+  Program program(L"/MONITOR");
+  HWND monitor = ui_probe::WaitForWindow(title, L"TFormMonitor", 30000);
+  ASSERT_NE(monitor, nullptr) << "none running: the program starts with its monitor";
+  ASSERT_NE(Program::WaitForMainWindow(), nullptr);
+  ui_probe::Close(monitor);
+  ASSERT_TRUE(ui_probe::WaitUntilGone(monitor));
+  Program second(L"/monitor");
+  EXPECT_TRUE(second.Exited(15000)) << "a second start hands over and ends";
+  monitor = ui_probe::WaitForWindow(title, L"TFormMonitor", 30000);
+  ASSERT_NE(monitor, nullptr);
+  DWORD first = 0, shownBy = 0;
+  ::GetWindowThreadProcessId(Program::MainWindow(), &first);
+  ::GetWindowThreadProcessId(monitor, &shownBy);
+  EXPECT_EQ(shownBy, first);
+
+  TargetWindow target;
+  sim.Write(2, "4607001234567\r");
+  auto rows = MonitorRows(monitor, 1, target);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][1] + L"|" + rows[0][5] + L"|" + rows[0][6] + L"|" + rows[0][7],
+            L"13|app_test.exe|введён|4607001234567");
+  EXPECT_EQ(target.text(), L"4607001234567");
+  EXPECT_EQ(ui_probe::Text(::FindWindowExW(monitor, nullptr, L"Edit", nullptr)),
+            L"34 36 30 37 30 30 31 32 33 34 35 36 37");
+
+  const auto children = ui_probe::Children(monitor);
+  const auto hold =
+      std::find_if(children.begin(), children.end(), [](const auto& c) { return c.text == L"Не вводить коды"; });
+  ASSERT_NE(hold, children.end());
+  ASSERT_TRUE(ui_probe::SetChecked(hold->handle, true));
+  target.Clear();
+  target.Focus();
+  sim.Write(2,
+            "12\x1D"
+            "3\r");
+  rows = MonitorRows(monitor, 2, target);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][6] + L"|" + rows[0][7], L"не введён: отмечено «Не вводить коды»|12<GS>3");
+  EXPECT_EQ(target.text(), L"") << "shown, not typed";
+
+  // Closed, the monitor can hold nothing back.
+  ui_probe::Close(monitor);
+  ASSERT_TRUE(ui_probe::WaitUntilGone(monitor));
+  target.Focus();
+  sim.Write(2, "456\r");
+  EXPECT_EQ(target.WaitForText(3), L"456");
+}
+
 TEST(ProgramFile, CarriesItsVersionAndDescription) {
   const std::wstring path = ProgramPath();
   DWORD ignored = 0;

@@ -1,8 +1,11 @@
 #include "support/ui_probe.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cwchar>
 
 #include "platform/win/handles.h"
 
@@ -331,6 +334,40 @@ std::vector<std::wstring> Entries(HWND combo) {
     entries.push_back(std::move(entry));
   }
   return entries;
+}
+
+std::vector<std::vector<std::wstring>> ListRows(HWND list, int columns) {
+  // The list writes a cell's text where the item says, in its own process:
+  // the item and the text go through memory of that process.
+  std::vector<std::vector<std::wstring>> rows;
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(list, &processId);
+  const platform::KernelHandle process(
+      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+  const auto count = Send(list, LVM_GETITEMCOUNT, 0, 0);
+  if (!process || !count) return rows;
+  constexpr int kTextChars = 1024;
+  auto* remote = static_cast<std::uint8_t*>(::VirtualAllocEx(process.get(), nullptr, sizeof(LVITEMW) + kTextChars * 2,
+                                                             MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (remote == nullptr) return rows;
+  for (LRESULT row = 0; row < *count; ++row) {
+    rows.emplace_back();
+    for (int column = 0; column < columns; ++column) {
+      LVITEMW item{};
+      item.iSubItem = column;
+      item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+      item.cchTextMax = kTextChars;
+      std::wstring text(kTextChars, L'\0');
+      const bool read =
+          ::WriteProcessMemory(process.get(), remote, &item, sizeof item, nullptr) &&
+          Send(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote)) &&
+          ::ReadProcessMemory(process.get(), remote + sizeof(LVITEMW), text.data(), kTextChars * 2, nullptr);
+      text.resize(read ? std::wcslen(text.c_str()) : 0);
+      rows.back().push_back(text);
+    }
+  }
+  ::VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+  return rows;
 }
 
 std::wstring SelectedEntry(HWND combo) {

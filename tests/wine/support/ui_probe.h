@@ -54,6 +54,10 @@ std::wstring SelectedEntry(HWND combo);
 // there is no such entry.
 bool PickEntry(HWND combo, const std::wstring& entry);
 
+// A report-view list (SysListView32) of any process: each row's cells, top
+// to bottom, up to `columns` of them.
+std::vector<std::vector<std::wstring>> ListRows(HWND list, int columns);
+
 // Check boxes.
 bool IsChecked(HWND checkBox);
 // Clicks only when the state differs, as the operator would, and waits until

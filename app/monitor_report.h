@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "reader/recent_codes.h"
+
+// What the scanner monitor shows and the report a help desk pastes into a
+// ticket, apart from Windows.
+
+// One option as it stands: its value and where that came from.
+struct OptionShown {
+  std::wstring name;
+  std::wstring program;  // empty for the general value
+  std::wstring value;
+  std::wstring source;  // «политика компьютера», «оператор», «по умолчанию»...
+};
+
+// Every option of the table with its source; with `program`, the options
+// that program is typed with. Registry failures throw, as Resolve does.
+std::vector<OptionShown> OptionsWithSources(platform::Registry& registry, const std::wstring& program = {});
+// The same for every program with options of its own, after the general ones.
+std::vector<OptionShown> EveryOption(platform::Registry& registry);
+// "Suffix: Enter (оператор); Prefix: … (по умолчанию)" on one line.
+std::wstring OptionsLine(const std::vector<OptionShown>& options);
+
+// A code's columns as the policy lets them be shown.
+std::wstring TimeText(const diagnostics::LocalTime& time);
+std::wstring ShownLength(const CodeRecord& code, CodeDisclosure disclosure);
+std::wstring ShownText(const CodeRecord& code, CodeDisclosure disclosure);
+std::wstring ShownBytes(const CodeRecord& code, CodeDisclosure disclosure);
+// The line's counts in words.
+std::wstring CountsText(const LineCounts& counts);
+
+struct ReportFacts {
+  std::wstring version, windows, layout;
+  std::wstring port;  // the port, its line and its state
+  std::vector<OptionShown> options;
+  LineCounts counts;
+  std::wstring advice;
+  std::vector<CodeRecord> codes;  // newest first
+  CodeDisclosure disclosure = CodeDisclosure::Nothing;
+  std::vector<std::wstring> logLines;  // oldest first
+};
+
+// The report as text, lines ended by CR LF.
+std::wstring BuildReport(const ReportFacts& facts);

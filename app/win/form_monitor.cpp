@@ -1,0 +1,383 @@
+#include "app/win/form_monitor.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+
+#include "app/resources/resource_ids.h"
+#include "platform/conversions.h"
+#include "platform/diagnostics.h"
+#include "platform/win/error_text.h"
+#include "settings/option_table.h"
+#include "version.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TFormMonitor";
+constexpr wchar_t kMainWindowClass[] = L"TFormBRMain";
+constexpr int kWidth = 720, kHeight = 470;
+// The record changed; posted once until the monitor has read it.
+constexpr UINT WM_CODESCHANGED = WM_APP + 1;
+constexpr UINT_PTR kStateTimer = 1;
+constexpr UINT kStateEveryMs = 1000;
+
+// Captions are never asked for.
+enum ControlId { kCaption = -1, kPort = 100, kLine, kProgram, kTyping, kCodes, kBytes, kCounts, kAdvice, kHoldTyping };
+enum CommandId { kCopyReport = 200, kSaveReport };
+
+constexpr DWORD kText = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+constexpr DWORD kWrapped = SS_LEFT | SS_NOPREFIX;
+
+const std::array<platform::ControlLayout, 18> kLayout{{
+    {kCaption, WC_STATICW, L"Порт:", 8, 8, 120, 14, kText},
+    {kPort, WC_STATICW, L"", 130, 8, 582, 14, kText},
+    {kCaption, WC_STATICW, L"Настройки линии:", 8, 26, 120, 14, kText},
+    {kLine, WC_STATICW, L"", 130, 26, 582, 28, kWrapped},
+    {kCaption, WC_STATICW, L"Программа впереди:", 8, 56, 120, 14, kText},
+    {kProgram, WC_STATICW, L"", 130, 56, 582, 14, kText},
+    {kCaption, WC_STATICW, L"Параметры ввода:", 8, 74, 120, 14, kText},
+    {kTyping, WC_STATICW, L"", 130, 74, 582, 28, kWrapped},
+    {kCodes, WC_LISTVIEWW, L"", 8, 106, 704, 220,
+     LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP, WS_EX_CLIENTEDGE},
+    {kCaption, WC_STATICW, L"Байты кода:", 8, 335, 120, 14, kText},
+    {kBytes, WC_EDITW, L"", 130, 332, 582, 20, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+    {kCaption, WC_STATICW, L"Ошибки линии:", 8, 360, 120, 14, kText},
+    {kCounts, WC_STATICW, L"", 130, 360, 582, 28, kWrapped},
+    {kCaption, WC_STATICW, L"Совет:", 8, 392, 120, 14, kText},
+    {kAdvice, WC_STATICW, L"", 130, 392, 582, 40, kWrapped},
+    {kHoldTyping, WC_BUTTONW, L"Не вводить коды", 8, 442, 200, 18, BS_AUTOCHECKBOX | WS_TABSTOP},
+    {kCopyReport, WC_BUTTONW, L"Копировать отчёт", 440, 438, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
+    {kSaveReport, WC_BUTTONW, L"Сохранить отчёт…", 580, 438, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
+}};
+
+struct Column {
+  const wchar_t* title;
+  int width;
+};
+constexpr std::array<Column, 8> kColumns{{{L"Время", 80},
+                                          {L"Длина", 44},
+                                          {L"Кодировка", 72},
+                                          {L"Идентификатор", 96},
+                                          {L"Правило", 52},
+                                          {L"Программа", 90},
+                                          {L"Итог", 96},
+                                          {L"Текст", 164}}};
+
+std::wstring LocalClock(std::chrono::system_clock::time_point at) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+  wchar_t text[16] = L"";
+  if (const std::tm* local = std::localtime(&seconds)) std::wcsftime(text, 16, L"%H:%M:%S", local);
+  return text;
+}
+
+std::wstring WindowsVersion() {
+  // GetVersionEx answers what the manifest declares, not what runs.
+  using RtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  const auto get = reinterpret_cast<RtlGetVersion>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+  if (get == nullptr || get(&version) != 0) return L"?";
+  return platform::IntToStr(version.dwMajorVersion) + L"." + platform::IntToStr(version.dwMinorVersion) + L"." +
+         platform::IntToStr(version.dwBuildNumber);
+}
+
+std::wstring LayoutOf(HWND window) {
+  wchar_t text[24];
+  std::swprintf(text, 24, L"%08llX",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(
+                    ::GetKeyboardLayout(::GetWindowThreadProcessId(window, nullptr)))));
+  return text;
+}
+
+}  // namespace
+
+UINT AcceptShowMonitorMessage(HWND mainWindow) {
+  const UINT message = ::RegisterWindowMessageW(kShowMonitorMessageName);
+  // An elevated copy still hears a shortcut's or a script's request.
+  if (message != 0) ::ChangeWindowMessageFilterEx(mainWindow, message, MSGFLT_ALLOW, nullptr);
+  return message;
+}
+
+bool HandOverMonitor() {
+  const HWND running = ::FindWindowW(kMainWindowClass, nullptr);
+  if (running == nullptr) return false;
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(running, &processId);
+  // Its monitor may come to the front, as this start's own window would.
+  ::AllowSetForegroundWindow(processId);
+  return ::PostMessageW(running, ::RegisterWindowMessageW(kShowMonitorMessageName), 0, 0) != FALSE;
+}
+
+TFormMonitor::TFormMonitor(WinReaderParts& parts, CBarCodReader& reader, MonitorSite& site)
+    : parts_(parts), reader_(reader), site_(site) {
+  const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
+  ::InitCommonControlsEx(&classes);
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  platform::RegisterFormClass(kWindowClass, &platform::RoutedWindowProcedure<TFormMonitor>,
+                              ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM)));
+  // Not owned by the main window: it stays on screen while that one hides
+  // in the tray.
+  window_ =
+      ::CreateWindowExW(0, kWindowClass, L"Монитор сканера", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                        CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this);
+  if (window_ == nullptr) {
+    diagnostics::Failure(L"creating the monitor window", ::GetLastError());
+    return;
+  }
+  const platform::DpiScale scale(platform::DpiOf(window_));
+  font_ = platform::CreateFormFont(scale);
+  platform::CreateControls(window_, kLayout, scale, font_.get());
+  const HWND list = ::GetDlgItem(window_, kCodes);
+  ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+  for (int i = 0; i < static_cast<int>(kColumns.size()); ++i) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.cx = scale(kColumns[i].width);
+    column.pszText = const_cast<wchar_t*>(kColumns[i].title);
+    ListView_InsertColumn(list, i, &column);
+  }
+  platform::SizeAndCenter(window_, kWidth, kHeight, platform::SizeOf::ClientArea, scale);
+  parts_.recent.Watch([window = window_] { ::PostMessageW(window, WM_CODESCHANGED, 0, 0); });
+  ::SetTimer(window_, kStateTimer, kStateEveryMs, nullptr);
+  Refresh();
+}
+
+TFormMonitor::~TFormMonitor() {
+  if (window_ != nullptr) ::DestroyWindow(window_);
+}
+
+void TFormMonitor::ShowIn(std::unique_ptr<TFormMonitor>& monitor, WinReaderParts& parts, CBarCodReader& reader,
+                          MonitorSite& site) {
+  if (!monitor || monitor->window_ == nullptr) monitor = std::make_unique<TFormMonitor>(parts, reader, site);
+  const HWND window = monitor->window_;
+  if (window == nullptr) return;
+  ::ShowWindow(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
+  ::SetForegroundWindow(window);
+}
+
+void TFormMonitor::Refresh() {
+  if (window_ == nullptr) return;
+  disclosure_ = StoredCodeDisclosure(parts_.registry);
+  std::wstring line;
+  try {
+    std::vector<OptionShown> lineOptions;
+    for (const OptionShown& option : OptionsWithSources(parts_.registry)) {
+      if (option_table::Find(option.name).lineText) lineOptions.push_back(option);
+    }
+    line = OptionsLine(lineOptions);
+  } catch (const platform::RegistryError& error) {
+    line = platform::SystemErrorText(error.code);
+  }
+  ::SetDlgItemTextW(window_, kLine, line.c_str());
+  program_.reset();  // its options are read again
+  ShowState();
+  ShowCodes();
+}
+
+void TFormMonitor::ShowCodes() {
+  const LineCounts counts = parts_.recent.Counts();
+  std::vector<CodeRecord> codes = parts_.recent.Newest();
+  const HWND list = ::GetDlgItem(window_, kCodes);
+  // The newest code is selected, and followed as codes come in, until the
+  // operator picks another: that one then stays selected.
+  int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+  selected = selected > 0 ? selected + static_cast<int>(counts.codes - codesSeen_) : 0;
+  codes_ = std::move(codes);
+  codesSeen_ = counts.codes;
+  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  ListView_DeleteAllItems(list);
+  for (int row = 0; row < static_cast<int>(codes_.size()); ++row) {
+    const CodeRecord& code = codes_[row];
+    const std::wstring cells[] = {
+        TimeText(code.time), ShownLength(code, disclosure_), code.encoding, code.symbology, code.rule, code.program,
+        OutcomeName(code),   ShownText(code, disclosure_)};
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.pszText = const_cast<wchar_t*>(cells[0].c_str());
+    ListView_InsertItem(list, &item);
+    for (int column = 1; column < static_cast<int>(std::size(cells)); ++column) {
+      ListView_SetItemText(list, row, column, const_cast<wchar_t*>(cells[column].c_str()));
+    }
+  }
+  if (selected >= 0 && selected < static_cast<int>(codes_.size())) {
+    ListView_SetItemState(list, selected, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  }
+  ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  ShowSelectedBytes();
+  ShowState();
+}
+
+void TFormMonitor::ShowSelectedBytes() {
+  const int selected = ListView_GetNextItem(::GetDlgItem(window_, kCodes), -1, LVNI_SELECTED);
+  std::wstring bytes;
+  if (selected >= 0 && selected < static_cast<int>(codes_.size())) {
+    bytes =
+        disclosure_ == CodeDisclosure::Text ? ShownBytes(codes_[selected], disclosure_) : L"скрыто политикой Monitor";
+  }
+  ::SetDlgItemTextW(window_, kBytes, bytes.c_str());
+}
+
+std::wstring TFormMonitor::PortText() {
+  const LineParameters& line = reader_.lineParameters();
+  std::wstring text = line.portName;
+  if (line.portName != reader_.portSettings.NamePort) text += L" (из командной строки)";
+  if (!reader_.LinkLost()) return text + L", " + ShortLineName(line) + L": открыт";
+  const LostPortLog& lost = reader_.lostPort();
+  const auto away =
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(LostPortLog::Clock::now() - lost.lostAt());
+  text += L": нет связи с " + LocalClock(std::chrono::system_clock::now() - away) + L", попыток: " +
+          platform::IntToStr(lost.attempts());
+  if (lost.lastError() != 0) {
+    text += L", последняя ошибка " + platform::IntToStr(lost.lastError()) + L": " +
+            platform::SystemErrorText(lost.lastError());
+  }
+  return text;
+}
+
+void TFormMonitor::ShowState() {
+  ::SetDlgItemTextW(window_, kPort, PortText().c_str());
+  // The program the operator types into, not this window.
+  const HWND front = ::GetForegroundWindow();
+  DWORD processId = 0;
+  if (front != nullptr && ::GetWindowThreadProcessId(front, &processId) && processId != ::GetCurrentProcessId()) {
+    programWindow_ = front;
+  }
+  const std::wstring program = programWindow_ != nullptr ? programs_.Of(programWindow_) : L"";
+  if (program != program_) {
+    program_ = program;
+    ::SetDlgItemTextW(window_, kProgram, program.empty() ? L"—" : program.c_str());
+    std::vector<OptionShown> typing;
+    try {
+      for (const OptionShown& option : OptionsWithSources(parts_.registry, program)) {
+        if (option_table::Find(option.name).PerProgram()) typing.push_back(option);
+      }
+    } catch (const platform::RegistryError&) {
+    }
+    ::SetDlgItemTextW(window_, kTyping, OptionsLine(typing).c_str());
+  }
+  const LineCounts counts = parts_.recent.Counts();
+  ::SetDlgItemTextW(window_, kCounts, CountsText(counts).c_str());
+  const LineState state{counts, !reader_.LinkLost(), parts_.recent.typingHeld, reader_.lineParameters()};
+  ::SetDlgItemTextW(window_, kAdvice, Advice(state).c_str());
+}
+
+void TFormMonitor::HoldTyping(bool held) {
+  parts_.recent.typingHeld = held;
+  site_.TypingHeldChanged();
+  ShowState();
+}
+
+ReportFacts TFormMonitor::Facts() {
+  ReportFacts facts;
+  facts.version = L"" PROGRAM_VERSION_TEXT;
+  facts.windows = WindowsVersion();
+  facts.layout = LayoutOf(programWindow_ != nullptr ? programWindow_ : window_);
+  facts.port = PortText();
+  try {
+    facts.options = EveryOption(parts_.registry);
+  } catch (const platform::RegistryError& error) {
+    facts.options.push_back({L"?", L"", platform::SystemErrorText(error.code), L""});
+  }
+  facts.counts = parts_.recent.Counts();
+  facts.advice = Advice({facts.counts, !reader_.LinkLost(), parts_.recent.typingHeld, reader_.lineParameters()});
+  facts.codes = parts_.recent.Newest();
+  facts.disclosure = StoredCodeDisclosure(parts_.registry);
+  facts.logLines = diagnostics::RecentLog().Lines();
+  return facts;
+}
+
+void TFormMonitor::CopyReport() {
+  const std::wstring report = BuildReport(Facts());
+  const std::size_t bytes = (report.size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+  if (memory != nullptr) {
+    std::memcpy(::GlobalLock(memory), report.c_str(), bytes);
+    ::GlobalUnlock(memory);
+  }
+  if (memory == nullptr || !::OpenClipboard(window_)) {
+    diagnostics::Failure(L"copying the report", ::GetLastError());
+    if (memory != nullptr) ::GlobalFree(memory);
+    return;
+  }
+  ::EmptyClipboard();
+  // The clipboard owns the memory once it takes it.
+  if (::SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+    diagnostics::Failure(L"copying the report", ::GetLastError());
+    ::GlobalFree(memory);
+  }
+  ::CloseClipboard();
+}
+
+void TFormMonitor::SaveReport() {
+  wchar_t path[MAX_PATH] = L"отчёт сканера.txt";
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window_;
+  dialog.lpstrFilter = L"Текст (*.txt)\0*.txt\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrDefExt = L"txt";
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  bool chosen = false;
+  site_.RunModal([&] { chosen = ::GetSaveFileNameW(&dialog) != FALSE; });
+  if (!chosen) return;
+  const std::wstring report = BuildReport(Facts());
+  // With its byte order mark, so Notepad of any Windows reads it as UTF-8.
+  std::string bytes = "\xEF\xBB\xBF";
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, report.data(), static_cast<int>(report.size()), nullptr, 0, nullptr, nullptr);
+  bytes.resize(3 + static_cast<std::size_t>(size));
+  ::WideCharToMultiByte(CP_UTF8, 0, report.data(), static_cast<int>(report.size()), bytes.data() + 3, size, nullptr,
+                        nullptr);
+  const platform::FileHandle file(
+      ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size()) {
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  diagnostics::Failure(L"saving the report", error);
+  const std::wstring text = L"Не удалось сохранить отчёт: " + platform::SystemErrorText(error);
+  site_.RunModal([&] { ::MessageBoxW(window_, text.c_str(), L"Монитор сканера", MB_OK | MB_ICONSTOP); });
+}
+
+LRESULT TFormMonitor::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CODESCHANGED:
+      ShowCodes();
+      return 0;
+    case WM_TIMER:
+      if (wParam == kStateTimer) ShowState();
+      return 0;
+    case WM_NOTIFY: {
+      const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+      if (change->hdr.idFrom == kCodes && change->hdr.code == LVN_ITEMCHANGED && (change->uChanged & LVIF_STATE)) {
+        ShowSelectedBytes();
+      }
+      break;
+    }
+    case WM_COMMAND:
+      if (HIWORD(wParam) != BN_CLICKED) break;
+      if (LOWORD(wParam) == kHoldTyping) HoldTyping(::IsDlgButtonChecked(window, kHoldTyping) == BST_CHECKED);
+      if (LOWORD(wParam) == kCopyReport) CopyReport();
+      if (LOWORD(wParam) == kSaveReport) SaveReport();
+      return 0;
+    case WM_DESTROY:
+      // Never left on: codes are typed again once the monitor is closed.
+      ::KillTimer(window, kStateTimer);
+      parts_.recent.Watch(nullptr);
+      if (parts_.recent.typingHeld.exchange(false)) site_.TypingHeldChanged();
+      window_ = nullptr;
+      return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
