@@ -298,8 +298,8 @@ void TFormMonitor::CopyReport() {
   const std::wstring report = BuildReport(Facts());
   const std::size_t bytes = (report.size() + 1) * sizeof(wchar_t);
   HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
-  if (memory != nullptr) {
-    std::memcpy(::GlobalLock(memory), report.c_str(), bytes);
+  if (void* const text = memory != nullptr ? ::GlobalLock(memory) : nullptr) {
+    std::memcpy(text, report.c_str(), bytes);
     ::GlobalUnlock(memory);
   }
   if (memory == nullptr || !::OpenClipboard(window_)) {
