@@ -27,29 +27,47 @@ constexpr UINT WM_CODESCHANGED = WM_APP + 1;
 constexpr UINT_PTR kStateTimer = 1;
 constexpr UINT kStateEveryMs = 1000;
 
-// Captions are never asked for.
-enum ControlId { kCaption = -1, kPort = 100, kLine, kProgram, kTyping, kCodes, kBytes, kCounts, kAdvice, kHoldTyping };
-enum CommandId { kCopyReport = 200, kSaveReport };
+// Each its own: the layout finds a control by its id.
+enum ControlId {
+  kPortCaption = 100,
+  kPort,
+  kLineCaption,
+  kLine,
+  kProgramCaption,
+  kProgram,
+  kTypingCaption,
+  kTyping,
+  kCodes,
+  kBytesCaption,
+  kBytes,
+  kCountsCaption,
+  kCounts,
+  kAdviceCaption,
+  kAdvice,
+  kHoldTyping,
+  kCopyReport,
+  kSaveReport,
+};
 
 constexpr DWORD kText = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 constexpr DWORD kWrapped = SS_LEFT | SS_NOPREFIX;
 
 const std::array<platform::ControlLayout, 18> kLayout{{
-    {kCaption, WC_STATICW, L"Порт:", 8, 8, 120, 14, kText},
+    {kPortCaption, WC_STATICW, L"Порт:", 8, 8, 120, 14, kText},
     {kPort, WC_STATICW, L"", 130, 8, 582, 14, kText},
-    {kCaption, WC_STATICW, L"Настройки линии:", 8, 26, 120, 14, kText},
+    {kLineCaption, WC_STATICW, L"Настройки линии:", 8, 26, 120, 14, kText},
     {kLine, WC_STATICW, L"", 130, 26, 582, 28, kWrapped},
-    {kCaption, WC_STATICW, L"Программа впереди:", 8, 56, 120, 14, kText},
+    {kProgramCaption, WC_STATICW, L"Программа впереди:", 8, 56, 120, 14, kText},
     {kProgram, WC_STATICW, L"", 130, 56, 582, 14, kText},
-    {kCaption, WC_STATICW, L"Параметры ввода:", 8, 74, 120, 14, kText},
+    {kTypingCaption, WC_STATICW, L"Параметры ввода:", 8, 74, 120, 14, kText},
     {kTyping, WC_STATICW, L"", 130, 74, 582, 28, kWrapped},
     {kCodes, WC_LISTVIEWW, L"", 8, 106, 704, 220,
      LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP, WS_EX_CLIENTEDGE},
-    {kCaption, WC_STATICW, L"Байты кода:", 8, 335, 120, 14, kText},
+    {kBytesCaption, WC_STATICW, L"Байты кода:", 8, 335, 120, 14, kText},
     {kBytes, WC_EDITW, L"", 130, 332, 582, 20, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
-    {kCaption, WC_STATICW, L"Ошибки линии:", 8, 360, 120, 14, kText},
+    {kCountsCaption, WC_STATICW, L"Ошибки линии:", 8, 360, 120, 14, kText},
     {kCounts, WC_STATICW, L"", 130, 360, 582, 28, kWrapped},
-    {kCaption, WC_STATICW, L"Совет:", 8, 392, 120, 14, kText},
+    {kAdviceCaption, WC_STATICW, L"Совет:", 8, 392, 120, 14, kText},
     {kAdvice, WC_STATICW, L"", 130, 392, 582, 40, kWrapped},
     {kHoldTyping, WC_BUTTONW, L"Не вводить коды", 8, 442, 200, 18, BS_AUTOCHECKBOX | WS_TABSTOP},
     {kCopyReport, WC_BUTTONW, L"Копировать отчёт", 440, 438, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
@@ -298,11 +316,12 @@ void TFormMonitor::CopyReport() {
   const std::wstring report = BuildReport(Facts());
   const std::size_t bytes = (report.size() + 1) * sizeof(wchar_t);
   HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
-  if (memory != nullptr) {
-    std::memcpy(::GlobalLock(memory), report.c_str(), bytes);
+  void* const text = memory != nullptr ? ::GlobalLock(memory) : nullptr;
+  if (text != nullptr) {
+    std::memcpy(text, report.c_str(), bytes);
     ::GlobalUnlock(memory);
   }
-  if (memory == nullptr || !::OpenClipboard(window_)) {
+  if (text == nullptr || !::OpenClipboard(window_)) {
     diagnostics::Failure(L"copying the report", ::GetLastError());
     if (memory != nullptr) ::GlobalFree(memory);
     return;

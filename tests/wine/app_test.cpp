@@ -394,6 +394,8 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
             L"34 36 30 37 30 30 31 32 33 34 35 36 37");
 
   const auto children = ui_probe::Children(monitor);
+  EXPECT_EQ(ui_probe::OverlappingTexts(children), L"");
+  for (const auto& control : children) EXPECT_GT(control.rect.right - control.rect.left, 0) << "placed: " << control.id;
   const auto hold =
       std::find_if(children.begin(), children.end(), [](const auto& c) { return c.text == L"Не вводить коды"; });
   ASSERT_NE(hold, children.end());
