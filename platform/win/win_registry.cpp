@@ -68,9 +68,16 @@ std::optional<StoredValue> ReadAnyValue(HKEY key, const wchar_t* subkey, const w
   DWORD type = REG_NONE;
   const LSTATUS status = ::RegGetValueW(key, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, buffer.data(), &size);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;  // no such key or value
-  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) Check(status, "RegGetValueW");
   StoredValue value;
   value.registryType = type;
+  // One value that cannot be read (access denied on it, or on its key)
+  // spoils no other. Wine refuses "any type" for the types it does not
+  // list (a link, a resource list...), which hold no setting either.
+  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
+    value.kind = status == ERROR_UNSUPPORTED_TYPE ? StoredValue::Kind::OtherType : StoredValue::Kind::Unreadable;
+    value.error = static_cast<std::uint32_t>(status);
+    return value;
+  }
   const bool text = type == REG_SZ || type == REG_EXPAND_SZ;
   if (text && status == ERROR_SUCCESS) {
     value.kind = StoredValue::Kind::Text;
@@ -177,8 +184,12 @@ std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring&
 std::optional<StoredValue> WinRegistry::ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
                                                   View view) {
   if (ViewFlag(hive, view) == 0) return ReadAnyValue(Root(hive), keyPath.c_str(), name.c_str());
-  const UniqueHKey key = OpenForReading(hive, keyPath, KEY_QUERY_VALUE, view);
-  if (!key) return std::nullopt;
+  UniqueHKey key;
+  const LSTATUS status =
+      ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(hive, view), key.put());
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (status != ERROR_SUCCESS)
+    return StoredValue{StoredValue::Kind::Unreadable, {}, 0, 0, static_cast<std::uint32_t>(status)};
   return ReadAnyValue(key.get(), nullptr, name.c_str());
 }
 

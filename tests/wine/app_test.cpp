@@ -322,6 +322,7 @@ TEST_F(AppTest, ACommandLinePortIsReadWhileTheLabelShowsTheStoredOne) {
 }
 
 TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCode) {
+  const std::wstring log = FreshLog();
   Program program;
   ASSERT_NE(Program::WaitForMainWindow(), nullptr);
   TargetWindow target;
@@ -342,6 +343,22 @@ TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCo
   }
   EXPECT_EQ(typed, L"2\t") << "the policy's suffix, without a restart";
   std::printf("from the registry change to the first code typed with it: %llu ms\n", ::GetTickCount64() - changed);
+
+  // A value changed in a key that is there already; one the log notes at
+  // every reading with it.
+  raw_registry::WriteText(HKEY_CURRENT_USER, policy, L"Suffix", L"");
+  raw_registry::WriteText(HKEY_CURRENT_USER, policy, L"KeyDelay", L"500");
+  for (int scan = 0; scan < 100 && typed != L"4"; ++scan) {
+    target.Clear();
+    sim.Write(2, "4\r");
+    typed = target.WaitForText(2, 100);
+  }
+  EXPECT_EQ(typed, L"4") << "the suffix taken away";
+  // Then idle is idle: not a line more.
+  ::Sleep(500);
+  const std::string before = ReadLog(log);
+  ::Sleep(10000);
+  EXPECT_EQ(ReadLog(log), before);
 
   Program other(L"30000", ProgramPath(SCAN_TARGET_EXE));
   const HWND otherWindow = ui_probe::WaitForWindow(L"Scanner target", L"ScanTarget", 30000);

@@ -208,6 +208,16 @@ TEST_F(RegistryTest, NumbersSetAsDwordAreReadAndOtherTypesNoted) {
   EXPECT_EQ(StoredLogLevel(registry), diagnostics::LogLevel::Contents);
   ASSERT_EQ(notes.texts.size(), 1u);
   EXPECT_NE(notes.texts[0].find(L"Suffix (stored as registry type 3"), std::wstring::npos);
+  // Types Wine will not give as "any type" (a link, a resource list...):
+  // the value alone counts as unusable.
+  for (const DWORD type : {5, 6, 8, 9, 10}) {
+    raw_registry::Write(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Suffix", type, binary, sizeof binary);
+    notes.texts.clear();
+    EXPECT_EQ(ReadTypingOptions(registry).suffix, TypingOptions::Suffix::None);
+    ASSERT_EQ(notes.texts.size(), 1u) << type;
+    EXPECT_NE(notes.texts[0].find(L"Suffix (stored as registry type " + std::to_wstring(type)), std::wstring::npos)
+        << notes.texts[0];
+  }
 }
 
 TEST_F(RegistryTest, EmptyNamePortMeansCom1) {
