@@ -90,12 +90,12 @@ struct Found {
 // for in the 64-bit view of the registry, then in the 32-bit one, and the
 // log says when a value came from there. The start with Windows is read
 // from the policies alone: the operator's own choice is the store's. A
-// registry that throws its RegistryError fails the whole reading.
+// RegistryError the registry throws goes on to the caller.
 Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program = {});
 
 // The file names of the programs that have a section of their own in any
-// source, each once as TypingProfiles compares them, as first found. A source whose
-// list cannot be read adds none, and the log says why.
+// source, as first found, each once as TypingProfiles compares them. A
+// source whose list cannot be read adds none, and the log says why.
 std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry);
 
 // The keys of every source, in every view a value is read from: what to

@@ -188,8 +188,9 @@ std::optional<StoredValue> WinRegistry::ReadValue(Hive hive, const std::wstring&
   const LSTATUS status =
       ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(hive, view), key.put());
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
-  if (status != ERROR_SUCCESS)
+  if (status != ERROR_SUCCESS) {
     return StoredValue{StoredValue::Kind::Unreadable, {}, 0, 0, static_cast<std::uint32_t>(status)};
+  }
   return ReadAnyValue(key.get(), nullptr, name.c_str());
 }
 
