@@ -275,3 +275,20 @@ TEST_F(RegistryTest, AMachineWideValueThatA32BitToolWroteIsFoundAndItsViewNoted)
   ASSERT_EQ(notes.texts.size(), 1u);
   EXPECT_NE(notes.texts[0].find(L"APPCFG\\Suffix is read from the 32-bit registry view"), std::wstring::npos);
 }
+
+// Program names are folded by a table of the program's own: it must upcase
+// every character of the plane as the system's file-name casing does.
+TEST(ProgramNameFold, AgreesWithTheSystemsFileNameCasing) {
+  int differ = 0;
+  for (unsigned code = 1; code < 0x10000; ++code) {
+    if (code >= 0xD800 && code < 0xE000) continue;  // halves of a pair, upcased by nobody
+    const auto c = static_cast<wchar_t>(code);
+    wchar_t upper = 0;
+    ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &c, 1, &upper, 1, nullptr, nullptr, 0);
+    if (FoldedProgramName(std::wstring_view(&c, 1)) != std::wstring(1, upper) && ++differ <= 5) {
+      ADD_FAILURE() << "U+" << std::hex << code << " folds to U+"
+                    << static_cast<unsigned>(FoldedProgramName({&c, 1})[0]);
+    }
+  }
+  EXPECT_EQ(differ, 0);
+}
