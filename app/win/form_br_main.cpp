@@ -299,8 +299,9 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     Carry(coordinator_.OnTaskbarCreated(IsMinimizedToTray, trayIcon_->InTray()));
     return 0;
   }
-  if (settingsChangeWatcher_ && settingsChangeWatcher_->OnMessage(message, wParam, lParam, coordinator_.Modal()))
+  if (settingsChangeWatcher_ && settingsChangeWatcher_->OnMessage(message, wParam, lParam, coordinator_.Modal())) {
     return 0;
+  }
   switch (message) {
     case WM_LINELOST:
       if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));
