@@ -123,13 +123,12 @@ std::optional<std::string> CodeOfLine(std::string_view line) {
 
 TryRulesReport TryRules(std::string_view file, std::wstring_view program, const TypingProfiles& profiles,
                         const CodePages& codePages) {
-  const std::wstring folded = FoldedProgramName(platform::ExtractFileName(program));
-  const TypingOptions& options = profiles.For(folded);
+  const std::wstring name(platform::ExtractFileName(program));
+  const TypingOptions& options = profiles.For(name);
   const RuleList rules = RuleList::Of(options);
   TryRulesReport report;
-  std::wstring head = L"rules for " +
-                      (folded.empty() ? std::wstring(L"a program without options of its own") : folded) + L": " +
-                      (options.rulesSource.empty() ? L"none" : options.rulesSource) + L"\n";
+  std::wstring head = L"rules for " + (name.empty() ? std::wstring(L"a program without options of its own") : name) +
+                      L": " + (options.rulesSource.empty() ? L"none" : options.rulesSource) + L"\n";
   if (rules.Error()) {
     report.listUnreadable = true;
     head += L"the list cannot be read: " + rules.DescribeError() + L"\n";

@@ -53,6 +53,13 @@ WindowSteps WindowCoordinator::OnContextMenu() const {
   return {WindowStep::ShowMenu};
 }
 
+WindowSteps WindowCoordinator::OnTaskbarCreated(bool hiddenInTray, bool iconBack) const {
+  // Hidden with no icon to come back by, it could only be ended from Task
+  // Manager.
+  if (hiddenInTray && !iconBack) return {WindowStep::ShowMinimized};
+  return {};
+}
+
 bool IsPortArrival(std::uintptr_t event, const std::uint32_t* deviceType) {
   return event == kDeviceArrival && deviceType != nullptr && *deviceType == kPortDevice;
 }

@@ -18,6 +18,7 @@ enum class WindowStep {
   BringModalToFront,  // the dialog or box in front, for a click on the tray icon
   RestoreFromTray,    // the window back on screen, in front
   ShowMenu,           // the popup menu at the cursor
+  ShowMinimized,      // out of the tray onto the taskbar, minimised and not in front
 };
 using WindowSteps = std::vector<WindowStep>;
 
@@ -56,6 +57,10 @@ class WindowCoordinator {
   WindowSteps OnTrayMouse(TrayMouse mouse, bool inTray) const;
   // A right click in the window, or the menu key.
   WindowSteps OnContextMenu() const;
+  // Explorer (re)started and the icon was offered again; `iconBack` when
+  // the shell took it. A window hidden in the tray stays hidden while the
+  // icon is a way back to it.
+  WindowSteps OnTaskbarCreated(bool hiddenInTray, bool iconBack) const;
 
   // An exit waits for the dialog or box to end.
   bool ExitPending() const { return exitPending_; }

@@ -34,16 +34,18 @@ struct KeyPlace {
 // text or as a number.
 struct StoredValue {
   enum class Kind {
-    Text,       // REG_SZ, or REG_EXPAND_SZ taken as it stands
-    Number,     // REG_DWORD
-    TooLong,    // text longer than any setting this program reads
-    OtherType,  // binary, QWORD...: `registryType` says which
-    TextList,   // REG_MULTI_SZ: `texts`, one a string
+    Text,        // REG_SZ, or REG_EXPAND_SZ taken as it stands
+    Number,      // REG_DWORD
+    TooLong,     // text longer than any setting this program reads
+    OtherType,   // binary, QWORD...: `registryType` says which
+    TextList,    // REG_MULTI_SZ: `texts`, one a string
+    Unreadable,  // there, but Windows would not give it: `error` says why
   };
   Kind kind = Kind::Text;
   std::wstring text;
   std::uint32_t number = 0;
   std::uint32_t registryType = 0;  // the REG_* type as stored
+  std::uint32_t error = 0;         // the Win32 error of an unreadable value
   std::vector<std::wstring> texts = {};
   static constexpr std::uint32_t kMultiStringType = 7;  // REG_MULTI_SZ
 };
@@ -80,16 +82,17 @@ class Registry {
   // Opens the key, creating it when missing.
   virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) = 0;
   // Reads without creating anything: nothing when the key or the value is
-  // missing.
+  // missing; a value (or key) there that cannot be read is Unreadable.
   virtual std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
                                                View view) = 0;
   std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
     return ReadValue(hive, keyPath, name, View::Native);
   }
   // The text of a string value, nothing when the key or the value is
-  // missing or holds no sensible text.
+  // missing or holds no sensible text; one that cannot be read throws.
   std::optional<std::wstring> ReadText(Hive hive, const std::wstring& keyPath, const std::wstring& name) {
     auto value = ReadValue(hive, keyPath, name);
+    if (value && value->kind == StoredValue::Kind::Unreadable) throw RegistryError("RegGetValueW", value->error);
     if (!value || value->kind != StoredValue::Kind::Text) return std::nullopt;
     return std::move(value->text);
   }

@@ -64,22 +64,12 @@ struct TypingProfiles {
   // and then nobody needs to ask which program is in front.
   std::map<std::wstring, TypingOptions, std::less<>> programs;
 
-  // The options for the program whose file name is `folded`.
-  const TypingOptions& For(std::wstring_view folded) const {
-    const auto found = programs.find(folded);
-    return found == programs.end() ? general : found->second;
-  }
+  // The options for the program whose file name is `program`, compared as
+  // Windows compares file names.
+  const TypingOptions& For(std::wstring_view program) const;
   bool operator==(const TypingProfiles&) const = default;
 };
 
-// A program's file name as the profiles compare it: Windows compares file
-// names without case; Latin and Cyrillic letters are folded here, as file
-// names of programs are written in them.
-inline std::wstring FoldedProgramName(std::wstring_view name) {
-  std::wstring folded(name);
-  for (wchar_t& c : folded) {
-    if ((c >= L'A' && c <= L'Z') || (c >= L'\u0410' && c <= L'\u042F')) c = static_cast<wchar_t>(c + 0x20);
-    if (c == L'\u0401') c = L'\u0451';  // Ё
-  }
-  return folded;
-}
+// A program's file name as Windows compares file names: ordinal, each
+// character upcased by the simple case mapping of every alphabet.
+std::wstring FoldedProgramName(std::wstring_view name);

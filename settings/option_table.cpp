@@ -1,8 +1,8 @@
 #include "settings/option_table.h"
 
 #include <array>
+#include <map>
 #include <optional>
-#include <set>
 #include <stdexcept>
 
 #include "platform/conversions.h"
@@ -350,27 +350,31 @@ Found Resolve(platform::Registry& registry, const Row& row, Options& options, st
     }
     if (!value) continue;
     const bool valid = row.parse(*value, options);
+    std::wstring setting = std::wstring(place.name) + where + L"\\" + name;
+    if (valid) return {place.source, valid, std::move(setting), std::move(value)};
+    // Never the general value for a program's own broken one: that would
+    // let a weaker source's value through.
+    row.parse(StoredValue{StoredValue::Kind::Text, std::wstring(row.defaultText)}, options);
     // A general value is noted where the general options are read, not
     // again for every program.
-    if (!valid && (program.empty() || where != section)) {
-      const std::wstring setting = std::wstring(place.name) + where + L"\\" + name;
+    if (program.empty() || where != section) {
       diagnostics::Event(setting + L" " + DescribeStoredValue(*value) + L" is not valid; the default is used");
       system_events::Report({system_events::Id::SettingUnusable, {setting, DescribeStoredValue(*value)}, {}});
     }
-    return {place.source, valid, std::wstring(place.name) + where + L"\\" + name, std::move(value)};
+    return {place.source, valid, std::move(setting), std::move(value)};
   }
   return {};
 }
 
 std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry) {
-  std::set<std::wstring> names;
+  std::map<std::wstring, std::wstring> names;  // as first found, by their fold
   for (const SourcePlace& place : kSources) {
     const std::wstring key = place.key + L"\\" + registry_names::kAppCfgSection + L"\\" + kProgramsKey;
     const bool machine = place.hive == platform::Hive::LocalMachine;
     for (const auto view : {platform::View::Bits64, platform::View::Bits32}) {
       try {
         for (const auto& name : registry.SubkeyNames(place.hive, key, machine ? view : platform::View::Native)) {
-          names.insert(FoldedProgramName(name));
+          names.emplace(FoldedProgramName(name), name);
         }
       } catch (const platform::RegistryError& error) {
         diagnostics::Failure(L"listing " + std::wstring(place.name) + L"APPCFG\\" + kProgramsKey, error.code);
@@ -378,7 +382,9 @@ std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry) {
       if (!machine) break;
     }
   }
-  return {names.begin(), names.end()};
+  std::vector<std::wstring> programs;
+  for (auto& [folded, name] : names) programs.push_back(std::move(name));
+  return programs;
 }
 
 std::vector<platform::KeyPlace> SourceKeys() {
@@ -405,6 +411,8 @@ std::wstring DescribeStoredValue(const StoredValue& value) {
       return L"(a text too long to be a setting)";
     case Kind::TextList:
       return L"(a list of " + platform::IntToStr(value.texts.size()) + L" texts)";
+    case Kind::Unreadable:
+      return L"(which cannot be read: error " + platform::IntToStr(value.error) + L")";
     case Kind::OtherType:
       break;
   }

@@ -94,20 +94,20 @@ struct Found {
 // Reads `row` from the sources in their order; within a source, the
 // program's own value (under APPCFG\Programs\<program>) comes before the
 // general one. The first value found decides: it goes into `options`, or,
-// when it is not valid, is noted in the log and `options` keeps what it
-// had (the default; for a program, the general value): a weaker source
-// never stands in for a broken stronger one. Machine-wide values are looked
+// when it is not valid (or cannot be read), the default does and the log
+// notes it: neither a weaker source nor, for a program's own value, the
+// general one stands in for a broken value. Machine-wide values are looked
 // for in the 64-bit view of the registry, then in the 32-bit one, and the
 // log says when a value came from there. Of a list, the value comes before
 // the key of the same name beside it, which is read only when the value is
 // missing. The start with Windows is read
 // from the policies alone: the operator's own choice is the store's. A
-// registry that fails to answer throws its RegistryError.
+// RegistryError the registry throws goes on to the caller.
 Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program = {});
 
 // The file names of the programs that have a section of their own in any
-// source, folded as TypingProfiles compares them, each once. A source whose
-// list cannot be read adds none, and the log says why.
+// source, as first found, each once as TypingProfiles compares them. A
+// source whose list cannot be read adds none, and the log says why.
 std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry);
 
 // The keys of every source, in every view a value is read from: what to

@@ -49,7 +49,7 @@ TypingProfiles ReadTypingProfiles(platform::Registry& registry) {
     for (const auto& row : option_table::Rows()) {
       if (row.PerProgram()) ResolveOrKeep(registry, row, options, program);
     }
-    profiles.programs.emplace(program, options.typing);
+    profiles.programs.emplace(FoldedProgramName(program), options.typing);
   }
   return profiles;
 }

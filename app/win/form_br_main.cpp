@@ -14,11 +14,9 @@
 #include "app/restart_arguments.h"
 #include "app/win/tray_icon_ids.h"
 #include "platform/diagnostics.h"
-#include "platform/registry.h"
 #include "platform/win/application.h"
 #include "platform/win/bitmap.h"
 #include "platform/win/error_text.h"
-#include "settings/option_table.h"
 
 namespace {
 
@@ -30,18 +28,11 @@ constexpr int kWindowHeight = 170;
 constexpr wchar_t kProductPage[] = L"http://www.ombrek.ru/marvane.asp";
 constexpr wchar_t kProductHost[] = L"www.ombrek.ru";
 const std::wstring kBrowserFailed = L"Ошибка при открытии Интернет-браузера по умолчанию";
-// The window runs without its reader when it cannot be made.
-const std::wstring kReaderFailed = L"TFormBRMain::TFormBRMain :\r\n Невозможно создать CBarCodReader !";
 
 // The coordinator reads Windows' value as Windows defines it.
 static_assert(WindowCoordinator::kCloseApp == ENDSESSION_CLOSEAPP);
 
 constexpr UINT_PTR kRetryTimer = 1;
-// A change of settings is read once the burst of writes it came with (a
-// policy refresh, a .reg file) is over, a quarter of a second after the
-// last.
-constexpr UINT_PTR kSettingsTimer = 2;
-constexpr UINT kSettingsSettleMs = 250;
 
 enum ControlId {
   kProgramIcon = 100,
@@ -78,21 +69,15 @@ const std::array<platform::ControlLayout, 12> kLayout{{
     {kLabelStopBits, WC_STATICW, L"", 200, 90, 95, 13, kValue},
 }};
 
-// Tells the log what failed; the operator is told by FormCreate.
-std::wstring ReportReaderFailure(const std::exception& error) {
-  const std::string what = error.what();
-  const auto* registryError = dynamic_cast<const platform::RegistryError*>(&error);
-  diagnostics::Failure(L"creating the reader: " + std::wstring(what.begin(), what.end()),
-                       registryError != nullptr ? registryError->code : 0);
-  return kReaderFailed;
-}
-
 }  // namespace
 
 class TFormBRMain::ModalScope {
  public:
   explicit ModalScope(TFormBRMain& form) : form_(form) { form_.coordinator_.EnterModal(); }
-  ~ModalScope() { form_.Carry(form_.coordinator_.LeaveModal()); }
+  ~ModalScope() {
+    form_.Carry(form_.coordinator_.LeaveModal());
+    if (form_.settingsChangeWatcher_) form_.settingsChangeWatcher_->ModalEnded();
+  }
   ModalScope(const ModalScope&) = delete;
   ModalScope& operator=(const ModalScope&) = delete;
 
@@ -120,33 +105,12 @@ TFormBRMain::TFormBRMain() {
 
   // Without a reader the window still shows, so that the operator can read
   // why and close it; every command then does nothing.
-  try {
-    readerParts_ = std::make_unique<WinReaderParts>(window);
-    BarCodReader = std::make_unique<CBarCodReader>(readerParts_->store, readerParts_->ports, readerParts_->typist,
-                                                   readerParts_->dialogs, static_cast<ReaderSite&>(*this),
-                                                   ParseStartArguments(platform::CommandLineArguments()).reader);
-  } catch (const std::exception& error) {
-    readerFailure_ = ReportReaderFailure(error);
-  } catch (...) {
-    readerFailure_ = ReportReaderFailure(std::runtime_error("an exception of unknown type"));
-  }
+  readerFailure_ = MakeReader(window, static_cast<ReaderSite&>(*this), readerParts_, BarCodReader);
   if (!BarCodReader) return;
-  try {
-    settingsWatch_ = std::make_unique<platform::RegistryWatch>(window, WM_SETTINGSCHANGED, option_table::SourceKeys());
-  } catch (const std::exception&) {
-    // Changes are then taken at the next start, or after OK in the settings.
-    diagnostics::Failure(L"watching the settings for changes", ::GetLastError());
-  }
-}
-
-void TFormBRMain::OnSettingsTimer() {
-  // A port reopened under a dialog or message box of the program could
-  // start one of its own; the change waits until they are closed.
-  if (coordinator_.Modal()) return;
-  ::KillTimer(window_.get(), kSettingsTimer);
-  if (settingsWatch_) settingsWatch_->Rearm();
-  BarCodReader->OnSettingsChanged();
-  RefreshLabels();
+  settingsChangeWatcher_ = std::make_unique<SettingsWatcher>(window, [this] {
+    BarCodReader->OnSettingsChanged();
+    RefreshLabels();
+  });
 }
 
 TFormBRMain::~TFormBRMain() = default;
@@ -224,6 +188,10 @@ void TFormBRMain::Carry(const WindowSteps& steps) {
       case WindowStep::ShowMenu:
         ShowMenu();
         break;
+      case WindowStep::ShowMinimized:
+        IsMinimizedToTray = false;
+        ::ShowWindow(window_.get(), SW_SHOWMINNOACTIVE);
+        break;
     }
   }
 }
@@ -265,6 +233,7 @@ void TFormBRMain::FormClose() {
 
 void TFormBRMain::FormDestroy() {
   monitor_.reset();
+  settingsChangeWatcher_.reset();
   BarCodReader.reset();
   if (trayIcon_) trayIcon_->Remove();  // none when the constructor failed before it
 }
@@ -344,32 +313,17 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     return 0;
   }
   if (trayIcon_ && trayIcon_->ReAddOn(message)) {
-    // Hidden with no icon to come back by, it could only be ended from
-    // Task Manager.
-    if (IsMinimizedToTray && !trayIcon_->InTray()) {
-      IsMinimizedToTray = false;
-      ::ShowWindow(window, SW_SHOWMINNOACTIVE);
-    }
+    Carry(coordinator_.OnTaskbarCreated(IsMinimizedToTray, trayIcon_->InTray()));
+    return 0;
+  }
+  if (settingsChangeWatcher_ && settingsChangeWatcher_->OnMessage(message, wParam, lParam, coordinator_.Modal())) {
     return 0;
   }
   switch (message) {
     case WM_LINELOST:
       if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));
       return 0;
-    case WM_SETTINGSCHANGED:
-      ::SetTimer(window, kSettingsTimer, kSettingsSettleMs, nullptr);
-      return 0;
-    case WM_SETTINGCHANGE:
-      // Windows' word after a policy refresh, for a watch that was refused.
-      if (lParam != 0 && BarCodReader && std::wstring_view(reinterpret_cast<const wchar_t*>(lParam)) == L"Policy") {
-        ::SetTimer(window, kSettingsTimer, kSettingsSettleMs, nullptr);
-      }
-      break;
     case WM_TIMER:
-      if (wParam == kSettingsTimer) {
-        OnSettingsTimer();
-        return 0;
-      }
       if (wParam != kRetryTimer) break;
       // One attempt per request; the reader asks for the next.
       ::KillTimer(window, kRetryTimer);

@@ -6,17 +6,15 @@
 #include <string>
 
 #include "app/win/form_monitor.h"
+#include "app/win/settings_watcher.h"
 #include "app/win/tray_icon.h"
 #include "app/win/win_reader_parts.h"
 #include "app/window_coordinator.h"
 #include "platform/win/form.h"
-#include "platform/win/registry_watch.h"
 #include "reader/bar_cod_reader.h"
 
 // A reader thread lost its port; wParam tells which port it was.
 inline constexpr UINT WM_LINELOST = WM_APP + 101;
-// A key the settings are read from has changed.
-inline constexpr UINT WM_SETTINGSCHANGED = WM_APP + 102;
 
 // The program's only permanent window: the five line settings as text, a
 // popup menu, the web link, and the tray icon it hides into when minimised.
@@ -52,8 +50,6 @@ class TFormBRMain final : private ReaderSite, private MonitorSite {
   void OptionsClick();
   void LabelWWWClick();
   void RefreshLabels();
-  // The settings' keys changed a while ago: the reader reads them again.
-  void OnSettingsTimer();
   void ShowMenu();
   void Close();
 
@@ -83,7 +79,7 @@ class TFormBRMain final : private ReaderSite, private MonitorSite {
   std::unique_ptr<WinReaderParts> readerParts_;             // before the reader, which uses them
   std::unique_ptr<CBarCodReader> BarCodReader;              // null when it could not be created
   std::wstring readerFailure_;                              // why, for the operator, until FormCreate tells
-  std::unique_ptr<platform::RegistryWatch> settingsWatch_;  // null when Windows refused it
+  std::unique_ptr<SettingsWatcher> settingsChangeWatcher_;  // none without a reader
   std::unique_ptr<TFormMonitor> monitor_;                   // once shown; gone before the reader
   UINT showMonitorMessage_ = 0;                             // a second start's, registered
   // Last: destroyed first, while everything its last messages use lives.

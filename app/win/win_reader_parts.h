@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
 #include "platform/win/win_registry.h"
 #include "reader/bar_cod_reader.h"
 #include "reader/win/win_serial_port.h"
@@ -24,3 +27,9 @@ struct WinReaderParts {
   WinTypist typist;
   CBarCodReader::DialogFactory dialogs;
 };
+
+// The parts, then the reader made of them for `site`, started with the
+// command line. When either cannot be made, the log says why and the text
+// for the operator is returned.
+std::wstring MakeReader(HWND window, ReaderSite& site, std::unique_ptr<WinReaderParts>& parts,
+                        std::unique_ptr<CBarCodReader>& reader);

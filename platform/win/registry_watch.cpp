@@ -35,49 +35,75 @@ UniqueHKey OpenDeepestExisting(const KeyPlace& place, std::size_t& depth) {
 
 }  // namespace
 
-RegistryWatch::RegistryWatch(HWND window, UINT message, std::vector<KeyPlace> keys)
-    : target_{window, message}, keys_(std::move(keys)), changed_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-  if (!changed_) throw std::runtime_error("CreateEventW failed");
-  Rearm();
-  HANDLE wait = nullptr;
-  if (!::RegisterWaitForSingleObject(&wait, changed_.get(), &RegistryWatch::Signalled, &target_, INFINITE,
-                                     WT_EXECUTEDEFAULT)) {
-    throw std::runtime_error("RegisterWaitForSingleObject failed");
-  }
-  wait_.reset(wait);
-}
+// One key with a request of its own: closing a key whose request is still
+// pending signals its event, so each key has its event, and is closed only
+// once its request has ended.
+struct RegistryWatch::Watched {
+  Watched(const KeyPlace& key, HWND to, UINT as, WPARAM number) : place(key), window(to), message(as), index(number) {}
 
-void RegistryWatch::Rearm() {
-  // Closing a key ends its request; a key created meanwhile is watched
-  // itself from now on.
-  watched_.clear();
-  for (const KeyPlace& place : keys_) {
-    std::size_t depth = 0;
-    UniqueHKey key = OpenDeepestExisting(place, depth);
-    if (!key) continue;
+  const KeyPlace place;
+  const HWND window;
+  const UINT message;
+  const WPARAM index;
+  std::size_t depth = 0;  // of the key watched: the place's own, or a parent's
+  UniqueHKey key;         // null while nothing is asked of Windows for the place
+  KernelHandle changed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  RegisteredWait wait;  // last: ends first, while what it uses lives
+
+  // Asks Windows for the next change; whether another key is watched now.
+  bool Arm() {
+    const std::size_t before = depth;
+    UniqueHKey opened = OpenDeepestExisting(place, depth);
     const bool parent = depth != place.path.size();
     // A parent (HKCU\Software, say) changes all the time under other
     // programs' keys: of it only a subkey's arrival counts, the next step
     // towards ours.
     const LSTATUS status =
-        parent ? ::RegNotifyChangeKeyValue(key.get(), FALSE, REG_NOTIFY_CHANGE_NAME, changed_.get(), TRUE)
-               : ::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME,
-                                           changed_.get(), TRUE);
+        !opened  ? ERROR_SUCCESS
+        : parent ? ::RegNotifyChangeKeyValue(opened.get(), FALSE, REG_NOTIFY_CHANGE_NAME, changed.get(), TRUE)
+                 : ::RegNotifyChangeKeyValue(opened.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME,
+                                             changed.get(), TRUE);
     if (status != ERROR_SUCCESS) {
       diagnostics::Failure(L"watching " + place.path, static_cast<std::uint32_t>(status));
-      continue;
+      opened.reset();
     }
-    watched_.push_back(std::move(key));
+    key = std::move(opened);  // the old key's request has ended: its closing signals nothing
     // A subkey made between the opening and the request was not seen:
-    // another round finds it.
+    // closing the key ends the request with a notice, and the next round
+    // watches deeper.
     std::size_t depthNow = 0;
-    if (parent && OpenDeepestExisting(place, depthNow) && depthNow != depth) ::SetEvent(changed_.get());
+    if (key && parent && OpenDeepestExisting(place, depthNow) && depthNow != depth) key.reset();
+    return depth != before;
+  }
+};
+
+RegistryWatch::RegistryWatch(HWND window, UINT message, const std::vector<KeyPlace>& keys) {
+  for (const KeyPlace& place : keys) {
+    const WPARAM index = watched_.size();
+    auto& watched = *watched_.emplace_back(std::make_unique<Watched>(place, window, message, index));
+    if (!watched.changed) throw std::runtime_error("CreateEventW failed");
+    watched.Arm();
+    HANDLE wait = nullptr;
+    if (!::RegisterWaitForSingleObject(&wait, watched.changed.get(), &RegistryWatch::Signalled, &watched, INFINITE,
+                                       WT_EXECUTEDEFAULT)) {
+      throw std::runtime_error("RegisterWaitForSingleObject failed");
+    }
+    watched.wait.reset(wait);
   }
 }
 
-void CALLBACK RegistryWatch::Signalled(void* target, BOOLEAN) {
-  const auto* to = static_cast<const Target*>(target);
-  ::PostMessageW(to->window, to->message, 0, 0);
+RegistryWatch::~RegistryWatch() = default;
+
+bool RegistryWatch::Rearm(WPARAM notice) {
+  if (notice >= watched_.size()) return false;
+  Watched& watched = *watched_[notice];
+  const bool ownKey = watched.depth == watched.place.path.size();
+  return watched.Arm() || ownKey;
+}
+
+void CALLBACK RegistryWatch::Signalled(void* watched, BOOLEAN) {
+  const auto* key = static_cast<const Watched*>(watched);
+  ::PostMessageW(key->window, key->message, key->index, 0);
 }
 
 }  // namespace platform

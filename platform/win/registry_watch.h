@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
 #include "platform/registry.h"
@@ -11,36 +12,32 @@ namespace platform {
 
 // Posts a message to a window when a value is set, added or removed
 // anywhere under one of a few keys, whichever program or policy refresh
-// does it. A key that does not exist yet is watched through its deepest
-// parent that does, so its creation is seen too; nothing is created to be
-// watched. The thread pool waits; the window's thread does the rest, so
-// whoever reads the settings needs no lock.
+// does it; the message's wParam says which key. A key that does not exist
+// yet is watched through its deepest parent that does, so its creation is
+// seen too; nothing is created to be watched. The thread pool waits; the
+// window's thread does the rest, so whoever reads the settings needs no
+// lock.
 class RegistryWatch {
  public:
-  // Throws when Windows refuses the event or the wait.
-  RegistryWatch(HWND window, UINT message, std::vector<KeyPlace> keys);
-  ~RegistryWatch() = default;
+  // Throws when Windows refuses an event or a wait.
+  RegistryWatch(HWND window, UINT message, const std::vector<KeyPlace>& keys);
+  ~RegistryWatch();
   RegistryWatch(const RegistryWatch&) = delete;
   RegistryWatch& operator=(const RegistryWatch&) = delete;
 
-  // Windows tells of one change per request: ask again after each message,
-  // before reading, so that no change after the reading goes unseen. On
+  // Windows tells of one change per request: for each message, before
+  // reading, ask again for the key it names, so that no change after the
+  // reading goes unseen. Whether the settings may have changed: not when a
+  // parent told of another program's key made or removed beside ours. On
   // the window's thread: before Windows 8 a request ends with the thread
   // that made it.
-  void Rearm();
+  bool Rearm(WPARAM notice);
 
  private:
-  struct Target {
-    HWND window;
-    UINT message;
-  };
-  static void CALLBACK Signalled(void* target, BOOLEAN timedOut);
+  struct Watched;
+  static void CALLBACK Signalled(void* watched, BOOLEAN timedOut);
 
-  Target target_;
-  const std::vector<KeyPlace> keys_;
-  std::vector<UniqueHKey> watched_;  // closing one ends its request
-  KernelHandle changed_;             // auto-reset, set by every request
-  RegisteredWait wait_;              // last: ends first, while what it uses lives
+  std::vector<std::unique_ptr<Watched>> watched_;  // at fixed addresses: the thread pool holds them
 };
 
 }  // namespace platform

@@ -64,14 +64,19 @@ constexpr DWORD kMaxListBytes = 64 * 1024;
 // The texts of a REG_MULTI_SZ value of `byteSize` bytes, as long as it is
 // one this program could have been given.
 StoredValue ReadTextList(HKEY key, const wchar_t* subkey, const wchar_t* name, DWORD byteSize) {
-  StoredValue value{StoredValue::Kind::TooLong};
+  StoredValue value;
+  value.kind = StoredValue::Kind::TooLong;
   value.registryType = REG_MULTI_SZ;
   if (byteSize > kMaxListBytes) return value;
   std::vector<wchar_t> buffer(byteSize / sizeof(wchar_t) + 2, L'\0');
   DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
   const LSTATUS status = ::RegGetValueW(key, subkey, name, RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(), &size);
   if (status == ERROR_MORE_DATA) return value;  // grown since it was measured
-  Check(status, "RegGetValueW");
+  if (status != ERROR_SUCCESS) {
+    value.kind = StoredValue::Kind::Unreadable;
+    value.error = static_cast<std::uint32_t>(status);
+    return value;
+  }
   value.kind = StoredValue::Kind::TextList;
   // Texts one after another, each ended by a NUL, and a NUL after the last.
   for (const wchar_t* text = buffer.data(); *text != L'\0'; text += value.texts.back().size() + 1) {
@@ -90,10 +95,17 @@ std::optional<StoredValue> ReadAnyValue(HKEY key, const wchar_t* subkey, const w
   DWORD type = REG_NONE;
   const LSTATUS status = ::RegGetValueW(key, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, buffer.data(), &size);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;  // no such key or value
-  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) Check(status, "RegGetValueW");
-  if (type == REG_MULTI_SZ) return ReadTextList(key, subkey, name, size);
   StoredValue value;
   value.registryType = type;
+  // One value that cannot be read (access denied on it, or on its key)
+  // spoils no other. Wine refuses "any type" for the types it does not
+  // list (a link, a resource list...), which hold no setting either.
+  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
+    value.kind = status == ERROR_UNSUPPORTED_TYPE ? StoredValue::Kind::OtherType : StoredValue::Kind::Unreadable;
+    value.error = static_cast<std::uint32_t>(status);
+    return value;
+  }
+  if (type == REG_MULTI_SZ) return ReadTextList(key, subkey, name, size);
   const bool text = type == REG_SZ || type == REG_EXPAND_SZ;
   if (text && status == ERROR_SUCCESS) {
     value.kind = StoredValue::Kind::Text;
@@ -200,8 +212,13 @@ std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring&
 std::optional<StoredValue> WinRegistry::ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
                                                   View view) {
   if (ViewFlag(hive, view) == 0) return ReadAnyValue(Root(hive), keyPath.c_str(), name.c_str());
-  const UniqueHKey key = OpenForReading(hive, keyPath, KEY_QUERY_VALUE, view);
-  if (!key) return std::nullopt;
+  UniqueHKey key;
+  const LSTATUS status =
+      ::RegOpenKeyExW(Root(hive), keyPath.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(hive, view), key.put());
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (status != ERROR_SUCCESS) {
+    return StoredValue{StoredValue::Kind::Unreadable, {}, 0, 0, static_cast<std::uint32_t>(status)};
+  }
   return ReadAnyValue(key.get(), nullptr, name.c_str());
 }
 

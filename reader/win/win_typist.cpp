@@ -104,7 +104,39 @@ std::wstring ProgramFileName(DWORD processId) {
   std::wstring path(1024, L'\0');
   DWORD size = static_cast<DWORD>(path.size());
   if (!::QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return {};
-  return FoldedProgramName(platform::ExtractFileName(std::wstring_view(path.data(), size)));
+  return std::wstring(platform::ExtractFileName(std::wstring_view(path.data(), size)));
+}
+
+// The keys go to the window with the keyboard focus, which may belong to
+// another thread, or process, than the window in front.
+HWND FocusedWindow(HWND foreground) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  const DWORD thread = ::GetWindowThreadProcessId(foreground, nullptr);
+  if (thread != 0 && ::GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr) return info.hwndFocus;
+  return foreground;
+}
+
+// A Store program's window is a frame of ApplicationFrameHost.exe; the
+// window inside it that belongs to another process is the program's.
+struct FrameSearch {
+  DWORD frameProcess;
+  DWORD program = 0;
+};
+
+BOOL CALLBACK FindOtherProcess(HWND child, LPARAM search) {
+  auto& frame = *reinterpret_cast<FrameSearch*>(search);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(child, &process);
+  if (process == frame.frameProcess) return TRUE;
+  frame.program = process;
+  return FALSE;
+}
+
+DWORD ProcessInsideFrame(HWND frame, DWORD frameProcess) {
+  FrameSearch search{frameProcess};
+  ::EnumChildWindows(frame, &FindOtherProcess, reinterpret_cast<LPARAM>(&search));
+  return search.program;
 }
 
 }  // namespace
@@ -140,14 +172,22 @@ const std::wstring kProgramNotAsked;
 
 }  // namespace
 
-const std::wstring& ProgramNames::Of(HWND window) {
+std::wstring ProgramNames::Of(HWND foreground) {
+  const HWND window = FocusedWindow(foreground);
   DWORD processId = 0;
   ::GetWindowThreadProcessId(window, &processId);
   const std::pair key{window, processId};
   if (const auto found = known_.find(key); found != known_.end()) return found->second;
+  std::wstring name = ProgramFileName(processId);
+  if (FoldedProgramName(name) == FoldedProgramName(L"ApplicationFrameHost.exe")) {
+    const DWORD program = ProcessInsideFrame(::GetAncestor(window, GA_ROOT), processId);
+    // A frame whose program has not shown its window yet is asked again.
+    if (program == 0) return name;
+    name = ProgramFileName(program);
+  }
   // Windows come and go for ever: forget them all now and then.
   if (known_.size() >= kMostRemembered) known_.clear();
-  return known_.emplace(key, ProgramFileName(processId)).first->second;
+  return known_.emplace(key, std::move(name)).first->second;
 }
 
 WinTypist::WinTypist(RecentCodes* recent)

@@ -15,13 +15,15 @@
 #include "reader/typing_options.h"
 #include "reader/win/win_code_pages.h"
 
-// The file name of the program a window belongs to, folded as typing
-// profiles compare it; empty when the system will not say. Remembered by
-// window and process id: a window handle carries a use count, so the pair
-// never names another program, even when the id is reused.
+// The file name of the program that gets the keys typed while `foreground`
+// is in front: the one of the window with the keyboard focus, for a Store
+// program its own, not its frame host's; empty when the system will not
+// say. Remembered by window and process id: a window handle carries a use
+// count, so the pair never names another program, even when the id is
+// reused.
 class ProgramNames {
  public:
-  const std::wstring& Of(HWND window);
+  std::wstring Of(HWND foreground);
 
  private:
   static constexpr std::size_t kMostRemembered = 64;

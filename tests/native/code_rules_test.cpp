@@ -200,7 +200,7 @@ TEST(TryRules, EachLineShowsWhatItWouldTypeIntoThatProgram) {
   TypingProfiles profiles;
   profiles.general.suffix = TypingOptions::Suffix::Enter;
   profiles.general.groupSeparator = L"<GS>";
-  TypingOptions& pos = profiles.programs[L"pos.exe"];
+  TypingOptions& pos = profiles.programs[FoldedProgramName(L"pos.exe")];
   pos.rules = {L"if regex=\\d{13} then output {CODE}{TAB}{PAUSE:50}"};
   pos.rulesSource = L"HKLM APPCFG\\Programs\\pos.exe\\Rules";
   pos.noMatch = TypingOptions::NoMatch::Reject;
@@ -210,7 +210,7 @@ TEST(TryRules, EachLineShowsWhatItWouldTypeIntoThatProgram) {
       "4601234567893\r\nA\\x1DB\xE2\x90\x9D"
       "C\\t\n\nbad\\q\n";
   EXPECT_EQ(TryRules(codes, L"C:\\Shop\\POS.EXE", profiles, none).text,
-            "rules for pos.exe: HKLM APPCFG\\Programs\\pos.exe\\Rules\n"
+            "rules for POS.EXE: HKLM APPCFG\\Programs\\pos.exe\\Rules\n"
             "4601234567893 => 4601234567893{TAB}{PAUSE:50}\n"
             "A\\x1DB\xE2\x90\x9D"
             "C\\t => nothing: no rule of HKLM APPCFG\\Programs\\pos.exe\\Rules matches it\n"

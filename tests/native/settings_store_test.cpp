@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "platform/diagnostics.h"
@@ -123,6 +124,19 @@ TEST_F(SettingsStoreTest, EnforcedLineSettingsAndStartAreShownAndNeverWritten) {
   EXPECT_TRUE(store.Enforced().autoStart) << "a broken policy is not the operator's to overrule";
   EXPECT_TRUE(autoStart) << "and changes nothing on the machine";
   EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
+}
+
+TEST_F(SettingsStoreTest, AnEnforcedStartKeepsTheRunValueItFindsAndOneEntryAtMost) {
+  const std::wstring itsOwn = L"\"" + kExe + L"\" 5";  // IT gave it the port
+  registry.keys[L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"AutoStart", L"1"}};
+  registry.keys[kMachineRun] = {{L"Barcode Reader", itsOwn}};
+  registry.keys[kUserRun] = {{L"Barcode Reader", L"\"" + kExe + L"\""}};
+  PortSettings texts;
+  bool autoStart = false;
+  ASSERT_TRUE(store.Load(texts, autoStart));
+  EXPECT_TRUE(autoStart);
+  EXPECT_EQ(*registry.Find(kMachineRun, L"Barcode Reader"), itsOwn);
+  EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr) << "a second copy at logon, without its port";
 }
 
 TEST_F(SettingsStoreTest, SaveWritesTheTextsThenTheRunEntryThenAutoStart) {
@@ -270,6 +284,8 @@ TEST(TypingOptionsTest, EachValueTheUserLacksComesFromTheMachine) {
   EXPECT_EQ(options.groupSeparator, L"~");
   registry.keys[kUserOptions] = {{L"Suffix", L"tab"}};
   EXPECT_EQ(ReadTypingOptions(registry).suffix, TypingOptions::Suffix::Tab);
+  registry.keys[kUserOptions] = {{L"Suffix", L"TAB"}};
+  EXPECT_EQ(ReadTypingOptions(registry).suffix, TypingOptions::Suffix::Tab);
 }
 
 TEST(TypingOptionsTest, SourcesDecideInTheirOrderAndAProgramsOwnValueFirstWithinEach) {
@@ -302,7 +318,17 @@ TEST(TypingOptionsTest, SourcesDecideInTheirOrderAndAProgramsOwnValueFirstWithin
       {{{uPol + xl, L"Enter"}, {uPol, L"Tab"}}, L"excel.exe", Suffix::Enter},
       {{{mach32 + xl, L"Enter"}, {user, L"Tab"}}, L"excel.exe", Suffix::Tab},
       {{{mach32 + xl, L"Enter"}}, L"excel.exe", Suffix::Enter, L"32-bit"},
-      {{{user + xl, L"Space"}, {user, L"Tab"}}, L"excel.exe", Suffix::Tab, L"Programs\\excel.exe\\Suffix = \"Space\""},
+      {{{user + xl, L"Space"}, {user, L"Tab"}}, L"excel.exe", Suffix::None, L"Programs\\excel.exe\\Suffix = \"Space\""},
+      {{{mPol + xl, L"Space"}, {user, L"Enter"}},
+       L"excel.exe",
+       Suffix::None,
+       L"HKLM policy APPCFG\\Programs\\excel.exe\\Suffix = \"Space\" is not valid; the default is used"},
+      {{{uPol + xl, L"Enter"}, {user, L"Tab"}}, L"EXCEL.EXE", Suffix::Enter},
+      {{{uPol + L"\\Programs\\Übersicht.exe", L"Enter"}}, L"übersicht.exe", Suffix::Enter},
+      {{{uPol + L"\\Programs\\Übersicht.exe", L"Enter"}}, L"Ubersicht.exe", Suffix::None},
+      {{{user + L"\\Programs\\Касса.exe", L"Tab"}}, L"КАССА.EXE", Suffix::Tab},
+      {{{user + L"\\Programs\\ταμείο.exe", L"Tab"}}, L"ΤΑΜΕΊΟ.exe", Suffix::Tab},
+      {{{user + L"\\Programs\\ταμείο.exe", L"Tab"}}, L"ΤΑΜΕΙΟ.exe", Suffix::None},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(&row - rows);
@@ -311,7 +337,26 @@ TEST(TypingOptionsTest, SourcesDecideInTheirOrderAndAProgramsOwnValueFirstWithin
     DiagnosticsRecorder writer;
     EXPECT_EQ(ReadTypingProfiles(registry).For(row.program).suffix, row.suffix);
     ASSERT_EQ(writer.events.size(), row.note ? 1u : 0u);
-    if (row.note) EXPECT_NE(writer.events[0].find(row.note), std::wstring::npos) << writer.events[0];
+    if (row.note) {
+      EXPECT_NE(writer.events[0].find(row.note), std::wstring::npos) << writer.events[0];
+    }
+  }
+}
+
+TEST(TypingOptionsTest, EveryKeyAValueIsReadFromIsWatched) {
+  MemoryRegistry registry;
+  registry.keys[kMachineOptions + L"\\Programs\\excel.exe"] = {{L"Suffix", L"Tab"}};
+  ReadTypingProfiles(registry);
+  PortSettings texts;
+  bool autoStart = false;
+  SettingsStore(registry, kExe).Load(texts, autoStart);
+  const auto keys = option_table::SourceKeys();
+  for (const std::wstring& entry : registry.journal) {
+    if (entry.find(L"\\Run\\") != std::wstring::npos) continue;    // not a setting
+    const std::wstring read = entry.substr(entry.find(L' ') + 1);  // a value read or a key listed
+    EXPECT_TRUE(std::any_of(keys.begin(), keys.end(), [&](const platform::KeyPlace& key) {
+      return read.rfind(MemoryRegistry::Path(key.hive, key.path, key.view) + L"\\", 0) == 0;
+    })) << entry;
   }
 }
 
@@ -358,9 +403,13 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
 TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
   using CodeEnd = TypingOptions::CodeEnd;
   const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd> rows[] = {
-      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}}, {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
-      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}},       {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}},
-      {L"1251", 1251, L"1e", {CodeEnd::Kind::Byte, 0x1E}},     {L"57001", 57001, L"7F", {CodeEnd::Kind::Byte, 0x7F}}};
+      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}},
+      {L"AUTO", TypingOptions::kAutomaticEncoding, L"PAUSE", {CodeEnd::Kind::Pause}},
+      {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
+      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}},
+      {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}},
+      {L"1251", 1251, L"1e", {CodeEnd::Kind::Byte, 0x1E}},
+      {L"57001", 57001, L"7F", {CodeEnd::Kind::Byte, 0x7F}}};
   for (const auto& [encoding, codePage, codeEndText, codeEnd] : rows) {
     MemoryRegistry registry;
     registry.keys[kUserOptions] = {{L"Encoding", encoding}, {L"CodeEnd", codeEndText}};
@@ -377,6 +426,7 @@ TEST(TypingOptionsTest, NumbersAreReadFromDwordsAndOtherTypesAreNoted) {
   const auto number = [](std::uint32_t n) { return platform::StoredValue{Kind::Number, L"", n, 4}; };
   const auto other = [](std::uint32_t type) { return platform::StoredValue{Kind::OtherType, L"", 0, type}; };
   const platform::StoredValue tooLong{Kind::TooLong, L"", 0, 1};
+  const platform::StoredValue denied{Kind::Unreadable, L"", 0, 0, 5};
   const struct {
     const wchar_t* name;
     platform::StoredValue user;
@@ -393,6 +443,8 @@ TEST(TypingOptionsTest, NumbersAreReadFromDwordsAndOtherTypesAreNoted) {
       {L"KeyDelay", other(3), number(20), 0, {}, L"KeyDelay (stored as registry type 3"},
       {L"KeyDelay", other(11), std::nullopt, 0, {}, L"registry type 11"},
       {L"KeyDelay", tooLong, std::nullopt, 0, {}, L"KeyDelay (a text too long"},
+      {L"KeyDelay", other(6), number(20), 0, {}, L"KeyDelay (stored as registry type 6"},
+      {L"KeyDelay", denied, number(20), 0, {}, L"KeyDelay (which cannot be read: error 5)"},
       {L"Suffix", number(1), std::nullopt, 0, {}, L"Suffix = 1 (REG_DWORD) is not valid"},
       {L"GroupSeparator", other(7), std::nullopt, 0, {}, L"GroupSeparator (stored as registry type 7"},
       {L"Log", number(1), std::nullopt, 0, diagnostics::LogLevel::Events, nullptr},
@@ -433,7 +485,7 @@ TEST(TypingOptionsTest, AFailingRegistryGivesTheDefaultsAndSaysWhy) {
 TEST(TypingOptionsTest, ARuleListIsTakenWholeFromTheStrongestSourceValueBeforeKey) {
   const std::wstring uPol = L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG", xl = L"\\Programs\\excel.exe";
   const auto list = [](std::vector<std::wstring> texts) {
-    return platform::StoredValue{platform::StoredValue::Kind::TextList, L"", 0, 7, std::move(texts)};
+    return platform::StoredValue{platform::StoredValue::Kind::TextList, L"", 0, 7, 0, std::move(texts)};
   };
   const struct {
     std::map<std::wstring, std::map<std::wstring, std::wstring>> numbered;  // key -> 1, 2, 3...

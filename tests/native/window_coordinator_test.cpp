@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/restart_arguments.h"
+#include "app/settings_refresh.h"
 
 namespace {
 
@@ -157,6 +158,46 @@ TEST(WindowCoordinatorTest, TheTrayTipTellsOfALostPortAndOnlyWhileItIsLost) {
   EXPECT_EQ(TrayTip(title, true, L"COM3", true), title + L" — COM3: нет связи — коды не вводятся (монитор)");
   // Windows cuts a tip at 127 characters: what matters comes first.
   EXPECT_LE(TrayTip(title, true, L"COM256", true).size(), 127u);
+}
+
+TEST(WindowCoordinatorTest, AWindowHiddenInTheTrayComesOutOnlyWhenTheIconCannot) {
+  EXPECT_EQ(WindowCoordinator().OnTaskbarCreated(true, true), Steps{});
+  EXPECT_EQ(WindowCoordinator().OnTaskbarCreated(true, false), Steps{Step::ShowMinimized});
+  EXPECT_EQ(WindowCoordinator().OnTaskbarCreated(false, false), Steps{});
+}
+
+// Each burst of changes is read once, after its last change, and never
+// under a dialog; then nothing runs until the next change.
+TEST(SettingsRefreshTest, OneReadingPerBurstAfterItsLastChange) {
+  using R = RefreshStep;
+  enum Event { Change, Timer, TimerUnderDialog, DialogEnds };
+  const RefreshSteps start{R::StartTimer}, stop{R::StopTimer}, read{R::StopTimer, R::Reread};
+  const std::vector<std::pair<const char*, std::vector<std::pair<Event, RefreshSteps>>>> rows = {
+      {"one write", {{Change, start}, {Timer, read}, {Timer, stop}}},
+      {"a burst: the time starts again at each write", {{Change, start}, {Change, start}, {Timer, read}}},
+      {"under the dialog: read when it ends",
+       {{Change, start},
+        {TimerUnderDialog, stop},
+        {Change, start},
+        {TimerUnderDialog, stop},
+        {DialogEnds, start},
+        {Timer, read},
+        {DialogEnds, {}}}},
+      {"a dialog with no change meanwhile", {{DialogEnds, {}}, {Timer, stop}}},
+  };
+  for (const auto& [story, script] : rows) {
+    SettingsRefresh refresh;
+    for (const auto& [event, expected] : script) {
+      const RefreshSteps steps = event == Change       ? refresh.OnChange()
+                                 : event == DialogEnds ? refresh.OnModalEnded()
+                                                       : refresh.OnTimer(event == TimerUnderDialog);
+      EXPECT_EQ(steps, expected) << story << ", at event " << event;
+    }
+  }
+  EXPECT_TRUE(AnnouncesPolicyRefresh(L"Policy"));
+  for (const wchar_t* other : {L"Environment", L"intl", L"", L"PolicyX", static_cast<const wchar_t*>(nullptr)}) {
+    EXPECT_FALSE(AnnouncesPolicyRefresh(other));
+  }
 }
 
 TEST(RestartArgumentsTest, TheArgumentsAsStartedWithoutTheProgram) {

@@ -322,6 +322,10 @@ TEST_F(AppTest, ACommandLinePortIsReadWhileTheLabelShowsTheStoredOne) {
 }
 
 TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCode) {
+  const std::wstring log = FreshLog();
+  // The machine's policy key is missing, its parent is there.
+  const std::wstring vendor = L"Software\\Policies\\Ombrek", otherProduct = vendor + L"\\Other Product";
+  raw_registry::Write(HKEY_LOCAL_MACHINE, vendor, L"", REG_NONE, nullptr, 0);
   Program program;
   ASSERT_NE(Program::WaitForMainWindow(), nullptr);
   TargetWindow target;
@@ -342,6 +346,25 @@ TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCo
   }
   EXPECT_EQ(typed, L"2\t") << "the policy's suffix, without a restart";
   std::printf("from the registry change to the first code typed with it: %llu ms\n", ::GetTickCount64() - changed);
+
+  // A value changed in a key that is there already; one the log notes at
+  // every reading with it.
+  raw_registry::WriteText(HKEY_CURRENT_USER, policy, L"Suffix", L"");
+  raw_registry::WriteText(HKEY_CURRENT_USER, policy, L"KeyDelay", L"500");
+  for (int scan = 0; scan < 100 && typed != L"4"; ++scan) {
+    target.Clear();
+    sim.Write(2, "4\r");
+    typed = target.WaitForText(2, 100);
+  }
+  EXPECT_EQ(typed, L"4") << "the suffix taken away";
+  // Then idle is idle: not a line more, also when another program's key
+  // comes and goes beside the missing one.
+  ::Sleep(500);
+  const std::string before = ReadLog(log);
+  raw_registry::Write(HKEY_LOCAL_MACHINE, otherProduct, L"x", REG_NONE, nullptr, 0);
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, otherProduct.c_str());
+  ::Sleep(10000);
+  EXPECT_EQ(ReadLog(log).substr(before.size()), "");
 
   Program other(L"30000", ProgramPath(SCAN_TARGET_EXE));
   const HWND otherWindow = ui_probe::WaitForWindow(L"Scanner target", L"ScanTarget", 30000);

@@ -215,6 +215,16 @@ TEST_F(RegistryTest, NumbersSetAsDwordAreReadAndOtherTypesNoted) {
   EXPECT_EQ(StoredLogLevel(registry), diagnostics::LogLevel::Contents);
   ASSERT_EQ(notes.texts.size(), 1u);
   EXPECT_NE(notes.texts[0].find(L"Suffix (stored as registry type 3"), std::wstring::npos);
+  // Types Wine will not give as "any type" (a link, a resource list...):
+  // the value alone counts as unusable.
+  for (const DWORD type : {5, 6, 8, 9, 10}) {
+    raw_registry::Write(HKEY_CURRENT_USER, Section(L"APPCFG"), L"Suffix", type, binary, sizeof binary);
+    notes.texts.clear();
+    EXPECT_EQ(ReadTypingOptions(registry).suffix, TypingOptions::Suffix::None);
+    ASSERT_EQ(notes.texts.size(), 1u) << type;
+    EXPECT_NE(notes.texts[0].find(L"Suffix (stored as registry type " + std::to_wstring(type)), std::wstring::npos)
+        << notes.texts[0];
+  }
 }
 
 TEST_F(RegistryTest, EmptyNamePortMeansCom1) {
@@ -271,4 +281,21 @@ TEST_F(RegistryTest, AMachineWideValueThatA32BitToolWroteIsFoundAndItsViewNoted)
   EXPECT_EQ(options.suffix, TypingOptions::Suffix::Enter);
   ASSERT_EQ(notes.texts.size(), 1u);
   EXPECT_NE(notes.texts[0].find(L"APPCFG\\Suffix is read from the 32-bit registry view"), std::wstring::npos);
+}
+
+// Program names are folded by a table of the program's own: it must upcase
+// every character of the plane as the system's file-name casing does.
+TEST(ProgramNameFold, AgreesWithTheSystemsFileNameCasing) {
+  int differ = 0;
+  for (unsigned code = 1; code < 0x10000; ++code) {
+    if (code >= 0xD800 && code < 0xE000) continue;  // halves of a pair, upcased by nobody
+    const auto c = static_cast<wchar_t>(code);
+    wchar_t upper = 0;
+    ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &c, 1, &upper, 1, nullptr, nullptr, 0);
+    if (FoldedProgramName(std::wstring_view(&c, 1)) != std::wstring(1, upper) && ++differ <= 5) {
+      ADD_FAILURE() << "U+" << std::hex << code << " folds to U+"
+                    << static_cast<unsigned>(FoldedProgramName({&c, 1})[0]);
+    }
+  }
+  EXPECT_EQ(differ, 0);
 }
