@@ -9,6 +9,7 @@
 #include <boost/regex.hpp>
 #include <cwctype>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 #include "platform/conversions.h"
@@ -89,11 +90,31 @@ bool WildcardMatches(std::wstring_view pattern, std::wstring_view text) {
   return p == pattern.size();
 }
 
-std::wstring Lower(std::wstring_view text) {
-  std::wstring lower(text);
-  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return lower;
+// The case of Latin, Latin-1 and Cyrillic letters, the letters codes are
+// written in, the same whatever locale the C library runs in (in the "C"
+// locale, towupper knows ASCII alone).
+wchar_t InCase(wchar_t c, bool upper) {
+  const auto pair = [&](wchar_t lowFirst, wchar_t lowLast, int distance) {
+    if (upper && c >= lowFirst && c <= lowLast) return static_cast<wchar_t>(c - distance);
+    if (!upper && c >= lowFirst - distance && c <= lowLast - distance) return static_cast<wchar_t>(c + distance);
+    return c;
+  };
+  if (c == 0xF7 || c == 0xD7) return c;  // ÷ and ×
+  for (const auto& [first, last, distance] :
+       {std::tuple{L'a', L'z', 0x20}, std::tuple{L'\u00E0', L'\u00FE', 0x20}, std::tuple{L'\u0430', L'\u044F', 0x20},
+        std::tuple{L'\u0450', L'\u045F', 0x50}}) {
+    if (const wchar_t changed = pair(first, last, distance); changed != c) return changed;
+  }
+  return c;
 }
+
+std::wstring InCase(std::wstring_view text, bool upper) {
+  std::wstring changed(text);
+  for (wchar_t& c : changed) c = InCase(c, upper);
+  return changed;
+}
+
+std::wstring Lower(std::wstring_view text) { return InCase(text, false); }
 
 using Regex = std::shared_ptr<const boost::wregex>;
 
@@ -667,15 +688,9 @@ struct Shaper {
           break;
         }
         case Kind::Upper:
-        case Kind::Lower: {
-          std::wstring changed = text;
-          for (wchar_t& c : changed) {
-            const auto wide = static_cast<wint_t>(c);
-            c = static_cast<wchar_t>(action.kind == Kind::Upper ? std::towupper(wide) : std::towlower(wide));
-          }
-          Change(std::move(changed));
+        case Kind::Lower:
+          Change(InCase(text, action.kind == Kind::Upper));
           break;
-        }
         case Kind::CheckDigitVerify:
         case Kind::CheckDigitDrop:
           if (!gs1::CheckDigitIsRight(text)) throw Refusal{L"the check digit is wrong"};

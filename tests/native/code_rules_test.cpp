@@ -54,6 +54,8 @@ TEST(CodeRules, EachCriterionAndActionDoesWhatItSays) {
       {{L"if length=2-4 then upper"}, L"abcde", L"abcde"},
       {{L"if length=2-4 then upper"}, L"abcd", L"ABCD"},
       {{L"if starts=A and ends=Z and contains=M then lower"}, L"AMZ", L"amz"},
+      {{L"lower"}, L"\u0401\u042F\u00C9\u00D7", L"\u0451\u044F\u00E9\u00D7"},
+      {{L"upper"}, L"\u00E9\u0451\u044F\u00F7", L"\u00C9\u0401\u042F\u00F7"},
       {{L"if at=3:XY then drop first 2"}, L"abXYc", L"XYc"},
       {{L"if like=A#?* then keep last 2"}, L"A1bcd", L"cd"},
       {{L"if like=A#?* then keep last 2"}, L"Abbcd", L"Abbcd"},
