@@ -136,6 +136,9 @@ struct Word {
   std::wstring text;
   std::size_t column;
   bool quoted = false;
+
+  // A `;` between actions; a quoted one is text.
+  bool EndsAction() const { return !quoted && text == L";"; }
 };
 
 std::vector<Word> Words(std::wstring_view line) {
@@ -352,7 +355,7 @@ std::size_t ReadAction(const std::vector<Word>& words, std::size_t at, std::vect
   using Kind = Action::Kind;
   const Word& verb = words[at];
   std::size_t end = at;
-  while (end < words.size() && words[end].text != L";") ++end;
+  while (end < words.size() && !words[end].EndsAction()) ++end;
   const std::size_t arguments = end - at - 1;
   const auto argument = [&](std::size_t n) -> const Word& { return words[at + 1 + n]; };
   const auto expect = [&](std::size_t least, std::size_t most) {
@@ -419,14 +422,12 @@ std::size_t ReadAction(const std::vector<Word>& words, std::size_t at, std::vect
     expect(0, 0);
     action.kind = found->second;
   }
-  if (!actions.empty() && actions.back().kind == Kind::Output) {
-    throw ReadError{verb.column, L"nothing may follow \"output\""};
-  }
-  if (!actions.empty() && actions.back().kind == Kind::Continue) {
-    throw ReadError{verb.column, L"\"continue\" ends a rule"};
-  }
-  if (action.kind == Kind::Continue && !actions.empty() && actions.back().kind == Kind::Reject) {
-    throw ReadError{verb.column, L"nothing may follow \"reject\""};
+  if (!actions.empty()) {
+    const Kind last = actions.back().kind;
+    if (last == Kind::Output || last == Kind::Reject || last == Kind::Continue) {
+      const wchar_t* ended = last == Kind::Output ? L"output" : last == Kind::Reject ? L"reject" : L"continue";
+      throw ReadError{verb.column, L"\"" + std::wstring(ended) + L"\" ends a rule"};
+    }
   }
   actions.push_back(std::move(action));
   return end;
@@ -458,7 +459,7 @@ std::optional<RuleList::Rule> ReadRule(std::wstring_view line) {
     ++at;
   }
   while (true) {
-    if (at >= words.size() || words[at].text == L";") {
+    if (at >= words.size() || words[at].EndsAction()) {
       throw ReadError{at < words.size() ? words[at].column : line.size(), L"an action is missing"};
     }
     at = ReadAction(words, at, rule.actions);

@@ -78,7 +78,7 @@ TEST(CodeRules, EachCriterionAndActionDoesWhatItSays) {
       {{L"drop last 1"}, L"abcd", L"abc"},
       {{L"drop 2-3"}, L"abcd", L"ad"},
       {{L"drop 2-"}, L"abcd", L"a"},
-      {{L"replace - \"\""}, L"A-B-C", L"ABC"},
+      {{L"replace - \"\"; replace \";\" \",\""}, L"A-B;C", L"AB,C"},
       {{L"regex-replace \"(\\w)(\\d)\" $2$1"}, L"a1b2", L"1a2b"},
       {{L"remove-spaces ; strip-zeros"}, L"0 0 12 3", L"123"},
       {{L"pad 6; pad-right 8 x"}, L"123", L"000123xx"},
@@ -108,7 +108,7 @@ TEST(CodeRules, ARuleThatCannotBeReadSaysWhereAndWhyAndTypesNothing) {
       {{L"output \"abc"}, 1, 8, L"a quote is not closed"},
       {{L"keep first x"}, 1, 12, L"a number is expected, not \"x\""},
       {{L"output {BOGUS}"}, 1, 8, L"unknown {BOGUS}"},
-      {{L"output {CODE}; upper"}, 1, 16, L"nothing may follow \"output\""},
+      {{L"output {CODE}; upper"}, 1, 16, L"\"output\" ends a rule"},
       {{L"pad 5 ab"}, 1, 7, L"one character pads"},
       {{L"if length=5-2 then upper"}, 1, 4, L"the range \"5-2\" is empty"},
   };
