@@ -764,8 +764,9 @@ CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules
   } catch (const Refusal& refusal) {
     return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() + L": " + refusal.why);
   } catch (const std::exception& error) {
-    // Boost.Regex's bound on a match's work, or memory.
-    const std::string what = error.what();
+    // Boost.Regex's bound on a match's work, or memory: its first sentence.
+    std::string what = error.what();
+    what = what.substr(0, std::min(what.find(". "), what.size()));
     return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() +
                   L": the regular expression gave up: " + std::wstring(what.begin(), what.end()));
   }
