@@ -1,6 +1,6 @@
 // The program: the main window with the scanner link, until it is closed.
 #include <windows.h>
-
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <exception>
