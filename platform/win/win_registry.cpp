@@ -64,7 +64,8 @@ constexpr DWORD kMaxListBytes = 64 * 1024;
 // The texts of a REG_MULTI_SZ value of `byteSize` bytes, as long as it is
 // one this program could have been given.
 StoredValue ReadTextList(HKEY key, const wchar_t* subkey, const wchar_t* name, DWORD byteSize) {
-  StoredValue value{StoredValue::Kind::TooLong};
+  StoredValue value;
+  value.kind = StoredValue::Kind::TooLong;
   value.registryType = REG_MULTI_SZ;
   if (byteSize > kMaxListBytes) return value;
   std::vector<wchar_t> buffer(byteSize / sizeof(wchar_t) + 2, L'\0');
