@@ -46,12 +46,18 @@ std::string ToUtf8(std::wstring_view text) {
 }
 
 // What the typist types for the outcome: the prefix, the runs with each GS
-// replaced as the options say, the suffix.
+// replaced as the options say and without the control characters it leaves
+// out, the suffix.
 std::vector<TypedRun> Framed(std::vector<TypedRun> runs, const TypingOptions& options) {
   for (TypedRun& run : runs) {
     std::wstring text;
-    for (const wchar_t c : run.text)
-      text += c == 0x1D && !options.groupSeparator.empty() ? options.groupSeparator : std::wstring(1, c);
+    for (const wchar_t c : run.text) {
+      if (c == 0x1D && !options.groupSeparator.empty()) {
+        text += options.groupSeparator;
+      } else if (HasSomethingToType(std::wstring_view(&c, 1))) {
+        text += c;
+      }
+    }
     run.text = std::move(text);
   }
   runs.front().text.insert(0, options.prefix);

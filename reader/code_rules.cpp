@@ -9,6 +9,7 @@
 #include <boost/regex.hpp>
 #include <cwctype>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 #include "platform/conversions.h"
@@ -89,11 +90,31 @@ bool WildcardMatches(std::wstring_view pattern, std::wstring_view text) {
   return p == pattern.size();
 }
 
-std::wstring Lower(std::wstring_view text) {
-  std::wstring lower(text);
-  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return lower;
+// The case of Latin, Latin-1 and Cyrillic letters, the letters codes are
+// written in, the same whatever locale the C library runs in (in the "C"
+// locale, towupper knows ASCII alone).
+wchar_t InCase(wchar_t c, bool upper) {
+  const auto pair = [&](wchar_t lowFirst, wchar_t lowLast, int distance) {
+    if (upper && c >= lowFirst && c <= lowLast) return static_cast<wchar_t>(c - distance);
+    if (!upper && c >= lowFirst - distance && c <= lowLast - distance) return static_cast<wchar_t>(c + distance);
+    return c;
+  };
+  if (c == 0xF7 || c == 0xD7) return c;  // ÷ and ×
+  for (const auto& [first, last, distance] :
+       {std::tuple{L'a', L'z', 0x20}, std::tuple{L'\u00E0', L'\u00FE', 0x20}, std::tuple{L'\u0430', L'\u044F', 0x20},
+        std::tuple{L'\u0450', L'\u045F', 0x50}}) {
+    if (const wchar_t changed = pair(first, last, distance); changed != c) return changed;
+  }
+  return c;
 }
+
+std::wstring InCase(std::wstring_view text, bool upper) {
+  std::wstring changed(text);
+  for (wchar_t& c : changed) c = InCase(c, upper);
+  return changed;
+}
+
+std::wstring Lower(std::wstring_view text) { return InCase(text, false); }
 
 using Regex = std::shared_ptr<const boost::wregex>;
 
@@ -115,6 +136,9 @@ struct Word {
   std::wstring text;
   std::size_t column;
   bool quoted = false;
+
+  // A `;` between actions; a quoted one is text.
+  bool EndsAction() const { return !quoted && text == L";"; }
 };
 
 std::vector<Word> Words(std::wstring_view line) {
@@ -331,7 +355,7 @@ std::size_t ReadAction(const std::vector<Word>& words, std::size_t at, std::vect
   using Kind = Action::Kind;
   const Word& verb = words[at];
   std::size_t end = at;
-  while (end < words.size() && words[end].text != L";") ++end;
+  while (end < words.size() && !words[end].EndsAction()) ++end;
   const std::size_t arguments = end - at - 1;
   const auto argument = [&](std::size_t n) -> const Word& { return words[at + 1 + n]; };
   const auto expect = [&](std::size_t least, std::size_t most) {
@@ -398,14 +422,12 @@ std::size_t ReadAction(const std::vector<Word>& words, std::size_t at, std::vect
     expect(0, 0);
     action.kind = found->second;
   }
-  if (!actions.empty() && actions.back().kind == Kind::Output) {
-    throw ReadError{verb.column, L"nothing may follow \"output\""};
-  }
-  if (!actions.empty() && actions.back().kind == Kind::Continue) {
-    throw ReadError{verb.column, L"\"continue\" ends a rule"};
-  }
-  if (action.kind == Kind::Continue && !actions.empty() && actions.back().kind == Kind::Reject) {
-    throw ReadError{verb.column, L"nothing may follow \"reject\""};
+  if (!actions.empty()) {
+    const Kind last = actions.back().kind;
+    if (last == Kind::Output || last == Kind::Reject || last == Kind::Continue) {
+      const wchar_t* ended = last == Kind::Output ? L"output" : last == Kind::Reject ? L"reject" : L"continue";
+      throw ReadError{verb.column, L"\"" + std::wstring(ended) + L"\" ends a rule"};
+    }
   }
   actions.push_back(std::move(action));
   return end;
@@ -437,7 +459,7 @@ std::optional<RuleList::Rule> ReadRule(std::wstring_view line) {
     ++at;
   }
   while (true) {
-    if (at >= words.size() || words[at].text == L";") {
+    if (at >= words.size() || words[at].EndsAction()) {
       throw ReadError{at < words.size() ? words[at].column : line.size(), L"an action is missing"};
     }
     at = ReadAction(words, at, rule.actions);
@@ -667,15 +689,9 @@ struct Shaper {
           break;
         }
         case Kind::Upper:
-        case Kind::Lower: {
-          std::wstring changed = text;
-          for (wchar_t& c : changed) {
-            const auto wide = static_cast<wint_t>(c);
-            c = static_cast<wchar_t>(action.kind == Kind::Upper ? std::towupper(wide) : std::towlower(wide));
-          }
-          Change(std::move(changed));
+        case Kind::Lower:
+          Change(InCase(text, action.kind == Kind::Upper));
           break;
-        }
         case Kind::CheckDigitVerify:
         case Kind::CheckDigitDrop:
           if (!gs1::CheckDigitIsRight(text)) throw Refusal{L"the check digit is wrong"};
@@ -748,8 +764,9 @@ CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules
   } catch (const Refusal& refusal) {
     return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() + L": " + refusal.why);
   } catch (const std::exception& error) {
-    // Boost.Regex's bound on a match's work, or memory.
-    const std::string what = error.what();
+    // Boost.Regex's bound on a match's work, or memory: its first sentence.
+    std::string what = error.what();
+    what = what.substr(0, std::min(what.find(". "), what.size()));
     return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() +
                   L": the regular expression gave up: " + std::wstring(what.begin(), what.end()));
   }

@@ -1,7 +1,7 @@
 // The program: the main window with the scanner link, until it is closed;
 // or, started for the monitor while a copy runs, that copy's monitor.
 #include <windows.h>
-
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <exception>

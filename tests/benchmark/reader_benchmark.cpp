@@ -478,6 +478,12 @@ void RulesCost() {
       std::vector<std::wstring>{L"if regex=\"ST0001[123]\\|.*Sum=(\\d+).*\" then regex-replace \"\\|\" {TAB}"});
   std::printf("a 3,000-character code through a regular expression: %.4f ms; without rules: %.4f ms (medians of 201)\n",
               MedianMs(10, [&] { shaped(qr, regex); }), MedianMs(10, [&] { shaped(qr, none); }));
+  // The worst a pattern can do: it gives up at its work bound.
+  const RuleList runaway = RuleList::Read(std::vector<std::wstring>{L"if regex=(a+)+b then reject"});
+  const std::wstring as(3000, L'a');
+  const LONGLONG start = Now();
+  const CodeOutcome refused = ShapeCode(as, TypingOptions::AimId::None, runaway, TypingOptions::NoMatch::Pass);
+  std::printf("(a+)+b on 3,000 a's gives up after %.1f ms (%ls)\n", Milliseconds(Now() - start), refused.why.c_str());
 }
 
 // What the monitor's record costs the typing thread for each code: a code
