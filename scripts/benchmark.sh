@@ -3,12 +3,13 @@
 # figures: what deciding a code's encoding costs, latency, typing throughput,
 # idle CPU, recovery of a lost port; and the same beside it for a minimal
 # event-driven wedge (the floor) and the old 100 ms polling reader (the
-# baseline); and what telling the program in front costs a code. Takes about
-# five minutes; with "latency" as its argument, the encoding's cost and the
-# latency of the reader and its floor alone in about one; with "lookup", the
-# program in front alone; with "rules", that and what a code's rules cost;
-# with "monitor", that and what recording a code for the scanner monitor
-# costs the typing thread.
+# baseline); 1,500-character codes of digits, of capitals and of both, into
+# the reader and its floor in turns; and what telling the program in front
+# costs a code. Takes about seven minutes; with "latency" as its argument,
+# the encoding's cost, the latency and the long codes of the reader and its
+# floor alone in about three; with "lookup", the program in front alone;
+# with "rules", that and what a code's rules cost; with "monitor", that and
+# what recording a code for the scanner monitor costs the typing thread.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
