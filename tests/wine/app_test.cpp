@@ -661,7 +661,7 @@ TEST(TryRules, ABrokenListIsReportedWithItsPlaceTypesNothingAndSetsTheExitCode) 
   std::fclose(file);
   DWORD exitCode = 0;
   EXPECT_EQ(run(L"POS.EXE", exitCode),
-            "rules for pos.exe: APPCFG\\Programs\\pos.exe\\Rules\n"
+            "rules for POS.EXE: APPCFG\\Programs\\pos.exe\\Rules\n"
             "the list cannot be read: rule 2 of APPCFG\\Programs\\pos.exe\\Rules, column 18: unknown action "
             "\"frobnicate\"\n"
             "4601234567893 => nothing: the rules cannot be read: rule 2 of APPCFG\\Programs\\pos.exe\\Rules, column "
