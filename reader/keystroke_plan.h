@@ -176,10 +176,11 @@ enum class SendResult { Typed, Stopped, Refused };
 
 // Sends the plan in one go without a key delay, so that keys the operator
 // types meanwhile cannot land inside the code, Shift held down across each
-// run of characters that need it and up at the run's end; with one, a group at a time
-// with the delay between them. Once `stopping` is set nothing more is
-// sent, not even a first group. When the sink refuses events, sends what
-// unwinds those that went through. A pause in the plan is waited out
-// between the events before it and those after it, in place of the delay.
+// run of characters that need it and released at the run's end; with one,
+// a group at a time with the delay between them. Once `stopping` is set
+// nothing more is sent, not even a first group. When the sink refuses
+// events, sends what unwinds those that went through. A pause in the plan
+// is waited out between the events before it and those after it, in place
+// of the delay.
 SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std::atomic<bool>& stopping,
                     KeySink& sink);

@@ -7,7 +7,7 @@
 # the reader and its floor in turns; and what telling the program in front
 # costs a code. Takes about seven minutes; with "latency" as its argument,
 # the encoding's cost, the latency and the long codes of the reader and its
-# floor alone in about three; with "lookup", the program in front alone;
+# floor alone in about two; with "lookup", the program in front alone;
 # with "rules", that and what a code's rules cost; with "monitor", that and
 # what recording a code for the scanner monitor costs the typing thread.
 set -euo pipefail
