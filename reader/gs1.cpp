@@ -15,7 +15,7 @@ struct Layout {
   int longest;           // for a variable length
 };
 
-// By the identifier's first two digits, as the GS1 General Specifications
+// By the identifier's first two digits, as GS1's published tables
 // list them: how long the identifier is, and the lengths they fix
 // beforehand (the fields that need no separator after them).
 Layout LayoutOf(int firstTwo) {
