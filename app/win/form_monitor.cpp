@@ -21,7 +21,7 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"TFormMonitor";
 constexpr wchar_t kMainWindowClass[] = L"TFormBRMain";
-constexpr int kWidth = 720, kHeight = 470;
+constexpr int kWidth = 720, kHeight = 484;
 // The record changed; posted once until the monitor has read it.
 constexpr UINT WM_CODESCHANGED = WM_APP + 1;
 constexpr UINT_PTR kStateTimer = 1;
@@ -60,18 +60,18 @@ const std::array<platform::ControlLayout, 18> kLayout{{
     {kProgramCaption, WC_STATICW, L"Программа впереди:", 8, 56, 120, 14, kText},
     {kProgram, WC_STATICW, L"", 130, 56, 582, 14, kText},
     {kTypingCaption, WC_STATICW, L"Параметры ввода:", 8, 74, 120, 14, kText},
-    {kTyping, WC_STATICW, L"", 130, 74, 582, 28, kWrapped},
-    {kCodes, WC_LISTVIEWW, L"", 8, 106, 704, 220,
+    {kTyping, WC_STATICW, L"", 130, 74, 582, 42, kWrapped},
+    {kCodes, WC_LISTVIEWW, L"", 8, 120, 704, 220,
      LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP, WS_EX_CLIENTEDGE},
-    {kBytesCaption, WC_STATICW, L"Байты кода:", 8, 335, 120, 14, kText},
-    {kBytes, WC_EDITW, L"", 130, 332, 582, 20, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
-    {kCountsCaption, WC_STATICW, L"Ошибки линии:", 8, 360, 120, 14, kText},
-    {kCounts, WC_STATICW, L"", 130, 360, 582, 28, kWrapped},
-    {kAdviceCaption, WC_STATICW, L"Совет:", 8, 392, 120, 14, kText},
-    {kAdvice, WC_STATICW, L"", 130, 392, 582, 40, kWrapped},
-    {kHoldTyping, WC_BUTTONW, L"Не вводить коды", 8, 442, 200, 18, BS_AUTOCHECKBOX | WS_TABSTOP},
-    {kCopyReport, WC_BUTTONW, L"Копировать отчёт", 440, 438, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
-    {kSaveReport, WC_BUTTONW, L"Сохранить отчёт…", 580, 438, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
+    {kBytesCaption, WC_STATICW, L"Байты кода:", 8, 349, 120, 14, kText},
+    {kBytes, WC_EDITW, L"", 130, 346, 582, 20, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+    {kCountsCaption, WC_STATICW, L"Ошибки линии:", 8, 374, 120, 14, kText},
+    {kCounts, WC_STATICW, L"", 130, 374, 582, 28, kWrapped},
+    {kAdviceCaption, WC_STATICW, L"Совет:", 8, 406, 120, 14, kText},
+    {kAdvice, WC_STATICW, L"", 130, 406, 582, 40, kWrapped},
+    {kHoldTyping, WC_BUTTONW, L"Не вводить коды", 8, 456, 200, 18, BS_AUTOCHECKBOX | WS_TABSTOP},
+    {kCopyReport, WC_BUTTONW, L"Копировать отчёт", 440, 452, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
+    {kSaveReport, WC_BUTTONW, L"Сохранить отчёт…", 580, 452, 132, 24, BS_PUSHBUTTON | WS_TABSTOP},
 }};
 
 struct Column {
