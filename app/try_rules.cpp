@@ -5,6 +5,7 @@
 #include "platform/conversions.h"
 #include "reader/code_rules.h"
 #include "reader/keystroke_plan.h"
+#include "reader/port_settings.h"
 
 namespace {
 
@@ -64,6 +65,17 @@ std::vector<TypedRun> Framed(std::vector<TypedRun> runs, const TypingOptions& op
   if (options.suffix == TypingOptions::Suffix::Enter) runs.back().text += L'\n';
   if (options.suffix == TypingOptions::Suffix::Tab) runs.back().text += L'\t';
   return runs;
+}
+
+// The port a line names before its code (`COM3:`, n from 1 to 256, in any
+// case), taken off the line; none when it names none.
+std::optional<std::wstring> PortOfLine(std::string_view& line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon > 6) return std::nullopt;
+  const std::wstring name(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon));
+  if (!SerialDevicePath(name)) return std::nullopt;
+  line.remove_prefix(colon + 1);
+  return name;
 }
 
 }  // namespace
@@ -127,8 +139,8 @@ std::optional<std::string> CodeOfLine(std::string_view line) {
   return code;
 }
 
-TryRulesReport TryRules(std::string_view file, std::wstring_view program, const TypingProfiles& profiles,
-                        const CodePages& codePages) {
+TryRulesReport TryRules(std::string_view file, std::wstring_view program, std::wstring_view firstPort,
+                        const TypingProfiles& profiles, const CodePages& codePages) {
   const std::wstring name(platform::ExtractFileName(program));
   const TypingOptions& options = profiles.For(name);
   const RuleList rules = RuleList::Of(options);
@@ -148,13 +160,14 @@ TryRulesReport TryRules(std::string_view file, std::wstring_view program, const 
     if (line.ends_with('\r')) line.remove_suffix(1);
     if (line.empty()) continue;
     report.text += std::string(line) + " => ";
+    const std::wstring port = PortOfLine(line).value_or(std::wstring(firstPort));
     const std::optional<std::string> code = CodeOfLine(line);
     if (!code) {
       report.text += "not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n";
       continue;
     }
     const CodeText decoded = DecodeCode(*code, options.codePage, codePages);
-    const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules, options.noMatch);
+    const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules, options.noMatch, port);
     if (outcome.result == CodeOutcome::Result::Rejected) {
       report.text += ToUtf8(L"nothing: " + outcome.why) + "\n";
       continue;

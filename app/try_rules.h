@@ -11,7 +11,8 @@
 // `barcode_reader.exe /TRYRULES <file> [<program.exe>]`: what the codes of
 // a file would type into that program (or any program without options of
 // its own) with the settings as they stand, without a scanner, a port or a
-// window, for IT to try a list of rules before a rollout.
+// window, for IT to try a list of rules before a rollout. A line may name
+// the port its code came from, `COM3:` before the code.
 struct TryRulesRequest {
   std::wstring file;     // empty when the command line names none
   std::wstring program;  // empty: a program without options of its own
@@ -35,6 +36,7 @@ struct TryRulesReport {
 
 // Each line of `file` (empty lines left out) with what it would type, key
 // names and pauses in braces, the prefix, the group separator's
-// replacement and the suffix included; or "nothing" and why.
-TryRulesReport TryRules(std::string_view file, std::wstring_view program, const TypingProfiles& profiles,
-                        const CodePages& codePages);
+// replacement and the suffix included; or "nothing" and why. A line that
+// names no port is a code of `firstPort`, the first scanner's.
+TryRulesReport TryRules(std::string_view file, std::wstring_view program, std::wstring_view firstPort,
+                        const TypingProfiles& profiles, const CodePages& codePages);

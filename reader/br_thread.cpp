@@ -5,11 +5,28 @@
 #include "platform/diagnostics.h"
 #include "reader/code_framer.h"
 
-BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
-                   std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)
+TypingTurns::Turn::Turn(TypingTurns& turns) : turns_(turns) {
+  std::unique_lock lock(turns_.mutex_);
+  const std::uint64_t ticket = turns_.issued_++;
+  turns_.next_.wait(lock, [&] { return turns_.serving_ == ticket; });
+}
+
+TypingTurns::Turn::~Turn() {
+  {
+    const std::lock_guard lock(turns_.mutex_);
+    ++turns_.serving_;
+  }
+  turns_.next_.notify_all();
+}
+
+BRThread::BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, CodeTypist& typist,
+                   TypingTurns& turns, std::chrono::milliseconds unfinishedCodeTimeout,
+                   std::function<void()> onLineLost)
     : line_(std::move(line)),
-      typist_(typist),
+      port_(std::move(port)),
       codeEnd_(codeEnd),
+      typist_(typist),
+      turns_(turns),
       unfinishedCodeTimeout_(unfinishedCodeTimeout),
       onLineLost_(std::move(onLineLost)),
       thread_([this] { Execute(); }) {}
@@ -25,9 +42,17 @@ void BRThread::Terminate() {
 }
 
 void BRThread::Execute() {
-  typist_.Prepare();
+  {
+    const TypingTurns::Turn turn(turns_);
+    typist_.Prepare();
+  }
   CodeFramer framer(codeEnd_);
-  const CodeFramer::CodeHandler type = [this](std::string_view code) { typist_.TypeCode(code, stopping_); };
+  // The turn is asked for as the code is completed: codes of several ports
+  // are typed in the order they were scanned, never one inside another.
+  const CodeFramer::CodeHandler type = [this](std::string_view code) {
+    const TypingTurns::Turn turn(turns_);
+    typist_.TypeCode(code, port_, stopping_);
+  };
   for (;;) {
     std::span<const std::uint8_t> bytes;
     std::optional<std::chrono::milliseconds> quietAfter;

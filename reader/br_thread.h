@@ -1,11 +1,41 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
+#include "reader/port_settings.h"
 #include "reader/scanner_line.h"
+
+// The typist as the reader threads of every port share it: one code at a
+// time, each typed whole, in the order the codes were completed on their
+// lines. A plain mutex would not keep that order: a thread that typed one
+// code can take it again before one that has waited for it.
+class TypingTurns {
+ public:
+  // Waits for its turn, and holds it until it goes.
+  class Turn {
+   public:
+    explicit Turn(TypingTurns& turns);
+    ~Turn();
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+   private:
+    TypingTurns& turns_;
+  };
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable next_;
+  std::uint64_t issued_ = 0;   // tickets handed out
+  std::uint64_t serving_ = 0;  // the ticket whose turn it is
+};
 
 // The reader thread: waits on the line, frames codes and types each one as
 // soon as its end arrives. Its owner keeps the object until the
@@ -24,24 +54,29 @@ class BRThread {
   // code waits this long once after its last byte.
   static constexpr std::chrono::milliseconds kCodeEndPause{500};
 
-  // `onLineLost` runs on the thread, which then ends, when the device
-  // behind the port has gone or a break shows on the line.
-  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
-           std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
+  // Reads `port`, whose codes end as `codeEnd` says, and types them when
+  // `turns` gives it its turn. `onLineLost` runs on the thread, which then
+  // ends, when the device behind the port has gone or a break shows on the
+  // line.
+  BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, CodeTypist& typist,
+           TypingTurns& turns, std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
   BRThread& operator=(const BRThread&) = delete;
 
-  // Returns at once; the thread ends after the code it may be typing.
+  // Returns at once; the thread ends after the code it may be typing, or
+  // waiting to type.
   void Terminate();
 
  private:
   void Execute();
 
   std::unique_ptr<ScannerLine> line_;
+  const std::wstring port_;
+  const CodeEnd codeEnd_;
   CodeTypist& typist_;
-  const TypingOptions::CodeEnd codeEnd_;
+  TypingTurns& turns_;
   const std::chrono::milliseconds unfinishedCodeTimeout_;
   const std::function<void()> onLineLost_;
   std::atomic<bool> stopping_{false};

@@ -175,7 +175,7 @@ std::vector<Word> Words(std::wstring_view line) {
 }
 
 struct Criterion {
-  enum class Kind { Aim, Length, Starts, Ends, Contains, At, Like, Regex, Gs1, Digits };
+  enum class Kind { Aim, Port, Length, Starts, Ends, Contains, At, Like, Regex, Gs1, Digits };
   Kind kind;
   bool negated = false;
   std::wstring text = {};
@@ -319,6 +319,8 @@ Criterion ReadCriterion(const Word& word, bool negated) {
     return {name == L"gs1" ? Kind::Gs1 : Kind::Digits, negated};
   }
   if (name == L"aim") return needsValue(Kind::Aim);
+  // Windows reads a port's name in any case.
+  if (name == L"port") return {Kind::Port, negated, InCase(needsValue(Kind::Port).text, true)};
   if (name == L"starts") return needsValue(Kind::Starts);
   if (name == L"ends") return needsValue(Kind::Ends);
   if (name == L"contains") return needsValue(Kind::Contains);
@@ -511,6 +513,7 @@ std::wstring RuleList::DescribeError() const {
 // Carries a code through the rules.
 struct Shaper {
   std::wstring text;
+  std::wstring port;  // in capitals
   std::wstring aim = {};
   std::vector<std::wstring> groups = {};  // of the rule's regular expression
   // Read when first asked for, again after the text changes.
@@ -532,6 +535,8 @@ struct Shaper {
     switch (criterion.kind) {
       case Kind::Aim:
         return WildcardMatches(criterion.text, aim);
+      case Kind::Port:
+        return WildcardMatches(criterion.text, port);
       case Kind::Length: {
         const std::size_t length = CharacterCount(text);
         return length >= criterion.least && length <= criterion.most;
@@ -719,9 +724,10 @@ struct Shaper {
   }
 };
 
-CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules, NoMatch noMatch) {
+CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules, NoMatch noMatch,
+                      std::wstring_view port) {
   CodeOutcome outcome;
-  Shaper shaper{std::wstring(code)};
+  Shaper shaper{std::wstring(code), InCase(port, true)};
   const auto reject = [&](std::wstring why) {
     outcome.result = CodeOutcome::Result::Rejected;
     outcome.why = std::move(why);

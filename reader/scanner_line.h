@@ -25,13 +25,16 @@ class ScannerLine {
   virtual void RequestStop() = 0;
 };
 
-// Types a completed code into whatever window has the focus.
+// Types a completed code into whatever window has the focus. The reader
+// threads of several ports take turns at it: one thread at a time calls
+// TypeCode or Prepare.
 class CodeTypist {
  public:
   virtual ~CodeTypist() = default;
-  // A typist that takes its time over a code ends it early, with no key
-  // left pressed, once `stopping` is set: the reader is being shut down.
-  virtual void TypeCode(std::string_view code, const std::atomic<bool>& stopping) = 0;
+  // `port` is the one the code came from. A typist that takes its time over
+  // a code ends it early, with no key left pressed, once `stopping` is set:
+  // the reader is being shut down.
+  virtual void TypeCode(std::string_view code, std::wstring_view port, const std::atomic<bool>& stopping) = 0;
   // Called by the reader thread before it waits for its first code, so
   // that the first code is typed as quickly as the rest.
   virtual void Prepare() = 0;

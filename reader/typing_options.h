@@ -15,16 +15,6 @@ struct TypingOptions {
   // Code pages by their Windows numbers; automatic decides for each code.
   static constexpr unsigned kAutomaticEncoding = 0, kWindows1251 = 1251, kUtf8 = 65001;
 
-  // What ends a code on the line: a carriage return, a line break after
-  // which the line stays quiet, or the one byte a scanner is set to send.
-  struct CodeEnd {
-    enum class Kind { CarriageReturn, Pause, Byte };
-    Kind kind = Kind::CarriageReturn;
-    std::uint8_t byte = 0x0D;  // the byte that ends a code, for Kind::Byte
-
-    bool operator==(const CodeEnd&) const = default;
-  };
-
   // Whether codes start with a symbology identifier (`]` + letter +
   // modifier): none (a leading `]` is data), strip (taken off) or keep
   // (typed); rules may select by it either way.
@@ -42,7 +32,6 @@ struct TypingOptions {
   std::wstring groupSeparator;
   // The code page a code's bytes were written in.
   unsigned codePage = kAutomaticEncoding;
-  CodeEnd codeEnd;
   AimId aimId = AimId::None;
   // One rule a text (see reader/code_rules.h), and where the list was
   // found, as the log names it; no rules: the code goes through as it is.

@@ -106,32 +106,11 @@ bool ParseEncoding(const StoredValue& value, Options& options) {
   return true;
 }
 
-// "CR", "pause", or the two hex digits of the control byte a scanner ends
-// its codes with. A zero byte is line noise and can end nothing; any byte
-// from 0x20 on but DEL is a character, or part of one, in every encoding
-// read here (0x85 ends UTF-8 «х»), and would cut codes inside their text.
+// What ends a code is a line setting: the text goes to the line, as the
+// other line settings do, once it is one the line can read.
 bool ParseCodeEnd(const StoredValue& value, Options& options) {
-  using CodeEnd = TypingOptions::CodeEnd;
-  const std::wstring* text = Text(value);
-  if (!text) return false;
-  if (text->empty() || SameLetters(*text, L"CR")) {
-    options.typing.codeEnd = CodeEnd{};
-    return true;
-  }
-  if (SameLetters(*text, L"pause")) {
-    options.typing.codeEnd = CodeEnd{CodeEnd::Kind::Pause};
-    return true;
-  }
-  const auto digit = [](wchar_t c) -> int {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-  };
-  if (text->size() != 2 || digit((*text)[0]) < 0 || digit((*text)[1]) < 0) return false;
-  const auto byte = static_cast<std::uint8_t>(digit((*text)[0]) * 16 + digit((*text)[1]));
-  if (byte == 0x00 || (byte >= 0x20 && byte != 0x7F)) return false;
-  options.typing.codeEnd = byte == CodeEnd{}.byte ? CodeEnd{} : CodeEnd{CodeEnd::Kind::Byte, byte};
+  if (!Text(value) || !ReadCodeEnd(value.text)) return false;
+  options.port.CodeEnd = value.text;
   return true;
 }
 
@@ -238,7 +217,8 @@ const std::array<Row, 17> kRows{{
     {kRules, Section::AppCfg, ValueType::List, Effect::Typing, L"", {}, 0, 0, ParseRules},
     {L"NoMatch", Section::AppCfg, ValueType::Choice, Effect::Typing, L"pass", kNoMatchWords, 0, 0,
      ParseWord<TypingOptions::NoMatch, 2, kNoMatchWords, &TypingOptions::noMatch>},
-    {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, L"CR", kCodeEndWords, 0, 0, ParseCodeEnd},
+    {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, kDefaultPortSettings.CodeEnd, kCodeEndWords, 0, 0,
+     ParseCodeEnd, &PortSettings::CodeEnd},
     {L"NamePort",
      Section::Device,
      ValueType::Text,
@@ -285,9 +265,6 @@ const std::array<SourcePlace, 4> kSources{{
     {Source::Machine, platform::Hive::LocalMachine, registry_names::kSettingsKey, L"HKLM "},
 }};
 
-const std::wstring& SectionName(Section section) {
-  return section == Section::Device ? registry_names::kDeviceSection : registry_names::kAppCfgSection;
-}
 
 // Machine-wide values in the 64-bit view, then the 32-bit one where a
 // 32-bit deployment tool put them.
@@ -332,9 +309,19 @@ const Row& Find(std::wstring_view name) {
   throw std::logic_error("no such option");
 }
 
-Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program) {
+std::wstring SectionOf(const Row& row, unsigned scanner) {
+  if (row.lineText && scanner != ScannerSettings::kFirst) return ScannerSection(scanner);
+  return row.section == Section::Device ? registry_names::kDeviceSection : registry_names::kAppCfgSection;
+}
+
+std::wstring ScannerSection(unsigned scanner) {
+  return registry_names::kDeviceSection + L"\\" + kScannersKey + L"\\" + platform::IntToStr(scanner);
+}
+
+Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program,
+              unsigned scanner) {
   const std::wstring name(row.name);
-  const std::wstring& section = SectionName(row.section);
+  const std::wstring section = SectionOf(row, scanner);
   const auto read = row.type == ValueType::List ? ReadListIn : ReadIn;
   for (const SourcePlace& place : kSources) {
     if (row.PolicyOnly() && !IsPolicy(place.source)) break;
@@ -385,6 +372,34 @@ std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry) {
   std::vector<std::wstring> programs;
   for (auto& [folded, name] : names) programs.push_back(std::move(name));
   return programs;
+}
+
+std::vector<FurtherScanner> FurtherScanners(platform::Registry& registry) {
+  std::map<unsigned, bool> numbers;  // whether a place but the operator's names it
+  for (const SourcePlace& place : kSources) {
+    const std::wstring key = place.key + L"\\" + registry_names::kDeviceSection + L"\\" + kScannersKey;
+    const bool machine = place.hive == platform::Hive::LocalMachine;
+    for (const auto view : {platform::View::Bits64, platform::View::Bits32}) {
+      try {
+        for (const auto& name : registry.SubkeyNames(place.hive, key, machine ? view : platform::View::Native)) {
+          const auto number = platform::StrToInt(name);
+          if (!number || *number < 2 || *number > static_cast<int>(kMostScanners) || name != platform::IntToStr(*number)) {
+            diagnostics::Event(std::wstring(place.name) + L"DEVICE\\" + kScannersKey + L"\\" + name +
+                               L" is not read: a further scanner's key is its number, from 2 to " +
+                               platform::IntToStr(kMostScanners));
+            continue;
+          }
+          numbers[static_cast<unsigned>(*number)] |= place.source != Source::User;
+        }
+      } catch (const platform::RegistryError& error) {
+        diagnostics::Failure(L"listing " + std::wstring(place.name) + L"DEVICE\\" + kScannersKey, error.code);
+      }
+      if (!machine) break;
+    }
+  }
+  std::vector<FurtherScanner> scanners;
+  for (const auto& [number, kept] : numbers) scanners.push_back({number, kept});
+  return scanners;
 }
 
 std::vector<platform::KeyPlace> SourceKeys() {

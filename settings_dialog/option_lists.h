@@ -24,12 +24,15 @@ inline constexpr std::array<std::wstring_view, 15> kBaudRates{L"110",   L"300", 
                                                               L"4800",  L"9600",  L"14400",  L"19200",  L"38400",
                                                               L"56000", L"57600", L"115200", L"128000", L"256000"};
 inline constexpr std::array<std::wstring_view, 5> kDataBits{L"4", L"5", L"6", L"7", L"8"};
+// What ends a code: as the administrative template offers it.
+inline constexpr std::array<std::wstring_view, 4> kCodeEnds{L"CR", L"pause", L"03", L"04"};
 
 extern const OptionList kPort;
 extern const OptionList kBaudRate;
 extern const OptionList kDataBit;
 extern const OptionList kParity;
 extern const OptionList kStopBit;
+extern const OptionList kCodeEnd;
 
 // Where Windows lists the serial ports present: each value's data is a port
 // name such as "COM12".
@@ -40,6 +43,14 @@ inline const std::wstring kSerialDeviceMap = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 // device map lists and the stored port, each when it is a valid COMn. A
 // device map that cannot be read adds nothing.
 OptionList PortList(platform::Registry& registry, std::wstring_view storedPort);
+
+// The ends of a code to offer: the usual ones, then the stored one when the
+// line reads it and it is none of them, so that OK keeps it.
+OptionList CodeEndList(std::wstring_view stored);
+
+// A scanner to add to the list: the next number, the line's defaults and the
+// first port of `ports` no scanner of the list reads.
+ScannerSettings NewScanner(const ScannerList& scanners, const OptionList& ports);
 
 // The position to select for a text: the entry that equals it exactly (the
 // reader compares texts case-sensitively too, so what the dialog shows is

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "platform/win/handles.h"
 #include "reader/recent_codes.h"
@@ -19,8 +20,8 @@ class WinScannerLine final : public ScannerLine {
  public:
   // `ioLeftPending` is set when the driver never completes a cancel: the
   // port must then not be closed under the I/O it may still finish. The
-  // line's errors are counted into `recent` when given.
-  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, RecentCodes* recent = nullptr);
+  // line's errors are counted into `recent`, as `portName`'s, when given.
+  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, std::wstring portName, RecentCodes* recent);
   ~WinScannerLine() override;
   WinScannerLine(const WinScannerLine&) = delete;
   WinScannerLine& operator=(const WinScannerLine&) = delete;
@@ -56,6 +57,7 @@ class WinScannerLine final : public ScannerLine {
 
   const HANDLE port_;
   std::atomic<bool>& ioLeftPending_;
+  const std::wstring portName_;
   RecentCodes* const recent_;
   platform::KernelHandle stop_;
   std::unique_ptr<PendingIo> io_;

@@ -56,8 +56,8 @@ void SetLine(DCB& state, const LineSetup& setup) {
 
 class WinSerialPort final : public SerialPort {
  public:
-  WinSerialPort(platform::FileHandle handle, std::wstring description, RecentCodes* recent)
-      : handle_(std::move(handle)), description_(std::move(description)), recent_(recent) {
+  WinSerialPort(platform::FileHandle handle, std::wstring name, std::wstring description, RecentCodes* recent)
+      : handle_(std::move(handle)), name_(std::move(name)), description_(std::move(description)), recent_(recent) {
     diagnostics::Event(L"port opened: " + description_);
   }
   ~WinSerialPort() override {
@@ -76,11 +76,12 @@ class WinSerialPort final : public SerialPort {
   }
 
   std::unique_ptr<ScannerLine> NewLine() override {
-    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_, recent_);
+    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_, name_, recent_);
   }
 
  private:
   platform::FileHandle handle_;
+  const std::wstring name_;
   const std::wstring description_;
   RecentCodes* const recent_;
   std::atomic<bool> ioLeftPending_{false};  // set by a line, read once its lines are gone
@@ -130,5 +131,5 @@ std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Fai
   failure = SetUpLine(handle.get(), line);
   // Reading at settings the operator did not choose would type garbage.
   if (failure.step != Failure::Step::None && failure.step != Failure::Step::Tolerated) return nullptr;
-  return std::make_unique<WinSerialPort>(std::move(handle), Describe(line), recent_);
+  return std::make_unique<WinSerialPort>(std::move(handle), line.portName, Describe(line), recent_);
 }

@@ -224,7 +224,8 @@ void WinTypist::SetOptions(std::shared_ptr<const TypingProfiles> options) {
   rules_ = std::move(rules);
 }
 
-void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
+void WinTypist::TypeCode(std::string_view code, std::wstring_view port, const std::atomic<bool>& stopping) {
+  record_.port.assign(port);
   std::shared_ptr<const TypingProfiles> profiles;
   std::shared_ptr<const ProfileRules> rules;
   {
@@ -245,7 +246,7 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
   }
   // The whole text is made before the first key goes out: a code its rules
   // refuse types nothing at all.
-  const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules->For(program), options.noMatch);
+  const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules->For(program), options.noMatch, port);
   if (outcome.result == CodeOutcome::Result::Rejected) {
     ::MessageBeep(MB_ICONERROR);
     const std::wstring& into = program.empty() ? programs_.Of(window) : program;

@@ -32,7 +32,7 @@ class ProgramNames {
 
 // Types codes into the focused window through the system's input stream,
 // with the keyboard layout of the window in front. Only one thread at a
-// time types with it. Each code, typed or not, goes into `recent` when
+// time types with it, or prepares it. Each code, typed or not, goes into `recent` when
 // given.
 class WinTypist final : public CodeTypist {
  public:
@@ -41,7 +41,7 @@ class WinTypist final : public CodeTypist {
 
   void SetOptions(std::shared_ptr<const TypingProfiles> options) override;
 
-  void TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
+  void TypeCode(std::string_view code, std::wstring_view port, const std::atomic<bool>& stopping) override;
   // Asks the layout of the window in front everything a code may need, and
   // raises the thread's priority: typing is what the operator waits for.
   void Prepare() override;

@@ -111,7 +111,7 @@ class FakePorts final : public SerialPorts {
 
 class NoTypist final : public CodeTypist {
  public:
-  void TypeCode(std::string_view, const std::atomic<bool>&) override {}
+  void TypeCode(std::string_view, std::wstring_view, const std::atomic<bool>&) override {}
   void Prepare() override {}
   void SetOptions(std::shared_ptr<const TypingProfiles> options) override {
     latest = options->general;
@@ -152,8 +152,8 @@ class FakeSite final : public ReaderSite {
     lost_.push_back(generation);
     posted_.notify_all();
   }
-  void ScheduleRetry(std::chrono::milliseconds delay) override { retry = delay; }
-  void CancelRetry() override { retry.reset(); }
+  void ScheduleRetry(unsigned, std::chrono::milliseconds delay) override { retry = delay; }
+  void CancelRetry(unsigned) override { retry.reset(); }
   // The tip the main window then shows.
   void LinkChanged() override {
     ASSERT_NE(reader, nullptr);
@@ -208,8 +208,8 @@ TEST_F(ReaderTest, OkSavesThenStopsJoinsAndClosesBeforeReopening) {
   auto reader = Start();
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
   operate = [](FakeDialog& dialog) {
-    dialog.portSettings.NamePort = L"COM3";
-    dialog.portSettings.BaudRate = L"19200";
+    dialog.scanners.front().texts.NamePort = L"COM3";
+    dialog.scanners.front().texts.BaudRate = L"19200";
     return mrOk;
   };
   registry.journal.clear();
@@ -255,7 +255,7 @@ TEST_F(ReaderTest, AnExitRequestWhileTheDialogRunsEndsItAsCancel) {
   journal.Take();
   registry.journal.clear();
   operate = [&](FakeDialog& dialog) {
-    dialog.portSettings.NamePort = L"COM5";
+    dialog.scanners.front().texts.NamePort = L"COM5";
     EXPECT_TRUE(reader->ShowSettings()) << "a second request while it runs";
     reader->CancelSettings();  // what the main window does on WM_CLOSE
     return mrOk;               // the operator's OK loses to the exit
@@ -288,7 +288,7 @@ TEST_P(LineEndTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
   for (int i = 0; i < 6; ++i) {
     ASSERT_TRUE(site.retry) << "retrying goes on while the port is away";
     delays.push_back(*site.retry);
-    reader->OnRetryTimer();
+    reader->OnRetryTimer(1);
   }
   EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{250ms, 500ms, 800ms, 800ms, 800ms, 800ms}));
   EXPECT_EQ(ports.attempts - attemptsBefore, 6) << "one attempt per timer, none in between";
@@ -321,10 +321,10 @@ TEST_F(ReaderTest, APortMissingAtStartIsToldOnceAndTakenWhenItComes) {
   auto reader = Start();
   ASSERT_EQ(site.messages.size(), 1u);
   EXPECT_EQ(site.messages.front(), L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !");
-  reader->OnRetryTimer();
+  reader->OnRetryTimer(1);
   EXPECT_EQ(site.messages.size(), 1u);
   ports.absent.clear();
-  reader->OnRetryTimer();
+  reader->OnRetryTimer(1);
   EXPECT_FALSE(reader->LinkLost());
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
 }
@@ -340,12 +340,12 @@ TEST_F(ReaderTest, EachLossStartsItsRetriesAtTheFirstDelayAndAtThePortOfTheComma
     std::vector<std::chrono::milliseconds> delays;
     for (int i = 0; i < 4; ++i) {
       delays.push_back(site.retry.value_or(0ms));
-      reader->OnRetryTimer();
+      reader->OnRetryTimer(1);
     }
     EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{250ms, 500ms, 800ms, 800ms})) << "loss " << loss;
     ports.absent.clear();
     ports.ending.now = true;  // the next line reports its loss at once
-    reader->OnRetryTimer();
+    reader->OnRetryTimer(1);
     ASSERT_FALSE(reader->LinkLost());
   }
   std::vector<std::string> opened;
@@ -361,13 +361,13 @@ TEST_F(ReaderTest, RetriesOfALostPortAreNotLoggedOneByOne) {
   DiagnosticsRecorder log;
   ports.absent = {"COM2"};
   auto reader = Start();
-  for (int i = 0; i < 10; ++i) reader->OnRetryTimer();
+  for (int i = 0; i < 10; ++i) reader->OnRetryTimer(1);
   // Opens, and its driver refuses the set-up: the same port still away.
   ports.absent.clear();
   ports.refused = {Step::Setup, L"SetCommState on COM2", 1};
-  for (int i = 0; i < 10; ++i) reader->OnRetryTimer();
+  for (int i = 0; i < 10; ++i) reader->OnRetryTimer(1);
   ports.refused = {Step::Tolerated, L"SetupComm on COM2", 1};
-  reader->OnRetryTimer();
+  reader->OnRetryTimer(1);
   ASSERT_EQ(log.events.size(), 4u);
   EXPECT_EQ(log.events[0], L"opening COM2") << "the failure the operator was told of";
   EXPECT_EQ(log.events[1], L"port COM2 is not available");

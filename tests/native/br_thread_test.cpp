@@ -83,7 +83,7 @@ class RecordingTypist final : public CodeTypist {
  public:
   void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
   void Prepare() override { prepared = true; }
-  void TypeCode(std::string_view code, const std::atomic<bool>&) override {
+  void TypeCode(std::string_view code, std::wstring_view, const std::atomic<bool>&) override {
     if (!prepared) typedUnprepared = true;
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
@@ -107,6 +107,8 @@ class RecordingTypist final : public CodeTypist {
   std::vector<std::string> codes_;
 };
 
+TypingTurns turns;
+
 struct Started {
   std::shared_ptr<LineRecord> record = std::make_shared<LineRecord>();
   FakeLine* line = nullptr;
@@ -114,11 +116,11 @@ struct Started {
 };
 
 Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h,
-              TypingOptions::CodeEnd codeEnd = {}) {
+              CodeEnd codeEnd = {}) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), typist, codeEnd, unfinishedCodeTimeout,
+  s.thread = std::make_unique<BRThread>(std::move(line), L"COM1", codeEnd, typist, turns, unfinishedCodeTimeout,
                                         [record = s.record] { ++record->lostReported; });
   return s;
 }
@@ -153,7 +155,7 @@ TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
 
 TEST(BRThread, WhereAPauseEndsACodeItsLineBreaksStayInsideIt) {
   RecordingTypist typist;
-  Started s = Start(typist, 1h, {TypingOptions::CodeEnd::Kind::Pause});
+  Started s = Start(typist, 1h, {CodeEnd::Kind::Pause});
   s.line->Push("BEGIN:VCARD\r\nN:Kennedy");
   s.line->Push("\r\nEND:VCARD\r\n");
   EXPECT_EQ(typist.WaitFor(1), std::vector<std::string>{"BEGIN:VCARD\nN:Kennedy\nEND:VCARD"});

@@ -203,30 +203,33 @@ TEST(TryRules, EachLineShowsWhatItWouldTypeIntoThatProgram) {
   profiles.general.suffix = TypingOptions::Suffix::Enter;
   profiles.general.groupSeparator = L"<GS>";
   TypingOptions& pos = profiles.programs[FoldedProgramName(L"pos.exe")];
-  pos.rules = {L"if regex=\\d{13} then output {CODE}{TAB}{PAUSE:50}"};
+  pos.rules = {L"if port=Com3 then output B{CODE}", L"if regex=\\d{13} then output {CODE}{TAB}{PAUSE:50}"};
   pos.rulesSource = L"HKLM APPCFG\\Programs\\pos.exe\\Rules";
   pos.noMatch = TypingOptions::NoMatch::Reject;
   const NoOtherCodePages none;
   const std::string codes =
       "\xEF\xBB\xBF"
-      "4601234567893\r\nA\\x1DB\xE2\x90\x9D"
+      "4601234567893\r\ncom3:4601234567893\nA\\x1DB\xE2\x90\x9D"
       "C\\t\n\nbad\\q\n";
-  EXPECT_EQ(TryRules(codes, L"C:\\Shop\\POS.EXE", profiles, none).text,
+  EXPECT_EQ(TryRules(codes, L"C:\\Shop\\POS.EXE", L"COM1", profiles, none).text,
             "rules for POS.EXE: HKLM APPCFG\\Programs\\pos.exe\\Rules\n"
             "4601234567893 => 4601234567893{TAB}{PAUSE:50}\n"
+            "com3:4601234567893 => B4601234567893\n"
             "A\\x1DB\xE2\x90\x9D"
             "C\\t => nothing: no rule of HKLM APPCFG\\Programs\\pos.exe\\Rules matches it\n"
             "bad\\q => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n");
   // A CR inside a code is left out, as the typist leaves it out.
   EXPECT_EQ(TryRules("A\\x1DB\xE2\x90\x9D"
                      "C\\r\\t",
-                     L"notepad.exe", profiles, none)
+                     L"notepad.exe", L"COM1", profiles, none)
                 .text,
             "rules for notepad.exe: none\nA\\x1DB\xE2\x90\x9D"
             "C\\r\\t => A<GS>B<GS>C{TAB}{ENTER}\n");
+  // A line that names no port is the first scanner's.
+  EXPECT_EQ(TryRules("12", L"pos.exe", L"COM3", profiles, none).text.substr(54), "12 => B12\n");
   pos.rules.push_back(L"if length=1 then frobnicate");
-  const TryRulesReport broken = TryRules("1", L"pos.exe", profiles, none);
+  const TryRulesReport broken = TryRules("1", L"pos.exe", L"COM1", profiles, none);
   EXPECT_TRUE(broken.listUnreadable);
-  EXPECT_NE(broken.text.find("the list cannot be read: rule 2 of HKLM APPCFG\\Programs\\pos.exe\\Rules, column 18"),
+  EXPECT_NE(broken.text.find("the list cannot be read: rule 3 of HKLM APPCFG\\Programs\\pos.exe\\Rules, column 18"),
             std::string::npos);
 }

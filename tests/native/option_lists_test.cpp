@@ -6,8 +6,8 @@
 
 namespace {
 
-const OptionList* const kAllLists[] = {&option_lists::kPort, &option_lists::kBaudRate, &option_lists::kDataBit,
-                                       &option_lists::kParity, &option_lists::kStopBit};
+const OptionList* const kAllLists[] = {&option_lists::kPort,   &option_lists::kBaudRate, &option_lists::kDataBit,
+                                       &option_lists::kParity, &option_lists::kStopBit, &option_lists::kCodeEnd};
 
 }  // namespace
 

@@ -19,10 +19,10 @@ TEST(ApplySettings, EmptyTextsTakeTheDefaults) {
 }
 
 TEST(ApplySettings, OnlyTheEmptyTextsAreFilled) {
-  PortSettings texts{L"", L"19200", L"", L"Even", L""};
+  PortSettings texts{L"", L"19200", L"", L"Even", L"", L""};
   LineParameters line;
   EXPECT_TRUE(ApplySettings(texts, line));
-  EXPECT_EQ(texts, (PortSettings{L"COM1", L"19200", L"8", L"Even", L"1"}));
+  EXPECT_EQ(texts, (PortSettings{L"COM1", L"19200", L"8", L"Even", L"1", L"CR"}));
   EXPECT_EQ(line, (LineParameters{L"COM1", 19200, 8, 2, 0}));
 }
 

@@ -50,6 +50,7 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied", ERROR_ACCESS_DENIED);
     return real_.OpenKey(hive, path);
   }
+  void DeleteKey(platform::Hive hive, const std::wstring& path) override { real_.DeleteKey(hive, path); }
   using platform::Registry::ReadValue;
   std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& path,
                                                  const std::wstring& name, platform::View view) override {
