@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "keys/keystroke_plan.h"
 #include "platform/conversions.h"
-#include "reader/code_rules.h"
-#include "reader/keystroke_plan.h"
-#include "reader/port_settings.h"
+#include "line/port_settings.h"
+#include "text/code_rules.h"
 
 namespace {
 

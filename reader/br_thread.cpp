@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "line/code_framer.h"
 #include "platform/diagnostics.h"
-#include "reader/code_framer.h"
 
 TypingTurns::Turn::Turn(TypingTurns& turns) : turns_(turns) {
   std::unique_lock lock(turns_.mutex_);

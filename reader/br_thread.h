@@ -9,8 +9,9 @@
 #include <string>
 #include <thread>
 
-#include "reader/port_settings.h"
-#include "reader/scanner_line.h"
+#include "keys/code_typist.h"
+#include "line/port_settings.h"
+#include "line/scanner_line.h"
 
 // The typist as the reader threads of every port share it: one code at a
 // time, each typed whole, in the order the codes were completed on their

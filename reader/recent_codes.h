@@ -10,8 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "line/port_settings.h"
+#include "line/scanner_line.h"
 #include "platform/diagnostics_log.h"
-#include "reader/port_settings.h"
 
 // What the monitor shows of the line: the last codes read, what became of
 // each, and the line's counts. Written by the reader and typing threads,
@@ -45,13 +46,7 @@ struct LineCounts {
   bool operator==(const LineCounts&) const = default;
 };
 
-// ClearCommError's flags as Win32 defines them (CE_RXOVER, CE_OVERRUN,
-// CE_RXPARITY, CE_FRAME, CE_BREAK).
-namespace comm_error {
-inline constexpr std::uint32_t kInputQueueOverflow = 0x1, kOverrun = 0x2, kParity = 0x4, kFraming = 0x8, kBreak = 0x10;
-}
-
-class RecentCodes {
+class RecentCodes final : public LineErrorCounter {
  public:
   static constexpr std::size_t kKept = 50;
 
@@ -59,7 +54,7 @@ class RecentCodes {
   // keeps its strings' memory for the next code.
   void Add(CodeRecord& record);
   // From a reader thread: the error flags ClearCommError gave on `port`.
-  void CountLineErrors(std::wstring_view port, std::uint32_t flags);
+  void CountLineErrors(std::wstring_view port, std::uint32_t flags) override;
 
   // Newest first.
   std::vector<CodeRecord> Newest() const;

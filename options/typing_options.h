@@ -33,7 +33,7 @@ struct TypingOptions {
   // The code page a code's bytes were written in.
   unsigned codePage = kAutomaticEncoding;
   AimId aimId = AimId::None;
-  // One rule a text (see reader/code_rules.h), and where the list was
+  // One rule a text (see text/code_rules.h), and where the list was
   // found, as the log names it; no rules: the code goes through as it is.
   std::vector<std::wstring> rules;
   std::wstring rulesSource;
