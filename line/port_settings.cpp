@@ -66,7 +66,6 @@ bool ApplySettings(PortSettings& texts, LineParameters& line) {
   FillIfEmpty(texts.CodeEnd, kDefaultPortSettings.CodeEnd);
 
   line.portName = texts.NamePort;
-  line.codeEnd = ReadCodeEnd(texts.CodeEnd).value_or(CodeEnd{});
   const auto baudRate = platform::StrToInt(texts.BaudRate);
   if (!baudRate) return false;
   line.baudRate = static_cast<std::uint32_t>(*baudRate);
@@ -75,6 +74,7 @@ bool ApplySettings(PortSettings& texts, LineParameters& line) {
   line.byteSize = static_cast<std::uint8_t>(*byteSize);
   line.parity = CodeOf(texts.Parity, kParityTexts);
   line.stopBits = CodeOf(texts.StopBits, kStopBitsTexts);
+  line.codeEnd = ReadCodeEnd(texts.CodeEnd).value_or(CodeEnd{});
   return true;
 }
 

@@ -17,7 +17,7 @@ CBarCodReader::CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTyp
       site_(site),
       arguments_(arguments) {
   LoadSettings();
-  ApplySettings();
+  Relink(!arguments_.empty());
   LoadTypingOptions();
 }
 
@@ -46,7 +46,11 @@ bool CBarCodReader::SaveSettings() {
   return false;
 }
 
-bool CBarCodReader::ApplySettings() {
+bool CBarCodReader::ApplySettings() { return Relink(false); }
+
+void CBarCodReader::ApplyCommandLinePort() { Relink(true); }
+
+bool CBarCodReader::Relink(bool commandLine) {
   if (scanners.empty()) scanners.push_back({});
   bool converted = true;
   std::vector<std::unique_ptr<ScannerLink>> links;
@@ -54,9 +58,9 @@ bool CBarCodReader::ApplySettings() {
     LineParameters line;
     converted = ::ApplySettings(scanner.texts, line) && converted;
     // A port enforced by policy wins over the command line too.
-    if (scanner.number == ScannerSettings::kFirst && !arguments_.empty() &&
+    if (scanner.number == ScannerSettings::kFirst && commandLine &&
         !store_.Enforced().Covers(ScannerSettings::kFirst, &PortSettings::NamePort)) {
-      line.portName = CommandLinePortName(arguments_.front());
+      line.portName = CommandLinePortName(arguments_.empty() ? std::wstring_view() : arguments_.front());
     }
     const auto reads = [&](const auto& link) { return SamePort(link->line().portName, line.portName); };
     if (std::ranges::any_of(links, reads)) {
@@ -234,7 +238,7 @@ void CBarCodReader::OnSettingsChanged() {
   std::map<unsigned, LineParameters> before;
   for (const auto& link : links_) before.emplace(link->number(), link->line());
   LoadSettings();
-  ApplySettings();
+  Relink(!arguments_.empty());
   for (const auto& link : links_) {
     const auto was = before.find(link->number());
     if (was != before.end() && was->second == link->line()) continue;

@@ -63,10 +63,11 @@ class CBarCodReader {
   // Tells the operator what the registry refused; AutoStart then shows
   // what the machine does.
   bool SaveSettings();
-  // Derives every scanner's line, the first one's port from the command
-  // line when it gives one; a scanner on a port an earlier one reads is
-  // left out. A scanner no longer there is closed.
+  // Derives every scanner's line; a scanner on a port an earlier one reads
+  // is left out, and one no longer there is closed.
   bool ApplySettings();
+  // The same, with the first scanner's port from the command line.
+  void ApplyCommandLinePort();
 
   // Opens and configures every scanner's port; tells the operator of each
   // that fails, returns false then, and keeps trying it quietly in the
@@ -126,6 +127,7 @@ class CBarCodReader {
  private:
   // The one way to (re)open: stop the thread, close, open, read.
   enum class Tell { Operator, Nobody };
+  bool Relink(bool commandLine);
   bool Reopen(ScannerLink& link, Tell tell);
   bool OpenPort(ScannerLink& link, Tell tell);
   void ClosePort(ScannerLink& link);

@@ -5,12 +5,20 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "platform/conversions.h"
+#include "platform/win/application.h"
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"TFormBROptions";
 constexpr int kClientWidth = 363;
 constexpr int kClientHeight = 213;
+// With further scanners: the row of the scanner picked above the line, and
+// the end of a code in it.
+constexpr int kPickerRow = 28;
+constexpr int kCodeEndRow = 26;
 
 enum ControlId {
   kBevel1 = 100,
@@ -28,31 +36,65 @@ enum ControlId {
   kBtnDefault,
   kBtnOK,
   kBtnCancel,
+  kBtnAdd,
+  kBtnRemove,
+  kLabelScanner,
+  kCbScanner,
+  kLabelCodeEnd,
+  kCbCodeEnd,
 };
 
 constexpr DWORD kList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
 constexpr DWORD kButton = BS_PUSHBUTTON | WS_TABSTOP;
 constexpr DWORD kLabel = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 
-// In tab order first, then the controls the focus never visits.
-const std::array<platform::ControlLayout, 15> kLayout{{
+// In tab order first, then the controls the focus never visits; as the
+// dialog is with one scanner, where the controls of further scanners are
+// hidden.
+const std::array<platform::ControlLayout, 21> kLayout{{
     {kCbAutoStart, WC_BUTTONW, L"Начинать работу при запуске Windows", 11, 168, 244, 16, BS_AUTOCHECKBOX | WS_TABSTOP,
      0, platform::Fit::GrowRight},
     {kBtnOK, WC_BUTTONW, L"&OK", 270, 68, 84, 25, kButton},
     {kBtnCancel, WC_BUTTONW, L"О&тмена", 270, 96, 84, 25, kButton},
     {kBtnDefault, WC_BUTTONW, L"По &умолчанию", 270, 26, 84, 25, kButton},
+    {kBtnAdd, WC_BUTTONW, L"Добавить сканер", 264, 130, 96, 25, kButton},
+    {kBtnRemove, WC_BUTTONW, L"Удалить сканер", 264, 4 - kPickerRow, 96, 25, kButton},
+    {kCbCodeEnd, WC_COMBOBOXW, L"", 139, 152, 78, 21, kList},
     {kCbStopBits, WC_COMBOBOXW, L"", 139, 126, 78, 21, kList},
     {kCbParity, WC_COMBOBOXW, L"", 139, 99, 78, 21, kList},
     {kCbDataBits, WC_COMBOBOXW, L"", 139, 73, 78, 21, kList},
     {kCbBaudRate, WC_COMBOBOXW, L"", 139, 47, 78, 21, kList},
     {kCbName, WC_COMBOBOXW, L"", 139, 21, 78, 21, kList},
+    {kCbScanner, WC_COMBOBOXW, L"", 139, 6 - kPickerRow, 78, 21, kList},
+    {kLabelScanner, WC_STATICW, L"Сканер:", 79, 10 - kPickerRow, 42, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel1, WC_STATICW, L"COM-порт:", 68, 25, 53, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel2, WC_STATICW, L"Скорость (бод):", 43, 51, 78, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel3, WC_STATICW, L"Бит в байте:", 59, 77, 62, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel4, WC_STATICW, L"Четность байта:", 38, 103, 83, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel5, WC_STATICW, L"Стоповые биты:", 40, 130, 81, 13, kLabel, 0, platform::Fit::GrowLeft},
+    {kLabelCodeEnd, WC_STATICW, L"Конец кода:", 58, 156, 63, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kBevel1, WC_STATICW, L"", 11, 8, 247, 153, SS_ETCHEDFRAME, WS_EX_TRANSPARENT},
 }};
+
+// What only a dialog of several scanners shows.
+constexpr std::array<int, 5> kFurtherOnly{kBtnRemove, kCbScanner, kLabelScanner, kCbCodeEnd, kLabelCodeEnd};
+
+// The table moved down below the picker's row, the line's frame and what
+// is under it grown by the end of a code's.
+std::vector<platform::ControlLayout> LayoutFor(bool several) {
+  std::vector<platform::ControlLayout> layout(kLayout.begin(), kLayout.end());
+  for (platform::ControlLayout& control : layout) {
+    if (!several) continue;
+    control.top += kPickerRow;
+    if (control.id == kBevel1) control.height += kCodeEndRow;
+    if (control.id == kCbAutoStart) control.top += kCodeEndRow;
+  }
+  return layout;
+}
+
+int ClientHeight(bool several) { return kClientHeight + (several ? kPickerRow + kCodeEndRow : 0); }
+
+const std::wstring kSamePortTwice = L"Порт %s выбран для двух сканеров: у каждого сканера должен быть свой порт.";
 
 struct ListControl {
   int id;
@@ -60,13 +102,14 @@ struct ListControl {
 };
 
 // In the order the texts are looked up and taken back.
-std::array<ListControl, 5> Lists(const OptionList& ports) {
+std::array<ListControl, 6> Lists(const OptionList& ports, const OptionList& codeEnds) {
   return {{
       {kCbName, ports},
       {kCbBaudRate, option_lists::kBaudRate},
       {kCbDataBits, option_lists::kDataBit},
       {kCbParity, option_lists::kParity},
       {kCbStopBits, option_lists::kStopBit},
+      {kCbCodeEnd, codeEnds},
   }};
 }
 
@@ -81,7 +124,8 @@ TFormBROptions::TFormBROptions(HWND owner, platform::Registry& registry) : owner
   const platform::DpiScale scale(platform::DpiOf(window_.get()));
   font_ = platform::CreateFormFont(scale);
   platform::SizeAndCenter(window_.get(), kClientWidth, kClientHeight, platform::SizeOf::ClientArea, scale);
-  platform::CreateControls(window_.get(), kLayout, scale, font_.get());
+  platform::CreateControls(window_.get(), LayoutFor(false), scale, font_.get());
+  for (const int id : kFurtherOnly) ::ShowWindow(Control(id), SW_HIDE);
 }
 
 HWND TFormBROptions::Control(int id) const { return ::GetDlgItem(window_.get(), id); }
@@ -123,46 +167,96 @@ void TFormBROptions::BringToFront() {
 
 void TFormBROptions::EndAsCancel() { ::PostMessageW(window_.get(), WM_CLOSE, 0, 0); }
 
+void TFormBROptions::Arrange() {
+  const bool several = scanners.size() > 1;
+  if (several == several_) return;
+  several_ = several;
+  const HWND window = window_.get();
+  const platform::DpiScale scale(platform::DpiOf(window));
+  platform::ArrangeControls(window, LayoutFor(several), scale, font_.get());
+  for (const int id : kFurtherOnly) ::ShowWindow(Control(id), several ? SW_SHOW : SW_HIDE);
+  RECT frame;
+  ::GetWindowRect(window, &frame);
+  platform::SizeAt(window, kClientWidth, ClientHeight(several), platform::SizeOf::ClientArea, scale,
+                   {frame.left, frame.top});
+}
+
+void TFormBROptions::ShowScanner(std::size_t index) {
+  selected_ = index;
+  const ScannerSettings& scanner = scanners[selected_];
+  // Ports come and go with their adapters: the list is made for each showing.
+  portList_ = PortList(registry_, scanner.texts.NamePort);
+  codeEndList_ = CodeEndList(scanner.texts.CodeEnd);
+  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+    ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& entry : control.list.entries) {
+      ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    }
+    // What a policy enforces shows as it is, and cannot be changed.
+    ::EnableWindow(Control(control.id), !enforced.Covers(scanner.number, control.list.text));
+  }
+  SelectFromTexts();
+  ShowPicker();
+  ::EnableWindow(Control(kBtnRemove), selected_ > 0 && !enforced.Keeps(scanner.number));
+}
+
+void TFormBROptions::ShowPicker() {
+  const HWND picker = Control(kCbScanner);
+  ::SendMessageW(picker, CB_RESETCONTENT, 0, 0);
+  for (const ScannerSettings& scanner : scanners) {
+    const std::wstring entry = platform::IntToStr(static_cast<std::uint64_t>(&scanner - scanners.data() + 1)) +
+                               L": " + scanner.texts.NamePort;
+    ::SendMessageW(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  }
+  ::SendMessageW(picker, CB_SETCURSEL, selected_, 0);
+}
+
+void TFormBROptions::TakeFromControls() {
+  const ScannerSettings& scanner = scanners[selected_];
+  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+    if (enforced.Covers(scanner.number, control.list.text)) continue;
+    const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
+    if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
+      scanners[selected_].texts.*(control.list.text) = control.list.entries[static_cast<std::size_t>(position)];
+    }
+  }
+}
+
 void TFormBROptions::SelectFromTexts() {
-  for (const ListControl& control : Lists(portList_)) {
-    const std::size_t position = PositionFor(control.list, portSettings.*(control.list.text));
+  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+    const std::size_t position = PositionFor(control.list, scanners[selected_].texts.*(control.list.text));
     ::SendMessageW(Control(control.id), CB_SETCURSEL, position, 0);
   }
 }
 
 void TFormBROptions::FormShow() {
-  // Ports come and go with their adapters: the list is made for each showing.
-  portList_ = PortList(registry_, portSettings.NamePort);
-  for (const ListControl& control : Lists(portList_)) {
-    ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
-    for (const std::wstring& entry : control.list.entries) {
-      ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-    }
-  }
-  SelectFromTexts();
+  shown_ = scanners;
+  Arrange();
+  ShowScanner(0);
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
-  // What a policy enforces shows as it is, and cannot be changed.
-  for (const ListControl& control : Lists(portList_)) {
-    ::EnableWindow(Control(control.id), !enforced.Covers(control.list.text));
-  }
   ::EnableWindow(Control(kCbAutoStart), !enforced.autoStart);
 }
 
-void TFormBROptions::btnOKClick() {
-  for (const ListControl& control : Lists(portList_)) {
-    if (enforced.Covers(control.list.text)) continue;
-    const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
-    if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
-      portSettings.*(control.list.text) = control.list.entries[static_cast<std::size_t>(position)];
-    }
+bool TFormBROptions::btnOKClick() {
+  TakeFromControls();
+  // One port read for two scanners would share out its codes between them.
+  if (const std::wstring port = RepeatedPort(scanners); !port.empty()) {
+    std::wstring text = kSamePortTwice;
+    text.replace(text.find(L"%s"), 2, port);
+    platform::ShowStopMessage(text, window_.get());
+    return false;
   }
   if (!enforced.autoStart) AutoStart = ::SendMessageW(Control(kCbAutoStart), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return true;
 }
 
 void TFormBROptions::btnDefaultClick() {
-  for (const ListControl& control : Lists(portList_)) {
-    if (!enforced.Covers(control.list.text))
-      portSettings.*(control.list.text) = kDefaultPortSettings.*(control.list.text);
+  ScannerSettings& scanner = scanners[selected_];
+  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+    // A further scanner keeps its port: the default one is the first's.
+    if (enforced.Covers(scanner.number, control.list.text)) continue;
+    if (selected_ > 0 && control.list.text == &PortSettings::NamePort) continue;
+    scanner.texts.*(control.list.text) = kDefaultPortSettings.*(control.list.text);
   }
   if (!enforced.autoStart) AutoStart = false;
   SelectFromTexts();
@@ -170,26 +264,58 @@ void TFormBROptions::btnDefaultClick() {
 }
 
 void TFormBROptions::btnCancelClick() {
-  SelectFromTexts();
+  scanners = shown_;
+  Arrange();
+  ShowScanner(0);
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TFormBROptions::btnAddClick() {
+  TakeFromControls();
+  scanners.push_back(NewScanner(scanners, portList_));
+  Arrange();
+  ShowScanner(scanners.size() - 1);
+}
+
+void TFormBROptions::btnRemoveClick() {
+  if (selected_ == 0 || enforced.Keeps(scanners[selected_].number)) return;
+  scanners.erase(scanners.begin() + static_cast<std::ptrdiff_t>(selected_));
+  Arrange();
+  ShowScanner(selected_ - 1);
 }
 
 LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
+      if (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == kCbScanner) {
+        TakeFromControls();
+        const LRESULT picked = ::SendMessageW(Control(kCbScanner), CB_GETCURSEL, 0, 0);
+        if (picked >= 0 && static_cast<std::size_t>(picked) < scanners.size()) ShowScanner(static_cast<std::size_t>(picked));
+        return 0;
+      }
+      if (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == kCbName) {
+        TakeFromControls();
+        ShowPicker();
+        return 0;
+      }
       if (HIWORD(wParam) != BN_CLICKED) break;
       // Enter and Escape arrive as IDOK and IDCANCEL from the dialog
       // manager; with no default or cancel button they do nothing.
       switch (LOWORD(wParam)) {
         case kBtnOK:
-          btnOKClick();
-          modalResult_ = mrOk;
+          if (btnOKClick()) modalResult_ = mrOk;
           return 0;
         case kBtnDefault:
           btnDefaultClick();
           return 0;
         case kBtnCancel:
           btnCancelClick();
+          return 0;
+        case kBtnAdd:
+          btnAddClick();
+          return 0;
+        case kBtnRemove:
+          btnRemoveClick();
           return 0;
         default:
           return 0;
@@ -203,8 +329,8 @@ LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARA
       break;
     case WM_DPICHANGED:
       // Moved to a monitor of another density.
-      platform::Rescale(window, {kLayout, kClientWidth, kClientHeight, platform::SizeOf::ClientArea}, LOWORD(wParam),
-                        *reinterpret_cast<const RECT*>(lParam), font_);
+      platform::Rescale(window, {LayoutFor(several_), kClientWidth, ClientHeight(several_), platform::SizeOf::ClientArea},
+                        LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam), font_);
       return 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);

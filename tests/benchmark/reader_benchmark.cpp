@@ -92,7 +92,7 @@ class PollingReader {
         const DWORD count = std::min<DWORD>(status.cbInQue, 256);
         DWORD read = 0;
         if (!::ReadFile(port_, buffer.data(), count, &read, &overlapped)) ::Sleep(50);
-        framer.Feed(std::span(buffer.data(), count), [&](std::string_view code) { typist.TypeCode(code, stop_); });
+        framer.Feed(std::span(buffer.data(), count), [&](std::string_view code) { typist.TypeCode(code, L"COM1", stop_); });
       }
     }
     ::CloseHandle(overlapped.hEvent);
@@ -251,7 +251,7 @@ double ThirteenDigitsMs(TargetWindow& target, int keyDelayMs) {
   for (int run = 0; run < 15; ++run) {
     target.Clear();
     const LONGLONG start = Now();
-    std::thread typing([&] { typist.TypeCode("4601234567893", stopping); });
+    std::thread typing([&] { typist.TypeCode("4601234567893", L"COM1", stopping); });
     target.WaitForText(13, 5000);
     typing.join();
     if (target.text().size() == 13) times.push_back(Milliseconds(target.arrivals().back() - start));
@@ -340,10 +340,10 @@ class PumpedSite final : public ReaderSite {
   void ShowStopMessage(const std::wstring&) override {}
   std::wstring ErrorText(std::uint32_t) override { return {}; }
   void PostLineLost(unsigned generation) override { ::PostMessageW(window_, kLineLost, generation, 0); }
-  void ScheduleRetry(std::chrono::milliseconds delay) override {
-    ::SetTimer(window_, 1, static_cast<UINT>(delay.count()), nullptr);
+  void ScheduleRetry(unsigned scanner, std::chrono::milliseconds delay) override {
+    ::SetTimer(window_, scanner, static_cast<UINT>(delay.count()), nullptr);
   }
-  void CancelRetry() override { ::KillTimer(window_, 1); }
+  void CancelRetry(unsigned scanner) override { ::KillTimer(window_, scanner); }
   void LinkChanged() override {}
 
  private:
@@ -355,8 +355,8 @@ class PumpedSite final : public ReaderSite {
       return 0;
     }
     if (message == WM_TIMER) {
-      ::KillTimer(window, 1);
-      site->reader->OnRetryTimer();
+      ::KillTimer(window, wParam);
+      site->reader->OnRetryTimer(static_cast<unsigned>(wParam));
       return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
@@ -523,7 +523,7 @@ void MonitorRecordCost() {
   CodeRecord record;
   // The whole of a held code, and the record's own part: its strings
   // filled and the record taken into the ring.
-  const std::function<void()> steps[] = {[&] { typist.TypeCode("4607001234567", stopping); },
+  const std::function<void()> steps[] = {[&] { typist.TypeCode("4607001234567", L"COM1", stopping); },
                                          [&] {
                                            record.bytes.assign("4607001234567");
                                            record.text.assign(L"4607001234567");

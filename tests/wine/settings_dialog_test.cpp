@@ -74,7 +74,7 @@ class SettingsDialogTest : public testing::Test {
  protected:
   void SetUp() override {
     raw_registry::Forget();
-    Store({L"COM2", L"9600", L"8", L"None", L"1"});
+    Store({L"COM2", L"9600", L"8", L"None", L"1", L"CR"});
   }
   void TearDown() override {
     reader.reset();
@@ -217,7 +217,7 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
 }
 
 TEST_F(SettingsDialogTest, TextsThatAreNoEntryShowTheFallbacksAndOkStoresThem) {
-  Store({L"COM257", L"1000", L"8", L"none", L"1,5"});
+  Store({L"COM257", L"1000", L"8", L"none", L"1,5", L"CR"});
   sim.Open(1);
   std::thread operatorThread([] { EXPECT_TRUE(ui_probe::DismissMessageBox(kTitle, 30000)) << "COM257 is no port"; });
   StartReader();
@@ -269,9 +269,9 @@ TEST_F(SettingsDialogTest, ChangedSettingsReachTheReopenedPort) {
     EXPECT_TRUE(ui_probe::SetChecked(dialog.autoStart(), true));
     ui_probe::Click(dialog.ok());
   });
-  EXPECT_EQ(reader->portSettings, (PortSettings{L"COM3", L"19200", L"8", L"Even", L"2"}));
+  EXPECT_EQ(reader->scanners.front().texts, (PortSettings{L"COM3", L"19200", L"8", L"Even", L"2", L"CR"}));
   EXPECT_TRUE(reader->AutoStart);
-  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM3", 19200, 8, 2, 2}));
+  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM3", 19200, 8, 2, 2, {}}));
   const auto line = sim.Termios(3);
   EXPECT_EQ(line.baud, 19200);
   EXPECT_EQ(line.stopBits, 2);
@@ -300,7 +300,7 @@ TEST_F(SettingsDialogTest, APortEnforcedByPolicyShowsDisabledAndOkKeepsIt) {
 }
 
 TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
-  Store({L"COM4", L"115200", L"7", L"Odd", L"2"});
+  Store({L"COM4", L"115200", L"7", L"Odd", L"2", L"CR"});
   raw_registry::WriteText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader", L"C:\\old.exe");
   sim.Open(4);
   sim.Open(1);
@@ -313,7 +313,7 @@ TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
     EXPECT_FALSE(ui_probe::IsChecked(dialog.autoStart())) << "the defaults start nothing with Windows";
     ui_probe::Close(dialog.window);
   });
-  EXPECT_EQ(reader->portSettings, (PortSettings{L"COM4", L"115200", L"7", L"Odd", L"2"}));
+  EXPECT_EQ(reader->scanners.front().texts, (PortSettings{L"COM4", L"115200", L"7", L"Odd", L"2", L"CR"}));
   EXPECT_EQ(Stored(L"APP", L"Name"), L"<absent>");
 
   // Cancel right away, Escape, then Defaults, Cancel and OK.
@@ -335,16 +335,16 @@ TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
     EXPECT_FALSE(ui_probe::IsChecked(dialog.autoStart()));
     ui_probe::Click(dialog.ok());
   });
-  EXPECT_EQ(reader->portSettings, kDefaultPortSettings);
+  EXPECT_EQ(reader->scanners.front().texts, kDefaultPortSettings);
   EXPECT_FALSE(reader->AutoStart);
   EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM1");
   EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"0");
   EXPECT_FALSE(raw_registry::Read(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader")) << "unticked, the entry goes";
-  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0}));
+  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0, {}}));
 }
 
 TEST_F(SettingsDialogTest, ACommandLinePortGivesWayToTheChosenPort) {
-  Store({L"COM4", L"9600", L"8", L"None", L"1"});
+  Store({L"COM4", L"9600", L"8", L"None", L"1", L"CR"});
   sim.Open(1);
   sim.Open(4);
   StartReader();
@@ -363,7 +363,7 @@ TEST_F(SettingsDialogTest, PortsAboveCom8AreOfferedAndAStoredOneSurvivesOk) {
   const std::wstring& deviceMap = option_lists::kSerialDeviceMap;
   const std::wstring device = L"\\Device\\WedgeTestAdapter";
   raw_registry::WriteText(HKEY_LOCAL_MACHINE, deviceMap, device, L"COM10");
-  Store({L"COM12", L"19200", L"8", L"None", L"1"});
+  Store({L"COM12", L"19200", L"8", L"None", L"1", L"CR"});
   sim.Open(12);
   StartReader();
   RunDialog([](const Dialog& dialog) {

@@ -292,8 +292,8 @@ TEST_F(TypingTest, SuffixEnterPutsEveryCodeOnALineOfItsOwnInAnEditControl) {
   typist.SetOptions(std::make_shared<const TypingProfiles>(TypingProfiles{options, {}}));
   const std::atomic<bool> stopping{false};
   std::thread typing([&] {
-    typist.TypeCode("4601234567893", stopping);
-    typist.TypeCode("ab12", stopping);
+    typist.TypeCode("4601234567893", L"COM1", stopping);
+    typist.TypeCode("ab12", L"COM1", stopping);
   });
   wchar_t text[64] = {};
   for (int wait = 0; wait < 200 && ::GetWindowTextLengthW(edit) < 23; ++wait) target->PumpFor(20);
@@ -310,7 +310,7 @@ TEST_F(TypingTest, KeyDelaySpacesTheCharactersOfACode) {
   typist.SetOptions(std::make_shared<const TypingProfiles>(TypingProfiles{options, {}}));
   const std::atomic<bool> stopping{false};
   target->Clear();
-  std::thread typing([&] { typist.TypeCode("4601234567893", stopping); });
+  std::thread typing([&] { typist.TypeCode("4601234567893", L"COM1", stopping); });
   target->WaitForText(13);
   typing.join();
   ASSERT_EQ(target->text(), L"4601234567893");
