@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "keys/keystroke_plan.h"
-#include "platform/conversions.h"
 #include "line/port_settings.h"
+#include "platform/conversions.h"
 #include "text/code_rules.h"
 
 namespace {

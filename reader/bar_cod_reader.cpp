@@ -69,7 +69,8 @@ bool CBarCodReader::Relink(bool commandLine) {
       continue;
     }
     // A scanner read before keeps its link, with its loss and its retries.
-    const auto same = std::ranges::find_if(links_, [&](const auto& link) { return link && link->number() == scanner.number; });
+    const auto same =
+        std::ranges::find_if(links_, [&](const auto& link) { return link && link->number() == scanner.number; });
     links.push_back(same != links_.end() ? std::move(*same) : std::make_unique<ScannerLink>(scanner.number));
     links.back()->line_ = line;
   }

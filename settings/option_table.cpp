@@ -265,7 +265,6 @@ const std::array<SourcePlace, 4> kSources{{
     {Source::Machine, platform::Hive::LocalMachine, registry_names::kSettingsKey, L"HKLM "},
 }};
 
-
 // Machine-wide values in the 64-bit view, then the 32-bit one where a
 // 32-bit deployment tool put them.
 std::optional<StoredValue> ReadIn(platform::Registry& registry, const SourcePlace& place, const std::wstring& section,
@@ -383,7 +382,8 @@ std::vector<FurtherScanner> FurtherScanners(platform::Registry& registry) {
       try {
         for (const auto& name : registry.SubkeyNames(place.hive, key, machine ? view : platform::View::Native)) {
           const auto number = platform::StrToInt(name);
-          if (!number || *number < 2 || *number > static_cast<int>(kMostScanners) || name != platform::IntToStr(*number)) {
+          if (!number || *number < 2 || *number > static_cast<int>(kMostScanners) ||
+              name != platform::IntToStr(*number)) {
             diagnostics::Event(std::wstring(place.name) + L"DEVICE\\" + kScannersKey + L"\\" + name +
                                L" is not read: a further scanner's key is its number, from 2 to " +
                                platform::IntToStr(kMostScanners));

@@ -31,7 +31,8 @@ bool SettingsStore::Load(ScannerList& scanners, bool& autoStart) {
     EnforcedSettings enforced;
     // The first scanner's texts are assigned as they are read: a failure
     // half-way leaves the rest as they were.
-    if (scanners.empty() || scanners.front().number != ScannerSettings::kFirst) scanners.insert(scanners.begin(), ScannerSettings{});
+    if (scanners.empty() || scanners.front().number != ScannerSettings::kFirst)
+      scanners.insert(scanners.begin(), ScannerSettings{});
     ReadScanner(scanners.front(), enforced);
     firstCodeEnd_ = scanners.front().texts.CodeEnd;
     ScannerList loaded{scanners.front()};
@@ -131,9 +132,12 @@ SaveOutcome SettingsStore::Save(const ScannerList& scanners, bool autoStart, boo
     // A scanner the operator removed goes with its key; one the machine or
     // a policy names was never offered for removal.
     const std::wstring further = kSettingsKey + L"\\" + kDeviceSection + L"\\" + option_table::kScannersKey;
-    for (const std::wstring& name : registry_.SubkeyNames(platform::Hive::CurrentUser, further, platform::View::Native)) {
+    for (const std::wstring& name :
+         registry_.SubkeyNames(platform::Hive::CurrentUser, further, platform::View::Native)) {
       const auto number = platform::StrToInt(name);
-      const auto listed = [&](const auto& scanner) { return number && scanner.number == static_cast<unsigned>(*number); };
+      const auto listed = [&](const auto& scanner) {
+        return number && scanner.number == static_cast<unsigned>(*number);
+      };
       if (number && name == platform::IntToStr(*number) && std::ranges::none_of(scanners, listed)) {
         registry_.DeleteKey(platform::Hive::CurrentUser, further + L"\\" + name);
       }

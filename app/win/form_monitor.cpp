@@ -244,8 +244,8 @@ void TFormMonitor::ShowCodes() {
   ListView_DeleteAllItems(list);
   for (int row = 0; row < static_cast<int>(codes_.size()); ++row) {
     const CodeRecord& code = codes_[row];
-    const std::wstring cells[] = {TimeText(code.time), code.port,        ShownLength(code, disclosure_),
-                                  code.encoding,       code.symbology,   code.rule,
+    const std::wstring cells[] = {TimeText(code.time), code.port,         ShownLength(code, disclosure_),
+                                  code.encoding,       code.symbology,    code.rule,
                                   code.program,        OutcomeName(code), ShownText(code, disclosure_)};
     LVITEMW item{};
     item.mask = LVIF_TEXT;
@@ -302,7 +302,8 @@ ScannerFacts TFormMonitor::FactsOf(const ScannerSettings& scanner) {
 }
 
 void TFormMonitor::ShowState() {
-  const auto shown = std::ranges::find_if(reader_.scanners, [&](const auto& scanner) { return scanner.number == shown_; });
+  const auto shown =
+      std::ranges::find_if(reader_.scanners, [&](const auto& scanner) { return scanner.number == shown_; });
   if (shown != reader_.scanners.end()) {
     const ScannerFacts facts = FactsOf(*shown);
     ::SetDlgItemTextW(window_, kPort, facts.port.c_str());

@@ -79,10 +79,10 @@ class TFormMonitor {
   platform::UniqueFont font_;
   CodeDisclosure disclosure_ = CodeDisclosure::Nothing;
   unsigned shown_ = ScannerSettings::kFirst;  // the scanner whose line, state and counts are shown
-  std::vector<CodeRecord> codes_;        // as listed, newest first
-  unsigned codesSeen_ = 0;               // the count when they were listed
-  HWND programWindow_ = nullptr;         // the last window in front not of this program
-  std::optional<std::wstring> program_;  // whose typing options are shown
+  std::vector<CodeRecord> codes_;             // as listed, newest first
+  unsigned codesSeen_ = 0;                    // the count when they were listed
+  HWND programWindow_ = nullptr;              // the last window in front not of this program
+  std::optional<std::wstring> program_;       // whose typing options are shown
   ProgramNames programs_;
   HWND window_ = nullptr;  // destroyed with the monitor's close box, or with the object
 };

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,47 +49,55 @@ constexpr DWORD kList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
 constexpr DWORD kButton = BS_PUSHBUTTON | WS_TABSTOP;
 constexpr DWORD kLabel = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 
-// In tab order first, then the controls the focus never visits; as the
-// dialog is with one scanner, where the controls of further scanners are
-// hidden.
-const std::array<platform::ControlLayout, 21> kLayout{{
+// In tab order first, then the controls the focus never visits: the dialog
+// as it is with one scanner.
+const std::array<platform::ControlLayout, 16> kLayout{{
     {kCbAutoStart, WC_BUTTONW, L"Начинать работу при запуске Windows", 11, 168, 244, 16, BS_AUTOCHECKBOX | WS_TABSTOP,
      0, platform::Fit::GrowRight},
     {kBtnOK, WC_BUTTONW, L"&OK", 270, 68, 84, 25, kButton},
     {kBtnCancel, WC_BUTTONW, L"О&тмена", 270, 96, 84, 25, kButton},
     {kBtnDefault, WC_BUTTONW, L"По &умолчанию", 270, 26, 84, 25, kButton},
     {kBtnAdd, WC_BUTTONW, L"Добавить сканер", 264, 130, 96, 25, kButton},
-    {kBtnRemove, WC_BUTTONW, L"Удалить сканер", 264, 4 - kPickerRow, 96, 25, kButton},
-    {kCbCodeEnd, WC_COMBOBOXW, L"", 139, 152, 78, 21, kList},
     {kCbStopBits, WC_COMBOBOXW, L"", 139, 126, 78, 21, kList},
     {kCbParity, WC_COMBOBOXW, L"", 139, 99, 78, 21, kList},
     {kCbDataBits, WC_COMBOBOXW, L"", 139, 73, 78, 21, kList},
     {kCbBaudRate, WC_COMBOBOXW, L"", 139, 47, 78, 21, kList},
     {kCbName, WC_COMBOBOXW, L"", 139, 21, 78, 21, kList},
-    {kCbScanner, WC_COMBOBOXW, L"", 139, 6 - kPickerRow, 78, 21, kList},
-    {kLabelScanner, WC_STATICW, L"Сканер:", 79, 10 - kPickerRow, 42, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel1, WC_STATICW, L"COM-порт:", 68, 25, 53, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel2, WC_STATICW, L"Скорость (бод):", 43, 51, 78, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel3, WC_STATICW, L"Бит в байте:", 59, 77, 62, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel4, WC_STATICW, L"Четность байта:", 38, 103, 83, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kLabel5, WC_STATICW, L"Стоповые биты:", 40, 130, 81, 13, kLabel, 0, platform::Fit::GrowLeft},
-    {kLabelCodeEnd, WC_STATICW, L"Конец кода:", 58, 156, 63, 13, kLabel, 0, platform::Fit::GrowLeft},
     {kBevel1, WC_STATICW, L"", 11, 8, 247, 153, SS_ETCHEDFRAME, WS_EX_TRANSPARENT},
 }};
 
-// What only a dialog of several scanners shows.
-constexpr std::array<int, 5> kFurtherOnly{kBtnRemove, kCbScanner, kLabelScanner, kCbCodeEnd, kLabelCodeEnd};
+// What a dialog of several scanners adds, where it ends up: the scanner
+// picked and its removal above the line, the end of a code under it. Each
+// follows the control named in tab order.
+struct FurtherControl {
+  platform::ControlLayout layout;
+  int after;
+};
+const std::array<FurtherControl, 5> kFurther{{
+    {{kBtnRemove, WC_BUTTONW, L"Удалить сканер", 264, 4, 96, 25, kButton}, kBtnAdd},
+    {{kCbCodeEnd, WC_COMBOBOXW, L"", 139, 152 + kPickerRow, 78, 21, kList}, kBtnRemove},
+    {{kCbScanner, WC_COMBOBOXW, L"", 139, 6, 78, 21, kList}, kCbName},
+    {{kLabelScanner, WC_STATICW, L"Сканер:", 79, 10, 42, 13, kLabel, 0, platform::Fit::GrowLeft}, kBevel1},
+    {{kLabelCodeEnd, WC_STATICW, L"Конец кода:", 58, 156 + kPickerRow, 63, 13, kLabel, 0, platform::Fit::GrowLeft},
+     kLabelScanner},
+}};
 
 // The table moved down below the picker's row, the line's frame and what
-// is under it grown by the end of a code's.
+// is under it grown by the end of a code's; with the further controls.
 std::vector<platform::ControlLayout> LayoutFor(bool several) {
   std::vector<platform::ControlLayout> layout(kLayout.begin(), kLayout.end());
+  if (!several) return layout;
   for (platform::ControlLayout& control : layout) {
-    if (!several) continue;
     control.top += kPickerRow;
     if (control.id == kBevel1) control.height += kCodeEndRow;
     if (control.id == kCbAutoStart) control.top += kCodeEndRow;
   }
+  for (const FurtherControl& further : kFurther) layout.push_back(further.layout);
   return layout;
 }
 
@@ -102,15 +111,17 @@ struct ListControl {
 };
 
 // In the order the texts are looked up and taken back.
-std::array<ListControl, 6> Lists(const OptionList& ports, const OptionList& codeEnds) {
-  return {{
+std::vector<ListControl> Lists(const OptionList& ports, const OptionList& codeEnds, bool several) {
+  std::vector<ListControl> lists{
       {kCbName, ports},
       {kCbBaudRate, option_lists::kBaudRate},
       {kCbDataBits, option_lists::kDataBit},
       {kCbParity, option_lists::kParity},
       {kCbStopBits, option_lists::kStopBit},
-      {kCbCodeEnd, codeEnds},
-  }};
+  };
+  // One scanner's end of a code is IT's, as before there were several.
+  if (several) lists.push_back({kCbCodeEnd, codeEnds});
+  return lists;
 }
 
 }  // namespace
@@ -124,8 +135,7 @@ TFormBROptions::TFormBROptions(HWND owner, platform::Registry& registry) : owner
   const platform::DpiScale scale(platform::DpiOf(window_.get()));
   font_ = platform::CreateFormFont(scale);
   platform::SizeAndCenter(window_.get(), kClientWidth, kClientHeight, platform::SizeOf::ClientArea, scale);
-  platform::CreateControls(window_.get(), LayoutFor(false), scale, font_.get());
-  for (const int id : kFurtherOnly) ::ShowWindow(Control(id), SW_HIDE);
+  platform::CreateControls(window_.get(), kLayout, scale, font_.get());
 }
 
 HWND TFormBROptions::Control(int id) const { return ::GetDlgItem(window_.get(), id); }
@@ -173,8 +183,16 @@ void TFormBROptions::Arrange() {
   several_ = several;
   const HWND window = window_.get();
   const platform::DpiScale scale(platform::DpiOf(window));
+  for (const FurtherControl& further : kFurther) {
+    if (!several) {
+      ::DestroyWindow(Control(further.layout.id));
+      continue;
+    }
+    platform::CreateControls(window, std::span(&further.layout, 1), scale, font_.get());
+    ::SetWindowPos(Control(further.layout.id), Control(further.after), 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   platform::ArrangeControls(window, LayoutFor(several), scale, font_.get());
-  for (const int id : kFurtherOnly) ::ShowWindow(Control(id), several ? SW_SHOW : SW_HIDE);
   RECT frame;
   ::GetWindowRect(window, &frame);
   platform::SizeAt(window, kClientWidth, ClientHeight(several), platform::SizeOf::ClientArea, scale,
@@ -187,7 +205,7 @@ void TFormBROptions::ShowScanner(std::size_t index) {
   // Ports come and go with their adapters: the list is made for each showing.
   portList_ = PortList(registry_, scanner.texts.NamePort);
   codeEndList_ = CodeEndList(scanner.texts.CodeEnd);
-  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
     ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
     for (const std::wstring& entry : control.list.entries) {
       ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
@@ -202,10 +220,14 @@ void TFormBROptions::ShowScanner(std::size_t index) {
 
 void TFormBROptions::ShowPicker() {
   const HWND picker = Control(kCbScanner);
+  if (picker == nullptr) return;
   ::SendMessageW(picker, CB_RESETCONTENT, 0, 0);
-  for (const ScannerSettings& scanner : scanners) {
-    const std::wstring entry = platform::IntToStr(static_cast<std::uint64_t>(&scanner - scanners.data() + 1)) +
-                               L": " + scanner.texts.NamePort;
+  // The scanner shown with the port its list shows, taken or not.
+  const auto shownPort = static_cast<std::size_t>(::SendMessageW(Control(kCbName), CB_GETCURSEL, 0, 0));
+  for (std::size_t i = 0; i < scanners.size(); ++i) {
+    const std::wstring& port = i == selected_ && shownPort < portList_.entries.size() ? portList_.entries[shownPort]
+                                                                                      : scanners[i].texts.NamePort;
+    const std::wstring entry = platform::IntToStr(static_cast<std::uint64_t>(i + 1)) + L": " + port;
     ::SendMessageW(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
   }
   ::SendMessageW(picker, CB_SETCURSEL, selected_, 0);
@@ -213,7 +235,7 @@ void TFormBROptions::ShowPicker() {
 
 void TFormBROptions::TakeFromControls() {
   const ScannerSettings& scanner = scanners[selected_];
-  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
     if (enforced.Covers(scanner.number, control.list.text)) continue;
     const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
     if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
@@ -223,14 +245,13 @@ void TFormBROptions::TakeFromControls() {
 }
 
 void TFormBROptions::SelectFromTexts() {
-  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
     const std::size_t position = PositionFor(control.list, scanners[selected_].texts.*(control.list.text));
     ::SendMessageW(Control(control.id), CB_SETCURSEL, position, 0);
   }
 }
 
 void TFormBROptions::FormShow() {
-  shown_ = scanners;
   Arrange();
   ShowScanner(0);
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -252,7 +273,7 @@ bool TFormBROptions::btnOKClick() {
 
 void TFormBROptions::btnDefaultClick() {
   ScannerSettings& scanner = scanners[selected_];
-  for (const ListControl& control : Lists(portList_, codeEndList_)) {
+  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
     // A further scanner keeps its port: the default one is the first's.
     if (enforced.Covers(scanner.number, control.list.text)) continue;
     if (selected_ > 0 && control.list.text == &PortSettings::NamePort) continue;
@@ -264,9 +285,7 @@ void TFormBROptions::btnDefaultClick() {
 }
 
 void TFormBROptions::btnCancelClick() {
-  scanners = shown_;
-  Arrange();
-  ShowScanner(0);
+  SelectFromTexts();
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
@@ -290,11 +309,11 @@ LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARA
       if (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == kCbScanner) {
         TakeFromControls();
         const LRESULT picked = ::SendMessageW(Control(kCbScanner), CB_GETCURSEL, 0, 0);
-        if (picked >= 0 && static_cast<std::size_t>(picked) < scanners.size()) ShowScanner(static_cast<std::size_t>(picked));
+        if (picked >= 0 && static_cast<std::size_t>(picked) < scanners.size())
+          ShowScanner(static_cast<std::size_t>(picked));
         return 0;
       }
       if (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == kCbName) {
-        TakeFromControls();
         ShowPicker();
         return 0;
       }
@@ -329,7 +348,8 @@ LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARA
       break;
     case WM_DPICHANGED:
       // Moved to a monitor of another density.
-      platform::Rescale(window, {LayoutFor(several_), kClientWidth, ClientHeight(several_), platform::SizeOf::ClientArea},
+      platform::Rescale(window,
+                        {LayoutFor(several_), kClientWidth, ClientHeight(several_), platform::SizeOf::ClientArea},
                         LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam), font_);
       return 0;
   }

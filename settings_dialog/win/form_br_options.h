@@ -55,8 +55,7 @@ class TFormBROptions final : public SettingsDialog {
   int modalResult_ = 0;
   OptionList portList_ = option_lists::kPort;        // the ports this showing offers
   OptionList codeEndList_ = option_lists::kCodeEnd;  // and the ends of a code
-  ScannerList shown_;                                // as the dialog was shown: «Отмена» goes back to it
   std::size_t selected_ = 0;                         // the scanner in the controls
   bool several_ = false;                             // the form of several scanners
-  platform::UniqueWindow window_;              // last: destroyed first, while the font it uses lives
+  platform::UniqueWindow window_;                    // last: destroyed first, while the font it uses lives
 };

@@ -92,7 +92,8 @@ class PollingReader {
         const DWORD count = std::min<DWORD>(status.cbInQue, 256);
         DWORD read = 0;
         if (!::ReadFile(port_, buffer.data(), count, &read, &overlapped)) ::Sleep(50);
-        framer.Feed(std::span(buffer.data(), count), [&](std::string_view code) { typist.TypeCode(code, L"COM1", stop_); });
+        framer.Feed(std::span(buffer.data(), count),
+                    [&](std::string_view code) { typist.TypeCode(code, L"COM1", stop_); });
       }
     }
     ::CloseHandle(overlapped.hEvent);

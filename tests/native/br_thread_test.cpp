@@ -115,8 +115,7 @@ struct Started {
   std::unique_ptr<BRThread> thread;
 };
 
-Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h,
-              CodeEnd codeEnd = {}) {
+Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h, CodeEnd codeEnd = {}) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();

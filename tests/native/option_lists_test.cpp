@@ -7,7 +7,7 @@
 namespace {
 
 const OptionList* const kAllLists[] = {&option_lists::kPort,   &option_lists::kBaudRate, &option_lists::kDataBit,
-                                       &option_lists::kParity, &option_lists::kStopBit, &option_lists::kCodeEnd};
+                                       &option_lists::kParity, &option_lists::kStopBit,  &option_lists::kCodeEnd};
 
 }  // namespace
 

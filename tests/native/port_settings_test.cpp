@@ -118,7 +118,8 @@ TEST(SerialDevicePath, AnythingButAComPortHasNoPath) {
 }
 
 TEST(LineSetupFor, TheOperatorsLineNoFlowControlAndDtrAndRtsRaised) {
-  for (const LineParameters& line : {LineParameters{L"COM2", 9600, 8, 0, 0, {}}, LineParameters{L"COM3", 1200, 7, 2, 2, {}}}) {
+  for (const LineParameters& line :
+       {LineParameters{L"COM2", 9600, 8, 0, 0, {}}, LineParameters{L"COM3", 1200, 7, 2, 2, {}}}) {
     // No signal a scanner never sends is waited for; DTR and RTS power or
     // enable many scanners.
     const LineSetup expected{.baudRate = line.baudRate,

@@ -55,11 +55,10 @@ TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
     return entry.find(L"HKCU\\Software\\Ombrek") == std::wstring::npos && entry.find(L"\\Run\\") == std::wstring::npos;
   });
   const std::vector<std::wstring> expected = {
-      L"read " + kSettings + L"\\APPCFG\\CodeEnd",  L"read " + kSettings + L"\\DEVICE\\NamePort",
-      L"read " + kSettings + L"\\DEVICE\\BaudRate",
-      L"read " + kSettings + L"\\DEVICE\\ByteSize", L"read " + kSettings + L"\\DEVICE\\Parity",
-      L"read " + kSettings + L"\\DEVICE\\StopBits", L"list " + kSettings + L"\\DEVICE\\Scanners\\",
-      L"read " + kMachineRun + L"\\Barcode Reader",
+      L"read " + kSettings + L"\\APPCFG\\CodeEnd",    L"read " + kSettings + L"\\DEVICE\\NamePort",
+      L"read " + kSettings + L"\\DEVICE\\BaudRate",   L"read " + kSettings + L"\\DEVICE\\ByteSize",
+      L"read " + kSettings + L"\\DEVICE\\Parity",     L"read " + kSettings + L"\\DEVICE\\StopBits",
+      L"list " + kSettings + L"\\DEVICE\\Scanners\\", L"read " + kMachineRun + L"\\Barcode Reader",
       L"read " + kUserRun + L"\\Barcode Reader"};
   EXPECT_EQ(registry.journal, expected);
 }
@@ -155,12 +154,11 @@ TEST_F(SettingsStoreTest, SaveWritesTheTextsThenTheRunEntryThenAutoStart) {
   const PortSettings texts{L"COM5", L"115200", L"8", L"Even", L"2", L"CR"};
   ASSERT_TRUE(store.Save({{ScannerSettings::kFirst, texts}}, true, false).Succeeded());
   const std::vector<std::wstring> expected = {
-      L"write " + kSettings + L"\\APP\\Name",        L"write " + kSettings + L"\\DEVICE\\NamePort",
-      L"write " + kSettings + L"\\DEVICE\\BaudRate", L"write " + kSettings + L"\\DEVICE\\ByteSize",
-      L"write " + kSettings + L"\\DEVICE\\Parity",   L"write " + kSettings + L"\\DEVICE\\StopBits",
+      L"write " + kSettings + L"\\APP\\Name",         L"write " + kSettings + L"\\DEVICE\\NamePort",
+      L"write " + kSettings + L"\\DEVICE\\BaudRate",  L"write " + kSettings + L"\\DEVICE\\ByteSize",
+      L"write " + kSettings + L"\\DEVICE\\Parity",    L"write " + kSettings + L"\\DEVICE\\StopBits",
       L"list " + kSettings + L"\\DEVICE\\Scanners\\", L"write " + kMachineRun + L"\\Barcode Reader",
-      L"delete " + kUserRun + L"\\Barcode Reader",
-      L"write " + kSettings + L"\\APPCFG\\AutoStart"};
+      L"delete " + kUserRun + L"\\Barcode Reader",    L"write " + kSettings + L"\\APPCFG\\AutoStart"};
   EXPECT_EQ(registry.journal, expected);
   EXPECT_EQ(*registry.Find(kSettings + L"\\APP", L"Name"), L"scan.exe");
 
@@ -393,8 +391,8 @@ TEST(TypingOptionsTest, TheTableDefaultsAreTheDefaultsAndEveryChoiceIsTaken) {
 }
 
 TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
-  const std::wstring bad[][2] = {{L"201", L"65536"}, {L"-1", L"0"},     {L"20ms", L"+866"}, {L"0x10", L"UTF8"},
-                                 {L"x", L"65000"},   {L"-5", L"42"},    {L"1e2", L"50222"}, {L"1.5", L"57011"}};
+  const std::wstring bad[][2] = {{L"201", L"65536"}, {L"-1", L"0"},  {L"20ms", L"+866"}, {L"0x10", L"UTF8"},
+                                 {L"x", L"65000"},   {L"-5", L"42"}, {L"1e2", L"50222"}, {L"1.5", L"57011"}};
   for (const auto& [delay, encoding] : bad) {
     MemoryRegistry registry;
     registry.keys[kUserOptions] = {{L"Suffix", L"Space"}, {L"KeyDelay", delay}, {L"Encoding", encoding}};

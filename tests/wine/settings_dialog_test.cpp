@@ -27,6 +27,7 @@ const std::pair<const wchar_t*, const wchar_t*> kControls[] = {
     {L"Button", L"&OK"},
     {L"Button", L"О&тмена"},
     {L"Button", L"По &умолчанию"},
+    {L"Button", L"Добавить сканер"},
     {L"ComboBox", L""},
     {L"ComboBox", L""},
     {L"ComboBox", L""},
@@ -39,8 +40,8 @@ const std::pair<const wchar_t*, const wchar_t*> kControls[] = {
     {L"Static", L"Стоповые биты:"},
     {L"Static", L""},
 };
-constexpr std::size_t kTabStops = 9;
-constexpr std::size_t kFirstLabel = 9;
+constexpr std::size_t kTabStops = 10;
+constexpr std::size_t kFirstLabel = 10;
 constexpr std::size_t kLabels = 5;
 
 // The dialog's controls as the operator sees them.
@@ -51,11 +52,12 @@ struct Dialog {
   HWND ok() const { return children[1].handle; }
   HWND cancel() const { return children[2].handle; }
   HWND defaults() const { return children[3].handle; }
-  HWND stopBits() const { return children[4].handle; }
-  HWND parity() const { return children[5].handle; }
-  HWND dataBits() const { return children[6].handle; }
-  HWND baudRate() const { return children[7].handle; }
-  HWND port() const { return children[8].handle; }
+  HWND add() const { return children[4].handle; }
+  HWND stopBits() const { return children[5].handle; }
+  HWND parity() const { return children[6].handle; }
+  HWND dataBits() const { return children[7].handle; }
+  HWND baudRate() const { return children[8].handle; }
+  HWND port() const { return children[9].handle; }
   std::vector<std::wstring> Shown() const {
     return {ui_probe::SelectedEntry(port()), ui_probe::SelectedEntry(baudRate()), ui_probe::SelectedEntry(dataBits()),
             ui_probe::SelectedEntry(parity()), ui_probe::SelectedEntry(stopBits())};
@@ -105,7 +107,7 @@ class SettingsDialogTest : public testing::Test {
       // The first window of a process waits for Wine to load its fonts.
       ::SendMessageTimeoutW(dialog.window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, nullptr);
       dialog.children = ui_probe::Children(dialog.window);
-      ASSERT_EQ(dialog.children.size(), std::size(kControls));
+      ASSERT_GE(dialog.children.size(), std::size(kControls));
       operate(dialog);
       if (!ui_probe::WaitUntilGone(dialog.window, 2000)) {
         ui_probe::Close(dialog.window);
@@ -141,7 +143,7 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
                   actual.rect.bottom <= client.bottom)
           << "inside the dialog";
       const LONG_PTR style = ::GetWindowLongPtrW(actual.handle, GWL_STYLE);
-      EXPECT_EQ((style & WS_TABSTOP) != 0, i < kTabStops) << "tab stops are the first nine";
+      EXPECT_EQ((style & WS_TABSTOP) != 0, i < kTabStops) << "tab stops are the first ten";
       if (actual.className == L"ComboBox") {
         EXPECT_EQ(style & 3, CBS_DROPDOWNLIST) << "the operator cannot type in";
       }
@@ -398,6 +400,50 @@ TEST_F(SettingsDialogTest, APortThatWillNotOpenAfterOkLeavesNoReader) {
   TargetWindow target;
   sim.Write(2, "42\r");
   EXPECT_EQ(target.PumpFor(500), L"") << "no reader thread types from the old port";
+}
+
+TEST_F(SettingsDialogTest, AScannerAddedIsStoredAndReadAndOneRemovedIsReadNoMoreWithoutARestart) {
+  sim.Open(2);
+  sim.Open(3);
+  StartReader();
+  std::optional<ui_probe::MessageBoxContent> box;
+  RunDialog([&](const Dialog& dialog) {
+    ASSERT_TRUE(ui_probe::Click(dialog.add()));
+    ::Sleep(200);
+    EXPECT_EQ(ui_probe::SelectedEntry(dialog.port()), L"COM1") << "the new scanner on the first port free";
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.port(), L"COM2"));
+    ui_probe::Click(dialog.ok());
+    box = ui_probe::DismissMessageBox(kTitle, 30000);
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.port(), L"COM3"));
+    ui_probe::Click(dialog.ok());
+  });
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, L"Порт COM2 выбран для двух сканеров: у каждого сканера должен быть свой порт.");
+  EXPECT_EQ(Stored(L"DEVICE\\Scanners\\2", L"NamePort"), L"COM3");
+  EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM2");
+  TargetWindow target;
+  sim.Write(3, "333\r");
+  EXPECT_EQ(target.WaitForText(3), L"333");
+
+  RunDialog([](const Dialog& dialog) {
+    const auto children = ui_probe::Children(dialog.window);
+    const auto picker = std::find_if(children.begin(), children.end(), [](const auto& c) {
+      return c.className == L"ComboBox" && ui_probe::Entries(c.handle).front() == L"1: COM2";
+    });
+    ASSERT_NE(picker, children.end());
+    EXPECT_TRUE(ui_probe::PickEntry(picker->handle, L"2: COM3"));
+    const auto remove =
+        std::find_if(children.begin(), children.end(), [](const auto& c) { return c.text == L"Удалить сканер"; });
+    ASSERT_NE(remove, children.end());
+    EXPECT_TRUE(ui_probe::Click(remove->handle));
+    ::Sleep(200);
+    ui_probe::Click(dialog.ok());
+  });
+  EXPECT_EQ(Stored(L"DEVICE\\Scanners\\2", L"NamePort"), L"<absent>");
+  EXPECT_EQ(reader->ports.open, 1);
+  target.Clear();
+  sim.Write(3, "444\r");
+  EXPECT_EQ(target.PumpFor(500), L"") << "COM3 is read no more";
 }
 
 TEST_F(SettingsDialogTest, CodesAreTypedWhileTheDialogIsOpenAndASecondRequestFindsIt) {
