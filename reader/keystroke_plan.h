@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/typing_options.h"
 
 // Virtual-key codes the plan uses, with their Win32 values.
 namespace virtual_key {
@@ -119,23 +118,6 @@ struct KeyboardState {
   bool shiftTurnsOffCapsLock = false;
 };
 
-// The events that type the prefix, the code and the suffix so that the
-// window receives exactly their characters: the code as decoded (UTF-16),
-// each group separator replaced by the options' replacement when one is
-// set. A code with nothing to type is no events at all, prefix and suffix
-// included. A surrogate pair is one group.
-//
-// Keys are chosen by what the layout says they give under Caps Lock as the
-// keyboard has it, which the plan never touches. Shift is pressed where a
-// key needs it; Ctrl, Alt and the Windows keys never: a character that
-// needs them, has no key or is not ASCII is sent as itself. So is one that
-// needs Shift while Caps Lock is on where Shift turns Caps Lock off.
-// Tab, Backspace, Escape and line feed (as Enter) are typed as their keys,
-// the separators of GS1 and ISO/IEC 15434 (EOT, FS, GS, RS, US) as
-// themselves; every other control character is left out.
-std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
-                                     const TypingOptions& options = {});
-
 // A part of what is typed, and how long to wait after it before the rest:
 // what a code's rules make of it.
 struct TypedRun {
@@ -145,19 +127,24 @@ struct TypedRun {
   bool operator==(const TypedRun&) const = default;
 };
 
-// As above, for runs typed one after the other with their pauses between
-// them, the prefix before the first and the suffix after the last.
+// The events that type the runs, one after the other with their pauses
+// between them, so that the window receives exactly their characters
+// (UTF-16). What is typed is decided before (PrepareCode); the plan decides
+// only the keys. A surrogate pair is one group.
+//
+// Keys are chosen by what the layout says they give under Caps Lock as the
+// keyboard has it, which the plan never touches. Shift is pressed where a
+// key needs it; Ctrl, Alt and the Windows keys never: a character that
+// needs them, has no key or is not ASCII is sent as itself. So is one that
+// needs Shift while Caps Lock is on where Shift turns Caps Lock off.
+// Tab, Backspace, Escape and line feed (as Enter) are typed as their keys,
+// the separators of GS1 and ISO/IEC 15434 (EOT, FS, GS, RS, US) as
+// themselves; a control character that is left out (IsLeftOut) is never
+// sent.
 std::vector<KeyGroup> PlanKeystrokes(std::span<const TypedRun> runs, const KeyboardLayout& layout,
-                                     KeyboardState keyboard, const TypingOptions& options = {});
-
-// Whether anything of the code is typed: not when it holds nothing but
-// line feeds and control bytes that are left out.
-bool HasSomethingToType(std::wstring_view code);
-
-// The control bytes of a code that PlanKeystrokes leaves out: as
-// characters an edit control would take them as commands (0x03 copy, 0x16
-// paste, 0x18 cut, 0x1A undo), and no scanner needs them in a field.
-std::string DroppedControlBytes(std::wstring_view code);
+                                     KeyboardState keyboard);
+// As above, for one run without a pause.
+std::vector<KeyGroup> PlanKeystrokes(std::wstring_view text, const KeyboardLayout& layout, KeyboardState keyboard);
 
 // The events that leave the keyboard as the plan found it when only `sent`
 // of its events went through: releases of every key left down.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "reader/port_settings.h"
+#include "reader/prepared_code.h"
 #include "reader/scanner_line.h"
 #include "reader/typing_options.h"
 
@@ -82,6 +83,16 @@ class SerialPorts {
   // cannot. The caller reports every failure, a tolerated one too: while a
   // lost port is retried, one line a minute says it all.
   virtual std::unique_ptr<SerialPort> Open(const LineParameters& line, Failure& failure) = 0;
+};
+
+// Where the reader thread tells what became of each code (the monitor's
+// record), and asks whether codes are to be held back.
+class CodeRecorder {
+ public:
+  virtual ~CodeRecorder() = default;
+  // «Не вводить коды» is ticked: codes are shown, not typed.
+  virtual bool TypingHeld() const = 0;
+  virtual void Record(const PreparedCode& code) = 0;
 };
 
 // Modal results, as the settings dialog reports how it was closed.

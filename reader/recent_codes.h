@@ -11,6 +11,7 @@
 
 #include "platform/diagnostics_log.h"
 #include "reader/port_settings.h"
+#include "reader/reader_parts.h"
 
 // What the monitor shows of the line: the last codes read, what became of
 // each, and the line's counts. Written by the reader and typing threads,
@@ -48,12 +49,18 @@ namespace comm_error {
 inline constexpr std::uint32_t kInputQueueOverflow = 0x1, kOverrun = 0x2, kParity = 0x4, kFraming = 0x8, kBreak = 0x10;
 }
 
-class RecentCodes {
+class RecentCodes final : public CodeRecorder {
  public:
   static constexpr std::size_t kKept = 50;
 
-  // From the typing thread: the record is moved into the ring, whose slot
-  // keeps its strings' memory for the next code.
+  // `now` stamps each code recorded.
+  explicit RecentCodes(std::function<diagnostics::LocalTime()> now = {}) : now_(std::move(now)) {}
+
+  // From the reader thread: what became of a code, as its record.
+  void Record(const PreparedCode& code) override;
+  bool TypingHeld() const override { return typingHeld; }
+  // The record is moved into the ring, whose slot keeps its strings'
+  // memory for the next code.
   void Add(CodeRecord& record);
   // From the reader thread: the error flags ClearCommError gave.
   void CountLineErrors(std::uint32_t flags);
@@ -72,6 +79,7 @@ class RecentCodes {
  private:
   void Changed();
 
+  const std::function<diagnostics::LocalTime()> now_;
   mutable std::mutex mutex_;  // held for a copy, never for I/O
   std::array<CodeRecord, kKept> ring_;
   std::size_t next_ = 0, size_ = 0;

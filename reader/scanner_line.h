@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "reader/prepared_code.h"
 #include "reader/typing_options.h"
 
 // The reader thread's view of the serial line.
@@ -29,9 +30,12 @@ class ScannerLine {
 class CodeTypist {
  public:
   virtual ~CodeTypist() = default;
-  // A typist that takes its time over a code ends it early, with no key
-  // left pressed, once `stopping` is set: the reader is being shut down.
-  virtual void TypeCode(std::string_view code, const std::atomic<bool>& stopping) = 0;
+  // What became of the code: PrepareCode's outcome for the program in
+  // front, Typed or NotTyped for one that was to be typed. Nothing is typed
+  // while `held`. A typist that takes its time over a code ends it early,
+  // with no key left pressed, once `stopping` is set: the reader is being
+  // shut down.
+  virtual PreparedCode TypeCode(std::string_view code, bool held, const std::atomic<bool>& stopping) = 0;
   // Called by the reader thread before it waits for its first code, so
   // that the first code is typed as quickly as the rest.
   virtual void Prepare() = 0;

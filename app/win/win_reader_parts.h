@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/win/diagnostics_writer.h"
 #include "platform/win/win_registry.h"
 #include "reader/bar_cod_reader.h"
 #include "reader/win/win_serial_port.h"
@@ -20,7 +21,7 @@ struct WinReaderParts {
   WinReaderParts(const WinReaderParts&) = delete;
   WinReaderParts& operator=(const WinReaderParts&) = delete;
 
-  RecentCodes recent;  // what the monitor shows: the ports and the typist write it
+  RecentCodes recent{diagnostics::LocalNow};  // what the monitor shows: the ports and the reader write it
   platform::WinRegistry registry;
   SettingsStore store;
   WinSerialPorts ports;
