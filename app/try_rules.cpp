@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
+#include "keys/keystroke_plan.h"
+#include "line/code_framer.h"
 #include "platform/conversions.h"
-#include "reader/code_framer.h"
-#include "reader/code_rules.h"
-#include "reader/prepared_code.h"
+#include "text/code_rules.h"
+#include "text/prepared_code.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 #include <memory>
 #include <thread>
 
+#include "keys/code_typist.h"
+#include "line/scanner_line.h"
 #include "reader/reader_parts.h"
-#include "reader/scanner_line.h"
 
 // The reader thread: waits on the line, frames codes and types each one as
 // soon as its end arrives. Its owner keeps the object until the
@@ -28,8 +29,9 @@ class BRThread {
   // `onLineLost` runs on the thread, which then ends, when the device
   // behind the port has gone or a break shows on the line. What became of
   // each code goes to `recorder` when there is one.
-  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder, TypingOptions::CodeEnd codeEnd,
-           std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
+  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder,
+           TypingOptions::CodeEnd codeEnd, std::chrono::milliseconds unfinishedCodeTimeout,
+           std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;

@@ -30,9 +30,9 @@ std::wstring MakeReader(HWND window, ReaderSite& site, std::unique_ptr<WinReader
                         std::unique_ptr<CBarCodReader>& reader) {
   try {
     parts = std::make_unique<WinReaderParts>(window);
-    reader = std::make_unique<CBarCodReader>(parts->store, parts->ports, parts->typist, parts->dialogs, site,
-                                             ParseStartArguments(platform::CommandLineArguments()).reader,
-                                             &parts->recent);
+    reader =
+        std::make_unique<CBarCodReader>(parts->store, parts->ports, parts->typist, parts->dialogs, site,
+                                        ParseStartArguments(platform::CommandLineArguments()).reader, &parts->recent);
     return {};
   } catch (const std::exception& error) {
     return ReportReaderFailure(error);

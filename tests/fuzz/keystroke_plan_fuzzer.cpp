@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "reader/code_text.h"
-#include "reader/prepared_code.h"
 #include "support/simulated_keyboard.h"
+#include "text/code_text.h"
+#include "text/prepared_code.h"
 
 namespace {
 

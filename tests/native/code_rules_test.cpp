@@ -1,11 +1,11 @@
-#include "reader/code_rules.h"
+#include "text/code_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "reader/gs1.h"
+#include "text/gs1.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "reader/keystroke_plan.h"
+#include "keys/keystroke_plan.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "reader/prepared_code.h"
 #include "support/simulated_keyboard.h"
+#include "text/prepared_code.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "reader/prepared_code.h"
+#include "text/prepared_code.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/try_rules.h"
-#include "reader/code_framer.h"
+#include "line/code_framer.h"
 #include "support/simulated_keyboard.h"
 
 namespace {
@@ -50,9 +50,13 @@ TEST(PrepareCode, EachExampleOfTheManualTypesWhatItSaysIntoItsProgram) {
        "]d2010460123456789321ABC123\x1D"
        "91EE07\x1D"
        "92abc",
-       L"notepad.exe", L"04601234567893{TAB}ABC123", AimId::Strip},
+       L"notepad.exe",
+       L"04601234567893{TAB}ABC123",
+       AimId::Strip},
       {{L"if length=12 and digits then upc-to-ean13"}, "036000291452", L"notepad.exe", L"0036000291452"},
-      {{L"if length=13 and starts=2 then output {3-7}{TAB}{8-12}"}, "2212345012503", L"notepad.exe",
+      {{L"if length=13 and starts=2 then output {3-7}{TAB}{8-12}"},
+       "2212345012503",
+       L"notepad.exe",
        L"12345{TAB}01250"},
       {checkDigit, "4601234567893", L"notepad.exe", L"460123456789"},
       {checkDigit, "4601234567894", L"notepad.exe", L"nothing: rule 1 of APPCFG\\Rules: the check digit is wrong"},
@@ -60,17 +64,40 @@ TEST(PrepareCode, EachExampleOfTheManualTypesWhatItSaysIntoItsProgram) {
       {checkDigit, "ABC-123", L"pos.exe", L"nothing: no rule of APPCFG\\Programs\\pos.exe\\Rules matches it"},
       {{}, "ABC-123", L"notepad.exe", L"ABC-123"},
       {{L"if regex=PN:0*(\\d+)-(\\w) then output $2{TAB}$1"}, "PN:00012345-A", L"notepad.exe", L"A{TAB}12345"},
-      {{L"upper", L"if length=1 then frobnicate"}, "4601234567893", L"notepad.exe",
+      {{L"upper", L"if length=1 then frobnicate"},
+       "4601234567893",
+       L"notepad.exe",
        L"nothing: the rules cannot be read: rule 2 of APPCFG\\Rules, column 18: unknown action \"frobnicate\""},
-      {{L"output {CODE}{TAB}{PAUSE:50}"}, "4601234567893", L"notepad.exe", L"4601234567893{TAB}{PAUSE:50}{ENTER}",
-       AimId::None, Suffix::Enter},
+      {{L"output {CODE}{TAB}{PAUSE:50}"},
+       "4601234567893",
+       L"notepad.exe",
+       L"4601234567893{TAB}{PAUSE:50}{ENTER}",
+       AimId::None,
+       Suffix::Enter},
       // Framing: GS kept or replaced, the prefix and suffix only around
       // something to type, no left-out control character in what is typed.
-      {{}, "A\x1D\x01" "B", L"notepad.exe", L"A{GS}B"},
-      {{}, "A\x1D" "B", L"notepad.exe", L"Id:A<GS>B{TAB}", AimId::None, Suffix::Tab, L"I\x03" L"d:", L"<GS>"},
+      {{},
+       "A\x1D\x01"
+       "B",
+       L"notepad.exe",
+       L"A{GS}B"},
+      {{},
+       "A\x1D"
+       "B",
+       L"notepad.exe",
+       L"Id:A<GS>B{TAB}",
+       AimId::None,
+       Suffix::Tab,
+       L"I\x03"
+       L"d:",
+       L"<GS>"},
       {{}, "\n\x01\n", L"notepad.exe", L"nothing", AimId::None, Suffix::Enter, L"Id:"},
       {{}, "\t", L"notepad.exe", L"Id:{TAB}{ENTER}", AimId::None, Suffix::Enter, L"Id:"},
-      {{L"keep first 1"}, "\x01" "AB", L"notepad.exe", L"nothing: rule 1 of APPCFG\\Rules leaves nothing to type"},
+      {{L"keep first 1"},
+       "\x01"
+       "AB",
+       L"notepad.exe",
+       L"nothing: rule 1 of APPCFG\\Rules leaves nothing to type"},
   };
   for (const auto& row : rows) {
     TypingProfiles profiles = ManualProfiles(row.rules);
@@ -140,7 +167,10 @@ TEST(TryRules, EachCodeShowsWhatTheReaderWouldTypeIntoThatProgram) {
             "12\\x1D3\\x1F => <12{GS}3{0x1F}{ENTER}\n"
             "\\xFF\\\\ => <\xD1\x8F\\{ENTER}\n" +
                 std::string(40, '7') + "... => nothing: longer than 8192 bytes, which the reader drops\n");
-  const TryRulesReport utf16 = TryRules("\xFF\xFE" "1", L"", profiles, none);
+  const TryRulesReport utf16 = TryRules(
+      "\xFF\xFE"
+      "1",
+      L"", profiles, none);
   EXPECT_EQ(utf16.exitCode, 2);
   EXPECT_EQ(utf16.text, "the file is in UTF-16: save it as UTF-8, a code a line\n");
   pos.rules.push_back(L"if length=1 then frobnicate");

@@ -8,11 +8,11 @@
 #include <string>
 #include <utility>
 
-#include "reader/keystroke_plan.h"
-#include "reader/prepared_code.h"
-#include "reader/scanner_line.h"
-#include "reader/typing_options.h"
-#include "reader/win/win_code_pages.h"
+#include "keys/code_typist.h"
+#include "keys/keystroke_plan.h"
+#include "options/typing_options.h"
+#include "text/prepared_code.h"
+#include "text/win/win_code_pages.h"
 
 // The file name of the program that gets the keys typed while `foreground`
 // is in front: the one of the window with the keyboard focus, for a Store

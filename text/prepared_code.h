@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/code_rules.h"
-#include "reader/code_text.h"
-#include "reader/typing_options.h"
+#include "options/typing_options.h"
+#include "text/code_rules.h"
+#include "text/code_text.h"
 
 // The one way from a completed code's bytes to what is typed: the reader's
 // typist and /TRYRULES both take it, so what /TRYRULES shows is what the
@@ -50,10 +50,10 @@ struct PreparedCode {
     NotTyped,  // the typist could not, `why`
   };
 
-  std::string bytes;     // as the line gave them
-  std::wstring program;  // the file name of the program it goes to, as given
-  CodeText decoded{};    // its text, before any rule, and its code page
-  std::wstring aimId;    // the symbology identifier found; empty when none
+  std::string bytes;                // as the line gave them
+  std::wstring program;             // the file name of the program it goes to, as given
+  CodeText decoded{};               // its text, before any rule, and its code page
+  std::wstring aimId;               // the symbology identifier found; empty when none
   std::optional<std::size_t> rule;  // the number of the last rule applied; none when none was
   Outcome outcome = Outcome::Empty;
   std::wstring why;   // why it is refused or not typed

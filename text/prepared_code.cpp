@@ -1,4 +1,4 @@
-#include "reader/prepared_code.h"
+#include "text/prepared_code.h"
 
 #include <algorithm>
 #include <utility>

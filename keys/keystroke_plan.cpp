@@ -1,10 +1,10 @@
-#include "reader/keystroke_plan.h"
+#include "keys/keystroke_plan.h"
 
 #include <algorithm>
 #include <array>
 #include <optional>
 
-#include "reader/prepared_code.h"
+#include "text/prepared_code.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "options/typed_run.h"
 
 // Virtual-key codes the plan uses, with their Win32 values.
 namespace virtual_key {
@@ -116,15 +117,6 @@ struct KeyboardState {
   // The user's "press Shift to turn off Caps Lock" setting: then Shift
   // turns Caps Lock off, and the Caps Lock key only ever turns it on.
   bool shiftTurnsOffCapsLock = false;
-};
-
-// A part of what is typed, and how long to wait after it before the rest:
-// what a code's rules make of it.
-struct TypedRun {
-  std::wstring text;
-  int pauseAfterMs = 0;
-
-  bool operator==(const TypedRun&) const = default;
 };
 
 // The events that type the runs, one after the other with their pauses
