@@ -91,7 +91,7 @@ TEST(PrepareCode, EachExampleOfTheManualTypesWhatItSaysIntoItsProgram) {
        L"I\x03"
        L"d:",
        L"<GS>"},
-      {{}, "\n\x01\n", L"notepad.exe", L"nothing", AimId::None, Suffix::Enter, L"Id:"},
+      {{L"output X{CODE}"}, "\n\x01\n", L"notepad.exe", L"nothing", AimId::None, Suffix::Enter, L"Id:"},
       {{}, "\t", L"notepad.exe", L"Id:{TAB}{ENTER}", AimId::None, Suffix::Enter, L"Id:"},
       {{L"keep first 1"},
        "\x01"
