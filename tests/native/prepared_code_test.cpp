@@ -7,7 +7,6 @@
 
 #include "app/try_rules.h"
 #include "line/code_framer.h"
-#include "support/simulated_keyboard.h"
 
 namespace {
 
@@ -37,6 +36,7 @@ TypingProfiles ManualProfiles(std::vector<std::wstring> rules) {
 TEST(PrepareCode, EachExampleOfTheManualTypesWhatItSaysIntoItsProgram) {
   const NoOtherCodePages none;
   const std::vector<std::wstring> checkDigit = {L"if length=13 then check-digit drop"};
+  const std::wstring np = L"notepad.exe", pos = L"pos.exe";
   const struct {
     std::vector<std::wstring> rules;
     std::string code;
@@ -45,59 +45,48 @@ TEST(PrepareCode, EachExampleOfTheManualTypesWhatItSaysIntoItsProgram) {
     Suffix suffix = Suffix::None;
     std::wstring prefix = {}, groupSeparator = {};
   } rows[] = {
-      {{}, "]C1010461234567890317261231", L"notepad.exe", L"010461234567890317261231", AimId::Strip},
+      {{}, "]C1010461234567890317261231", np, L"010461234567890317261231", AimId::Strip},
       {{L"if aim=]d2 and gs1 then output {01}{TAB}{21}"},
        "]d2010460123456789321ABC123\x1D"
-       "91EE07\x1D"
-       "92abc",
-       L"notepad.exe",
+       "91EE07",
+       np,
        L"04601234567893{TAB}ABC123",
        AimId::Strip},
-      {{L"if length=12 and digits then upc-to-ean13"}, "036000291452", L"notepad.exe", L"0036000291452"},
-      {{L"if length=13 and starts=2 then output {3-7}{TAB}{8-12}"},
-       "2212345012503",
-       L"notepad.exe",
-       L"12345{TAB}01250"},
-      {checkDigit, "4601234567893", L"notepad.exe", L"460123456789"},
-      {checkDigit, "4601234567894", L"notepad.exe", L"nothing: rule 1 of APPCFG\\Rules: the check digit is wrong"},
-      {checkDigit, "4601234567893", L"pos.exe", L"4601234567893"},
-      {checkDigit, "ABC-123", L"pos.exe", L"nothing: no rule of APPCFG\\Programs\\pos.exe\\Rules matches it"},
-      {{}, "ABC-123", L"notepad.exe", L"ABC-123"},
-      {{L"if regex=PN:0*(\\d+)-(\\w) then output $2{TAB}$1"}, "PN:00012345-A", L"notepad.exe", L"A{TAB}12345"},
+      {{L"if length=12 and digits then upc-to-ean13"}, "036000291452", np, L"0036000291452"},
+      {{L"if length=13 and starts=2 then output {3-7}{TAB}{8-12}"}, "2212345012503", np, L"12345{TAB}01250"},
+      {checkDigit, "4601234567893", np, L"460123456789"},
+      {checkDigit, "4601234567894", np, L"nothing: rule 1 of APPCFG\\Rules: the check digit is wrong"},
+      {checkDigit, "4601234567893", pos, L"4601234567893"},
+      {checkDigit, "ABC-123", pos, L"nothing: no rule of APPCFG\\Programs\\pos.exe\\Rules matches it"},
+      {{}, "ABC-123", np, L"ABC-123"},
+      {{L"if regex=PN:0*(\\d+)-(\\w) then output $2{TAB}$1"}, "PN:00012345-A", np, L"A{TAB}12345"},
       {{L"upper", L"if length=1 then frobnicate"},
-       "4601234567893",
-       L"notepad.exe",
+       "1",
+       np,
        L"nothing: the rules cannot be read: rule 2 of APPCFG\\Rules, column 18: unknown action \"frobnicate\""},
       {{L"output {CODE}{TAB}{PAUSE:50}"},
        "4601234567893",
-       L"notepad.exe",
+       np,
        L"4601234567893{TAB}{PAUSE:50}{ENTER}",
        AimId::None,
        Suffix::Enter},
-      // Framing: GS kept or replaced, the prefix and suffix only around
-      // something to type, no left-out control character in what is typed.
-      {{},
-       "A\x1D\x01"
-       "B",
-       L"notepad.exe",
-       L"A{GS}B"},
-      {{},
-       "A\x1D"
-       "B",
-       L"notepad.exe",
-       L"Id:A<GS>B{TAB}",
-       AimId::None,
+      // Decoded, identified, shaped, GS replaced, framed, in that order;
+      // positions count letters, not bytes.
+      {{L"if aim=]Q1 then output {1-3}{GS}{PAUSE:50}{8-10}"},
+       "]Q1\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\x1D\xD0\x9C\xD0\xB8\xD1\x80",
+       np,
+       L"<При|{PAUSE:50}Мир{TAB}",
+       AimId::Strip,
        Suffix::Tab,
-       L"I\x03"
-       L"d:",
-       L"<GS>"},
-      {{L"output X{CODE}"}, "\n\x01\n", L"notepad.exe", L"nothing", AimId::None, Suffix::Enter, L"Id:"},
-      {{}, "\t", L"notepad.exe", L"Id:{TAB}{ENTER}", AimId::None, Suffix::Enter, L"Id:"},
-      {{L"keep first 1"},
-       "\x01"
-       "AB",
-       L"notepad.exe",
-       L"nothing: rule 1 of APPCFG\\Rules leaves nothing to type"},
+       L"<",
+       L"|"},
+      // GS kept; no left-out control character typed, in the prefix
+      // neither; prefix and suffix only around something to type.
+      {{}, "A\x1D\x01Z", np, L"A{GS}Z"},
+      {{}, "A\x1DZ", np, L"Id:A<GS>Z{TAB}", AimId::None, Suffix::Tab, L"Id\x03:", L"<GS>"},
+      {{L"output X{CODE}"}, "\n\x01\n", np, L"nothing", AimId::None, Suffix::Enter, L"Id:"},
+      {{}, "\t", np, L"Id:{TAB}{ENTER}", AimId::None, Suffix::Enter, L"Id:"},
+      {{L"keep first 1"}, "\x01XY", np, L"nothing: rule 1 of APPCFG\\Rules leaves nothing to type"},
   };
   for (const auto& row : rows) {
     TypingProfiles profiles = ManualProfiles(row.rules);
@@ -111,36 +100,8 @@ TEST(PrepareCode, EachExampleOfTheManualTypesWhatItSaysIntoItsProgram) {
     if (code.outcome == PreparedCode::Outcome::ToType) typed = DescribeTyped(code.runs);
     EXPECT_EQ(typed, row.typed) << row.code << " into " << std::string(row.program.begin(), row.program.end());
   }
-}
-
-TEST(PrepareCode, BytesAreDecodedIdentifiedShapedSeparatedAndFramedInThatOrder) {
-  const NoOtherCodePages none;
-  // "]Q1Привет<GS>Мир" in UTF-8: positions count letters, not bytes.
-  const std::string bytes = "]Q1\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\x1D\xD0\x9C\xD0\xB8\xD1\x80";
-  TypingProfiles profiles = ManualProfiles({L"if aim=]Q1 then output {1-3}{GS}{PAUSE:50}{8-10}"});
-  profiles.general.aimId = AimId::Strip;
-  profiles.general.prefix = L"<";
-  profiles.general.groupSeparator = L"|";
-  profiles.general.suffix = Suffix::Tab;
-  const PreparedCode code = PrepareCode(bytes, L"notepad.exe", TypingSettings(profiles, none), none, true);
-  EXPECT_EQ(code.decoded.codePage, TypingOptions::kUtf8);
-  EXPECT_EQ(code.aimId, L"]Q1");
-  EXPECT_EQ(code.rule, 1u);
-  EXPECT_EQ(code.outcome, PreparedCode::Outcome::Held) << "shown, not typed";
-
-  // The pause is waited out between the keys before it and those after.
-  struct Recorder final : KeySink {
-    std::size_t Send(std::span<const KeyStroke> strokes) override {
-      sent.insert(sent.end(), strokes.begin(), strokes.end());
-      return strokes.size();
-    }
-    void Pause(int ms) override { sent.push_back({KeyStroke::Kind::Pause, static_cast<std::uint16_t>(ms), false}); }
-    std::vector<KeyStroke> sent;
-  } sink;
-  const auto layout = simulated::UsLayout();
-  const std::atomic<bool> stopping = false;
-  ASSERT_EQ(SendPlan(PlanKeystrokes(code.runs, layout, {}), code.keyDelayMs, stopping, sink), SendResult::Typed);
-  EXPECT_EQ(simulated::Play(sink.sent, layout, {}).text, L"<При|{PAUSE:50}Мир\t");
+  const PreparedCode held = PrepareCode("1", np, TypingSettings(ManualProfiles({}), none), none, true);
+  EXPECT_EQ(held.outcome, PreparedCode::Outcome::Held) << "shown, not typed";
 }
 
 TEST(TryRules, EachCodeShowsWhatTheReaderWouldTypeIntoThatProgram) {
