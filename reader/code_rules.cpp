@@ -1,7 +1,10 @@
 #include "reader/code_rules.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cwctype>
+#include <iterator>
 #include <stdexcept>
 #include <tuple>
 #include <utility>
@@ -15,20 +18,28 @@ namespace {
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// The case of Latin, Latin-1 and Cyrillic letters, the letters codes are
-// written in, the same whatever locale the C library runs in (in the "C"
-// locale, towupper knows ASCII alone).
+// The simple case pairs of the Latin (ASCII, Latin-1, Latin Extended-A),
+// modern Greek and Cyrillic letters, the letters codes are written in, the same
+// whatever locale the C library runs in (in the "C" locale, towupper knows
+// ASCII alone): the capitals from `first` to `last`, every `step`-th, and
+// each one's small letter `distance` after it.
+struct CasePairs {
+  int first, last, distance, step;
+};
+constexpr CasePairs kCasePairs[] = {
+    {0x41, 0x5A, 0x20, 1},   {0xC0, 0xD6, 0x20, 1},   {0xD8, 0xDE, 0x20, 1},   {0x178, 0x178, -0x79, 1},
+    {0x100, 0x12E, 1, 2},    {0x132, 0x136, 1, 2},    {0x139, 0x147, 1, 2},    {0x14A, 0x176, 1, 2},
+    {0x179, 0x17D, 1, 2},    {0x386, 0x386, 0x26, 1}, {0x388, 0x38A, 0x25, 1}, {0x38C, 0x38C, 0x40, 1},
+    {0x38E, 0x38F, 0x3F, 1}, {0x391, 0x3A1, 0x20, 1}, {0x3A3, 0x3AB, 0x20, 1}, {0x400, 0x40F, 0x50, 1},
+    {0x410, 0x42F, 0x20, 1}, {0x460, 0x480, 1, 2},    {0x48A, 0x4BE, 1, 2},    {0x4C0, 0x4C0, 0xF, 1},
+    {0x4C1, 0x4CD, 1, 2},    {0x4D0, 0x52E, 1, 2}};
+
 wchar_t LetterInCase(wchar_t c, bool upper) {
-  const auto pair = [&](wchar_t lowFirst, wchar_t lowLast, int distance) {
-    if (upper && c >= lowFirst && c <= lowLast) return static_cast<wchar_t>(c - distance);
-    if (!upper && c >= lowFirst - distance && c <= lowLast - distance) return static_cast<wchar_t>(c + distance);
-    return c;
-  };
-  if (c == 0xF7 || c == 0xD7) return c;  // ÷ and ×
-  for (const auto& [first, last, distance] :
-       {std::tuple{L'a', L'z', 0x20}, std::tuple{L'\u00E0', L'\u00FE', 0x20}, std::tuple{L'\u0430', L'\u044F', 0x20},
-        std::tuple{L'\u0450', L'\u045F', 0x50}}) {
-    if (const wchar_t changed = pair(first, last, distance); changed != c) return changed;
+  for (const auto& [first, last, distance, step] : kCasePairs) {
+    const int capital = upper ? c - distance : c;
+    if (capital >= first && capital <= last && (capital - first) % step == 0) {
+      return static_cast<wchar_t>(upper ? capital : capital + distance);
+    }
   }
   return c;
 }
@@ -66,6 +77,8 @@ using NoMatch = TypingOptions::NoMatch;
 
 // Bounds that keep a rule's work and output in proportion to a code.
 constexpr std::size_t kLongestOutput = 20000;
+constexpr auto kLongestWork = std::chrono::milliseconds(30);
+constexpr const wchar_t* kTooMuchWork = L"the regular expression needs too much work";
 
 // A rule's part that cannot be carried out for this code: it is rejected.
 struct Refusal {
@@ -92,9 +105,9 @@ bool WildcardMatches(std::wstring_view pattern, std::wstring_view text) {
       continue;
     }
     const std::wstring_view here = letter(t);
-    if (p < pattern.size() &&
-        ((pattern[p] == L'?') || (pattern[p] == L'#' && IsDigit(here[0])) || pattern.substr(p).starts_with(here))) {
-      p += pattern[p] == L'?' || pattern[p] == L'#' ? 1 : here.size();
+    const bool wild = p < pattern.size() && (pattern[p] == L'?' || pattern[p] == L'#');
+    if (wild ? pattern[p] == L'?' || IsDigit(here[0]) : pattern.substr(p).starts_with(here)) {
+      p += wild ? 1 : here.size();
       ++t;
     } else if (starP != std::wstring_view::npos) {
       p = starP + 1;
@@ -107,16 +120,76 @@ bool WildcardMatches(std::wstring_view pattern, std::wstring_view text) {
   return p == pattern.size();
 }
 
+// What a code's regular expressions may do: Boost.Regex's own bound grows
+// with the pattern's size, and recursion escapes it; this one is 50 ms for
+// all of a code's rules, whatever they are, and it ends when the reader
+// stops. Every 1,024th step through the code looks at the clock and the stop.
+class Budget {
+ public:
+  explicit Budget(const std::atomic<bool>* stopping) : stopping_(stopping) {}
+
+  void Step() {
+    if (++steps_ % 1024 != 0 || spent_) return;
+    const bool stopped = stopping_ && stopping_->load();
+    if (!stopped && std::chrono::steady_clock::now() < deadline_) return;
+    spent_ = true;  // Boost unwinds its states after the throw: that must not throw again
+    throw Refusal{stopped ? L"the reader is stopping" : kTooMuchWork};
+  }
+
+ private:
+  const std::atomic<bool>* stopping_;
+  const std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + kLongestWork;
+  std::uint64_t steps_ = 0;
+  bool spent_ = false;
+};
+
+// The code as Boost.Regex walks it, each step counted. Bidirectional, so
+// that Boost's own bound is its fixed most (it scales a random-access
+// text's by the pattern's size).
+class Walk {
+ public:
+  using iterator_category = std::bidirectional_iterator_tag;
+  using value_type = wchar_t;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const wchar_t*;
+  using reference = const wchar_t&;
+
+  Walk() = default;
+  Walk(const wchar_t* at, Budget& budget) : at_(at), budget_(&budget) {}
+  reference operator*() const {
+    budget_->Step();
+    return *at_;
+  }
+  Walk& operator++() {
+    budget_->Step();
+    ++at_;
+    return *this;
+  }
+  Walk& operator--() {
+    budget_->Step();
+    --at_;
+    return *this;
+  }
+  Walk operator++(int) { return std::exchange(*this, ++Walk(*this)); }
+  Walk operator--(int) { return std::exchange(*this, --Walk(*this)); }
+  bool operator==(const Walk& other) const { return at_ == other.at_; }
+
+ private:
+  const wchar_t* at_ = nullptr;
+  Budget* budget_ = nullptr;
+};
+
 // Carries a code through the rules.
 struct Shaper {
   std::wstring text;
-  std::wstring aim = {};
+  Budget budget;
+  std::optional<std::wstring> aim = {};   // none when identifiers are off; empty when the code has none
   std::vector<std::wstring> groups = {};  // of the rule's regular expression
   // Read when first asked for, again after the text changes.
   std::optional<std::optional<std::vector<gs1::Field>>> fields = {};
 
   const std::optional<std::vector<gs1::Field>>& Fields() {
-    if (!fields) fields = gs1::ReadFields(text);
+    if (!fields) fields = gs1::Carries(aim, text) ? gs1::ReadFields(text) : std::nullopt;
     return *fields;
   }
 
@@ -130,7 +203,7 @@ struct Shaper {
     using Kind = Criterion::Kind;
     switch (criterion.kind) {
       case Kind::Aim:
-        return WildcardMatches(criterion.text, aim);
+        return WildcardMatches(criterion.text, aim.value_or(L""));
       case Kind::Length: {
         const std::size_t length = CharacterCount(text);
         return length >= criterion.least && length <= criterion.most;
@@ -149,8 +222,8 @@ struct Shaper {
       case Kind::Like:
         return WildcardMatches(criterion.text, text);
       case Kind::Regex: {
-        boost::wsmatch match;
-        if (!boost::regex_match(text, match, *criterion.regex)) return false;
+        boost::match_results<Walk> match;
+        if (!boost::regex_match(Begin(), End(), match, *criterion.regex)) return false;
         if (!criterion.negated) {
           groups.clear();
           for (const auto& group : match) groups.push_back(group.str());
@@ -164,6 +237,9 @@ struct Shaper {
     }
     return false;
   }
+
+  Walk Begin() { return {text.data(), budget}; }
+  Walk End() { return {text.data() + text.size(), budget}; }
 
   std::wstring Part(std::size_t from, std::size_t to) {
     const std::size_t count = CharacterCount(text);
@@ -198,7 +274,7 @@ struct Shaper {
           more = text;
           break;
         case Piece::Kind::Aim:
-          more = aim;
+          more = aim.value_or(L"");
           break;
         case Piece::Kind::Characters:
           more = Part(piece.from, piece.to);
@@ -229,10 +305,11 @@ struct Shaper {
       const auto needLength = [&](std::size_t length) {
         if (length > count) throw Refusal{L"the code is shorter than " + platform::IntToStr(length)};
       };
-      const auto needDigits = [&](std::size_t length, std::wstring_view what) {
+      const auto needCode = [&](std::size_t length, std::wstring_view what) {
         if (CharacterCount(text) != length || !std::ranges::all_of(text, IsDigit)) {
           throw Refusal{L"the code is not " + std::wstring(what)};
         }
+        if (!gs1::CheckDigitIsRight(text)) throw Refusal{L"the check digit is wrong"};
       };
       switch (action.kind) {
         case Kind::KeepFirst:
@@ -254,10 +331,9 @@ struct Shaper {
           Change(text.substr(0, CharacterStarts(text)[count - action.from]));
           break;
         case Kind::DropRange: {
-          const std::size_t to = std::min(action.to, count);
-          Part(action.from, to);
-          const auto starts = CharacterStarts(text);
-          Change(text.substr(0, starts[action.from - 1]) + text.substr(starts[to]));
+          const std::size_t dropped = Part(action.from, action.to).size();  // refuses a range past the end
+          const std::size_t at = CharacterStarts(text)[action.from - 1];
+          Change(text.substr(0, at) + text.substr(at + dropped));
           break;
         }
         case Kind::Replace: {
@@ -271,9 +347,13 @@ struct Shaper {
           Change(changed.append(text, at));
           break;
         }
-        case Kind::RegexReplace:
-          Change(boost::regex_replace(text, *action.regex, action.with, boost::format_perl));
+        case Kind::RegexReplace: {
+          std::wstring changed;
+          boost::regex_replace(std::back_inserter(changed), Begin(), End(), *action.regex, action.with,
+                               boost::format_perl);
+          Change(std::move(changed));
           break;
+        }
         case Kind::RemoveSpaces:
           Change(std::wstring(text.begin(), std::remove(text.begin(), text.end(), L' ')));
           break;
@@ -297,11 +377,11 @@ struct Shaper {
           if (action.kind == Kind::CheckDigitDrop) Change(text.substr(0, text.size() - 1));
           break;
         case Kind::UpcToEan13:
-          needDigits(12, L"12 digits (UPC-A)");
+          needCode(12, L"12 digits (UPC-A)");
           Change(L"0" + text);
           break;
         case Kind::Ean13ToUpc:
-          needDigits(13, L"13 digits (EAN-13)");
+          needCode(13, L"13 digits (EAN-13)");
           if (text[0] != L'0') throw Refusal{L"an EAN-13 that starts with 1-9 has no UPC-A"};
           Change(text.substr(1));
           break;
@@ -320,9 +400,10 @@ struct Shaper {
 
 }  // namespace
 
-CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules, NoMatch noMatch) {
+CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules, NoMatch noMatch,
+                      const std::atomic<bool>* stopping) {
   CodeOutcome outcome;
-  Shaper shaper{std::wstring(code)};
+  Shaper shaper{std::wstring(code), Budget(stopping)};
   const auto reject = [&](std::wstring why) {
     outcome.result = CodeOutcome::Result::Rejected;
     outcome.why = std::move(why);
@@ -335,11 +416,11 @@ CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules
                        code[1] < 0x80 && std::iswalnum(static_cast<wint_t>(code[2])) && code[2] < 0x80;
     if (found) {
       outcome.aimId = code.substr(0, 3);
-      shaper.aim = outcome.aimId;
       shaper.text.erase(0, 3);
     } else {
       outcome.why = L"the code has no symbology identifier";
     }
+    shaper.aim = outcome.aimId;
   }
   if (rules.Error()) return reject(L"the rules cannot be read: " + rules.DescribeError());
   std::size_t trying = 0;
@@ -364,12 +445,13 @@ CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules
     if (outcome.output.empty()) outcome.output.push_back({std::move(shaper.text)});
   } catch (const Refusal& refusal) {
     return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() + L": " + refusal.why);
-  } catch (const std::exception& error) {
-    // Boost.Regex's bound on a match's work, or memory: its first sentence.
-    std::string what = error.what();
-    what = what.substr(0, std::min(what.find(". "), what.size()));
-    return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() +
-                  L": the regular expression gave up: " + std::wstring(what.begin(), what.end()));
+  } catch (const std::exception&) {
+    // Boost.Regex's own bound on a match's work, or memory.
+    return reject(L"rule " + platform::IntToStr(trying + 1) + L" of " + rules.SourceName() + L": " + kTooMuchWork);
+  }
+  if (std::ranges::all_of(outcome.output, [](const TypedRun& run) { return run.text.empty(); })) {
+    const std::wstring rule = outcome.rule ? L"rule " + platform::IntToStr(*outcome.rule) + L" of " : L"";
+    return reject(rule + (rule.empty() ? L"" : rules.SourceName() + L": ") + L"nothing is left to type");
   }
   if (aimId == AimId::Keep && !outcome.aimId.empty()) outcome.output.front().text.insert(0, outcome.aimId);
   return outcome;

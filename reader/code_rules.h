@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -39,7 +40,7 @@ struct CodeOutcome {
 // The code (decoded) as the identifier setting, the rules and NoMatch make
 // it. Never throws: whatever goes wrong rejects the code with its reason.
 CodeOutcome ShapeCode(std::wstring_view code, TypingOptions::AimId aimId, const RuleList& rules,
-                      TypingOptions::NoMatch noMatch);
+                      TypingOptions::NoMatch noMatch, const std::atomic<bool>* stopping = nullptr);
 
 // What is typed as a person reads it: keys and pauses as {TAB}, {ENTER},
 // {GS}, {PAUSE:50}, other control characters as {0x01}, a brace doubled.

@@ -93,13 +93,16 @@ std::size_t NeedCount(const Word& word, std::wstring_view text) {
   throw ReadError{word.column, L"a number is expected, not \"" + std::wstring(text) + L"\""};
 }
 
-// "N-M" (M may be left out: to the end) as characters from 1.
-std::pair<std::size_t, std::size_t> NeedRange(const Word& word, std::wstring_view text, bool openEnd) {
+// "N-M" of positions, from 1, where M may be left out (to the end); or of
+// lengths, from 0.
+std::pair<std::size_t, std::size_t> NeedRange(const Word& word, std::wstring_view text, bool positions) {
   const std::size_t dash = text.find(L'-');
   if (dash == std::wstring_view::npos) throw ReadError{word.column, L"a range N-M is expected"};
   const std::size_t from = NeedCount(word, text.substr(0, dash));
-  const std::size_t to = openEnd && dash + 1 == text.size() ? SIZE_MAX : NeedCount(word, text.substr(dash + 1));
-  if (from < 1 || to < from) throw ReadError{word.column, L"the range \"" + std::wstring(text) + L"\" is empty"};
+  const std::size_t to = positions && dash + 1 == text.size() ? SIZE_MAX : NeedCount(word, text.substr(dash + 1));
+  if (from < (positions ? 1u : 0u) || to < from) {
+    throw ReadError{word.column, L"the range \"" + std::wstring(text) + L"\" is empty"};
+  }
   return {from, to};
 }
 
@@ -315,8 +318,7 @@ std::optional<RuleList::Rule> ReadRule(std::wstring_view line) {
       throw ReadError{at < words.size() ? words[at].column : line.size(), L"an action is missing"};
     }
     at = ReadAction(words, at, rule.actions);
-    if (at >= words.size()) break;
-    ++at;  // the ';'
+    if (at >= words.size() || ++at >= words.size()) break;  // past the ';': a last one ends nothing
   }
   return rule;
 }

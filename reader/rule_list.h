@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -51,7 +52,7 @@ class RuleList {
 
  private:
   friend CodeOutcome ShapeCode(std::wstring_view code, TypingOptions::AimId aimId, const RuleList& rules,
-                               TypingOptions::NoMatch noMatch);
+                               TypingOptions::NoMatch noMatch, const std::atomic<bool>* stopping);
   std::vector<Rule> rules_;
   std::optional<RuleError> error_;
   std::wstring source_;
