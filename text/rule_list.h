@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/typing_options.h"
+#include "options/typing_options.h"
 
 // A list of rules as it is read, once, when the options arrive: every rule
 // checked and its regular expressions compiled (docs/rules.md has the

@@ -1,4 +1,4 @@
-#include "reader/rule_list.h"
+#include "text/rule_list.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -7,7 +7,7 @@
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
-#include "reader/rule_parts.h"
+#include "text/rule_parts.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/rule_list.h"
+#include "text/rule_list.h"
 
 namespace rules {
 

@@ -1,4 +1,4 @@
-#include "reader/code_rules.h"
+#include "text/code_rules.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "platform/conversions.h"
-#include "reader/gs1.h"
-#include "reader/rule_parts.h"
+#include "text/gs1.h"
+#include "text/rule_parts.h"
 
 namespace {
 
