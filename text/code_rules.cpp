@@ -121,9 +121,11 @@ bool WildcardMatches(std::wstring_view pattern, std::wstring_view text) {
 }
 
 // What a code's regular expressions may do: Boost.Regex's own bound grows
-// with the pattern's size, and recursion escapes it; this one is 50 ms for
-// all of a code's rules, whatever they are, and it ends when the reader
-// stops. Every 1,024th step through the code looks at the clock and the stop.
+// with the pattern's size, and recursion escapes it; this one is 30 ms from
+// the code's start, whatever the rules are (Boost's unwinding after the
+// throw and the other rules' work stay within the 50 ms a code may take),
+// and nothing once the reader stops. Every 1,024th step through the code
+// looks at the clock and the stop.
 class Budget {
  public:
   explicit Budget(const std::atomic<bool>* stopping) : stopping_(stopping) {}

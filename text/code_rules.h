@@ -22,8 +22,9 @@
 // The first rule whose criteria all hold is applied, unless it ends with
 // `continue`: then the rules after it see what it made. Positions and
 // lengths count characters as an operator counts them: a surrogate pair is
-// one. Regular expressions are compiled once, when the list is read, and a
-// match that does more work than Boost.Regex allows rejects the code.
+// one. Regular expressions are compiled once, when the list is read; a
+// code's matches get 30 ms in all, and a match still running past that, or
+// when `stopping` is set, rejects the code.
 
 // What became of a code: all a monitor needs to show it.
 struct CodeOutcome {

@@ -3,9 +3,9 @@
 // What a rule is made of: rule_list.cpp reads a list into these, and
 // code_rules.cpp applies them. For those two files alone.
 
-// Header-only, with no other Boost library behind it. The work one match
-// may do is bounded: past the bound the match throws instead of running on
-// (the bound grows with the code's length and the pattern's size).
+// Header-only, with no other Boost library behind it. Past its bound on a
+// match's states, a match throws instead of running on (code_rules.cpp
+// walks a code so that this bound is the fixed one, and adds its own).
 #define BOOST_REGEX_STANDALONE
 #define BOOST_REGEX_MAX_STATE_COUNT 1000000
 #include <boost/regex.hpp>
@@ -26,7 +26,7 @@ inline bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 // Where each character starts, and the text's end: a surrogate pair is one.
 std::vector<std::size_t> CharacterStarts(std::wstring_view text);
 std::size_t CharacterCount(std::wstring_view text);
-// The case of Latin, Latin-1 and Cyrillic letters.
+// The case of Latin, modern Greek and Cyrillic letters.
 std::wstring InCase(std::wstring_view text, bool upper);
 
 using Regex = std::shared_ptr<const boost::wregex>;
