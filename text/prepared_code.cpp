@@ -62,11 +62,11 @@ PreparedCode PrepareCode(std::string_view bytes, std::wstring_view program, cons
     somethingToType = somethingToType || HasSomethingToType(typed.text);
   }
   if (!somethingToType) {
-    // Nothing was scanned once the identifier is off; or a rule made it
-    // so, which is never a code typed.
-    if (!code.rule) return code;
+    // As ShapeCode refuses an output that is empty: what is left holds only
+    // characters that are left out.
     code.outcome = PreparedCode::Outcome::Refused;
-    code.why = L"rule " + platform::IntToStr(*code.rule) + L" of " + rules.SourceName() + L" leaves nothing to type";
+    code.why = (code.rule ? L"rule " + platform::IntToStr(*code.rule) + L" of " + rules.SourceName() + L": " : L"") +
+               L"nothing is left to type";
     return code;
   }
   std::wstring prefix;

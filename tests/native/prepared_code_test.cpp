@@ -86,7 +86,7 @@ TEST(PrepareCode, EachExampleOfTheManualTypesWhatItSaysIntoItsProgram) {
       {{}, "A\x1DZ", np, L"Id:A<GS>Z{TAB}", AimId::None, Suffix::Tab, L"Id\x03:", L"<GS>"},
       {{L"output X{CODE}"}, "\n\x01\n", np, L"nothing", AimId::None, Suffix::Enter, L"Id:"},
       {{}, "\t", np, L"Id:{TAB}{ENTER}", AimId::None, Suffix::Enter, L"Id:"},
-      {{L"keep first 1"}, "\x01XY", np, L"nothing: rule 1 of APPCFG\\Rules leaves nothing to type"},
+      {{L"keep first 1"}, "\x01XY", np, L"nothing: rule 1 of APPCFG\\Rules: nothing is left to type"},
   };
   for (const auto& row : rows) {
     TypingProfiles profiles = ManualProfiles(row.rules);
