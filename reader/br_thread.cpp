@@ -5,10 +5,12 @@
 #include "line/code_framer.h"
 #include "platform/diagnostics.h"
 
-BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
-                   std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)
+BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder,
+                   TypingOptions::CodeEnd codeEnd, std::chrono::milliseconds unfinishedCodeTimeout,
+                   std::function<void()> onLineLost)
     : line_(std::move(line)),
       typist_(typist),
+      recorder_(recorder),
       codeEnd_(codeEnd),
       unfinishedCodeTimeout_(unfinishedCodeTimeout),
       onLineLost_(std::move(onLineLost)),
@@ -27,7 +29,10 @@ void BRThread::Terminate() {
 void BRThread::Execute() {
   typist_.Prepare();
   CodeFramer framer(codeEnd_);
-  const CodeFramer::CodeHandler type = [this](std::string_view code) { typist_.TypeCode(code, stopping_); };
+  const CodeFramer::CodeHandler type = [this](std::string_view code) {
+    const PreparedCode typed = typist_.TypeCode(code, recorder_ && recorder_->TypingHeld(), stopping_);
+    if (recorder_) recorder_->Record(typed);
+  };
   for (;;) {
     std::span<const std::uint8_t> bytes;
     std::optional<std::chrono::milliseconds> quietAfter;

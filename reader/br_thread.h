@@ -7,6 +7,7 @@
 
 #include "keys/code_typist.h"
 #include "line/scanner_line.h"
+#include "reader/reader_parts.h"
 
 // The reader thread: waits on the line, frames codes and types each one as
 // soon as its end arrives. Its owner keeps the object until the
@@ -26,9 +27,11 @@ class BRThread {
   static constexpr std::chrono::milliseconds kCodeEndPause{500};
 
   // `onLineLost` runs on the thread, which then ends, when the device
-  // behind the port has gone or a break shows on the line.
-  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
-           std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
+  // behind the port has gone or a break shows on the line. What became of
+  // each code goes to `recorder` when there is one.
+  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder,
+           TypingOptions::CodeEnd codeEnd, std::chrono::milliseconds unfinishedCodeTimeout,
+           std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
@@ -42,6 +45,7 @@ class BRThread {
 
   std::unique_ptr<ScannerLine> line_;
   CodeTypist& typist_;
+  CodeRecorder* const recorder_;
   const TypingOptions::CodeEnd codeEnd_;
   const std::chrono::milliseconds unfinishedCodeTimeout_;
   const std::function<void()> onLineLost_;
