@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -71,8 +72,9 @@ struct PreparedCode {
 // (Rules, NoMatch), each GS replaced (GroupSeparator), Prefix and Suffix
 // added. The whole text is made before a key goes out: a code its rules
 // refuse types nothing at all. `held`: «Не вводить коды» is ticked.
+// `stopping`, when given, ends a rule's long match: the reader is closing.
 PreparedCode PrepareCode(std::string_view bytes, std::wstring_view program, const TypingSettings& settings,
-                         const CodePages& codePages, bool held = false);
+                         const CodePages& codePages, bool held = false, const std::atomic<bool>* stopping = nullptr);
 
 // Whether the character is left out of what is typed: a control character
 // that is neither a key (Tab, Backspace, Escape, line feed as Enter) nor a

@@ -216,7 +216,7 @@ PreparedCode WinTypist::TypeCode(std::string_view code, bool held, const std::at
     settings = settings_;
   }
   const HWND window = ::GetForegroundWindow();
-  PreparedCode prepared = PrepareCode(code, programs_.Of(window), *settings, codePages_, held);
+  PreparedCode prepared = PrepareCode(code, programs_.Of(window), *settings, codePages_, held, &stopping);
   if (prepared.outcome == PreparedCode::Outcome::Empty) diagnostics::Event(L"empty line ignored");
   if (prepared.outcome == PreparedCode::Outcome::Refused) {
     ::MessageBeep(MB_ICONERROR);
