@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "options/typing_options.h"
+#include "text/prepared_code.h"
 
 // Types a completed code into whatever window has the focus. The reader
 // threads of several ports take turns at it: one thread at a time calls
@@ -12,10 +13,13 @@
 class CodeTypist {
  public:
   virtual ~CodeTypist() = default;
-  // `port` is the one the code came from. A typist that takes its time over
+  // What became of the code, which came from `port`: PrepareCode's outcome
+  // for the program in front, Typed or NotTyped for one that was to be
+  // typed. Nothing is typed while `held`. A typist that takes its time over
   // a code ends it early, with no key left pressed, once `stopping` is set:
   // the reader is being shut down.
-  virtual void TypeCode(std::string_view code, std::wstring_view port, const std::atomic<bool>& stopping) = 0;
+  virtual PreparedCode TypeCode(std::string_view code, std::wstring_view port, bool held,
+                                const std::atomic<bool>& stopping) = 0;
   // Called by the reader thread before it waits for its first code, so
   // that the first code is typed as quickly as the rest.
   virtual void Prepare() = 0;

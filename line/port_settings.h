@@ -68,7 +68,7 @@ struct LineParameters {
   std::uint8_t byteSize = 8;
   std::uint8_t parity = 0;
   std::uint8_t stopBits = 0;
-  CodeEnd codeEnd;
+  CodeEnd codeEnd{};
 
   bool operator==(const LineParameters&) const = default;
 };

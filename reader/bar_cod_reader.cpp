@@ -9,10 +9,11 @@
 #include "reader/reader_messages.h"
 
 CBarCodReader::CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
-                             ReaderSite& site, const std::vector<std::wstring>& arguments)
+                             ReaderSite& site, const std::vector<std::wstring>& arguments, CodeRecorder* recorder)
     : store_(store),
       ports_(ports),
       typist_(typist),
+      recorder_(recorder),
       makeDialog_(std::move(makeDialog)),
       site_(site),
       arguments_(arguments) {
@@ -151,7 +152,7 @@ void CBarCodReader::ReadData(ScannerLink& link) {
   try {
     const unsigned generation = link.generation_;
     link.thread_ = std::make_unique<BRThread>(link.port_->NewLine(), link.line_.portName, link.line_.codeEnd, typist_,
-                                              turns_, BRThread::kUnfinishedCodeTimeout,
+                                              turns_, recorder_, BRThread::kUnfinishedCodeTimeout,
                                               [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     link.thread_.reset();

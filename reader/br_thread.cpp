@@ -20,13 +20,14 @@ TypingTurns::Turn::~Turn() {
 }
 
 BRThread::BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, CodeTypist& typist,
-                   TypingTurns& turns, std::chrono::milliseconds unfinishedCodeTimeout,
+                   TypingTurns& turns, CodeRecorder* recorder, std::chrono::milliseconds unfinishedCodeTimeout,
                    std::function<void()> onLineLost)
     : line_(std::move(line)),
       port_(std::move(port)),
       codeEnd_(codeEnd),
       typist_(typist),
       turns_(turns),
+      recorder_(recorder),
       unfinishedCodeTimeout_(unfinishedCodeTimeout),
       onLineLost_(std::move(onLineLost)),
       thread_([this] { Execute(); }) {}
@@ -48,10 +49,12 @@ void BRThread::Execute() {
   }
   CodeFramer framer(codeEnd_);
   // The turn is asked for as the code is completed: codes of several ports
-  // are typed in the order they were scanned, never one inside another.
+  // are typed in the order they were scanned, never one inside another, and
+  // recorded in that order.
   const CodeFramer::CodeHandler type = [this](std::string_view code) {
     const TypingTurns::Turn turn(turns_);
-    typist_.TypeCode(code, port_, stopping_);
+    const PreparedCode typed = typist_.TypeCode(code, port_, recorder_ && recorder_->TypingHeld(), stopping_);
+    if (recorder_) recorder_->Record(typed);
   };
   for (;;) {
     std::span<const std::uint8_t> bytes;

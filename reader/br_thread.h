@@ -12,6 +12,7 @@
 #include "keys/code_typist.h"
 #include "line/port_settings.h"
 #include "line/scanner_line.h"
+#include "reader/reader_parts.h"
 
 // The typist as the reader threads of every port share it: one code at a
 // time, each typed whole, in the order the codes were completed on their
@@ -56,11 +57,12 @@ class BRThread {
   static constexpr std::chrono::milliseconds kCodeEndPause{500};
 
   // Reads `port`, whose codes end as `codeEnd` says, and types them when
-  // `turns` gives it its turn. `onLineLost` runs on the thread, which then
-  // ends, when the device behind the port has gone or a break shows on the
-  // line.
+  // `turns` gives it its turn. What became of each code goes to `recorder`
+  // when there is one. `onLineLost` runs on the thread, which then ends,
+  // when the device behind the port has gone or a break shows on the line.
   BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, CodeTypist& typist,
-           TypingTurns& turns, std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
+           TypingTurns& turns, CodeRecorder* recorder, std::chrono::milliseconds unfinishedCodeTimeout,
+           std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
@@ -78,6 +80,7 @@ class BRThread {
   const CodeEnd codeEnd_;
   CodeTypist& typist_;
   TypingTurns& turns_;
+  CodeRecorder* const recorder_;
   const std::chrono::milliseconds unfinishedCodeTimeout_;
   const std::function<void()> onLineLost_;
   std::atomic<bool> stopping_{false};

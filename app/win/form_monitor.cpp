@@ -285,7 +285,7 @@ std::wstring TFormMonitor::PortText(const ScannerSettings& scanner) {
   text += L": нет связи с " + LostSince(lost) + L", попыток: " + platform::IntToStr(lost.attempts());
   if (lost.lastError() != 0) {
     text += L", последняя ошибка " + platform::IntToStr(lost.lastError()) + L": " +
-            platform::SystemErrorText(lost.lastError());
+            std::wstring(platform::WithoutTrailingBreak(platform::SystemErrorText(lost.lastError())));
   }
   return text;
 }

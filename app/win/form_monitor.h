@@ -69,6 +69,8 @@ class TFormMonitor {
   ReportFacts Facts();
   void CopyReport();
   void SaveReport();
+  // The port, its state, its counts and the advice, alike in the window
+  // and the report.
   std::wstring PortText(const ScannerSettings& scanner);
   ScannerFacts FactsOf(const ScannerSettings& scanner);
 

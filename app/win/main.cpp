@@ -83,7 +83,7 @@ int TryRulesOnStandardOutput(platform::Registry& registry, const TryRulesRequest
   const TryRulesReport report =
       TryRules(codes, request.program, StoredFirstPort(registry), ReadTypingProfiles(registry), codePages);
   write(report.text);
-  return report.listUnreadable ? 1 : 0;
+  return report.exitCode;
 }
 
 }  // namespace

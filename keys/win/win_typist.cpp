@@ -10,7 +10,6 @@
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
-#include "text/code_text.h"
 
 static_assert(virtual_key::kShift == VK_SHIFT && virtual_key::kLeftShift == VK_LSHIFT &&
               virtual_key::kCapsLock == VK_CAPITAL);
@@ -167,9 +166,6 @@ class SystemInput final : public KeySink {
   DWORD error_ = ERROR_SUCCESS;
 };
 
-// The program of a code nobody needed to know.
-const std::wstring kProgramNotAsked;
-
 }  // namespace
 
 std::wstring ProgramNames::Of(HWND foreground) {
@@ -190,10 +186,7 @@ std::wstring ProgramNames::Of(HWND foreground) {
   return known_.emplace(key, std::move(name)).first->second;
 }
 
-WinTypist::WinTypist(RecentCodes* recent)
-    : options_(std::make_shared<const TypingProfiles>()),
-      rules_(std::make_shared<const ProfileRules>(*options_)),
-      recent_(recent) {}
+WinTypist::WinTypist() : settings_(std::make_shared<const TypingSettings>(TypingProfiles{}, codePages_)) {}
 WinTypist::~WinTypist() = default;
 
 WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
@@ -211,91 +204,48 @@ void WinTypist::Prepare() {
 }
 
 void WinTypist::SetOptions(std::shared_ptr<const TypingProfiles> options) {
-  // A code page the system does not know is noted once, here, not at
-  // every code.
-  auto usable = std::make_shared<TypingProfiles>(*options);
-  usable->general.codePage = UsableCodePage(usable->general.codePage, codePages_);
-  for (auto& [program, programOptions] : usable->programs) {
-    programOptions.codePage = UsableCodePage(programOptions.codePage, codePages_);
-  }
-  auto rules = std::make_shared<const ProfileRules>(*usable);
-  const std::lock_guard lock(optionsMutex_);
-  options_ = std::move(usable);
-  rules_ = std::move(rules);
+  auto settings = std::make_shared<const TypingSettings>(*options, codePages_);
+  const std::lock_guard lock(settingsMutex_);
+  settings_ = std::move(settings);
 }
 
-void WinTypist::TypeCode(std::string_view code, std::wstring_view port, const std::atomic<bool>& stopping) {
-  record_.port.assign(port);
-  std::shared_ptr<const TypingProfiles> profiles;
-  std::shared_ptr<const ProfileRules> rules;
+PreparedCode WinTypist::TypeCode(std::string_view code, std::wstring_view port, bool held,
+                                 const std::atomic<bool>& stopping) {
+  std::shared_ptr<const TypingSettings> settings;
   {
-    const std::lock_guard lock(optionsMutex_);
-    profiles = options_;
-    rules = rules_;
+    const std::lock_guard lock(settingsMutex_);
+    settings = settings_;
   }
   const HWND window = ::GetForegroundWindow();
-  // Without options of any program's own, nobody but the monitor needs to
-  // know which it is.
-  const std::wstring& program = recent_ || !profiles->programs.empty() ? programs_.Of(window) : kProgramNotAsked;
-  const TypingOptions& options = profiles->For(program);
-  const CodeText decoded = DecodeCode(code, options.codePage, codePages_);
-  if (!HasSomethingToType(decoded.text)) {
-    diagnostics::Event(L"empty line ignored");
-    Record(code, decoded, program, {}, CodeRecord::Outcome::Empty);
-    return;
-  }
-  // The whole text is made before the first key goes out: a code its rules
-  // refuse types nothing at all.
-  const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules->For(program), options.noMatch, port);
-  if (outcome.result == CodeOutcome::Result::Rejected) {
+  PreparedCode prepared = PrepareCode(code, programs_.Of(window), *settings, codePages_, held, &stopping, port);
+  if (prepared.outcome == PreparedCode::Outcome::Empty) diagnostics::Event(L"empty line ignored");
+  if (prepared.outcome == PreparedCode::Outcome::Refused) {
     ::MessageBeep(MB_ICONERROR);
-    const std::wstring& into = program.empty() ? programs_.Of(window) : program;
-    diagnostics::Event(L"a code is not typed into " + (into.empty() ? L"the window in front" : into) + L": " +
-                       outcome.why);
-    Record(code, decoded, into, outcome, CodeRecord::Outcome::Rejected, outcome.why);
-    return;
+    diagnostics::Event(L"a code is not typed into " +
+                       (prepared.program.empty() ? L"the window in front" : prepared.program) + L": " + prepared.why);
   }
-  if (!outcome.why.empty()) diagnostics::Event(outcome.why);
-  if (recent_ && recent_->typingHeld) {
-    Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"отмечено «Не вводить коды»");
-    return;
-  }
+  if (prepared.outcome != PreparedCode::Outcome::ToType) return prepared;
+  if (!prepared.note.empty()) diagnostics::Event(prepared.note);
   KnownLayout& layout = Layout(LayoutOf(window));
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
   SystemInput input(layout.source);
-  switch (SendPlan(PlanKeystrokes(outcome.output, layout.remembered, keyboard, options), options.keyDelayMs, stopping,
-                   input)) {
+  switch (SendPlan(PlanKeystrokes(prepared.runs, layout.remembered, keyboard), prepared.keyDelayMs, stopping, input)) {
     case SendResult::Typed:
-      diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));
-      Record(code, decoded, program, outcome, CodeRecord::Outcome::Typed);
+      diagnostics::CodeTyped(code, DroppedControlBytes(prepared.decoded.text), CodePageName(prepared.decoded.codePage));
+      prepared.outcome = PreparedCode::Outcome::Typed;
       break;
     case SendResult::Refused:
       diagnostics::Failure(L"SendInput", input.error());
-      Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"Windows не приняла ввод");
+      prepared.outcome = PreparedCode::Outcome::NotTyped;
+      prepared.why = L"Windows не приняла ввод";
       break;
     case SendResult::Stopped:
-      Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"программа закрывалась");
+      prepared.outcome = PreparedCode::Outcome::NotTyped;
+      prepared.why = L"программа закрывалась";
       break;
   }
-}
-
-void WinTypist::Record(std::string_view code, const CodeText& decoded, const std::wstring& program,
-                       const CodeOutcome& shaped, CodeRecord::Outcome outcome, std::wstring_view why) {
-  if (!recent_) return;
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  record_.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-  record_.bytes.assign(code);
-  record_.text.assign(decoded.text);
-  // As the Encoding option names it.
-  record_.encoding.assign(decoded.codePage == TypingOptions::kUtf8 ? L"UTF-8" : platform::IntToStr(decoded.codePage));
-  record_.symbology.assign(shaped.aimId);
-  record_.rule.assign(shaped.rule ? platform::IntToStr(*shaped.rule) : L"");
-  record_.program.assign(program);
-  record_.outcome = outcome;
-  record_.why.assign(why);
-  recent_->Add(record_);
+  return prepared;
 }

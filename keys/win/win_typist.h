@@ -11,8 +11,7 @@
 #include "keys/code_typist.h"
 #include "keys/keystroke_plan.h"
 #include "options/typing_options.h"
-#include "reader/recent_codes.h"
-#include "text/code_rules.h"
+#include "text/prepared_code.h"
 #include "text/win/win_code_pages.h"
 
 // The file name of the program that gets the keys typed while `foreground`
@@ -32,16 +31,18 @@ class ProgramNames {
 
 // Types codes into the focused window through the system's input stream,
 // with the keyboard layout of the window in front. Only one thread at a
-// time types with it, or prepares it. Each code, typed or not, goes into `recent` when
-// given.
+// time types with it, or prepares it.
 class WinTypist final : public CodeTypist {
  public:
-  explicit WinTypist(RecentCodes* recent = nullptr);
+  WinTypist();
   ~WinTypist() override;
 
   void SetOptions(std::shared_ptr<const TypingProfiles> options) override;
 
-  void TypeCode(std::string_view code, std::wstring_view port, const std::atomic<bool>& stopping) override;
+  // Asks Windows which program is in front, its layout and Caps Lock;
+  // what is typed is PrepareCode's.
+  PreparedCode TypeCode(std::string_view code, std::wstring_view port, bool held,
+                        const std::atomic<bool>& stopping) override;
   // Asks the layout of the window in front everything a code may need, and
   // raises the thread's priority: typing is what the operator waits for.
   void Prepare() override;
@@ -52,17 +53,12 @@ class WinTypist final : public CodeTypist {
 
  private:
   KnownLayout& Layout(HKL handle);
-  void Record(std::string_view code, const CodeText& decoded, const std::wstring& program, const CodeOutcome& shaped,
-              CodeRecord::Outcome outcome, std::wstring_view why = {});
 
-  std::mutex optionsMutex_;  // held for a pointer's copy alone
-  // Set by the user interface thread, taken by the typing thread once per
-  // code; never null. The rules are those of the options, read with them.
-  std::shared_ptr<const TypingProfiles> options_;
-  std::shared_ptr<const ProfileRules> rules_;
-  ProgramNames programs_;  // the typing thread's
   const WinCodePages codePages_;
+  std::mutex settingsMutex_;  // held for a pointer's copy alone
+  // Set by the user interface thread, taken by the typing thread once per
+  // code; never null.
+  std::shared_ptr<const TypingSettings> settings_;
+  ProgramNames programs_;  // the typing thread's
   RememberedLayouts<SystemLayout> layouts_;
-  RecentCodes* const recent_;
-  CodeRecord record_;  // the typing thread's; swapped with the ring's oldest
 };

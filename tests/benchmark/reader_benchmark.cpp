@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/application_title.h"
@@ -93,7 +94,7 @@ class PollingReader {
         DWORD read = 0;
         if (!::ReadFile(port_, buffer.data(), count, &read, &overlapped)) ::Sleep(50);
         framer.Feed(std::span(buffer.data(), count),
-                    [&](std::string_view code) { typist.TypeCode(code, L"COM1", stop_); });
+                    [&](std::string_view code) { typist.TypeCode(code, L"COM1", false, stop_); });
       }
     }
     ::CloseHandle(overlapped.hEvent);
@@ -252,7 +253,7 @@ double ThirteenDigitsMs(TargetWindow& target, int keyDelayMs) {
   for (int run = 0; run < 15; ++run) {
     target.Clear();
     const LONGLONG start = Now();
-    std::thread typing([&] { typist.TypeCode("4601234567893", L"COM1", stopping); });
+    std::thread typing([&] { typist.TypeCode("4601234567893", L"COM1", false, stopping); });
     target.WaitForText(13, 5000);
     typing.join();
     if (target.text().size() == 13) times.push_back(Milliseconds(target.arrivals().back() - start));
@@ -502,12 +503,22 @@ void RulesCost() {
       std::vector<std::wstring>{L"if regex=\"ST0001[123]\\|.*Sum=(\\d+).*\" then regex-replace \"\\|\" {TAB}"});
   std::printf("a 3,000-character code through a regular expression: %.4f ms; without rules: %.4f ms (medians of 201)\n",
               MedianMs(10, [&] { shaped(qr, regex); }), MedianMs(10, [&] { shaped(qr, none); }));
-  // The worst a pattern can do: it gives up at its work bound.
-  const RuleList runaway = RuleList::Read(std::vector<std::wstring>{L"if regex=(a+)+b then reject"});
-  const std::wstring as(3000, L'a');
-  const LONGLONG start = Now();
-  const CodeOutcome refused = ShapeCode(as, TypingOptions::AimId::None, runaway, TypingOptions::NoMatch::Pass);
-  std::printf("(a+)+b on 3,000 a's gives up after %.1f ms (%ls)\n", Milliseconds(Now() - start), refused.why.c_str());
+  // The worst patterns can do, each until it gives up at the work bound:
+  // however large the pattern, and recursion too.
+  const std::pair<std::wstring, std::wstring> worst[] = {
+      {L"(a+)+b", std::wstring(3000, L'a')},
+      {L"(?#" + std::wstring(190, L'x') + L")(a+)+b", std::wstring(3000, L'a')},
+      {L"00000+0++02", std::wstring(8000, L'0')},
+      {L"(a(?1)?)b", std::wstring(1500, L'a')},
+      {L"(?#" + std::wstring(183, L'x') + L")(a(?1)?)b", std::wstring(8000, L'a')}};
+  for (const auto& [pattern, code] : worst) {
+    const RuleList runaway = RuleList::Read(std::vector<std::wstring>{L"if regex=\"" + pattern + L"\" then reject"});
+    const LONGLONG start = Now();
+    const CodeOutcome refused = ShapeCode(code, TypingOptions::AimId::None, runaway, TypingOptions::NoMatch::Pass);
+    std::printf("%.20ls (%d characters) on %d characters: %.1f ms (%ls)\n", pattern.c_str(),
+                static_cast<int>(pattern.size()), static_cast<int>(code.size()), Milliseconds(Now() - start),
+                refused.why.c_str());
+  }
 }
 
 // What the monitor's record costs the typing thread for each code: a code
@@ -515,22 +526,22 @@ void RulesCost() {
 // and not typed. With the monitor open each code also wakes it, and the
 // monitor reads the record before the next (not timed: its own thread's).
 void MonitorRecordCost() {
-  RecentCodes recent;
-  recent.typingHeld = true;
-  WinTypist typist(&recent);
+  RecentCodes recent(diagnostics::LocalNow);
+  WinTypist typist;
   const std::atomic<bool> stopping{false};
   const platform::UniqueWindow monitor(
       ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
   CodeRecord record;
   // The whole of a held code, and the record's own part: its strings
   // filled and the record taken into the ring.
-  const std::function<void()> steps[] = {[&] { typist.TypeCode("4607001234567", L"COM1", stopping); },
-                                         [&] {
-                                           record.bytes.assign("4607001234567");
-                                           record.text.assign(L"4607001234567");
-                                           record.program.assign(L"excel.exe");
-                                           recent.Add(record);
-                                         }};
+  const std::function<void()> steps[] = {
+      [&] { recent.Record(typist.TypeCode("4607001234567", L"COM1", true, stopping)); },
+      [&] {
+        record.bytes.assign("4607001234567");
+        record.text.assign(L"4607001234567");
+        record.program.assign(L"excel.exe");
+        recent.Add(record);
+      }};
   for (const bool open : {false, true}) {
     recent.Watch(open ? std::function<void()>([window = monitor.get()] { ::PostMessageW(window, WM_NULL, 0, 0); })
                       : nullptr);

@@ -83,11 +83,14 @@ class RecordingTypist final : public CodeTypist {
  public:
   void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
   void Prepare() override { prepared = true; }
-  void TypeCode(std::string_view code, std::wstring_view, const std::atomic<bool>&) override {
+  PreparedCode TypeCode(std::string_view code, std::wstring_view, bool held, const std::atomic<bool>&) override {
     if (!prepared) typedUnprepared = true;
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
     typed_.notify_all();
+    PreparedCode typed;
+    typed.outcome = held ? PreparedCode::Outcome::Held : PreparedCode::Outcome::Typed;
+    return typed;
   }
   std::vector<std::string> WaitFor(std::size_t count) {
     std::unique_lock lock(mutex_);
@@ -109,18 +112,26 @@ class RecordingTypist final : public CodeTypist {
 
 TypingTurns turns;
 
+// Holds every code back, and counts the codes held.
+struct HoldingRecorder final : CodeRecorder {
+  bool TypingHeld() const override { return true; }
+  void Record(const PreparedCode& code) override { held += code.outcome == PreparedCode::Outcome::Held; }
+  std::atomic<int> held{0};
+};
+
 struct Started {
   std::shared_ptr<LineRecord> record = std::make_shared<LineRecord>();
   FakeLine* line = nullptr;
   std::unique_ptr<BRThread> thread;
 };
 
-Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h, CodeEnd codeEnd = {}) {
+Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h, CodeEnd codeEnd = {},
+              CodeRecorder* recorder = nullptr) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), L"COM1", codeEnd, typist, turns, unfinishedCodeTimeout,
-                                        [record = s.record] { ++record->lostReported; });
+  s.thread = std::make_unique<BRThread>(std::move(line), L"COM1", codeEnd, typist, turns, recorder,
+                                        unfinishedCodeTimeout, [record = s.record] { ++record->lostReported; });
   return s;
 }
 
@@ -140,6 +151,15 @@ TEST(BRThread, TypesEachCodeAsItsCarriageReturnArrives) {
   s.line->Push("\r");
   EXPECT_EQ(typist.WaitFor(3), (std::vector<std::string>{"123", "456", "7"}));
   EXPECT_FALSE(typist.typedUnprepared) << "the first code must not wait for the typist to get ready";
+}
+
+TEST(BRThread, TheRecorderHoldsCodesBackAndGetsWhatTheTypistMadeOfEach) {
+  RecordingTypist typist;
+  HoldingRecorder recorder;
+  Started s = Start(typist, 1h, {}, &recorder);
+  s.line->Push("123\r");
+  WaitUntil([&] { return recorder.held > 0; });
+  EXPECT_EQ(recorder.held, 1);
 }
 
 TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
