@@ -39,16 +39,17 @@ std::string Narrow(const std::wstring& text) { return std::string(text.begin(), 
 struct LineEnding {
   std::atomic<bool> now = false;
   ScannerLine::Event how = ScannerLine::Event::Lost;
+  std::string port;  // the one port whose lines end; any when empty
 };
 
 // Waits for bytes that never come, until stopped or ended.
 class FakeLine final : public ScannerLine {
  public:
-  FakeLine(Journal& journal, const LineEnding& ending) : journal_(journal), ending_(ending) {}
+  FakeLine(Journal& journal, const LineEnding& ending, bool ends) : journal_(journal), ending_(ending), ends_(ends) {}
   ~FakeLine() override { journal_.Add("line ended"); }
   Event Wait(std::optional<std::chrono::milliseconds>, std::span<const std::uint8_t>&) override {
     std::unique_lock lock(mutex_);
-    woken_.wait(lock, [this] { return stop_ || ending_.now; });
+    woken_.wait(lock, [this] { return stop_ || (ending_.now && ends_); });
     return stop_ ? Event::Stop : ending_.how;
   }
   void RequestStop() override {
@@ -60,6 +61,7 @@ class FakeLine final : public ScannerLine {
  private:
   Journal& journal_;
   const LineEnding& ending_;
+  const bool ends_;
   std::mutex mutex_;
   std::condition_variable woken_;
   bool stop_ = false;
@@ -72,7 +74,7 @@ class FakePort final : public SerialPort {
   ~FakePort() override { journal_.Add("close " + name_); }
   std::unique_ptr<ScannerLine> NewLine() override {
     journal_.Add("line on " + name_);
-    return std::make_unique<FakeLine>(journal_, ending_);
+    return std::make_unique<FakeLine>(journal_, ending_, ending_.port.empty() || ending_.port == name_);
   }
 
  private:
@@ -152,7 +154,10 @@ class FakeSite final : public ReaderSite {
     lost_.push_back(generation);
     posted_.notify_all();
   }
-  void ScheduleRetry(unsigned, std::chrono::milliseconds delay) override { retry = delay; }
+  void ScheduleRetry(unsigned scanner, std::chrono::milliseconds delay) override {
+    retry = delay;
+    retryFor = scanner;
+  }
   void CancelRetry(unsigned) override { retry.reset(); }
   // The tip the main window then shows.
   void LinkChanged() override {
@@ -170,6 +175,7 @@ class FakeSite final : public ReaderSite {
 
   std::vector<std::wstring> messages;
   std::optional<std::chrono::milliseconds> retry;
+  unsigned retryFor = 0;
   const CBarCodReader* reader = nullptr;
   std::vector<std::wstring> tips;
 
@@ -243,6 +249,33 @@ TEST_F(ReaderTest, ChangedSettingsAreTakenLiveAndOnlyTheLineReopensThePort) {
   reader->OnSettingsChanged();
   EXPECT_EQ(journal.Take(), reopened) << "a new end of code goes to a new reader thread";
   EXPECT_TRUE(site.messages.empty()) << "quietly";
+}
+
+TEST_F(ReaderTest, EachScannerIsLostRetriedAddedAndRemovedOnItsOwn) {
+  registry.keys[kDevice + L"\\Scanners\\2"] = {{L"NamePort", L"COM3"}};
+  ports.ending.port = "COM3";
+  ports.ending.now = true;
+  auto reader = Start();
+  reader->OnLineLost(site.WaitForLoss());
+  ports.ending.now = false;
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "open COM3 9600", "line on COM2",
+                                                      "line on COM3", "line ended", "close COM3"}));
+  EXPECT_EQ(reader->LostPorts(), std::vector<std::wstring>{L"COM3"});
+  EXPECT_FALSE(reader->LinkLost()) << "COM2 reads on";
+  EXPECT_EQ(site.retryFor, 2u);
+  ports.absent = {"COM3"};
+  reader->OnRetryTimer(1);
+  reader->OnRetryTimer(2);
+  EXPECT_EQ(ports.attempts, 3) << "COM2's timer tries nothing";
+  ports.absent.clear();
+  reader->OnRetryTimer(2);
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM3 9600", "line on COM3"}));
+  registry.keys.erase(kDevice + L"\\Scanners\\2");
+  registry.keys[kDevice + L"\\Scanners\\4"] = {{L"NamePort", L"COM4"}};
+  reader->OnSettingsChanged();
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"line ended", "close COM3", "open COM4 9600", "line on COM4"}))
+      << "one removed is closed, one added opened, COM2 left reading";
+  EXPECT_EQ(Start({L"4"})->Link(4), nullptr) << "COM4 given to the first scanner is read once";
 }
 
 TEST_F(ReaderTest, APortEnforcedByPolicyWinsOverTheCommandLine) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -257,4 +258,40 @@ TEST(BRThread, StopAndRestartRacesLoseNothingAndTouchNothingFreed) {
     previous = number;
   }
   EXPECT_LT(previous, sent);
+}
+
+// A till's two scanners share the typist: each code typed whole, in the
+// order the codes were completed, though one port has more waiting.
+TEST(BRThread, CodesOfTwoPortsAreTypedWholeInTheOrderTheyWereCompleted) {
+  struct SlowTypist final : CodeTypist {
+    void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
+    void Prepare() override {}
+    PreparedCode TypeCode(std::string_view code, std::wstring_view port, bool, const std::atomic<bool>&) override {
+      if (++begun == 1) firstHeld.acquire();
+      for (const char c : code) {
+        typed += c;  // a plain string: two typing at once is a race the sanitizer sees
+        std::this_thread::yield();
+      }
+      typed += std::string(port.begin(), port.end()) + " ";
+      ++done;
+      return {};
+    }
+    std::binary_semaphore firstHeld{0};
+    std::atomic<int> begun{0}, done{0};
+    std::string typed;
+  } typist;
+  {
+    const auto record = std::make_shared<LineRecord>();
+    auto lineA = std::make_unique<FakeLine>(record), lineB = std::make_unique<FakeLine>(record);
+    FakeLine &a = *lineA, &b = *lineB;
+    const BRThread one(std::move(lineA), L"COM1", {}, typist, turns, nullptr, 1h, [] {});
+    const BRThread three(std::move(lineB), L"COM3", {}, typist, turns, nullptr, 1h, [] {});
+    a.Push("A1\rA2\r");
+    WaitUntil([&] { return typist.begun == 1; });
+    b.Push("B1\r");
+    std::this_thread::sleep_for(100ms);  // B1 completed, waiting for its turn
+    typist.firstHeld.release();
+    WaitUntil([&] { return typist.done == 3; });
+  }
+  EXPECT_EQ(typist.typed, "A1COM1 B1COM3 A2COM1 ");
 }

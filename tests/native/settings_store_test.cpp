@@ -109,6 +109,51 @@ TEST_F(SettingsStoreTest, TheBoxShowsTheRunEntriesAndOkLeavesThemWhenItWasNotCha
   }
 }
 
+TEST_F(SettingsStoreTest, FurtherScannersAreReadEachFromItsOwnKeyAndRemovedWithIt) {
+  const std::wstring user = kSettings + L"\\DEVICE\\Scanners\\", machine = L"HKLM" + user.substr(4),
+                     policy = L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\DEVICE\\Scanners\\";
+  registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM1"}};
+  registry.keys[user + L"2"] = {{L"NamePort", L"COM3"}, {L"CodeEnd", L"03"}};
+  registry.otherValues[user + L"2"][L"BaudRate"] = {platform::StoredValue::Kind::OtherType, L"", 0, 3};  // binary
+  registry.keys[user + L"3"] = {{L"NamePort", L"com1"}};  // the first scanner's port
+  registry.keys[user + L"4"] = {{L"BaudRate", L"4800"}};  // no port
+  registry.keys[user + L"5"] = {{L"NamePort", L"COM7"}};  // a key the registry refuses
+  registry.unreadableKeys = {user + L"5"};
+  registry.keys[user + L"x"] = {{L"NamePort", L"COM8"}};  // no number
+  registry.keys[machine + L"6"] = {{L"NamePort", L"COM6"}, {L"BaudRate", L"19200"}};
+  registry.keys[user + L"6"] = {{L"BaudRate", L"38400"}};  // the operator's over the machine's
+  registry.keys[policy + L"9"] = {{L"NamePort", L"COM9"}};
+  ScannerList scanners;
+  bool autoStart = false;
+  ASSERT_TRUE(store.Load(scanners, autoStart));
+  EXPECT_EQ(scanners, (ScannerList{{1, {L"COM1", L"9600", L"8", L"None", L"1", L"CR"}},
+                                   {2, {L"COM3", L"9600", L"8", L"None", L"1", L"03"}},
+                                   {6, {L"COM6", L"38400", L"8", L"None", L"1", L"CR"}},
+                                   {9, {L"COM9", L"9600", L"8", L"None", L"1", L"CR"}}}));
+  const auto noted = [&](const std::wstring& part) {
+    return std::ranges::any_of(recorder.events,
+                               [&](const auto& event) { return event.find(part) != std::wstring::npos; });
+  };
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\2\\BaudRate (stored as registry type 3"));
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\3 names com1, which another scanner reads"));
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\4 names no port"));
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\x is not read"));
+  ASSERT_EQ(recorder.failures.size(), 1u);
+  EXPECT_NE(recorder.failures[0].first.find(L"DEVICE\\Scanners\\5"), std::wstring::npos);
+  EXPECT_EQ(store.Enforced().kept, (std::vector<unsigned>{6, 9}));
+  EXPECT_TRUE(store.Enforced().Covers(9, &PortSettings::NamePort));
+
+  // OK with the second scanner removed and a tenth added.
+  registry.unreadableKeys.clear();
+  scanners.erase(scanners.begin() + 1);
+  scanners.push_back({10, {L"COM4", L"9600", L"8", L"None", L"1", L"pause"}});
+  ASSERT_TRUE(store.Save(scanners, false, false).Succeeded());
+  EXPECT_EQ(registry.Find(user + L"2", L"NamePort"), nullptr) << "its key goes";
+  EXPECT_EQ(*registry.Find(user + L"10", L"CodeEnd"), L"pause");
+  EXPECT_EQ(registry.Find(user + L"9", L"NamePort"), nullptr) << "the policy's, never the operator's";
+  EXPECT_EQ(registry.Find(kSettings + L"\\APPCFG", L"CodeEnd"), nullptr) << "the first's end, unchanged, stays IT's";
+}
+
 TEST_F(SettingsStoreTest, EnforcedLineSettingsAndStartAreShownAndNeverWritten) {
   const std::wstring policy = L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader";
   registry.keys[policy + L"\\DEVICE"] = {{L"NamePort", L"COM7"}};
