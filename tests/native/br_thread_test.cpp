@@ -286,6 +286,7 @@ TEST(BRThread, CodesOfTwoPortsAreTypedWholeInTheOrderTheyWereCompleted) {
     FakeLine &a = *lineA, &b = *lineB;
     const BRThread one(std::move(lineA), L"COM1", {}, typist, turns, nullptr, 1h, [] {});
     const BRThread three(std::move(lineB), L"COM3", {}, typist, turns, nullptr, 1h, [] {});
+    WaitUntil([&] { return record->waits == 2; });  // both ready, past Prepare's turn
     a.Push("A1\rA2\r");
     WaitUntil([&] { return typist.begun == 1; });
     b.Push("B1\r");
