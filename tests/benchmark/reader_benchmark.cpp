@@ -325,6 +325,75 @@ void LongCodes(ScannerSim& sim, TargetWindow& target, const Wedge& ours, const W
   }
 }
 
+// Two scanners, COM1 and COM3, at 115200 baud: the latency of a code on
+// COM1 while COM3 is idle, and while COM3's 1,500-character code is being
+// typed (then COM1's code waits for its turn: the wait is from its carriage
+// return to the last character of COM3's code); and what two open ports
+// cost idle against one.
+void TwoScanners(ScannerSim& sim, TargetWindow& target) {
+  const std::wstring further = std::wstring(raw_registry::kSettingsKey) + L"\\DEVICE\\Scanners\\2";
+  const auto open = [&](bool two) {
+    raw_registry::Forget();
+    raw_registry::WriteDevice(L"NamePort", L"COM1");
+    raw_registry::WriteDevice(L"BaudRate", L"115200");
+    if (two) raw_registry::WriteText(HKEY_CURRENT_USER, further, L"NamePort", L"COM3");
+    if (two) raw_registry::WriteText(HKEY_CURRENT_USER, further, L"BaudRate", L"115200");
+    sim.Open(1);
+    sim.Open(3);
+    auto reader = std::make_unique<TestReader>();
+    reader->ApplySettings();
+    reader->InitComm();
+    reader->ReadData();
+    target.Focus();
+    return reader;
+  };
+  auto reader = open(true);
+  std::vector<double> idle, behind, waits;
+  std::string longCode;
+  for (std::size_t i = 0; i < kLongCodeLength; ++i) longCode += static_cast<char>('0' + i % 10);
+  for (int i = 0; i < 100; ++i) {
+    target.Clear();
+    sim.Pace(1, 115200, "12345678");
+    target.PumpFor(1);
+    const LONGLONG carriageReturn = Now();
+    sim.Write(1, "\r");
+    target.WaitForText(8, 2000);
+    if (target.text().size() == 8) idle.push_back(Milliseconds(target.arrivals().front() - carriageReturn));
+  }
+  for (int round = 0; round < 15; ++round) {
+    target.Clear();
+    sim.Write(3, longCode);
+    target.PumpFor(100);
+    sim.Write(3, "\r");
+    target.PumpFor(5);  // COM3's code is being typed
+    const LONGLONG carriageReturn = Now();
+    sim.Write(1, "12345678\r");
+    target.WaitForText(kLongCodeLength + 8, 10000);
+    if (target.text() != std::wstring(longCode.begin(), longCode.end()) + L"12345678") continue;
+    behind.push_back(Milliseconds(target.arrivals()[kLongCodeLength] - carriageReturn));
+    waits.push_back(Milliseconds(target.arrivals()[kLongCodeLength - 1] - carriageReturn));
+  }
+  for (auto* sorted : {&idle, &behind, &waits}) std::sort(sorted->begin(), sorted->end());
+  if (!idle.empty()) {
+    std::printf("two scanners: a code on COM1 with COM3 idle, latency median %6.2f ms  p99 %6.2f ms (%zu codes)\n",
+                idle[idle.size() / 2], idle[idle.size() * 99 / 100], idle.size());
+  }
+  if (!behind.empty()) {
+    std::printf(
+        "two scanners: a code on COM1 behind COM3's 1,500-character code, latency median %7.2f ms  max %7.2f ms,"
+        " of it waiting for its turn median %7.2f ms (%zu of 15 whole and in order)\n",
+        behind[behind.size() / 2], behind.back(), waits[waits.size() / 2], behind.size());
+  }
+  const double two = IdleCpuPercent();
+  reader.reset();
+  reader = open(false);
+  const double one = IdleCpuPercent();
+  std::printf("idle CPU over 10 s: two open ports %6.2f %% of a core, one %6.2f %%\n", two, one);
+  std::fflush(stdout);
+  reader.reset();
+  raw_registry::Forget();
+}
+
 // The user interface thread's side of a reader, as the main window plays
 // it: a lost line and the retries arrive as messages of a window of this
 // thread, handled whenever the thread pumps.
@@ -576,6 +645,10 @@ int main(int argc, char** argv) {
   TargetWindow target;
   ProgramLookup(target);
   if (only == "lookup") return 0;
+  if (only == "scanners") {
+    TwoScanners(sim, target);
+    return 0;
+  }
   if (only != "monitor") RulesCost();
   if (only == "rules") return 0;
   MonitorRecordCost();
@@ -588,6 +661,7 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
     Recovery(sim, target);
+    TwoScanners(sim, target);
   }
 
   std::unique_ptr<TestReader> reader;
