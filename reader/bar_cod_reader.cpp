@@ -130,6 +130,9 @@ bool CBarCodReader::OpenPort(ScannerLink& link, Tell tell) {
 
 void CBarCodReader::ClosePort() {
   running_ = false;
+  // Every thread told first: none then waits for a code of another port to
+  // be typed before it ends.
+  StopReading();
   for (const auto& link : links_) ClosePort(*link);
 }
 

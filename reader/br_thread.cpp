@@ -5,18 +5,28 @@
 #include "line/code_framer.h"
 #include "platform/diagnostics.h"
 
-TypingTurns::Turn::Turn(TypingTurns& turns) : turns_(turns) {
+TypingTurns::Turn::Turn(TypingTurns& turns, const std::atomic<bool>& stopping) : turns_(turns) {
   std::unique_lock lock(turns_.mutex_);
   const std::uint64_t ticket = turns_.issued_++;
-  turns_.next_.wait(lock, [&] { return turns_.serving_ == ticket; });
+  turns_.next_.wait(lock, [&] { return turns_.serving_ == ticket || stopping; });
+  if (turns_.serving_ == ticket) return;
+  held_ = false;
+  turns_.givenUp_.insert(ticket);
 }
 
 TypingTurns::Turn::~Turn() {
+  if (!held_) return;
   {
     const std::lock_guard lock(turns_.mutex_);
-    ++turns_.serving_;
+    while (turns_.givenUp_.erase(++turns_.serving_) == 1) {
+    }
   }
   turns_.next_.notify_all();
+}
+
+void TypingTurns::Wake() {
+  { const std::lock_guard lock(mutex_); }  // a waiter between its look at `stopping` and its sleep sees it
+  next_.notify_all();
 }
 
 BRThread::BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, CodeTypist& typist,
@@ -40,19 +50,21 @@ BRThread::~BRThread() {
 void BRThread::Terminate() {
   stopping_ = true;
   line_->RequestStop();
+  turns_.Wake();
 }
 
 void BRThread::Execute() {
   {
-    const TypingTurns::Turn turn(turns_);
-    typist_.Prepare();
+    const TypingTurns::Turn turn(turns_, stopping_);
+    if (turn.Held()) typist_.Prepare();
   }
   CodeFramer framer(codeEnd_);
   // The turn is asked for as the code is completed: codes of several ports
   // are typed in the order they were scanned, never one inside another, and
   // recorded in that order.
   const CodeFramer::CodeHandler type = [this](std::string_view code) {
-    const TypingTurns::Turn turn(turns_);
+    const TypingTurns::Turn turn(turns_, stopping_);
+    if (!turn.Held()) return;  // the reader is closing: nothing more is typed
     const PreparedCode typed = typist_.TypeCode(code, port_, recorder_ && recorder_->TypingHeld(), stopping_);
     if (recorder_) recorder_->Record(typed);
   };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -20,23 +21,32 @@
 // code can take it again before one that has waited for it.
 class TypingTurns {
  public:
-  // Waits for its turn, and holds it until it goes.
+  // Waits for its turn, and holds it until it goes; or gives it up once
+  // `stopping` is set, so that a reader being closed does not wait for
+  // another port's code to be typed.
   class Turn {
    public:
-    explicit Turn(TypingTurns& turns);
+    Turn(TypingTurns& turns, const std::atomic<bool>& stopping);
     ~Turn();
     Turn(const Turn&) = delete;
     Turn& operator=(const Turn&) = delete;
 
+    bool Held() const { return held_; }
+
    private:
     TypingTurns& turns_;
+    bool held_ = true;
   };
+
+  // A reader's `stopping` was set: its thread stops waiting for its turn.
+  void Wake();
 
  private:
   std::mutex mutex_;
   std::condition_variable next_;
-  std::uint64_t issued_ = 0;   // tickets handed out
-  std::uint64_t serving_ = 0;  // the ticket whose turn it is
+  std::uint64_t issued_ = 0;         // tickets handed out
+  std::uint64_t serving_ = 0;        // the ticket whose turn it is
+  std::set<std::uint64_t> givenUp_;  // tickets whose turn is to be skipped
 };
 
 // The reader thread: waits on the line, frames codes and types each one as

@@ -267,7 +267,7 @@ TEST(BRThread, CodesOfTwoPortsAreTypedWholeInTheOrderTheyWereCompleted) {
     void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
     void Prepare() override {}
     PreparedCode TypeCode(std::string_view code, std::wstring_view port, bool, const std::atomic<bool>&) override {
-      if (++begun == 1) firstHeld.acquire();
+      if (++begun == 1 || code == "A3") firstHeld.acquire();
       for (const char c : code) {
         typed += c;  // a plain string: two typing at once is a race the sanitizer sees
         std::this_thread::yield();
@@ -285,7 +285,7 @@ TEST(BRThread, CodesOfTwoPortsAreTypedWholeInTheOrderTheyWereCompleted) {
     auto lineA = std::make_unique<FakeLine>(record), lineB = std::make_unique<FakeLine>(record);
     FakeLine &a = *lineA, &b = *lineB;
     const BRThread one(std::move(lineA), L"COM1", {}, typist, turns, nullptr, 1h, [] {});
-    const BRThread three(std::move(lineB), L"COM3", {}, typist, turns, nullptr, 1h, [] {});
+    auto three = std::make_unique<BRThread>(std::move(lineB), L"COM3", CodeEnd{}, typist, turns, nullptr, 1h, [] {});
     WaitUntil([&] { return record->waits == 2; });  // both ready, past Prepare's turn
     a.Push("A1\rA2\r");
     WaitUntil([&] { return typist.begun == 1; });
@@ -293,6 +293,20 @@ TEST(BRThread, CodesOfTwoPortsAreTypedWholeInTheOrderTheyWereCompleted) {
     std::this_thread::sleep_for(100ms);  // B1 completed, waiting for its turn
     typist.firstHeld.release();
     WaitUntil([&] { return typist.done == 3; });
+    // Closed while its code waits behind another port's, a reader ends at
+    // once and types nothing more.
+    a.Push("A3\r");
+    WaitUntil([&] { return typist.begun == 4; });
+    b.Push("B2\r");
+    std::this_thread::sleep_for(20ms);
+    std::binary_semaphore closed{0};
+    std::thread release([&] {  // lets A3 go where closing would wait for it
+      if (!closed.try_acquire_for(2s)) typist.firstHeld.release();
+    });
+    three.reset();
+    closed.release();
+    release.join();
+    typist.firstHeld.release();
   }
-  EXPECT_EQ(typist.typed, "A1COM1 B1COM3 A2COM1 ");
+  EXPECT_EQ(typist.typed, "A1COM1 B1COM3 A2COM1 A3COM1 ");
 }
