@@ -1,0 +1,132 @@
+#include "reader/delivery.h"
+
+#include <algorithm>
+#include <array>
+
+bool InputBlockedByIntegrity(std::optional<std::uint32_t> target, OwnIntegrity own) {
+  return target && *target > own.level && !own.uiAccess;
+}
+
+std::wstring ModifierNames(std::uint8_t held) {
+  static constexpr std::array<std::pair<std::uint8_t, std::wstring_view>, 4> kNames{
+      {{modifier::kCtrl, L"Ctrl"}, {modifier::kAlt, L"Alt"}, {modifier::kShift, L"Shift"}, {modifier::kWin, L"Win"}}};
+  std::wstring names;
+  for (const auto& [bit, name] : kNames) {
+    if ((held & bit) == 0) continue;
+    if (!names.empty()) names += L'+';
+    names += name;
+  }
+  return names;
+}
+
+HeldKeysWait AwaitReleasedModifiers(HeldModifiers& keyboard, const std::atomic<bool>& stopping) {
+  std::uint8_t held = keyboard.Held();
+  if (held == 0) return {};
+  const std::chrono::milliseconds since = keyboard.Now();
+  while (held != 0) {
+    if (stopping) return {HeldKeysWait::Result::Stopped, held};
+    if (keyboard.Now() - since >= kHeldKeysPatience) return {HeldKeysWait::Result::StillHeld, held};
+    keyboard.Pause(kHeldKeysPollMs);
+    held = keyboard.Held();
+  }
+  return {};
+}
+
+namespace {
+
+// Has no key for any character.
+class KeylessLayout final : public KeyboardLayout {
+ public:
+  std::int16_t KeyFor(wchar_t) const override { return -1; }
+  std::optional<wchar_t> CharacterOf(std::uint16_t, bool, bool) const override { return std::nullopt; }
+};
+
+const KeylessLayout kKeyless;
+
+bool IsCharacter(const KeyGroup& group) {
+  return !group.empty() &&
+         std::ranges::all_of(group, [](const KeyStroke& stroke) { return stroke.kind == KeyStroke::Kind::Unicode; });
+}
+
+}  // namespace
+
+const KeyboardLayout& PlanningLayout(TypingOptions::TypeAs typeAs, const KeyboardLayout& window) {
+  return typeAs == TypingOptions::TypeAs::Keys ? window : kKeyless;
+}
+
+TypingOptions::TypeAs MethodFor(TypingOptions::TypeAs asked, bool clipboardKept) {
+  return asked == TypingOptions::TypeAs::Paste && !clipboardKept ? TypingOptions::TypeAs::Keys : asked;
+}
+
+std::vector<PasteStep> PasteSteps(const std::vector<KeyGroup>& plan) {
+  std::vector<PasteStep> steps;
+  for (const KeyGroup& group : plan) {
+    if (!IsCharacter(group)) {
+      if (steps.empty()) steps.emplace_back();
+      steps.back().keysAfter.push_back(group);
+      continue;
+    }
+    if (steps.empty() || !steps.back().keysAfter.empty()) steps.emplace_back();
+    for (const KeyStroke& stroke : group) {
+      if (!stroke.up) steps.back().text += static_cast<wchar_t>(stroke.code);
+    }
+  }
+  return steps;
+}
+
+SendResult SendPasteSteps(const std::vector<PasteStep>& steps, const std::atomic<bool>& stopping, PasteSink& sink) {
+  for (const PasteStep& step : steps) {
+    if (!step.text.empty()) {
+      if (stopping) return SendResult::Stopped;
+      if (sink.TargetChanged()) return SendResult::Cut;
+      if (!sink.Paste(step.text)) return SendResult::Refused;
+    }
+    if (const SendResult result = SendPlan(step.keysAfter, 0, stopping, sink); result != SendResult::Typed) {
+      return result;
+    }
+  }
+  return SendResult::Typed;
+}
+
+std::string_view ReplyFor(CodeFate fate, const TypingOptions::Replies& replies) {
+  switch (fate) {
+    case CodeFate::Typed:
+    case CodeFate::Shown:
+      return replies.typed;
+    case CodeFate::Empty:
+    case CodeFate::Stopped:
+      return {};
+    case CodeFate::Rejected:
+    case CodeFate::Elevated:
+    case CodeFate::KeysHeld:
+    case CodeFate::Cut:
+    case CodeFate::InputRefused:
+      break;
+  }
+  return replies.refused;
+}
+
+std::optional<std::wstring> RefusalBalloons::For(CodeFate fate, std::wstring_view program, std::uint8_t held,
+                                                 Clock::time_point now) {
+  if (fate != CodeFate::Elevated && fate != CodeFate::KeysHeld) return std::nullopt;
+  if (last_ && now - *last_ < kQuiet) return std::nullopt;
+  last_ = now;
+  if (fate == CodeFate::KeysHeld) return L"Код не введён: " + RefusalText(fate, held);
+  return L"Код не введён: программа «" + std::wstring(program.empty() ? L"?" : program) +
+         L"» запущена от имени администратора";
+}
+
+std::wstring RefusalText(CodeFate fate, std::uint8_t held) {
+  switch (fate) {
+    case CodeFate::Elevated:
+      return L"программа запущена от имени администратора";
+    case CodeFate::KeysHeld:
+      return L"удерживалась клавиша " + ModifierNames(held);
+    case CodeFate::Cut:
+      return L"окно сменилось во время ввода";
+    case CodeFate::InputRefused:
+      return L"Windows не приняла ввод";
+    default:
+      return {};
+  }
+}
