@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "keys/keystroke_plan.h"
 #include "platform/conversions.h"
-#include "reader/code_rules.h"
-#include "reader/keystroke_plan.h"
+#include "text/code_rules.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "reader/code_text.h"
-#include "reader/typing_options.h"
+#include "options/typing_options.h"
+#include "text/code_text.h"
 
 // `barcode_reader.exe /TRYRULES <file> [<program.exe>]`: what the codes of
 // a file would type into that program (or any program without options of

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "line/lost_port_log.h"
+#include "line/port_settings.h"
 #include "reader/br_thread.h"
-#include "reader/lost_port_log.h"
-#include "reader/port_settings.h"
 #include "reader/reader_parts.h"
 
 // Ties the scanner link together: the settings as texts and as line

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "line/code_framer.h"
 #include "platform/diagnostics.h"
-#include "reader/code_framer.h"
 
 BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
                    std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)

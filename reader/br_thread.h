@@ -5,7 +5,8 @@
 #include <memory>
 #include <thread>
 
-#include "reader/scanner_line.h"
+#include "keys/code_typist.h"
+#include "line/scanner_line.h"
 
 // The reader thread: waits on the line, frames codes and types each one as
 // soon as its end arrives. Its owner keeps the object until the

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "line/port_settings.h"
+#include "options/typing_options.h"
 #include "platform/diagnostics_log.h"
 #include "platform/registry.h"
-#include "reader/port_settings.h"
 #include "reader/recent_codes.h"
-#include "reader/typing_options.h"
 
 // Every setting an administrator may set, declared once: the reader, the
 // store, the dialog's enforced fields, the templates' check and the README

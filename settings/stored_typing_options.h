@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "options/typing_options.h"
 #include "platform/registry.h"
-#include "reader/typing_options.h"
 
 // The general options, from the sources in their order (see
 // option_table::Resolve). A value that is not valid, or of a type that

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "line/port_settings.h"
 #include "platform/registry.h"
-#include "reader/port_settings.h"
 
 // The entries the settings dialog offers, each list with the entry it shows
 // when a stored text is none of them (the default of that setting).

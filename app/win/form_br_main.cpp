@@ -131,7 +131,7 @@ void TFormBRMain::Show() {
 }
 
 void TFormBRMain::ShowMonitor() {
-  if (BarCodReader) TFormMonitor::ShowIn(monitor_, *readerParts_, *BarCodReader, *this);
+  if (BarCodReader) TFormMonitor::ShowIn(monitor_, readerParts_->recent, readerParts_->registry, *BarCodReader, *this);
 }
 
 void TFormBRMain::RunModal(const std::function<void()>& dialog) {

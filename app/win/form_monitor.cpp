@@ -133,8 +133,8 @@ bool HandOverMonitor() {
   return ::PostMessageW(running, ::RegisterWindowMessageW(kShowMonitorMessageName), 0, 0) != FALSE;
 }
 
-TFormMonitor::TFormMonitor(WinReaderParts& parts, CBarCodReader& reader, MonitorSite& site)
-    : parts_(parts), reader_(reader), site_(site) {
+TFormMonitor::TFormMonitor(RecentCodes& recent, platform::Registry& registry, CBarCodReader& reader, MonitorSite& site)
+    : recent_(recent), registry_(registry), reader_(reader), site_(site) {
   const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&classes);
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
@@ -162,7 +162,7 @@ TFormMonitor::TFormMonitor(WinReaderParts& parts, CBarCodReader& reader, Monitor
     ListView_InsertColumn(list, i, &column);
   }
   platform::SizeAndCenter(window_, kWidth, kHeight, platform::SizeOf::ClientArea, scale);
-  parts_.recent.Watch([window = window_] { ::PostMessageW(window, WM_CODESCHANGED, 0, 0); });
+  recent_.Watch([window = window_] { ::PostMessageW(window, WM_CODESCHANGED, 0, 0); });
   ::SetTimer(window_, kStateTimer, kStateEveryMs, nullptr);
   Refresh();
 }
@@ -171,9 +171,11 @@ TFormMonitor::~TFormMonitor() {
   if (window_ != nullptr) ::DestroyWindow(window_);
 }
 
-void TFormMonitor::ShowIn(std::unique_ptr<TFormMonitor>& monitor, WinReaderParts& parts, CBarCodReader& reader,
-                          MonitorSite& site) {
-  if (!monitor || monitor->window_ == nullptr) monitor = std::make_unique<TFormMonitor>(parts, reader, site);
+void TFormMonitor::ShowIn(std::unique_ptr<TFormMonitor>& monitor, RecentCodes& recent, platform::Registry& registry,
+                          CBarCodReader& reader, MonitorSite& site) {
+  if (!monitor || monitor->window_ == nullptr) {
+    monitor = std::make_unique<TFormMonitor>(recent, registry, reader, site);
+  }
   const HWND window = monitor->window_;
   if (window == nullptr) return;
   ::ShowWindow(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
@@ -182,11 +184,11 @@ void TFormMonitor::ShowIn(std::unique_ptr<TFormMonitor>& monitor, WinReaderParts
 
 void TFormMonitor::Refresh() {
   if (window_ == nullptr) return;
-  disclosure_ = StoredCodeDisclosure(parts_.registry);
+  disclosure_ = StoredCodeDisclosure(registry_);
   std::wstring line;
   try {
     std::vector<OptionShown> lineOptions;
-    for (const OptionShown& option : OptionsWithSources(parts_.registry)) {
+    for (const OptionShown& option : OptionsWithSources(registry_)) {
       if (option_table::Find(option.name).lineText) lineOptions.push_back(option);
     }
     line = OptionsLine(lineOptions);
@@ -200,8 +202,8 @@ void TFormMonitor::Refresh() {
 }
 
 void TFormMonitor::ShowCodes() {
-  const LineCounts counts = parts_.recent.Counts();
-  std::vector<CodeRecord> codes = parts_.recent.Newest();
+  const LineCounts counts = recent_.Counts();
+  std::vector<CodeRecord> codes = recent_.Newest();
   const HWND list = ::GetDlgItem(window_, kCodes);
   // The newest code is selected, and followed as codes come in, until the
   // operator picks another: that one then stays selected.
@@ -274,21 +276,21 @@ void TFormMonitor::ShowState() {
     ::SetDlgItemTextW(window_, kProgram, program.empty() ? L"—" : program.c_str());
     std::vector<OptionShown> typing;
     try {
-      for (const OptionShown& option : OptionsWithSources(parts_.registry, program)) {
+      for (const OptionShown& option : OptionsWithSources(registry_, program)) {
         if (option_table::Find(option.name).PerProgram()) typing.push_back(option);
       }
     } catch (const platform::RegistryError&) {
     }
     ::SetDlgItemTextW(window_, kTyping, OptionsLine(typing).c_str());
   }
-  const LineCounts counts = parts_.recent.Counts();
+  const LineCounts counts = recent_.Counts();
   ::SetDlgItemTextW(window_, kCounts, CountsText(counts).c_str());
-  const LineState state{counts, !reader_.LinkLost(), parts_.recent.typingHeld, reader_.lineParameters()};
+  const LineState state{counts, !reader_.LinkLost(), recent_.typingHeld, reader_.lineParameters()};
   ::SetDlgItemTextW(window_, kAdvice, Advice(state).c_str());
 }
 
 void TFormMonitor::HoldTyping(bool held) {
-  parts_.recent.typingHeld = held;
+  recent_.typingHeld = held;
   site_.TypingHeldChanged();
   ShowState();
 }
@@ -300,14 +302,14 @@ ReportFacts TFormMonitor::Facts() {
   facts.layout = LayoutOf(programWindow_ != nullptr ? programWindow_ : window_);
   facts.port = PortText();
   try {
-    facts.options = EveryOption(parts_.registry);
+    facts.options = EveryOption(registry_);
   } catch (const platform::RegistryError& error) {
     facts.options.push_back({L"?", L"", platform::SystemErrorText(error.code), L""});
   }
-  facts.counts = parts_.recent.Counts();
-  facts.advice = Advice({facts.counts, !reader_.LinkLost(), parts_.recent.typingHeld, reader_.lineParameters()});
-  facts.codes = parts_.recent.Newest();
-  facts.disclosure = StoredCodeDisclosure(parts_.registry);
+  facts.counts = recent_.Counts();
+  facts.advice = Advice({facts.counts, !reader_.LinkLost(), recent_.typingHeld, reader_.lineParameters()});
+  facts.codes = recent_.Newest();
+  facts.disclosure = StoredCodeDisclosure(registry_);
   facts.logLines = diagnostics::RecentLog().Lines();
   return facts;
 }
@@ -393,8 +395,8 @@ LRESULT TFormMonitor::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DESTROY:
       // Never left on: codes are typed again once the monitor is closed.
       ::KillTimer(window, kStateTimer);
-      parts_.recent.Watch(nullptr);
-      if (parts_.recent.typingHeld.exchange(false)) site_.TypingHeldChanged();
+      recent_.Watch(nullptr);
+      if (recent_.typingHeld.exchange(false)) site_.TypingHeldChanged();
       window_ = nullptr;
       return 0;
   }

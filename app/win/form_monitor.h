@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "app/monitor_report.h"
-#include "app/win/win_reader_parts.h"
+#include "keys/win/win_typist.h"
+#include "platform/registry.h"
 #include "platform/win/form.h"
 #include "reader/bar_cod_reader.h"
+#include "reader/recent_codes.h"
+#include "settings/settings_store.h"
 
 // The message a second start with /MONITOR sends to the running copy's
 // main window, registered under this name: a shortcut or a help-desk
@@ -40,14 +43,14 @@ class MonitorSite {
 // changes, and the port's state once a second, while it is open.
 class TFormMonitor {
  public:
-  TFormMonitor(WinReaderParts& parts, CBarCodReader& reader, MonitorSite& site);
+  TFormMonitor(RecentCodes& recent, platform::Registry& registry, CBarCodReader& reader, MonitorSite& site);
   ~TFormMonitor();
   TFormMonitor(const TFormMonitor&) = delete;
   TFormMonitor& operator=(const TFormMonitor&) = delete;
 
   // `monitor` on screen and in front, made anew unless it is open.
-  static void ShowIn(std::unique_ptr<TFormMonitor>& monitor, WinReaderParts& parts, CBarCodReader& reader,
-                     MonitorSite& site);
+  static void ShowIn(std::unique_ptr<TFormMonitor>& monitor, RecentCodes& recent, platform::Registry& registry,
+                     CBarCodReader& reader, MonitorSite& site);
   // The settings or a policy changed: their sources are read again.
   void Refresh();
 
@@ -64,7 +67,8 @@ class TFormMonitor {
   void SaveReport();
   std::wstring PortText();
 
-  WinReaderParts& parts_;
+  RecentCodes& recent_;
+  platform::Registry& registry_;
   CBarCodReader& reader_;
   MonitorSite& site_;
   platform::UniqueFont font_;

@@ -20,9 +20,9 @@
 #include "platform/win/diagnostics_writer.h"
 #include "platform/win/event_log.h"
 #include "platform/win/win_registry.h"
-#include "reader/win/win_code_pages.h"
 #include "settings/settings_store.h"
 #include "settings/stored_typing_options.h"
+#include "text/win/win_code_pages.h"
 
 namespace {
 

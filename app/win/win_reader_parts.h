@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "keys/win/win_typist.h"
+#include "line/win/win_serial_port.h"
 #include "platform/win/win_registry.h"
 #include "reader/bar_cod_reader.h"
-#include "reader/win/win_serial_port.h"
-#include "reader/win/win_typist.h"
 #include "settings/settings_store.h"
 
 // What the reader works with on Windows: the registry, the serial ports,

@@ -17,16 +17,16 @@
 #include <vector>
 
 #include "app/application_title.h"
+#include "keys/win/win_typist.h"
+#include "line/code_framer.h"
 #include "platform/win/application.h"
 #include "platform/win/handles.h"
-#include "reader/code_framer.h"
-#include "reader/code_rules.h"
-#include "reader/code_text.h"
-#include "reader/win/win_typist.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
 #include "support/test_reader.h"
+#include "text/code_rules.h"
+#include "text/code_text.h"
 
 namespace {
 

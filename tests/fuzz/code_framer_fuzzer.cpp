@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/code_framer.h"
+#include "line/code_framer.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "reader/code_rules.h"
+#include "text/code_rules.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "reader/code_text.h"
 #include "support/simulated_keyboard.h"
+#include "text/code_text.h"
 
 namespace {
 

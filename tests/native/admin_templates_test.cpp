@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "reader/port_settings.h"
+#include "line/port_settings.h"
 #include "settings/option_table.h"
 #include "settings/settings_store.h"
 #include "settings_dialog/option_lists.h"

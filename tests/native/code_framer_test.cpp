@@ -1,4 +1,4 @@
-#include "reader/code_framer.h"
+#include "line/code_framer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "reader/code_rules.h"
+#include "text/code_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/try_rules.h"
-#include "reader/code_text.h"
-#include "reader/gs1.h"
 #include "support/simulated_keyboard.h"
+#include "text/code_text.h"
+#include "text/gs1.h"
 
 namespace {
 

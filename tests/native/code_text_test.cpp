@@ -1,10 +1,10 @@
-#include "reader/code_text.h"
+#include "text/code_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "reader/typing_options.h"
+#include "options/typing_options.h"
 #include "support/diagnostics_recorder.h"
 
 namespace {

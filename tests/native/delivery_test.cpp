@@ -1,4 +1,4 @@
-#include "reader/delivery.h"
+#include "keys/delivery.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <utility>
 
-#include "reader/lost_port_log.h"
+#include "line/lost_port_log.h"
 #include "support/diagnostics_recorder.h"
 
 using diagnostics::Entry;

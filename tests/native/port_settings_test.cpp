@@ -1,4 +1,4 @@
-#include "reader/port_settings.h"
+#include "line/port_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <thread>
 
-#include "reader/win/win_code_pages.h"
-#include "reader/win/win_typist.h"
+#include "keys/win/win_typist.h"
 #include "support/raw_registry.h"
 #include "support/scanner_sim.h"
 #include "support/target_window.h"
 #include "support/test_reader.h"
+#include "text/win/win_code_pages.h"
 
 namespace {
 

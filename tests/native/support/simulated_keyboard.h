@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "reader/keystroke_plan.h"
+#include "keys/keystroke_plan.h"
 
 namespace simulated {
 

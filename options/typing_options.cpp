@@ -1,4 +1,4 @@
-#include "reader/typing_options.h"
+#include "options/typing_options.h"
 
 #include <algorithm>
 #include <iterator>

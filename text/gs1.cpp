@@ -1,4 +1,4 @@
-#include "reader/gs1.h"
+#include "text/gs1.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
-#include "reader/code_text.h"
+#include "text/code_text.h"
 
 #include <array>
 
+#include "options/typing_options.h"
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
-#include "reader/typing_options.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "reader/win/win_typist.h"
+#include "keys/win/win_typist.h"
 
 #include <windows.h>
 
@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "keys/keystroke_plan.h"
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
-#include "reader/code_text.h"
-#include "reader/keystroke_plan.h"
+#include "text/code_text.h"
 
 static_assert(virtual_key::kShift == VK_SHIFT && virtual_key::kLeftShift == VK_LSHIFT &&
               virtual_key::kCapsLock == VK_CAPITAL);

@@ -6,9 +6,8 @@
 #include <atomic>
 #include <memory>
 
+#include "line/scanner_line.h"
 #include "platform/win/handles.h"
-#include "reader/recent_codes.h"
-#include "reader/scanner_line.h"
 
 // The serial port as the reader thread uses it, with overlapped I/O: one
 // read that completes when bytes arrive, and a wait for a break on the line.
@@ -19,8 +18,8 @@ class WinScannerLine final : public ScannerLine {
  public:
   // `ioLeftPending` is set when the driver never completes a cancel: the
   // port must then not be closed under the I/O it may still finish. The
-  // line's errors are counted into `recent` when given.
-  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, RecentCodes* recent = nullptr);
+  // line's errors are counted into `errors` when given.
+  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, LineErrorCounter* errors = nullptr);
   ~WinScannerLine() override;
   WinScannerLine(const WinScannerLine&) = delete;
   WinScannerLine& operator=(const WinScannerLine&) = delete;
@@ -56,7 +55,7 @@ class WinScannerLine final : public ScannerLine {
 
   const HANDLE port_;
   std::atomic<bool>& ioLeftPending_;
-  RecentCodes* const recent_;
+  LineErrorCounter* const errors_;
   platform::KernelHandle stop_;
   std::unique_ptr<PendingIo> io_;
   bool readPending_ = false;

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "reader/reader_parts.h"
-#include "reader/recent_codes.h"
+#include "line/scanner_line.h"
+#include "line/serial_ports.h"
 
 // The process's serial ports, opened through \\.\COMn with overlapped I/O.
-// Their lines count their errors into `recent` when given.
+// Their lines count their errors into `errors` when given.
 class WinSerialPorts final : public SerialPorts {
  public:
-  explicit WinSerialPorts(RecentCodes* recent = nullptr) : recent_(recent) {}
+  explicit WinSerialPorts(LineErrorCounter* errors = nullptr) : errors_(errors) {}
   std::unique_ptr<SerialPort> Open(const LineParameters& line, Failure& failure) override;
 
  private:
-  RecentCodes* const recent_;
+  LineErrorCounter* const errors_;
 };

@@ -1,4 +1,4 @@
-#include "reader/win/win_code_pages.h"
+#include "text/win/win_code_pages.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "reader/code_framer.h"
+#include "line/code_framer.h"
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"

@@ -1,4 +1,4 @@
-#include "reader/code_rules.h"
+#include "text/code_rules.h"
 
 // Header-only, with no other Boost library behind it. The work one match
 // may do is bounded: past the bound the match throws instead of running on
@@ -14,7 +14,7 @@
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
-#include "reader/gs1.h"
+#include "text/gs1.h"
 
 namespace {
 

@@ -56,7 +56,7 @@ struct TypingOptions {
   unsigned codePage = kAutomaticEncoding;
   CodeEnd codeEnd;
   AimId aimId = AimId::None;
-  // One rule a text (see reader/code_rules.h), and where the list was
+  // One rule a text (see text/code_rules.h), and where the list was
   // found, as the log names it; no rules: the code goes through as it is.
   std::vector<std::wstring> rules;
   std::wstring rulesSource;

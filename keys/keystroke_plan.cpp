@@ -1,4 +1,4 @@
-#include "reader/keystroke_plan.h"
+#include "keys/keystroke_plan.h"
 
 #include <algorithm>
 #include <array>

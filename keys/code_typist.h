@@ -1,29 +1,10 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <cstdint>
 #include <memory>
-#include <optional>
-#include <span>
 #include <string_view>
 
-#include "reader/typing_options.h"
-
-// The reader thread's view of the serial line.
-class ScannerLine {
- public:
-  enum class Event { Bytes, Quiet, Break, Stop, Lost };
-
-  virtual ~ScannerLine() = default;
-  // Sleeps until bytes arrive (then `bytes` views them, until the next
-  // call), the line has been quiet for `quietAfter` when one is given, a
-  // break shows on the line, a stop is requested, or the device behind the
-  // port is gone (Lost: the port is of no more use).
-  virtual Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) = 0;
-  // Any thread may call this; the pending or next Wait returns Stop.
-  virtual void RequestStop() = 0;
-};
+#include "options/typing_options.h"
 
 // Types a completed code into whatever window has the focus.
 class CodeTypist {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/keystroke_plan.h"
-#include "reader/typing_options.h"
+#include "keys/keystroke_plan.h"
+#include "options/typing_options.h"
 
 // Whether a code can reach the window it was scanned for, and how it goes
 // out, decided apart from Windows: the typist asks Windows the questions

@@ -1,14 +1,14 @@
-#include "reader/win/win_serial_port.h"
+#include "line/win/win_serial_port.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <string>
 
+#include "line/win/win_scanner_line.h"
 #include "platform/diagnostics.h"
 #include "platform/system_events.h"
 #include "platform/win/handles.h"
-#include "reader/win/win_scanner_line.h"
 
 namespace {
 
@@ -56,8 +56,8 @@ void SetLine(DCB& state, const LineSetup& setup) {
 
 class WinSerialPort final : public SerialPort {
  public:
-  WinSerialPort(platform::FileHandle handle, std::wstring description, RecentCodes* recent)
-      : handle_(std::move(handle)), description_(std::move(description)), recent_(recent) {
+  WinSerialPort(platform::FileHandle handle, std::wstring description, LineErrorCounter* errors)
+      : handle_(std::move(handle)), description_(std::move(description)), errors_(errors) {
     diagnostics::Event(L"port opened: " + description_);
   }
   ~WinSerialPort() override {
@@ -76,13 +76,13 @@ class WinSerialPort final : public SerialPort {
   }
 
   std::unique_ptr<ScannerLine> NewLine() override {
-    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_, recent_);
+    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_, errors_);
   }
 
  private:
   platform::FileHandle handle_;
   const std::wstring description_;
-  RecentCodes* const recent_;
+  LineErrorCounter* const errors_;
   std::atomic<bool> ioLeftPending_{false};  // set by a line, read once its lines are gone
 };
 
@@ -130,5 +130,5 @@ std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Fai
   failure = SetUpLine(handle.get(), line);
   // Reading at settings the operator did not choose would type garbage.
   if (failure.step != Failure::Step::None && failure.step != Failure::Step::Tolerated) return nullptr;
-  return std::make_unique<WinSerialPort>(std::move(handle), Describe(line), recent_);
+  return std::make_unique<WinSerialPort>(std::move(handle), Describe(line), errors_);
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "reader/typing_options.h"
+#include "options/typing_options.h"
 
 // Cuts the scanner's byte stream into codes. What ends a code comes from
 // the options: a carriage return (a line feed right after it, also in the

@@ -8,12 +8,12 @@
 #include <string>
 #include <utility>
 
-#include "reader/code_rules.h"
-#include "reader/keystroke_plan.h"
+#include "keys/code_typist.h"
+#include "keys/keystroke_plan.h"
+#include "options/typing_options.h"
 #include "reader/recent_codes.h"
-#include "reader/scanner_line.h"
-#include "reader/typing_options.h"
-#include "reader/win/win_code_pages.h"
+#include "text/code_rules.h"
+#include "text/win/win_code_pages.h"
 
 // The file name of the program that gets the keys typed while `foreground`
 // is in front: the one of the window with the keyboard focus, for a Store

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/code_text.h"
+#include "text/code_text.h"
 
 // The code pages Windows knows, through MultiByteToWideChar.
 class WinCodePages final : public CodePages {

@@ -12,7 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/typing_options.h"
+#include "options/typed_run.h"
+#include "options/typing_options.h"
 
 // Virtual-key codes the plan uses, with their Win32 values.
 namespace virtual_key {
@@ -135,15 +136,6 @@ struct KeyboardState {
 // themselves; every other control character is left out.
 std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
                                      const TypingOptions& options = {});
-
-// A part of what is typed, and how long to wait after it before the rest:
-// what a code's rules make of it.
-struct TypedRun {
-  std::wstring text;
-  int pauseAfterMs = 0;
-
-  bool operator==(const TypedRun&) const = default;
-};
 
 // As above, for runs typed one after the other with their pauses between
 // them, the prefix before the first and the suffix after the last.

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/keystroke_plan.h"
-#include "reader/typing_options.h"
+#include "options/typed_run.h"
+#include "options/typing_options.h"
 
 // Rules that shape a code for the program it is typed into, one rule a
 // text, written for administrators (docs/rules.md has the language):

@@ -1,4 +1,4 @@
-#include "reader/lost_port_log.h"
+#include "line/lost_port_log.h"
 
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"

@@ -1,4 +1,4 @@
-#include "reader/win/win_scanner_line.h"
+#include "line/win/win_scanner_line.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -34,10 +34,10 @@ struct WinScannerLine::PendingIo {
 static_assert(comm_error::kInputQueueOverflow == CE_RXOVER && comm_error::kOverrun == CE_OVERRUN &&
               comm_error::kParity == CE_RXPARITY && comm_error::kFraming == CE_FRAME && comm_error::kBreak == CE_BREAK);
 
-WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, RecentCodes* recent)
+WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, LineErrorCounter* errors)
     : port_(port),
       ioLeftPending_(ioLeftPending),
-      recent_(recent),
+      errors_(errors),
       stop_(NewManualResetEvent()),
       io_(std::make_unique<PendingIo>()) {
   io_->read.hEvent = io_->readDone.get();
@@ -95,7 +95,7 @@ ScannerLine::Event WinScannerLine::Deliver(DWORD count, std::span<const std::uin
   // the event wait missed it.
   DWORD errors = 0;
   const bool cleared = ::ClearCommError(port_, &errors, nullptr);
-  if (cleared && recent_) recent_->CountLineErrors(errors);
+  if (cleared && errors_) errors_->CountLineErrors(errors);
   if (cleared && (errors & CE_BREAK) != 0) return Event::Break;
   bytes = std::span<const std::uint8_t>(io_->buffer.data(), count);
   return Event::Bytes;
@@ -110,7 +110,7 @@ bool WinScannerLine::Failed() {
     diagnostics::Failure(L"ClearCommError", ::GetLastError());
     return true;
   }
-  if (recent_) recent_->CountLineErrors(errors);
+  if (errors_) errors_->CountLineErrors(errors);
   diagnostics::Failure(L"ReadFile", error);
   if (++failures_ >= kFailuresMeaningLost) return true;
   failureDelay_ = failureDelay_ == 0 ? kFirstFailureDelay : std::min(failureDelay_ * 2, kLongestFailureDelay);
