@@ -88,6 +88,39 @@ SendResult SendPasteSteps(const std::vector<PasteStep>& steps, const std::atomic
   return SendResult::Typed;
 }
 
+ClipboardKeeping KeepingOf(const std::vector<std::uint32_t>& formats) {
+  using namespace clipboard_format;
+  const auto has = [&](std::uint32_t format) { return std::ranges::find(formats, format) != formats.end(); };
+  const bool image = has(kDib) || has(kDibV5);
+  ClipboardKeeping keeping;
+  for (const std::uint32_t format : formats) {
+    switch (format) {
+      case kEnhancedMetafile:
+        keeping.enhancedMetafile = true;
+        continue;
+      case kBitmap:
+      case kPalette:
+        if (image) continue;
+        break;
+      case kMetafilePicture:
+        if (has(kEnhancedMetafile)) continue;
+        break;
+      case kOwnerDisplay:
+      case kDisplayBitmap:
+      case kDisplayMetafilePicture:
+      case kDisplayEnhancedMetafile:
+        break;
+      default:
+        if (format < kPrivateFirst || format > kGdiObjectLast) {
+          keeping.memory.push_back(format);
+          continue;
+        }
+    }
+    if (!keeping.lost) keeping.lost = format;
+  }
+  return keeping;
+}
+
 std::string_view ReplyFor(CodeFate fate, const TypingOptions::Replies& replies) {
   switch (fate) {
     case CodeFate::Typed:

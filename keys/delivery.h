@@ -102,6 +102,30 @@ class PasteSink : public KeySink {
 // keys the input stream refused) end it there.
 SendResult SendPasteSteps(const std::vector<PasteStep>& steps, const std::atomic<bool>& stopping, PasteSink& sink);
 
+// Clipboard formats by their Windows numbers (CF_...), those a paste must
+// know to put the operator's content back.
+namespace clipboard_format {
+inline constexpr std::uint32_t kBitmap = 2, kMetafilePicture = 3, kDib = 8, kPalette = 9, kEnhancedMetafile = 14,
+                               kDibV5 = 17, kOwnerDisplay = 0x80, kDisplayBitmap = 0x82, kDisplayMetafilePicture = 0x83,
+                               kDisplayEnhancedMetafile = 0x8E, kPrivateFirst = 0x200, kGdiObjectLast = 0x3FF;
+}
+
+// How the operator's clipboard content is kept while a code is pasted.
+struct ClipboardKeeping {
+  std::vector<std::uint32_t> memory;  // copied as the memory they are
+  bool enhancedMetafile = false;      // copied as a metafile
+  // A format that cannot be put back, if any: then nothing is pasted.
+  std::optional<std::uint32_t> lost;
+};
+
+// Every format of global memory is copied; a bitmap, its palette and an
+// old-style metafile are left for Windows to make again from the image or
+// metafile kept beside them (it offers each in the others' forms). A
+// handle nobody can copy (a private or GDI-object format, an owner-drawn
+// one, a bitmap or old metafile alone) makes the content one that cannot
+// be put back.
+ClipboardKeeping KeepingOf(const std::vector<std::uint32_t>& formats);
+
 // What became of a code, as far as the scanner and the operator are told.
 enum class CodeFate {
   Typed,

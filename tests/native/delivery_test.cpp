@@ -117,6 +117,28 @@ TEST(Delivery, UnicodeAndPasteSendEveryCharacterAsItselfAndTheirFieldsAsKeys) {
   }
 }
 
+TEST(Delivery, ThePasteKeepsEveryFormatItCanPutBackAndIsNotDoneOverOneItCannot) {
+  using namespace clipboard_format;
+  constexpr std::uint32_t kText = 1, kUnicode = 13, kLocale = 16, kFiles = 15, kHtml = 0xC0F3;
+  const std::tuple<std::vector<std::uint32_t>, std::vector<std::uint32_t>, bool, std::optional<std::uint32_t>> rows[] =
+      {{{}, {}, false, std::nullopt},
+       {{kUnicode, kLocale, kText}, {kUnicode, kLocale, kText}, false, std::nullopt},
+       {{kBitmap, kDib, kDibV5, kPalette, kUnicode}, {kDib, kDibV5, kUnicode}, false, std::nullopt},
+       {{kFiles, kHtml}, {kFiles, kHtml}, false, std::nullopt},
+       {{kMetafilePicture, kEnhancedMetafile}, {}, true, std::nullopt},
+       {{kUnicode, kBitmap}, {kUnicode}, false, kBitmap},
+       {{kMetafilePicture}, {}, false, kMetafilePicture},
+       {{kOwnerDisplay, kUnicode}, {kUnicode}, false, kOwnerDisplay},
+       {{kUnicode, kPrivateFirst + 5}, {kUnicode}, false, kPrivateFirst + 5},
+       {{kGdiObjectLast, kDib}, {kDib}, false, kGdiObjectLast}};
+  for (const auto& [formats, memory, metafile, lost] : rows) {
+    const ClipboardKeeping keeping = KeepingOf(formats);
+    EXPECT_EQ(keeping.memory, memory) << formats.size();
+    EXPECT_EQ(keeping.enhancedMetafile, metafile) << formats.size();
+    EXPECT_EQ(keeping.lost, lost) << formats.size();
+  }
+}
+
 TEST(Delivery, TheScannerHearsOfEveryCodeTypedOrRefusedAndTheOperatorOnceAMinute) {
   const TypingOptions::Replies replies{"\x06", "\x15"};
   const std::pair<CodeFate, std::string_view> rows[] = {
