@@ -23,6 +23,7 @@ struct LineRecord {
   std::atomic<bool> calledAfterDestruction{false};
   std::atomic<int> quietReturned{0};
   std::atomic<int> lostReported{0};
+  std::vector<std::string> written;  // replies, by the thread; read once it has ended
 };
 
 // A line fed by the test: chunks of bytes or a break, handed out one per
@@ -66,6 +67,10 @@ class FakeLine final : public ScannerLine {
     std::lock_guard lock(mutex_);
     stop_ = true;
     ready_.notify_all();
+  }
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    record_->written.push_back(std::string(bytes.begin(), bytes.end()));
+    return true;
   }
 
  private:
