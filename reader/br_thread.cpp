@@ -6,10 +6,12 @@
 #include "platform/diagnostics.h"
 
 BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
-                   std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)
+                   TypingOptions::Replies replies, std::chrono::milliseconds unfinishedCodeTimeout,
+                   std::function<void()> onLineLost)
     : line_(std::move(line)),
       typist_(typist),
       codeEnd_(codeEnd),
+      replies_(std::move(replies)),
       unfinishedCodeTimeout_(unfinishedCodeTimeout),
       onLineLost_(std::move(onLineLost)),
       thread_([this] { Execute(); }) {}
@@ -27,7 +29,12 @@ void BRThread::Terminate() {
 void BRThread::Execute() {
   typist_.Prepare();
   CodeFramer framer(codeEnd_);
-  const CodeFramer::CodeHandler type = [this](std::string_view code) { typist_.TypeCode(code, stopping_); };
+  const CodeFramer::CodeHandler type = [this](std::string_view code) {
+    // A write that fails is the log's news alone: never sent again with the
+    // next code's reply.
+    const std::string_view reply = ReplyFor(typist_.TypeCode(code, stopping_), replies_);
+    if (!reply.empty()) line_->Write(std::span(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()));
+  };
   for (;;) {
     std::span<const std::uint8_t> bytes;
     std::optional<std::chrono::milliseconds> quietAfter;

@@ -27,8 +27,10 @@ class BRThread {
 
   // `onLineLost` runs on the thread, which then ends, when the device
   // behind the port has gone or a break shows on the line.
+  // The scanner hears of each code as `replies` say, once it is done.
   BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
-           std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
+           TypingOptions::Replies replies, std::chrono::milliseconds unfinishedCodeTimeout,
+           std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
@@ -43,6 +45,7 @@ class BRThread {
   std::unique_ptr<ScannerLine> line_;
   CodeTypist& typist_;
   const TypingOptions::CodeEnd codeEnd_;
+  const TypingOptions::Replies replies_;
   const std::chrono::milliseconds unfinishedCodeTimeout_;
   const std::function<void()> onLineLost_;
   std::atomic<bool> stopping_{false};

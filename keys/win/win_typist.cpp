@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "keys/keystroke_plan.h"
+#include "keys/win/clipboard_paste.h"
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
@@ -143,12 +145,14 @@ DWORD ProcessInsideFrame(HWND frame, DWORD frameProcess) {
 
 namespace {
 
-// The system's input stream. Input that a window of higher integrity
-// refuses is lost without a word from Windows; a desktop switch or the
-// secure desktop shows as a short count.
-class SystemInput final : public KeySink {
+// The system's input stream, for a code begun with `window` in front.
+// Input that a window of higher integrity refuses is lost without a word
+// from Windows (the typist asks first); a desktop switch or the secure
+// desktop shows as a short count. Pasted, through the clipboard.
+class SystemInput final : public PasteSink {
  public:
-  explicit SystemInput(WinTypist::SystemLayout& layout) : layout_(layout) {}
+  SystemInput(WinTypist::SystemLayout& layout, HWND window, ClipboardPaste* clipboard = nullptr, DWORD process = 0)
+      : layout_(layout), window_(window), clipboard_(clipboard), process_(process) {}
 
   std::size_t Send(std::span<const KeyStroke> strokes) override {
     std::vector<INPUT> inputs;
@@ -159,12 +163,22 @@ class SystemInput final : public KeySink {
     return sent;
   }
   void Pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+  bool TargetChanged() override { return ::GetForegroundWindow() != window_; }
+  bool Paste(std::wstring_view text) override {
+    notTaken_ = !clipboard_->Paste(text, process_);
+    return !notTaken_;
+  }
 
   DWORD error() const { return error_; }
+  bool notTaken() const { return notTaken_; }
 
  private:
   WinTypist::SystemLayout& layout_;
+  const HWND window_;
+  ClipboardPaste* const clipboard_;
+  const DWORD process_;
   DWORD error_ = ERROR_SUCCESS;
+  bool notTaken_ = false;
 };
 
 // The program of a code nobody needed to know.
@@ -190,10 +204,11 @@ std::wstring ProgramNames::Of(HWND foreground) {
   return known_.emplace(key, std::move(name)).first->second;
 }
 
-WinTypist::WinTypist(RecentCodes* recent)
+WinTypist::WinTypist(RecentCodes* recent, std::function<void()> balloonWaiting)
     : options_(std::make_shared<const TypingProfiles>()),
       rules_(std::make_shared<const ProfileRules>(*options_)),
-      recent_(recent) {}
+      recent_(recent),
+      balloonWaiting_(std::move(balloonWaiting)) {}
 WinTypist::~WinTypist() = default;
 
 WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
@@ -224,7 +239,7 @@ void WinTypist::SetOptions(std::shared_ptr<const TypingProfiles> options) {
   rules_ = std::move(rules);
 }
 
-void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
+CodeFate WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
   std::shared_ptr<const TypingProfiles> profiles;
   std::shared_ptr<const ProfileRules> rules;
   {
@@ -241,44 +256,106 @@ void WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stoppin
   if (!HasSomethingToType(decoded.text)) {
     diagnostics::Event(L"empty line ignored");
     Record(code, decoded, program, {}, CodeRecord::Outcome::Empty);
-    return;
+    return CodeFate::Empty;
   }
   // The whole text is made before the first key goes out: a code its rules
   // refuse types nothing at all.
   const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules->For(program), options.noMatch);
   if (outcome.result == CodeOutcome::Result::Rejected) {
-    ::MessageBeep(MB_ICONERROR);
-    const std::wstring& into = program.empty() ? programs_.Of(window) : program;
-    diagnostics::Event(L"a code is not typed into " + (into.empty() ? L"the window in front" : into) + L": " +
-                       outcome.why);
-    Record(code, decoded, into, outcome, CodeRecord::Outcome::Rejected, outcome.why);
-    return;
+    return Refuse(CodeFate::Rejected, code, decoded, window, program, outcome, 0, outcome.why);
   }
   if (!outcome.why.empty()) diagnostics::Event(outcome.why);
   if (recent_ && recent_->typingHeld) {
     Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"отмечено «Не вводить коды»");
-    return;
+    return CodeFate::Shown;
   }
+  // Windows would drop every key without a word.
+  const HWND focus = FocusedWindow(window);
+  if (InputBlockedByIntegrity(integrity_.Of(focus), integrity_.own())) {
+    return Refuse(CodeFate::Elevated, code, decoded, window, program, outcome);
+  }
+  SystemModifiers modifiers;
+  const HeldKeysWait held = AwaitReleasedModifiers(modifiers, stopping);
+  if (held.result == HeldKeysWait::Result::StillHeld) {
+    return Refuse(CodeFate::KeysHeld, code, decoded, window, program, outcome, held.held);
+  }
+  std::optional<ClipboardPaste> clipboard;
+  if (options.typeAs == TypingOptions::TypeAs::Paste) clipboard.emplace();
+  const TypingOptions::TypeAs method = MethodFor(options.typeAs, clipboard && clipboard->kept());
   KnownLayout& layout = Layout(LayoutOf(window));
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
-  SystemInput input(layout.source);
-  switch (SendPlan(PlanKeystrokes(outcome.output, layout.remembered, keyboard, options), options.keyDelayMs, stopping,
-                   input)) {
+  const auto plan = PlanKeystrokes(outcome.output, PlanningLayout(method, layout.remembered), keyboard, options);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(focus, &process);
+  SystemInput input(layout.source, window, clipboard ? &*clipboard : nullptr, process);
+  const SendResult sent = held.result == HeldKeysWait::Result::Stopped ? SendResult::Stopped
+                          : method == TypingOptions::TypeAs::Paste
+                              ? SendPasteSteps(PasteSteps(plan), stopping, input)
+                              : SendPlan(plan, options.keyDelayMs, stopping, input);
+  clipboard.reset();  // the operator's content back at once
+  switch (sent) {
     case SendResult::Typed:
       diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));
       Record(code, decoded, program, outcome, CodeRecord::Outcome::Typed);
-      break;
+      return CodeFate::Typed;
     case SendResult::Refused:
+      if (input.notTaken()) {
+        return Refuse(CodeFate::InputRefused, code, decoded, window, program, outcome, 0,
+                      L"программа не взяла вставку");
+      }
       diagnostics::Failure(L"SendInput", input.error());
-      Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"Windows не приняла ввод");
-      break;
+      return Refuse(CodeFate::InputRefused, code, decoded, window, program, outcome);
+    case SendResult::Cut:
+      return Refuse(CodeFate::Cut, code, decoded, window, program, outcome);
     case SendResult::Stopped:
-      Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"программа закрывалась");
       break;
   }
+  Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"программа закрывалась");
+  return CodeFate::Stopped;
+}
+
+CodeFate WinTypist::Refuse(CodeFate fate, std::string_view code, const CodeText& decoded, HWND window,
+                           std::wstring program, const CodeOutcome& shaped, std::uint8_t held, std::wstring why) {
+  ::MessageBeep(MB_ICONERROR);
+  if (program.empty()) program = programs_.Of(window);
+  if (why.empty()) why = RefusalText(fate, held);
+  const std::wstring into = program.empty() ? L"the window in front" : program;
+  switch (fate) {
+    case CodeFate::Elevated:
+      diagnostics::Event(L"a code is not typed into " + into +
+                         L": it runs as administrator, at a higher integrity level than this program");
+      break;
+    case CodeFate::KeysHeld:
+      diagnostics::Event(L"a code is not typed into " + into + L": " + ModifierNames(held) + L" held for " +
+                         platform::IntToStr(kHeldKeysPatience.count() / 1000) + L" s");
+      break;
+    case CodeFate::Cut:
+      diagnostics::Event(L"a code is cut: another window came in front while it was typed into " + into);
+      break;
+    default:
+      diagnostics::Event(L"a code is not typed into " + into + L": " + why);
+      break;
+  }
+  const auto outcome = fate == CodeFate::Rejected ? CodeRecord::Outcome::Rejected
+                       : fate == CodeFate::Cut    ? CodeRecord::Outcome::Cut
+                                                  : CodeRecord::Outcome::Dropped;
+  Record(code, decoded, program, shaped, outcome, why);
+  if (auto text = balloons_.For(fate, program, held, RefusalBalloons::Clock::now())) {
+    {
+      const std::lock_guard lock(balloonMutex_);
+      balloon_ = std::move(*text);
+    }
+    if (balloonWaiting_) balloonWaiting_();
+  }
+  return fate;
+}
+
+std::wstring WinTypist::TakeBalloon() {
+  const std::lock_guard lock(balloonMutex_);
+  return std::exchange(balloon_, {});
 }
 
 void WinTypist::Record(std::string_view code, const CodeText& decoded, const std::wstring& program,

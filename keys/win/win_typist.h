@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -9,7 +10,9 @@
 #include <utility>
 
 #include "keys/code_typist.h"
+#include "keys/delivery.h"
 #include "keys/keystroke_plan.h"
+#include "keys/win/win_delivery.h"
 #include "options/typing_options.h"
 #include "reader/recent_codes.h"
 #include "text/code_rules.h"
@@ -33,18 +36,23 @@ class ProgramNames {
 // Types codes into the focused window through the system's input stream,
 // with the keyboard layout of the window in front. Only one thread at a
 // time types with it. Each code, typed or not, goes into `recent` when
-// given.
+// given. A code refused for a reason the operator can mend asks for a
+// balloon: `balloonWaiting` is called on the typing thread, and the user
+// interface thread takes its text.
 class WinTypist final : public CodeTypist {
  public:
-  explicit WinTypist(RecentCodes* recent = nullptr);
+  explicit WinTypist(RecentCodes* recent = nullptr, std::function<void()> balloonWaiting = {});
   ~WinTypist() override;
 
   void SetOptions(std::shared_ptr<const TypingProfiles> options) override;
 
-  void TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
+  CodeFate TypeCode(std::string_view code, const std::atomic<bool>& stopping) override;
   // Asks the layout of the window in front everything a code may need, and
   // raises the thread's priority: typing is what the operator waits for.
   void Prepare() override;
+
+  // The balloon's text, once: empty when none is waiting.
+  std::wstring TakeBalloon();
 
   // A layout as the system translates its keys.
   class SystemLayout;
@@ -52,6 +60,10 @@ class WinTypist final : public CodeTypist {
 
  private:
   KnownLayout& Layout(HKL handle);
+  // Beeps, logs and records a code that must be scanned again, and asks for
+  // the balloon the fate has.
+  CodeFate Refuse(CodeFate fate, std::string_view code, const CodeText& decoded, HWND window, std::wstring program,
+                  const CodeOutcome& shaped, std::uint8_t held = 0, std::wstring why = {});
   void Record(std::string_view code, const CodeText& decoded, const std::wstring& program, const CodeOutcome& shaped,
               CodeRecord::Outcome outcome, std::wstring_view why = {});
 
@@ -63,6 +75,11 @@ class WinTypist final : public CodeTypist {
   ProgramNames programs_;  // the typing thread's
   const WinCodePages codePages_;
   RememberedLayouts<SystemLayout> layouts_;
+  IntegrityLevels integrity_;  // the typing thread's, but for our own level
+  RefusalBalloons balloons_;   // the typing thread's
   RecentCodes* const recent_;
-  CodeRecord record_;  // the typing thread's; swapped with the ring's oldest
+  const std::function<void()> balloonWaiting_;
+  std::mutex balloonMutex_;
+  std::wstring balloon_;  // guarded by balloonMutex_
+  CodeRecord record_;     // the typing thread's; swapped with the ring's oldest
 };

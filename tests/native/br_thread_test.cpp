@@ -88,11 +88,13 @@ class RecordingTypist final : public CodeTypist {
  public:
   void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
   void Prepare() override { prepared = true; }
-  void TypeCode(std::string_view code, const std::atomic<bool>&) override {
+  // A code's first letter says its fate: t typed, r refused, e empty.
+  CodeFate TypeCode(std::string_view code, const std::atomic<bool>&) override {
     if (!prepared) typedUnprepared = true;
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
     typed_.notify_all();
+    return code.starts_with('r') ? CodeFate::Cut : code.starts_with('e') ? CodeFate::Empty : CodeFate::Typed;
   }
   std::vector<std::string> WaitFor(std::size_t count) {
     std::unique_lock lock(mutex_);
@@ -119,11 +121,11 @@ struct Started {
 };
 
 Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h,
-              TypingOptions::CodeEnd codeEnd = {}) {
+              TypingOptions::CodeEnd codeEnd = {}, TypingOptions::Replies replies = {}) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), typist, codeEnd, unfinishedCodeTimeout,
+  s.thread = std::make_unique<BRThread>(std::move(line), typist, codeEnd, replies, unfinishedCodeTimeout,
                                         [record = s.record] { ++record->lostReported; });
   return s;
 }
@@ -144,6 +146,15 @@ TEST(BRThread, TypesEachCodeAsItsCarriageReturnArrives) {
   s.line->Push("\r");
   EXPECT_EQ(typist.WaitFor(3), (std::vector<std::string>{"123", "456", "7"}));
   EXPECT_FALSE(typist.typedUnprepared) << "the first code must not wait for the typist to get ready";
+}
+
+TEST(BRThread, TheScannerHearsOfEachCodeOnceItIsDoneAndOfABlankLineNothing) {
+  RecordingTypist typist;
+  Started s = Start(typist, 1h, {}, {"\x06", "\x15"});
+  s.line->Push("t1\rr2\re3\rt4\r");
+  typist.WaitFor(4);
+  s.thread.reset();
+  EXPECT_EQ(s.record->written, (std::vector<std::string>{"\x06", "\x15", "\x06"}));
 }
 
 TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
