@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "keys/win/win_typist.h"
@@ -31,7 +32,10 @@ class TypingTest : public testing::Test {
   // One window for all: Wine takes seconds to take a window down without a
   // window manager.
   static void SetUpTestSuite() { target = new TargetWindow(); }
-  static void TearDownTestSuite() { delete target; }
+  static void TearDownTestSuite() {
+    delete target;
+    delete second;
+  }
 
   void SetUp() override {
     target->Focus();
@@ -67,6 +71,7 @@ class TypingTest : public testing::Test {
   }
 
   static inline TargetWindow* target = nullptr;
+  static inline TargetWindow* second = nullptr;  // for a window change
   ScannerSim sim;
   std::unique_ptr<TestReader> reader;
 };
@@ -350,4 +355,105 @@ TEST_F(TypingTest, RulesFromAMultiStringShapeEachCodeWholeBeforeItIsTyped) {
   // can only add to it.
   EXPECT_GE(1000.0 * static_cast<double>(arrivals[14] - arrivals[13]) / frequency.QuadPart, 45.0);
   EXPECT_LT(1000.0 * static_cast<double>(arrivals[13] - arrivals[0]) / frequency.QuadPart, 45.0);
+}
+
+TEST_F(TypingTest, AHeldCtrlIsWaitedForUpToTwoSecondsAndTheScannerHearsOfEachCode) {
+  raw_registry::WriteDevice(L"ReplyTyped", L"06");
+  raw_registry::WriteDevice(L"ReplyRefused", L"15");
+  StartReader();
+  const auto hold = [&](bool down) {
+    sim.Key(down, "Control_L");
+    target->PumpFor(100);  // Wine takes the key from the X server as the window pumps
+  };
+  hold(true);
+  target->Clear();
+  sim.Write(kPort, "abc\r");
+  EXPECT_EQ(target->PumpFor(1000), L"") << "nothing goes out while Ctrl is held";
+  hold(false);
+  EXPECT_EQ(target->WaitForText(3), L"abc") << "let go of within 2 s, the code arrives as itself";
+  EXPECT_EQ(sim.Read(kPort), "\x06");
+  hold(true);
+  target->Clear();
+  sim.Write(kPort, "def\r");
+  target->PumpFor(2500);
+  hold(false);
+  EXPECT_EQ(target->PumpFor(300), L"") << "still held after 2 s: refused";
+  EXPECT_EQ(sim.Read(kPort), "\x15");
+  EXPECT_EQ(OutcomeName(reader->parts.recent.Newest().front()), L"не введён: удерживалась клавиша Ctrl");
+}
+
+TEST_F(TypingTest, AWindowThatComesInFrontMidCodeGetsNothingOfIt) {
+  if (!second) second = new TargetWindow();
+  target->Focus();
+  StartReader(L"KeyDelay", L"50");
+  target->Clear();
+  sim.Write(kPort, "ABCDEFGHIJKLMNOPQRST\r");
+  target->WaitForText(5);
+  second->Focus();
+  second->PumpFor(1500);
+  EXPECT_EQ(second->text(), L"");
+  EXPECT_LT(target->text().size(), 20u);
+  EXPECT_EQ(OutcomeName(reader->parts.recent.Newest().front()), L"прерван: окно сменилось во время ввода");
+  target->Focus();
+}
+
+TEST_F(TypingTest, TypedAsUnicodeEveryCharacterArrivesExactly) {
+  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"GroupSeparator",
+                          L"\t");
+  StartReader(L"TypeAs", L"unicode");
+  EXPECT_EQ(Scan("\xcf\xf0\xe8\xe2\xe5\xf2 \xb9 5\r", 10), L"Привет № 5");
+  EXPECT_EQ(Scan("ST00012|Name=ООО «Ромашка» \xf0\x9f\x98\x80\r", 29), L"ST00012|Name=ООО «Ромашка» \xD83D\xDE00");
+  EXPECT_EQ(Scan("010460043993125621JgXJ5.T\x1d"
+                 "930001\r",
+                 32),
+            L"010460043993125621JgXJ5.T\t930001");
+}
+
+TEST_F(TypingTest, PastedTheCodeArrivesWholeAndTheOperatorsTextAndImageAreBackAfterwards) {
+  // A 2x2 24-bit image and a text, as the operator copied them.
+  BITMAPINFOHEADER header{};
+  header = {sizeof header, 2, 2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::string image(reinterpret_cast<const char*>(&header), sizeof header);
+  image += std::string("\x10\x20\x30\x40\x50\x60\0\0\x70\x80\x90\xa0\xb0\xc0\0\0", 16);
+  const auto put = [](UINT format, const void* data, std::size_t size) {
+    const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
+    std::memcpy(::GlobalLock(memory), data, size);
+    ::GlobalUnlock(memory);
+    ::SetClipboardData(format, memory);
+  };
+  const std::wstring text = L"текст оператора";
+  ASSERT_TRUE(::OpenClipboard(target->handle()) && ::EmptyClipboard());
+  put(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  put(CF_DIB, image.data(), image.size());
+  ::CloseClipboard();
+  StartReader(L"TypeAs", L"paste");
+  std::string code =
+      "0104600439931256"
+      "21JgXJ5.T\x1d"
+      "93dGVz";
+  while (code.size() < 3000) code += static_cast<char>('A' + code.size() % 26);
+  EXPECT_EQ(Scan(code + "\r", 3000), Widen(code));
+  EXPECT_TRUE(target->pasteMarked()) << "kept out of the clipboard history";
+  target->PumpFor(100);
+  ASSERT_TRUE(::OpenClipboard(target->handle()));
+  const auto held = [](UINT format) {
+    const HANDLE memory = ::GetClipboardData(format);
+    const char* bytes = memory ? static_cast<const char*>(::GlobalLock(memory)) : nullptr;
+    std::string copy = bytes ? std::string(bytes, ::GlobalSize(memory)) : "";
+    if (bytes) ::GlobalUnlock(memory);
+    return copy;
+  };
+  EXPECT_EQ(held(CF_UNICODETEXT).substr(0, text.size() * 2),
+            std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * 2));
+  EXPECT_EQ(held(CF_DIB).substr(0, image.size()), image);
+  EXPECT_NE(::GetClipboardData(CF_BITMAP), nullptr);
+  ::CloseClipboard();
+}
+
+TEST_F(TypingTest, TheIntegrityLevelOfOurOwnWindowIsOurOwn) {
+  IntegrityLevels levels;
+  const auto level = levels.Of(target->handle());
+  ASSERT_TRUE(level.has_value());
+  EXPECT_EQ(*level, levels.own().level);
+  EXPECT_FALSE(InputBlockedByIntegrity(level, levels.own()));
 }

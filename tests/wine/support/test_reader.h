@@ -61,6 +61,7 @@ struct TestReaderParts {
 class TestReader : private TestReaderParts, public CBarCodReader {
  public:
   TestReader() : CBarCodReader(parts.store, ports, parts.typist, parts.dialogs, site, {}) {}
+  using TestReaderParts::parts;
   using TestReaderParts::ports;
   using TestReaderParts::site;
 };
