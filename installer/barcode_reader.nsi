@@ -1,10 +1,13 @@
 ; The Windows installer of the program, built by package.sh with makensis:
 ;   makensis -DVERSION=... -DPROGRAM64=x64\barcode_reader.exe -DPROGRAM32=x86\barcode_reader.exe
-;            -DPOLICY=PolicyDefinitions -DOUTFILE=setup.exe [-DSIGN_COMMAND=sign.sh] barcode_reader.nsi
-; Silent deployment: setup.exe /S [/AUTOSTART] [/SUFFIX=Enter|Tab]; uninstall.exe /S [/REMOVESETTINGS]
+;            -DPOLICY=PolicyDefinitions -DOUTFILE=setup.exe [-DSIGN_COMMAND=sign.sh]
+;            [-DUIACCESS_PROGRAM64=x64\uiaccess\barcode_reader.exe -DUIACCESS_PROGRAM32=...] barcode_reader.nsi
+; Silent deployment: setup.exe /S [/AUTOSTART] [/SUFFIX=Enter|Tab] [/UIACCESS=1|0];
+; uninstall.exe /S [/REMOVESETTINGS]
 ; Exit codes: 0 done; 2 a running copy of the program did not end; 3 a file
-; or registry value could not be written. The message then goes to the
-; screen, or in a silent run to %TEMP%\barcode-reader-setup.log.
+; or registry value could not be written; 4 /UIACCESS=1 cannot be done. The
+; message then goes to the screen, or in a silent run to
+; %TEMP%\barcode-reader-setup.log.
 ; A 32-bit installer, so that it runs on 32-bit Windows too: it installs the
 ; build of the program that matches the machine.
 Unicode true
@@ -27,6 +30,7 @@ Target x86-unicode
 !define FAILURE_LOG "$TEMP\barcode-reader-setup.log"
 !define EXIT_PROGRAM_RUNNING 2
 !define EXIT_WRITE_FAILED 3
+!define EXIT_UIACCESS_REFUSED 4
 
 !ifdef SIGN_COMMAND
   ; The installer and the uninstaller it carries, each as makensis finishes it.
@@ -36,6 +40,11 @@ Target x86-unicode
 
 ; The key typed after each code for every user who has not chosen one.
 Var Suffix
+; 1: the build of the program with uiAccess in its manifest, which Windows
+; lets type into programs run as administrator. Windows starts it only
+; signed, and only from a secure folder such as Program Files: only a signed
+; installer carries it (package.sh), and only asked for.
+Var UiAccess
 
 Name "${APP_NAME}"
 OutFile "${OUTFILE}"
@@ -153,6 +162,17 @@ FunctionEnd
 !define WRITE_FAILED "Не удалось записать файлы в папку $INSTDIR. Ничего не изменено."
 !define REGISTRY_FAILED "Не удалось записать параметры в реестр. Переустановите программу от имени администратора."
 !define REMOVE_FAILED "Не удалось удалить $INSTDIR\${PROGRAM_FILE}. Ничего не изменено."
+!define UIACCESS_UNSIGNED "Этот установщик не подписан: программы с uiAccess (/UIACCESS=1) в нём нет."
+!define UIACCESS_FOLDER "Программа с uiAccess работает только из папки Program Files, не из $INSTDIR."
+
+; The build of the program for this Windows, beside the installed one.
+!macro PROGRAM_FOR_THIS_WINDOWS program64 program32
+  ${If} ${RunningX64}
+    File "/oname=${PROGRAM_FILE}.new" "${program64}"
+  ${Else}
+    File "/oname=${PROGRAM_FILE}.new" "${program32}"
+  ${EndIf}
+!macroend
 
 ; The new files are written beside the old ones and then take their place:
 ; a write that fails leaves the installed version whole.
@@ -167,6 +187,17 @@ FunctionEnd
 
 Section "Программа" SecProgram
   SectionIn RO
+  ; Before anything is touched: a uiAccess program elsewhere would not start.
+  ${If} $UiAccess == 1
+    StrLen $1 "$PROGRAMFILES64\"
+    StrCpy $1 $INSTDIR $1
+    StrLen $2 "$PROGRAMFILES\"
+    StrCpy $2 $INSTDIR $2
+    ${If} $1 != "$PROGRAMFILES64\"
+    ${AndIf} $2 != "$PROGRAMFILES\"
+      !insertmacro STOP ${EXIT_UIACCESS_REFUSED} "${UIACCESS_FOLDER}"
+    ${EndIf}
+  ${EndIf}
   Call CloseRunningProgram
   ${If} $0 <> 0
     !insertmacro STOP ${EXIT_PROGRAM_RUNNING} "${PROGRAM_STILL_RUNNING}"
@@ -177,10 +208,12 @@ Section "Программа" SecProgram
   SetOverwrite try
   ClearErrors
   SetOutPath "$INSTDIR"
-  ${If} ${RunningX64}
-    File "/oname=${PROGRAM_FILE}.new" "${PROGRAM64}"
+  ${If} $UiAccess == 1
+!ifdef UIACCESS_PROGRAM64
+    !insertmacro PROGRAM_FOR_THIS_WINDOWS "${UIACCESS_PROGRAM64}" "${UIACCESS_PROGRAM32}"
+!endif
   ${Else}
-    File "/oname=${PROGRAM_FILE}.new" "${PROGRAM32}"
+    !insertmacro PROGRAM_FOR_THIS_WINDOWS "${PROGRAM64}" "${PROGRAM32}"
   ${EndIf}
   ; The group policy templates, for IT to copy to the policy store. Not
   ; used by the program: written in place, before the check below.
@@ -213,6 +246,8 @@ Section "Программа" SecProgram
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ; The build an upgrade keeps.
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "UiAccess" $UiAccess
   WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\${PROGRAM_FILE}"
   WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" ${EVENTLOG_ALL_TYPES}
   ; Without /SUFFIX the value IT deployed stays as it is.
@@ -273,6 +308,24 @@ Function .onInit
     ${If} $1 == "Enter"
     ${OrIf} $1 == "Tab"
       StrCpy $Suffix $1
+    ${EndIf}
+  ${EndIf}
+  ; An upgrade keeps the build installed before; an installer without the
+  ; uiAccess build installs the plain one.
+!ifdef UIACCESS_PROGRAM64
+  ReadRegDWORD $UiAccess HKLM "${UNINSTALL_KEY}" "UiAccess"
+!endif
+  ClearErrors
+  ${GetOptions} $0 "/UIACCESS=" $1
+  ${IfNot} ${Errors}
+!ifndef UIACCESS_PROGRAM64
+    ${If} $1 == "1"
+      !insertmacro STOP ${EXIT_UIACCESS_REFUSED} "${UIACCESS_UNSIGNED}"
+    ${EndIf}
+!endif
+    ${If} $1 == "1"
+    ${OrIf} $1 == "0"
+      StrCpy $UiAccess $1
     ${EndIf}
   ${EndIf}
 FunctionEnd

@@ -11,7 +11,7 @@ void LostPortLog::Lost(const std::wstring& port, Clock::time_point now) {
   lostAt_ = lastLineAt_ = now;
   attempts_ = attemptsUnwritten_ = 0;
   lastError_ = 0;
-  awayReported_ = false;
+  awayWritten_ = false;
   diagnostics::Event(L"port " + port_ + L" is not available");
 }
 
@@ -19,21 +19,24 @@ void LostPortLog::AttemptFailed(std::uint32_t error, Clock::time_point now) {
   ++attempts_;
   ++attemptsUnwritten_;
   lastError_ = error;
-  if (!awayReported_ && now - lostAt_ >= kLineEvery) {
-    awayReported_ = true;
-    system_events::Report({system_events::Id::PortAway, {port_, AwayFor(now), IntToStr(attempts_)}, lastError_}, now);
-  }
   if (now - lastLineAt_ < kLineEvery) return;
   // Short on purpose: a week of these must fit in the log with the loss.
   diagnostics::Event(L"port " + port_ + L" still away: " + IntToStr(attemptsUnwritten_) + L" attempts, last error " +
                      IntToStr(lastError_));
   lastLineAt_ = now;
   attemptsUnwritten_ = 0;
+  // Held back by the ten minutes since the last one, the event is asked
+  // for again with each line: a long absence is in the system's log at the
+  // latest a minute after they allow it.
+  if (!awayWritten_) {
+    awayWritten_ = system_events::Report(
+        {system_events::Id::PortAway, {port_, AwayFor(now), IntToStr(attempts_)}, lastError_}, now);
+  }
 }
 
 void LostPortLog::Back(Clock::time_point now) {
   diagnostics::Event(L"port " + port_ + L" is back after " + AwayFor(now) + L", at attempt " + IntToStr(attempts_ + 1));
-  if (awayReported_) system_events::Report({system_events::Id::PortBack, {port_, AwayFor(now)}, {}}, now);
+  if (awayWritten_) system_events::Report({system_events::Id::PortBack, {port_, AwayFor(now)}, {}}, now);
 }
 
 std::wstring LostPortLog::AwayFor(Clock::time_point now) const {

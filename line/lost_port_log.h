@@ -7,7 +7,10 @@
 // What the log says of a port that went away: one line when it goes, at
 // most one a minute while it stays away (the attempts since the last line
 // and the last error), one when it is back. So a port away for a week
-// leaves the line of its loss in the log instead of rotating it out.
+// leaves the line of its loss in the log instead of rotating it out. The
+// system's log has the absence from the first of those minute lines that
+// the ten minutes between its events allow, and the return only after an
+// absence it has: the two always pair up.
 class LostPortLog {
  public:
   using Clock = std::chrono::steady_clock;
@@ -32,7 +35,7 @@ class LostPortLog {
   unsigned attempts_ = 0;           // since the loss
   unsigned attemptsUnwritten_ = 0;  // since the last line
   std::uint32_t lastError_ = 0;
-  bool awayReported_ = false;  // the system's log has this loss
+  bool awayWritten_ = false;  // the system's log has this loss: its return goes there too
 };
 
 // "45 s", "12 min 5 s", "170 h 3 min": how long a port was away.

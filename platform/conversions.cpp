@@ -34,4 +34,9 @@ std::wstring_view ExtractFileName(std::wstring_view path) {
   return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
 }
 
+std::wstring_view WithoutTrailingBreak(std::wstring_view text) {
+  const auto end = text.find_last_not_of(L" \t\r\n");
+  return text.substr(0, end == std::wstring_view::npos ? 0 : end + 1);
+}
+
 }  // namespace platform

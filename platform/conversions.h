@@ -18,4 +18,7 @@ std::wstring IntToStr(std::uint64_t value, std::size_t minDigits = 1);
 // The file-name part of a path: everything after the last separator.
 std::wstring_view ExtractFileName(std::wstring_view path);
 
+// A system text without the line break (and blanks) Windows ends it with.
+std::wstring_view WithoutTrailingBreak(std::wstring_view text);
+
 }  // namespace platform

@@ -28,8 +28,7 @@ std::wstring FormatLine(const Entry& entry, const LocalTime& time, std::uint32_t
       break;
     case Entry::Kind::Failure: {
       // The system's texts end in a line break that would split the entry.
-      const auto end = errorText.find_last_not_of(L" \t\r\n");
-      errorText = errorText.substr(0, end == std::wstring_view::npos ? 0 : end + 1);
+      errorText = platform::WithoutTrailingBreak(errorText);
       line += L"FAILED ";
       line += EscapeControls(entry.text);
       line += L": error " + platform::IntToStr(entry.errorCode);

@@ -2,16 +2,16 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 // What IT watching a fleet sees of this program in the Windows event log:
 // a few events with stable IDs, never one per code and never a code's
-// text, and none repeated more than once in ten minutes, so a port that
-// flaps all day is a line an hour in the log, not a flood.
+// text, and none repeated within ten minutes, so a port that flaps all day
+// is a pair of events per ten minutes in the log, not a flood. Which event,
+// its type and its strings are decided here; the Windows half only writes
+// what it is given.
 namespace system_events {
 
 // The source the installers register, under
@@ -28,44 +28,46 @@ enum class Id : std::uint32_t {
   DriverHung = 1005,  // a cancelled operation never completed
 };
 
-enum class Level { Information, Warning, Error };
-Level LevelOf(Id id);
+// An event's type, numbered as ReportEvent takes it (the Windows half
+// checks the numbers against EVENTLOG_ERROR_TYPE and the others).
+enum class Type : std::uint16_t { Error = 1, Warning = 2, Information = 4 };
 
-// One event as it goes to the log: the strings its message inserts, in
-// order, and the Win32 error whose system text is inserted after them.
+// What a part of the program reports: the strings its message inserts, in
+// order, and the Win32 error whose number and system text are inserted
+// after them.
 struct Record {
   Id id;
   std::vector<std::wstring> strings;
   std::optional<std::uint32_t> error;
+};
 
-  bool operator==(const Record&) const = default;
+// One event as it goes into the log.
+struct Event {
+  Type type;
+  std::uint32_t id;
+  std::vector<std::wstring> strings;
+
+  bool operator==(const Event&) const = default;
 };
 
 class Sink {
  public:
   virtual ~Sink() = default;
-  virtual void Report(const Record& record) = 0;
+  // The system's text of a Win32 error as Windows gives it, line break and
+  // all; empty for an error it has no text for.
+  virtual std::wstring ErrorText(std::uint32_t error) = 0;
+  // Whether the log took the event.
+  virtual bool Write(const Event& event) = 0;
 };
 
-// Holds the ten-minute rule: an ID reported less than that ago is left out.
-class Throttle {
- public:
-  using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::minutes kQuietFor{10};
-
-  bool Admit(Id id, Clock::time_point now);
-  void Forget();
-
- private:
-  std::mutex mutex_;  // events come from the reader thread and the window's
-  std::map<Id, Clock::time_point> lastReported_;
-};
+using Clock = std::chrono::steady_clock;
 
 // Events go to `sink` from now on, none before the first call, and the
 // ten minutes count afresh. The sink must outlive every thread that reports.
 void SetSink(Sink* sink);
 // From any thread; cheap when no sink is set. `now` for callers that keep
-// their own time.
-void Report(const Record& record, Throttle::Clock::time_point now = Throttle::Clock::now());
+// their own time. Whether the log has the event: not without a sink, nor
+// when the ten minutes hold it back or the log refuses it.
+bool Report(const Record& record, Clock::time_point now = Clock::now());
 
 }  // namespace system_events

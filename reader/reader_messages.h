@@ -23,8 +23,7 @@ inline const std::wstring kStopStartingWithWindowsFailed =
 // help desk, and its text, in the language of the user's Windows.
 inline std::wstring WithReason(const std::wstring& message, std::uint32_t error, std::wstring_view errorText) {
   if (error == 0) return message;  // nothing the system could say more
-  const auto end = errorText.find_last_not_of(L" \t\r\n");
-  errorText = errorText.substr(0, end == std::wstring_view::npos ? 0 : end + 1);
+  errorText = platform::WithoutTrailingBreak(errorText);
   std::wstring text = message + L"\r\n Ошибка " + platform::IntToStr(error);
   if (!errorText.empty()) text.append(L": ").append(errorText);
   return text;

@@ -1,8 +1,7 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
-#include <map>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "options/typed_run.h"
 #include "options/typing_options.h"
+#include "text/rule_list.h"
 
 // Rules that shape a code for the program it is typed into, one rule a
 // text, written for administrators (docs/rules.md has the language):
@@ -22,65 +22,9 @@
 // The first rule whose criteria all hold is applied, unless it ends with
 // `continue`: then the rules after it see what it made. Positions and
 // lengths count characters as an operator counts them: a surrogate pair is
-// one. Regular expressions are compiled once, when the list is read, and a
-// match that does more work than Boost.Regex allows rejects the code.
-
-struct CodeOutcome;
-
-// Why a rule cannot be read: its number and the column in it, from 1.
-struct RuleError {
-  std::size_t rule = 0;
-  std::size_t column = 0;
-  std::wstring why;
-};
-
-class RuleList {
- public:
-  RuleList();
-  ~RuleList();
-  RuleList(RuleList&&) noexcept;
-  RuleList& operator=(RuleList&&) noexcept;
-
-  // Every rule, or the first that cannot be read, which makes the whole
-  // list unusable: a list that is not what its author meant types nothing.
-  // An empty text or one that starts with `#` is no rule, but counts in
-  // the numbering. `source` is where the list was found, for the log.
-  static RuleList Read(std::span<const std::wstring> rules, std::wstring source = {});
-  // The options' list; one stored so that it cannot be read is a list that
-  // cannot be read.
-  static RuleList Of(const TypingOptions& options);
-
-  bool Empty() const;
-  const std::optional<RuleError>& Error() const { return error_; }
-  const std::wstring& Source() const { return source_; }
-  // "rule 2 of HKLM APPCFG\Rules, column 7: ..."
-  std::wstring DescribeError() const;
-  std::wstring SourceName() const { return source_.empty() ? L"the list" : source_; }
-
-  struct Rule;
-
- private:
-  friend CodeOutcome ShapeCode(std::wstring_view code, TypingOptions::AimId aimId, const RuleList& rules,
-                               TypingOptions::NoMatch noMatch);
-  std::vector<Rule> rules_;
-  std::optional<RuleError> error_;
-  std::wstring source_;
-};
-
-// The rule lists of the general options and of every program's, each list
-// read once, when the options arrive; a list that cannot be read is noted
-// in the log then, once, with where and why.
-class ProfileRules {
- public:
-  explicit ProfileRules(const TypingProfiles& profiles);
-  // As TypingProfiles::For.
-  const RuleList& For(std::wstring_view folded) const;
-
- private:
-  std::vector<std::unique_ptr<const RuleList>> lists_;
-  const RuleList* general_ = nullptr;
-  std::map<std::wstring, const RuleList*, std::less<>> programs_;
-};
+// one. Regular expressions are compiled once, when the list is read; a
+// code's matches get 30 ms in all, and a match still running past that, or
+// when `stopping` is set, rejects the code.
 
 // What became of a code: all a monitor needs to show it.
 struct CodeOutcome {
@@ -97,7 +41,7 @@ struct CodeOutcome {
 // The code (decoded) as the identifier setting, the rules and NoMatch make
 // it. Never throws: whatever goes wrong rejects the code with its reason.
 CodeOutcome ShapeCode(std::wstring_view code, TypingOptions::AimId aimId, const RuleList& rules,
-                      TypingOptions::NoMatch noMatch);
+                      TypingOptions::NoMatch noMatch, const std::atomic<bool>* stopping = nullptr);
 
 // What is typed as a person reads it: keys and pauses as {TAB}, {ENTER},
 // {GS}, {PAUSE:50}, other control characters as {0x01}, a brace doubled.

@@ -257,9 +257,13 @@ std::wstring TFormMonitor::PortText() {
           platform::IntToStr(lost.attempts());
   if (lost.lastError() != 0) {
     text += L", последняя ошибка " + platform::IntToStr(lost.lastError()) + L": " +
-            platform::SystemErrorText(lost.lastError());
+            std::wstring(platform::WithoutTrailingBreak(platform::SystemErrorText(lost.lastError())));
   }
   return text;
+}
+
+std::wstring TFormMonitor::AdviceText(const LineCounts& counts) {
+  return Advice({counts, !reader_.LinkLost(), recent_.typingHeld, reader_.lineParameters()});
 }
 
 void TFormMonitor::ShowState() {
@@ -285,8 +289,7 @@ void TFormMonitor::ShowState() {
   }
   const LineCounts counts = recent_.Counts();
   ::SetDlgItemTextW(window_, kCounts, CountsText(counts).c_str());
-  const LineState state{counts, !reader_.LinkLost(), recent_.typingHeld, reader_.lineParameters()};
-  ::SetDlgItemTextW(window_, kAdvice, Advice(state).c_str());
+  ::SetDlgItemTextW(window_, kAdvice, AdviceText(counts).c_str());
 }
 
 void TFormMonitor::HoldTyping(bool held) {
@@ -307,7 +310,7 @@ ReportFacts TFormMonitor::Facts() {
     facts.options.push_back({L"?", L"", platform::SystemErrorText(error.code), L""});
   }
   facts.counts = recent_.Counts();
-  facts.advice = Advice({facts.counts, !reader_.LinkLost(), recent_.typingHeld, reader_.lineParameters()});
+  facts.advice = AdviceText(facts.counts);
   facts.codes = recent_.Newest();
   facts.disclosure = StoredCodeDisclosure(registry_);
   facts.logLines = diagnostics::RecentLog().Lines();

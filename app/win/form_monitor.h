@@ -65,7 +65,9 @@ class TFormMonitor {
   ReportFacts Facts();
   void CopyReport();
   void SaveReport();
+  // The port and the advice, alike in the window and the report.
   std::wstring PortText();
+  std::wstring AdviceText(const LineCounts& counts);
 
   RecentCodes& recent_;
   platform::Registry& registry_;

@@ -1,8 +1,5 @@
 #include "app/win/settings_watcher.h"
 
-#include <stdexcept>
-
-#include "platform/diagnostics.h"
 #include "settings/option_table.h"
 
 namespace {
@@ -15,18 +12,12 @@ constexpr UINT_PTR kSettingsTimer = 2;
 }  // namespace
 
 SettingsWatcher::SettingsWatcher(HWND window, std::function<void()> reread)
-    : window_(window), reread_(std::move(reread)) {
-  try {
-    watch_ = std::make_unique<platform::RegistryWatch>(window, WM_SETTINGSCHANGED, option_table::SourceKeys());
-  } catch (const std::exception&) {
-    diagnostics::Failure(L"watching the settings for changes", ::GetLastError());
-  }
-}
+    : window_(window), reread_(std::move(reread)), watch_(window, WM_SETTINGSCHANGED, option_table::SourceKeys()) {}
 
 bool SettingsWatcher::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool modal) {
   switch (message) {
     case WM_SETTINGSCHANGED:
-      if (watch_ && watch_->Rearm(wParam)) Carry(refresh_.OnChange());
+      if (watch_.Rearm(wParam)) Carry(refresh_.OnChange());
       return true;
     case WM_SETTINGCHANGE:
       // Windows' word after a policy refresh; the broadcast goes on to the

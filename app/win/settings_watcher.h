@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <memory>
 
 #include "app/settings_refresh.h"
 #include "platform/win/registry_watch.h"
@@ -14,9 +13,9 @@
 class SettingsWatcher {
  public:
   // Watches the keys of every source; `reread` runs on the window's thread.
-  // Where Windows refuses the watch, the log says so and only the word of a
-  // policy refresh is heard: other changes are taken at the next start, or
-  // after OK in the settings.
+  // Where Windows refuses to watch a key, the log says so and only the word
+  // of a policy refresh is heard for it: other changes there are taken at
+  // the next start, or after OK in the settings.
   SettingsWatcher(HWND window, std::function<void()> reread);
 
   // For every message the window gets; whether it was the watcher's alone.
@@ -31,5 +30,5 @@ class SettingsWatcher {
   HWND window_;
   std::function<void()> reread_;
   SettingsRefresh refresh_;
-  std::unique_ptr<platform::RegistryWatch> watch_;  // null when Windows refused it
+  platform::RegistryWatch watch_;
 };

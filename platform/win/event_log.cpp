@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
 #include <vector>
 
 #include "platform/conversions.h"
@@ -10,44 +9,27 @@
 #include "platform/win/error_text.h"
 
 namespace system_events {
-namespace {
 
-WORD EventType(Level level) {
-  switch (level) {
-    case Level::Information:
-      return EVENTLOG_INFORMATION_TYPE;
-    case Level::Warning:
-      return EVENTLOG_WARNING_TYPE;
-    case Level::Error:
-      break;
-  }
-  return EVENTLOG_ERROR_TYPE;
-}
-
-// "2: The system cannot find the file specified.", the text in the
-// language of the user's Windows, as the rest of the event's strings.
-std::wstring DescribeError(std::uint32_t error) {
-  std::wstring text = platform::SystemErrorText(error);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-  return text.empty() ? platform::IntToStr(error) : platform::IntToStr(error) + L": " + text;
-}
-
-}  // namespace
+static_assert(static_cast<WORD>(Type::Error) == EVENTLOG_ERROR_TYPE &&
+              static_cast<WORD>(Type::Warning) == EVENTLOG_WARNING_TYPE &&
+              static_cast<WORD>(Type::Information) == EVENTLOG_INFORMATION_TYPE);
 
 WinEventLog::WinEventLog() : source_(::RegisterEventSourceW(nullptr, kSourceName)) {
   if (!source_) diagnostics::Failure(L"RegisterEventSource", ::GetLastError());
 }
 
-void WinEventLog::Report(const Record& record) {
-  if (!source_) return;
-  std::vector<std::wstring> strings = record.strings;
-  if (record.error) strings.push_back(DescribeError(*record.error));
+std::wstring WinEventLog::ErrorText(std::uint32_t error) { return platform::SystemErrorText(error); }
+
+bool WinEventLog::Write(const Event& event) {
+  if (!source_) return false;
   std::vector<LPCWSTR> inserts;
-  for (const std::wstring& text : strings) inserts.push_back(text.c_str());
-  if (!::ReportEventW(source_.get(), EventType(LevelOf(record.id)), 0, static_cast<DWORD>(record.id), nullptr,
+  for (const std::wstring& text : event.strings) inserts.push_back(text.c_str());
+  if (!::ReportEventW(source_.get(), static_cast<WORD>(event.type), 0, event.id, nullptr,
                       static_cast<WORD>(inserts.size()), 0, inserts.data(), nullptr)) {
-    diagnostics::Failure(L"ReportEvent " + platform::IntToStr(static_cast<std::uint32_t>(record.id)), ::GetLastError());
+    diagnostics::Failure(L"ReportEvent " + platform::IntToStr(event.id), ::GetLastError());
+    return false;
   }
+  return true;
 }
 
 }  // namespace system_events

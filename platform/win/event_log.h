@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "platform/system_events.h"
 #include "platform/win/handles.h"
 
@@ -12,7 +15,8 @@ namespace system_events {
 class WinEventLog final : public Sink {
  public:
   WinEventLog();
-  void Report(const Record& record) override;
+  std::wstring ErrorText(std::uint32_t error) override;
+  bool Write(const Event& event) override;
 
  private:
   platform::EventSource source_;

@@ -1,6 +1,5 @@
 #include "platform/win/registry_watch.h"
 
-#include <stdexcept>
 #include <string>
 
 #include "platform/diagnostics.h"
@@ -81,12 +80,18 @@ RegistryWatch::RegistryWatch(HWND window, UINT message, const std::vector<KeyPla
   for (const KeyPlace& place : keys) {
     const WPARAM index = watched_.size();
     auto& watched = *watched_.emplace_back(std::make_unique<Watched>(place, window, message, index));
-    if (!watched.changed) throw std::runtime_error("CreateEventW failed");
+    // A place Windows gives no event or wait for is left out, as one whose
+    // key will not open: the log says so, and the others are watched.
+    if (!watched.changed) {
+      diagnostics::Failure(L"watching " + place.path + L": CreateEvent", ::GetLastError());
+      continue;
+    }
     watched.Arm();
     HANDLE wait = nullptr;
     if (!::RegisterWaitForSingleObject(&wait, watched.changed.get(), &RegistryWatch::Signalled, &watched, INFINITE,
                                        WT_EXECUTEDEFAULT)) {
-      throw std::runtime_error("RegisterWaitForSingleObject failed");
+      diagnostics::Failure(L"watching " + place.path + L": RegisterWaitForSingleObject", ::GetLastError());
+      continue;
     }
     watched.wait.reset(wait);
   }

@@ -19,7 +19,8 @@ namespace platform {
 // lock.
 class RegistryWatch {
  public:
-  // Throws when Windows refuses an event or a wait.
+  // A key Windows will not watch (it will not open, or there is no event or
+  // wait for it) is left out, and the log says so.
   RegistryWatch(HWND window, UINT message, const std::vector<KeyPlace>& keys);
   ~RegistryWatch();
   RegistryWatch(const RegistryWatch&) = delete;

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/application_title.h"
@@ -504,12 +505,22 @@ void RulesCost() {
       std::vector<std::wstring>{L"if regex=\"ST0001[123]\\|.*Sum=(\\d+).*\" then regex-replace \"\\|\" {TAB}"});
   std::printf("a 3,000-character code through a regular expression: %.4f ms; without rules: %.4f ms (medians of 201)\n",
               MedianMs(10, [&] { shaped(qr, regex); }), MedianMs(10, [&] { shaped(qr, none); }));
-  // The worst a pattern can do: it gives up at its work bound.
-  const RuleList runaway = RuleList::Read(std::vector<std::wstring>{L"if regex=(a+)+b then reject"});
-  const std::wstring as(3000, L'a');
-  const LONGLONG start = Now();
-  const CodeOutcome refused = ShapeCode(as, TypingOptions::AimId::None, runaway, TypingOptions::NoMatch::Pass);
-  std::printf("(a+)+b on 3,000 a's gives up after %.1f ms (%ls)\n", Milliseconds(Now() - start), refused.why.c_str());
+  // The worst patterns can do, each until it gives up at the work bound:
+  // however large the pattern, and recursion too.
+  const std::pair<std::wstring, std::wstring> worst[] = {
+      {L"(a+)+b", std::wstring(3000, L'a')},
+      {L"(?#" + std::wstring(190, L'x') + L")(a+)+b", std::wstring(3000, L'a')},
+      {L"00000+0++02", std::wstring(8000, L'0')},
+      {L"(a(?1)?)b", std::wstring(1500, L'a')},
+      {L"(?#" + std::wstring(183, L'x') + L")(a(?1)?)b", std::wstring(8000, L'a')}};
+  for (const auto& [pattern, code] : worst) {
+    const RuleList runaway = RuleList::Read(std::vector<std::wstring>{L"if regex=\"" + pattern + L"\" then reject"});
+    const LONGLONG start = Now();
+    const CodeOutcome refused = ShapeCode(code, TypingOptions::AimId::None, runaway, TypingOptions::NoMatch::Pass);
+    std::printf("%.20ls (%d characters) on %d characters: %.1f ms (%ls)\n", pattern.c_str(),
+                static_cast<int>(pattern.size()), static_cast<int>(code.size()), Milliseconds(Now() - start),
+                refused.why.c_str());
+  }
 }
 
 // What the monitor's record costs the typing thread for each code: a code

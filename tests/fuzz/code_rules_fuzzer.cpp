@@ -2,8 +2,9 @@
 // identifier and no-match setting. Nothing may throw out; a list that
 // cannot be read says which rule and a column inside it, and types
 // nothing; a code is either typed (what a rule made, or the code itself
-// when none applied) or rejected with a reason and nothing to type; what
-// is typed stays within its bound, and so does the time a code takes.
+// when none applied, never nothing) or rejected with a reason and nothing
+// to type; what is typed stays within its bound, and so does the time a
+// code takes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <chrono>
@@ -49,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t typed = 0;
   for (const TypedRun& run : outcome.output) typed += run.text.size();
   Check(typed <= 20000 + outcome.aimId.size(), "what a rule made is longer than the bound");
+  Check(typed > 0, "a code typed as nothing");
   if (!outcome.rule) {
     const std::wstring expected = aimId == TypingOptions::AimId::Strip ? code.substr(outcome.aimId.size()) : code;
     Check(outcome.output.size() == 1 && outcome.output[0].text == expected, "no rule applied, yet the code changed");

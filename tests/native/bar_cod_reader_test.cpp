@@ -377,9 +377,10 @@ TEST_F(ReaderTest, RetriesOfALostPortAreNotLoggedOneByOne) {
   EXPECT_NE(log.events[3].find(L", at attempt 21"), std::wstring::npos) << log.events[3];
   // Only the failure at start is news for the system's log: the retries
   // took less than a minute.
-  EXPECT_EQ(log.systemEvents,
-            (std::vector<system_events::Record>{
-                {system_events::Id::PortNotOpened, {L"COM2", L"opening COM2"}, FakePorts::kNoSuchPort}}));
+  EXPECT_EQ(log.systemEvents, (std::vector<system_events::Event>{
+                                  {system_events::Type::Error,
+                                   1003,
+                                   {L"COM2", L"opening COM2", L"2: The system cannot find the file specified."}}}));
 }
 
 TEST_F(ReaderTest, WhatTheRegistryRefusesAtOkIsToldWithTheSystemsReason) {

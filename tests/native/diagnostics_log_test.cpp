@@ -153,10 +153,10 @@ struct RotatedLog final : diagnostics::Writer {
 
 }  // namespace
 
-TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
+TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturnAndTheirEventsInPairs) {
   enum What { Lost, Failed, Back };
-  using system_events::Id;
-  using Event = std::optional<system_events::Record>;
+  using system_events::Type;
+  using Event = std::optional<system_events::Event>;
   const struct {
     std::chrono::milliseconds at;
     What what;
@@ -168,29 +168,45 @@ TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
       {800ms, Failed, 2, nullptr, {}},
       {59'999ms, Failed, 2, nullptr, {}},
       {60'000ms, Failed, 5, L"port COM5 still away: 3 attempts, last error 5",
-       system_events::Record{Id::PortAway, {L"COM5", L"1 min 0 s", L"3"}, 5}},
+       system_events::Event{Type::Warning, 1001, {L"COM5", L"1 min 0 s", L"3", L"5: Access is denied."}}},
       {60'800ms, Failed, 2, nullptr, {}},
       {119'999ms, Failed, 2, nullptr, {}},
       {150'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2", {}},
       {150'800ms, Failed, 2, nullptr, {}},
       {151'000ms, Back, 0, L"port COM5 is back after 2 min 31 s, at attempt 8",
-       system_events::Record{Id::PortBack, {L"COM5", L"2 min 31 s"}, {}}},
+       system_events::Event{Type::Information, 1002, {L"COM5", L"2 min 31 s"}}},
       // The next loss counts its own attempts and its own minute.
       {4000'000ms, Lost, 0, L"port COM5 is not available", {}},
       {4000'800ms, Failed, 2, nullptr, {}},
       {4059'999ms, Failed, 31, nullptr, {}},
       {4060'000ms, Failed, 2, L"port COM5 still away: 3 attempts, last error 2",
-       system_events::Record{Id::PortAway, {L"COM5", L"1 min 0 s", L"3"}, 2}},
+       system_events::Event{
+           Type::Warning, 1001, {L"COM5", L"1 min 0 s", L"3", L"2: The system cannot find the file specified."}}},
       {4060'900ms, Back, 0, L"port COM5 is back after 1 min 0 s, at attempt 4",
-       system_events::Record{Id::PortBack, {L"COM5", L"1 min 0 s"}, {}}},
-      // Gone and back within ten minutes of the last events: the log has
-      // them already.
+       system_events::Event{Type::Information, 1002, {L"COM5", L"1 min 0 s"}}},
+      // Gone and back within ten minutes of the last events: neither goes
+      // to the log.
       {4100'000ms, Lost, 0, L"port COM5 is not available", {}},
       {4160'000ms, Failed, 2, L"port COM5 still away: 1 attempts, last error 2", {}},
       {4161'000ms, Back, 0, L"port COM5 is back after 1 min 1 s, at attempt 2", {}},
+      // Gone a minute after that, for an hour: written once the ten minutes
+      // allow it.
+      {4200'000ms, Lost, 0, L"port COM5 is not available", {}},
+      {4260'000ms, Failed, 2, L"port COM5 still away: 1 attempts, last error 2", {}},
+      {4660'000ms, Failed, 31, L"port COM5 still away: 1 attempts, last error 31",
+       system_events::Event{Type::Warning, 1001, {L"COM5", L"7 min 40 s", L"2", L"31"}}},
+      {7800'000ms, Back, 0, L"port COM5 is back after 1 h 0 min, at attempt 3",
+       system_events::Event{Type::Information, 1002, {L"COM5", L"1 h 0 min"}}},
+      // A short absence right after: its return is written as its absence was.
+      {7801'000ms, Lost, 0, L"port COM5 is not available", {}},
+      {7861'000ms, Failed, 2, L"port COM5 still away: 1 attempts, last error 2",
+       system_events::Event{
+           Type::Warning, 1001, {L"COM5", L"1 min 0 s", L"1", L"2: The system cannot find the file specified."}}},
+      {7862'000ms, Back, 0, L"port COM5 is back after 1 min 1 s, at attempt 2",
+       system_events::Event{Type::Information, 1002, {L"COM5", L"1 min 1 s"}}},
       // Back before an attempt failed a minute after the loss: no event.
-      {5000'000ms, Lost, 0, L"port COM5 is not available", {}},
-      {5000'000ms + 170h + 3min + 59s, Back, 0, L"port COM5 is back after 170 h 3 min, at attempt 1", {}},
+      {9000'000ms, Lost, 0, L"port COM5 is not available", {}},
+      {9000'000ms + 170h + 3min + 59s, Back, 0, L"port COM5 is back after 170 h 3 min, at attempt 1", {}},
   };
   const LostPortLog::Clock::time_point start{};
   LostPortLog log;
@@ -204,8 +220,33 @@ TEST(LostPortLogTest, OneLineAtTheLossAtMostOneAMinuteAndOneAtTheReturn) {
     if (step.what == Back) log.Back(now);
     EXPECT_EQ(recorder.events, step.line ? std::vector<std::wstring>{step.line} : std::vector<std::wstring>{})
         << "at " << step.at.count() << " ms";
-    EXPECT_EQ(recorder.systemEvents, step.event ? std::vector{*step.event} : std::vector<system_events::Record>{})
+    EXPECT_EQ(recorder.systemEvents, step.event ? std::vector{*step.event} : std::vector<system_events::Event>{})
         << "at " << step.at.count() << " ms";
+  }
+}
+
+TEST(SystemEventsTest, EachIdHasItsTypeAndTheErrorItsText) {
+  using namespace system_events;
+  const struct {
+    std::chrono::seconds at;
+    Record record;
+    std::optional<Event> written;
+  } rows[] = {
+      {0s,
+       {Id::PortNotOpened, {L"COM2", L"opening COM2"}, 2},
+       Event{Type::Error, 1003, {L"COM2", L"opening COM2", L"2: The system cannot find the file specified."}}},
+      {1s,
+       {Id::SettingUnusable, {L"HKLM policy APPCFG\\KeyDelay", L"= \"500\""}, {}},
+       Event{Type::Warning, 1004, {L"HKLM policy APPCFG\\KeyDelay", L"= \"500\""}}},
+      {2s, {Id::DriverHung, {L"COM3"}, {}}, Event{Type::Error, 1005, {L"COM3"}}},
+      {599s, {Id::PortNotOpened, {L"COM4", L"opening COM4"}, 5}, {}},  // held back by the first
+  };
+  DiagnosticsRecorder recorder;
+  for (const auto& row : rows) {
+    recorder.systemEvents.clear();
+    EXPECT_EQ(Report(row.record, Clock::time_point{} + row.at), row.written.has_value()) << row.at.count() << " s";
+    EXPECT_EQ(recorder.systemEvents, row.written ? std::vector{*row.written} : std::vector<Event>{})
+        << row.at.count() << " s";
   }
 }
 

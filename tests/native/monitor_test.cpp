@@ -35,7 +35,8 @@ TEST(RecentCodesTest, KeepsTheLastFiftyNewestFirstCountsEveryCodeAndWakesTheMoni
         Code(std::to_string(i), L"", i % 3 == 0 ? CodeRecord::Outcome::Dropped : CodeRecord::Outcome::Typed);
     recent.Add(code);
   }
-  recent.CountLineErrors(comm_error::kFraming | comm_error::kBreak);
+  recent.CountLineErrors(comm_error::kFraming);
+  recent.CountLineErrors(comm_error::kBreak);  // alone, as a pulled cable gives it
   recent.CountLineErrors(comm_error::kInputQueueOverflow);
   recent.CountLineErrors(comm_error::kParity | comm_error::kOverrun);
   recent.CountLineErrors(0x100);  // CE_TXFULL: the sending side's, not the line's
@@ -90,7 +91,10 @@ TEST(MonitorReportTest, ShowsOptionsWithTheirSourcesAndCodesAsThePolicyAllows) {
   registry.keys[L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG\\Programs\\excel.exe"] = {
       {L"Prefix", L"\x1D"}};
   registry.keys[L"HKLM\\Software\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"KeyDelay", L"fast"}};
+  registry.otherValues[L"HKLM\\Software\\Ombrek\\Barcode Reader\\APPCFG\\Programs\\excel.exe"][L"KeyDelay"] = {
+      platform::StoredValue::Kind::Number, L"", 20};
   ReportFacts facts;
+  facts.port = L"COM1, 9600 8N1: открыт";
   facts.options = EveryOption(registry);
   facts.codes = {Code("01\x1D"
                       "21",
@@ -107,6 +111,9 @@ TEST(MonitorReportTest, ShowsOptionsWithTheirSourcesAndCodesAsThePolicyAllows) {
   EXPECT_TRUE(Has(text, L"  KeyDelay = «fast» — неверно, действует значение по умолчанию (компьютер)\r\n"));
   EXPECT_TRUE(Has(text, L"  excel.exe: Prefix = «<GS>» (политика компьютера)\r\n"));
   EXPECT_TRUE(Has(text, L"  excel.exe: Suffix = «Tab» (оператор)\r\n")) << "a program's general value";
+  EXPECT_TRUE(Has(text, L"  excel.exe: KeyDelay = «20» (компьютер)\r\n")) << "a REG_DWORD";
+  EXPECT_TRUE(Has(text, L"\r\nПорт: COM1, 9600 8N1: открыт\r\n") &&
+              Has(text, L"  BaudRate = «9600» (по умолчанию)\r\n"));
   EXPECT_TRUE(Has(text, L", длина 5, UTF-8, excel.exe, введён: 01<GS>21 [30 31 1D 32 31]\r\n"));
   EXPECT_TRUE(Has(text, L"  09:05:02.041, длина 2, UTF-8, excel.exe, не введён: отмечено «Не вводить коды»: ab"));
   EXPECT_TRUE(Has(text, L"Журнал (строк: 2):\r\n  port opened: COM1\r\n  code typed, 4 bytes\r\n"));
@@ -115,6 +122,10 @@ TEST(MonitorReportTest, ShowsOptionsWithTheirSourcesAndCodesAsThePolicyAllows) {
   const std::wstring lengths = BuildReport(facts);
   EXPECT_TRUE(Has(lengths, L", длина 5, UTF-8, excel.exe, введён\r\n"));
   EXPECT_FALSE(Has(lengths, L"21") || Has(lengths, L"1D")) << "no text, no bytes";
+  EXPECT_EQ(ShownLength(facts.codes[0], facts.disclosure) + L"|" + ShownText(facts.codes[0], facts.disclosure) + L"|" +
+                ShownBytes(facts.codes[0], facts.disclosure),
+            L"5||")
+      << "nor in the monitor's list";
   facts.disclosure = CodeDisclosure::Nothing;
   EXPECT_FALSE(Has(BuildReport(facts), L"длина")) << "not even a length";
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <dbt.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -87,23 +88,37 @@ class Program {
   PROCESS_INFORMATION info_{};
 };
 
-// The value on each caption's row, in the captions' order: "<none>" or
-// "<several>" where a row does not hold exactly one.
-std::vector<std::wstring> ValueLabels(HWND main) {
-  const auto children = ui_probe::Children(main);
-  std::vector<std::wstring> values;
-  for (const std::wstring& text : kCaptions) {
-    const auto caption = std::find_if(children.begin(), children.end(), [&](const auto& c) { return c.text == text; });
-    std::vector<std::wstring> onRow;
-    for (const auto& control : children) {
-      if (caption != children.end() && control.rect.top == caption->rect.top &&
-          control.rect.left > caption->rect.left && control.handle != caption->handle) {
-        onRow.push_back(control.text);
-      }
+// The value on a caption's row of a window: "<none>" or "<several>" where
+// the row does not hold exactly one.
+std::wstring Beside(HWND window, const std::wstring& text) {
+  const auto children = ui_probe::Children(window);
+  const auto caption = std::find_if(children.begin(), children.end(), [&](const auto& c) { return c.text == text; });
+  std::vector<std::wstring> onRow;
+  for (const auto& control : children) {
+    if (caption != children.end() && control.rect.top == caption->rect.top && control.rect.left > caption->rect.left &&
+        control.handle != caption->handle) {
+      onRow.push_back(control.text);
     }
-    values.push_back(onRow.size() == 1 ? onRow.front() : onRow.empty() ? L"<none>" : L"<several>");
   }
+  return onRow.size() == 1 ? onRow.front() : onRow.empty() ? L"<none>" : L"<several>";
+}
+
+// The main window's values, in the captions' order.
+std::vector<std::wstring> ValueLabels(HWND main) {
+  std::vector<std::wstring> values;
+  for (const std::wstring& text : kCaptions) values.push_back(Beside(main, text));
   return values;
+}
+
+// The baud rate the program set on a port, once it is `baud` or ten seconds
+// have passed.
+int BaudOnceItIs(ScannerSim& sim, int port, int baud) {
+  int now = sim.Termios(port).baud;
+  for (const ULONGLONG giveUp = ::GetTickCount64() + 10000; now != baud && ::GetTickCount64() < giveUp;) {
+    ::Sleep(100);
+    now = sim.Termios(port).baud;
+  }
+  return now;
 }
 
 // Right-clicks the program's icon in the tray and picks an item of its menu.
@@ -139,6 +154,17 @@ HWND OpenSettingsFromTray(HWND main) {
   return ui_probe::WaitForWindow(L"Настройки", L"TFormBROptions", 30000);
 }
 
+// The access a key's list gives (SDDL), the key made if it is missing.
+void SetAccess(HKEY root, const std::wstring& path, const wchar_t* sddl) {
+  HKEY key = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr), ERROR_SUCCESS);
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+  EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+  ::LocalFree(descriptor);
+  ::RegCloseKey(key);
+}
+
 class AppTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -147,7 +173,10 @@ class AppTest : public testing::Test {
     raw_registry::WriteDevice(L"BaudRate", L"19200");
     sim.Open(2);
   }
-  void TearDown() override { raw_registry::Forget(); }
+  void TearDown() override {
+    SetAccess(HKEY_CURRENT_USER, raw_registry::kPolicyKey, L"D:(A;;KA;;;WD)");  // so that it can go
+    raw_registry::Forget();
+  }
   ScannerSim sim;
 };
 
@@ -309,11 +338,14 @@ TEST_F(AppTest, TheTrayIconRestoresOffersTheMenuAndCloses) {
 
 TEST_F(AppTest, ACommandLinePortIsReadWhileTheLabelShowsTheStoredOne) {
   sim.Open(5);
-  Program program(L"5");
+  Program program(L"5 /MONITOR");
   const HWND main = Program::WaitForMainWindow();
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(sim.Termios(5).baud, 19200) << "COM5 was opened with the stored line settings";
   EXPECT_EQ(ValueLabels(main).front(), L"COM2");
+  const HWND monitor = ui_probe::WaitForWindow(L"Монитор сканера", L"TFormMonitor", 30000);
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_EQ(Beside(monitor, L"Порт:"), L"COM5 (из командной строки), 19200 8N1: открыт");
 
   // The program types what is scanned into the window in front.
   TargetWindow target;
@@ -378,6 +410,30 @@ TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCo
   ui_probe::Close(otherWindow);
 }
 
+TEST_F(AppTest, WhereWindowsWillNotWatchThePolicyKeyAPolicyRefreshStillTakesEffect) {
+  // Everyone may do everything with the key but be told of its changes.
+  SetAccess(HKEY_CURRENT_USER, raw_registry::kPolicyKey, L"D:(D;;0x10;;;WD)(A;;KA;;;WD)");
+  Program program;
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_NE(main, nullptr);
+  TargetWindow target;
+  const std::wstring policy = std::wstring(raw_registry::kPolicyKey) + L"\\APPCFG";
+  raw_registry::WriteText(HKEY_CURRENT_USER, policy, L"Suffix", L"Tab");
+  ::Sleep(1000);
+  sim.Write(2, "1\r");
+  EXPECT_EQ(target.WaitForText(2, 1000), L"1") << "unwatched, the change is not seen";
+
+  // The broadcast that follows a policy refresh.
+  ASSERT_TRUE(Send(main, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy")));
+  std::wstring typed;
+  for (const ULONGLONG giveUp = ::GetTickCount64() + 10000; typed != L"2\t" && ::GetTickCount64() < giveUp;) {
+    target.Clear();
+    sim.Write(2, "2\r");
+    typed = target.WaitForText(2, 300);
+  }
+  EXPECT_EQ(typed, L"2\t");
+}
+
 // The monitor's list, once it has `rows` rows (the target window takes
 // what is typed meanwhile); the columns are time, length, encoding,
 // identifier, rule, program, outcome, text.
@@ -414,8 +470,13 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
   EXPECT_EQ(rows[0][1] + L"|" + rows[0][5] + L"|" + rows[0][6] + L"|" + rows[0][7],
             L"13|app_test.exe|введён|4607001234567");
   EXPECT_EQ(target.text(), L"4607001234567");
-  EXPECT_EQ(ui_probe::Text(::FindWindowExW(monitor, nullptr, L"Edit", nullptr)),
-            L"34 36 30 37 30 30 31 32 33 34 35 36 37");
+  const HWND bytes = ::FindWindowExW(monitor, nullptr, L"Edit", nullptr);
+  EXPECT_EQ(ui_probe::Text(bytes), L"34 36 30 37 30 30 31 32 33 34 35 36 37");
+  EXPECT_EQ(Beside(monitor, L"Порт:"), L"COM2, 19200 8N1: открыт");
+  EXPECT_EQ(Beside(monitor, L"Настройки линии:"),
+            L"NamePort «COM2» (оператор); BaudRate «19200» (оператор); ByteSize «8» (по умолчанию); Parity «None» "
+            L"(по умолчанию); StopBits «1» (по умолчанию)");
+  EXPECT_EQ(Beside(monitor, L"Совет:"), L"Линия в порядке.");
 
   const auto children = ui_probe::Children(monitor);
   EXPECT_EQ(ui_probe::OverlappingTexts(children), L"");
@@ -424,6 +485,7 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
       std::find_if(children.begin(), children.end(), [](const auto& c) { return c.text == L"Не вводить коды"; });
   ASSERT_NE(hold, children.end());
   ASSERT_TRUE(ui_probe::SetChecked(hold->handle, true));
+  EXPECT_EQ(Beside(monitor, L"Программа впереди:"), L"app_test.exe") << "clicked, the monitor is not that program";
   target.Clear();
   target.Focus();
   sim.Write(2,
@@ -432,6 +494,7 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
   rows = MonitorRows(monitor, 2, target);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0][6] + L"|" + rows[0][7], L"не введён: отмечено «Не вводить коды»|12<GS>3");
+  EXPECT_EQ(ui_probe::Text(bytes), L"31 32 1D 33") << "the newest code, followed";
   EXPECT_EQ(target.text(), L"") << "shown, not typed";
 
   // Closed, the monitor can hold nothing back.
@@ -555,6 +618,8 @@ TEST_F(AppTest, ACancelledLogOffLeavesTheProgramItsDialogAndItsIcon) {
   ASSERT_NE(main, nullptr);
   const HWND dialog = OpenSettingsFromTray(main);
   ASSERT_NE(dialog, nullptr);
+  // A line setting changed under the dialog waits for it to close.
+  raw_registry::WriteDevice(L"BaudRate", L"9600");
 
   // Windows asks; another program then refuses to end, and the log-off is off.
   EXPECT_EQ(Send(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
@@ -562,11 +627,13 @@ TEST_F(AppTest, ACancelledLogOffLeavesTheProgramItsDialogAndItsIcon) {
   EXPECT_FALSE(program.Exited(2000)) << "the program stays";
   EXPECT_TRUE(::IsWindowVisible(dialog)) << "its dialog stays open";
   EXPECT_TRUE(HasTrayIcon(main)) << "its icon stays in the tray";
+  EXPECT_EQ(sim.Termios(2).baud, 19200) << "the port is not reopened under the dialog";
 
   // And all works on: the dialog closes, the program reads its port.
   ui_probe::Close(dialog);
   ASSERT_TRUE(ui_probe::WaitUntilGone(dialog, 10000));
   EXPECT_FALSE(program.Exited(500));
+  EXPECT_EQ(BaudOnceItIs(sim, 2, 9600), 9600) << "reopened with the change once the dialog closed";
   TargetWindow target;
   sim.Write(2, "3141\r");
   EXPECT_EQ(target.WaitForText(4), L"3141");
@@ -619,6 +686,15 @@ TEST_F(AppTest, AScannerThatComesBackTypesAgainWithoutARestart) {
   sim.Write(2, "222\r");
   EXPECT_EQ(target.WaitForText(3), L"222");
   EXPECT_EQ(target.PumpFor(300), L"222") << "nothing typed twice";
+
+  // Back without a word from Windows: a retry of the next second finds it.
+  sim.Unmap(2);
+  ::Sleep(1000);
+  sim.Open(2);
+  EXPECT_EQ(BaudOnceItIs(sim, 2, 19200), 19200) << "reopened by a retry";
+  target.Clear();
+  sim.Write(2, "333\r");
+  EXPECT_EQ(target.WaitForText(3), L"333");
 }
 
 TEST(TryRules, ABrokenListIsReportedWithItsPlaceTypesNothingAndSetsTheExitCode) {

@@ -37,6 +37,7 @@ const std::wstring kVersion = L"" VERSION;
 const std::wstring kOlderVersion = L"" OLDER_VERSION;
 constexpr DWORD kExitProgramRunning = 2;
 constexpr DWORD kExitWriteFailed = 3;
+constexpr DWORD kExitUiAccessRefused = 4;
 constexpr DWORD kMsiLaunchConditionFailed = 1603;
 
 // A file of the build as Windows names it, quoted for a command line.
@@ -217,6 +218,19 @@ WORD Machine(const std::wstring& path) {
   return *reinterpret_cast<const WORD*>(image.data() + header + 4);
 }
 
+// What a program's manifest asks of Windows: uiAccess "true" or "false".
+std::string UiAccess(const std::wstring& program) {
+  const HMODULE image = ::LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const HRSRC manifest = image ? ::FindResourceW(image, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST) : nullptr;
+  std::string text;
+  if (manifest)
+    text.assign(static_cast<const char*>(::LockResource(::LoadResource(image, manifest))),
+                ::SizeofResource(image, manifest));
+  if (image) ::FreeLibrary(image);
+  const size_t value = text.find("uiAccess=\"");
+  return value == std::string::npos ? "<none>" : text.substr(value + 10, text.find('"', value + 10) - value - 10);
+}
+
 // The program, started as Windows starts it.
 class InstalledProgram {
  public:
@@ -382,6 +396,12 @@ TEST(Installer, InstallsUpgradesAndUninstallsWhileTheProgramRuns) {
   EXPECT_EQ(RunEntry(), L"<absent>");
   const std::string installed = Contents(kProgram);
 
+  // An unsigned installer has no uiAccess build to give.
+  ForgetFailureLog();
+  EXPECT_EQ(RunToEnd(kSetup + L" /S /UIACCESS=1"), kExitUiAccessRefused);
+  EXPECT_NE(FailureLog().find(L"не подписан"), std::wstring::npos) << FailureLog();
+  EXPECT_EQ(UiAccess(kProgram), "false");
+
   // A file that cannot be written stops a silent install with an exit code
   // and a message, and leaves the installed version whole.
   ForgetFailureLog();
@@ -431,9 +451,12 @@ TEST(Msi, InstallsUpgradesAndRemovesKeepingSettings) {
   const std::wstring quotedProgram = L"\"" + kProgram + L"\"";
   EXPECT_EQ(Msiexec(L"/i " + kOlderMsiX64 + L" /qn SUFFIX=Space"), kMsiLaunchConditionFailed);
   EXPECT_FALSE(Exists(kProgram)) << "a key the program does not know installs nothing";
+  EXPECT_EQ(Msiexec(L"/i " + kMsiX64 + L" /qn UIACCESS=1"), kMsiLaunchConditionFailed);
+  EXPECT_FALSE(Exists(kProgram)) << "an unsigned package has no uiAccess build";
 
   ASSERT_EQ(Msiexec(L"/i " + kOlderMsiX64 + L" /qn SUFFIX=Enter"), 0u);
   EXPECT_EQ(Machine(kProgram), IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(UiAccess(kProgram), "false");
   EXPECT_TRUE(HasMsiShortcut());
   EXPECT_TRUE(HasMonitorShortcut());
   EXPECT_EQ(EventSource(), kProgram + L", types 7");
@@ -493,6 +516,7 @@ TEST(Msi, The32BitProgramReadsItsPortAndTypes) {
   const std::wstring program = kProgramFolderX86 + L"\\barcode_reader.exe";
   ASSERT_EQ(Msiexec(L"/i " + kMsiX86 + L" /qn SUFFIX=Tab"), 0u);
   EXPECT_EQ(Machine(program), IMAGE_FILE_MACHINE_I386);
+  EXPECT_EQ(UiAccess(program), "false");
   EXPECT_TRUE(HasPolicyTemplates(kProgramFolderX86));
   EXPECT_EQ(MachineSuffix(KEY_WOW64_32KEY), L"Tab");
   EXPECT_EQ(RunEntry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY), L"<absent>")

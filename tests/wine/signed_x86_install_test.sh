@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # A release signed with the organisation's certificate, installed on 32-bit
 # Windows:
-#   signed_x86_install_test.sh VERSION X64_EXE X86_EXE WORK_DIR
+#   signed_x86_install_test.sh VERSION X64_EXE X86_EXE X64_UIACCESS_EXE X86_UIACCESS_EXE WORK_DIR
 # makes a throwaway code-signing certificate, builds every package with it,
 # checks every signature (both programs, the installer, the uninstaller it
-# carries, both MSIs), then installs the NSIS installer silently in a 32-bit
-# Wine prefix and removes it again.
+# carries, both MSIs), then installs the NSIS installer and the x86 MSI
+# silently in a 32-bit Wine prefix, with and without the uiAccess build, and
+# removes them again. Wine gives every process the same integrity level and
+# ignores uiAccess: what is checked is which build is installed, not that it
+# reaches a program run as administrator.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-[[ $# -eq 4 ]] || { echo "usage: $0 VERSION X64_EXE X86_EXE WORK_DIR" >&2; exit 2; }
-version=$1 work=$4
+[[ $# -eq 6 ]] || { echo "usage: $0 VERSION X64_EXE X86_EXE X64_UIACCESS_EXE X86_UIACCESS_EXE WORK_DIR" >&2; exit 2; }
+version=$1 work=$6
 rm -rf "$work"
 mkdir -p "$work/cert" "$work/unpacked"
 failures=0
@@ -22,7 +25,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Barcode Reader test
 openssl pkcs12 -export -inkey "$work/cert/key.pem" -in "$work/cert/cert.pem" -passout pass:throwaway \
   -out "$work/cert/sign.pfx"
 SIGN_PFX="$work/cert/sign.pfx" SIGN_PASSWORD=throwaway \
-  "$here/../../installer/package.sh" "$version" "$2" "$3" "$work/packages" >/dev/null
+  "$here/../../installer/package.sh" "$version" "${@:2:4}" "$work/packages" >/dev/null
 
 name="$work/packages/barcode-reader-$version"
 verify() {
@@ -57,8 +60,22 @@ run() { wine "$@" >>"$work/wine.log" 2>&1 || echo "exit code $?" >"$work/exit"; 
 folder="$WINEPREFIX/drive_c/Program Files/Barcode Reader"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\BarcodeReader'
 
+# What the program's manifest asks of Windows: uiAccess="true" or "false".
+ui_access() { grep -ao 'uiAccess="[a-z]*"' "$1" | cut -d'"' -f2; }
+program="$folder/barcode_reader.exe"
+
 run "$name-setup.exe" /S /AUTOSTART
 [[ ! -e $work/exit ]] || fail "the installer ended with $(cat "$work/exit")"
+[[ $(ui_access "$program") == false ]] || fail "uiAccess installed unasked"
+# Asked for, outside Program Files: refused, as Windows would not start it.
+run "$name-setup.exe" /S /UIACCESS=1 '/D=C:\Tools'
+[[ $(cat "$work/exit" 2>/dev/null) == "exit code 4" && ! -e $WINEPREFIX/drive_c/Tools ]] ||
+  fail "uiAccess outside Program Files: $(cat "$work/exit" 2>/dev/null)"
+rm -f "$work/exit"
+run "$name-setup.exe" /S /UIACCESS=1
+[[ $(ui_access "$program") == true ]] || fail "no uiAccess build with /UIACCESS=1"
+run "$name-setup.exe" /S
+[[ $(ui_access "$program") == true ]] || fail "an upgrade dropped the uiAccess build"
 # The machine field of the PE header: 0x014c is the 32-bit program.
 machine() { python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(); \
 print(hex(struct.unpack_from("<H", d, struct.unpack_from("<I", d, 0x3c)[0] + 4)[0]))' "$1"; }
@@ -75,6 +92,23 @@ run "C:\\Program Files\\Barcode Reader\\uninstall.exe" /S
 [[ ! -e $work/exit ]] || fail "the uninstaller ended with $(cat "$work/exit")"
 [[ ! -e $folder ]] || fail "the uninstaller left $folder"
 if wine reg query "$uninstall_key" >/dev/null 2>&1; then fail "the Apps & Features entry stayed"; fi
+
+# The x86 MSI: UIACCESS=1 installs the uiAccess build, under Program Files
+# only; the same package rebuilt (a product code of its own) upgrades it and
+# keeps it.
+msi() { wine msiexec "$@" /qn >>"$work/wine.log" 2>&1 || echo "exit code $?" >"$work/exit"; wineserver -w; }
+msi /i "$name-x86.msi" UIACCESS=1 'INSTALLDIR=C:\Tools\'
+# Wine's exit status keeps the low byte of msiexec's code.
+[[ $(cat "$work/exit" 2>/dev/null) == "exit code $((1603 % 256))" ]] || fail "MSI uiAccess outside Program Files"
+rm -f "$work/exit"
+msi /i "$name-x86.msi" UIACCESS=1
+[[ $(ui_access "$program") == true ]] || fail "no uiAccess build with the MSI's UIACCESS=1"
+cp "$name-x86.msi" "$work/rebuilt.msi"
+msibuild "$work/rebuilt.msi" -q "UPDATE Property SET Value = '{0F8A5B3C-2D71-4E9A-B6C4-5A1E7D3F9B20}' WHERE Property = 'ProductCode'"
+msi /i "$work/rebuilt.msi"
+[[ $(ui_access "$program") == true ]] || fail "an MSI upgrade dropped the uiAccess build"
+msi /x "$work/rebuilt.msi"
+[[ ! -e $work/exit && ! -e $folder ]] || fail "the MSI was not removed: $(cat "$work/exit" 2>/dev/null)"
 
 ((failures == 0)) && echo "signed packages verified; installed and removed on 32-bit Windows"
 exit $((failures > 0))

@@ -29,9 +29,17 @@ class DiagnosticsRecorder final : public diagnostics::Writer, public system_even
     if (entry.kind == diagnostics::Entry::Kind::Failure) failures.emplace_back(entry.text, entry.errorCode);
   }
 
-  void Report(const system_events::Record& record) override { systemEvents.push_back(record); }
+  // As Windows words the errors the tests meet, line break and all.
+  std::wstring ErrorText(std::uint32_t error) override {
+    if (error == 2) return L"The system cannot find the file specified.\r\n";
+    return error == 5 ? L"Access is denied.\r\n" : L"";
+  }
+  bool Write(const system_events::Event& event) override {
+    systemEvents.push_back(event);
+    return true;
+  }
 
   std::vector<std::wstring> events;  // every entry, failures too
   std::vector<std::pair<std::wstring, std::uint32_t>> failures;
-  std::vector<system_events::Record> systemEvents;
+  std::vector<system_events::Event> systemEvents;
 };
