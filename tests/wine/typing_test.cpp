@@ -410,21 +410,19 @@ TEST_F(TypingTest, TypedAsUnicodeEveryCharacterArrivesExactly) {
 }
 
 TEST_F(TypingTest, PastedTheCodeArrivesWholeAndTheOperatorsTextAndImageAreBackAfterwards) {
-  // A 2x2 24-bit image and a text, as the operator copied them.
-  BITMAPINFOHEADER header{};
-  header = {sizeof header, 2, 2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  std::string image(reinterpret_cast<const char*>(&header), sizeof header);
-  image += std::string("\x10\x20\x30\x40\x50\x60\0\0\x70\x80\x90\xa0\xb0\xc0\0\0", 16);
-  const auto put = [](UINT format, const void* data, std::size_t size) {
-    const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
-    std::memcpy(::GlobalLock(memory), data, size);
+  // A text and a 2x2 24-bit image, as the operator copied them (UTF-16 bytes and a DIB).
+  const std::wstring wide = L"текст оператора";
+  const std::string text(reinterpret_cast<const char*>(wide.c_str()), (wide.size() + 1) * 2);
+  const BITMAPINFOHEADER header{sizeof header, 2, 2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  const std::string image = std::string(reinterpret_cast<const char*>(&header), sizeof header) +
+                            std::string("\x10\x20\x30\x40\x50\x60\0\0\x70\x80\x90\xa0\xb0\xc0\0\0", 16);
+  ASSERT_TRUE(::OpenClipboard(target->handle()) && ::EmptyClipboard());
+  for (const auto& [format, bytes] : {std::pair{CF_UNICODETEXT, &text}, std::pair{CF_DIB, &image}}) {
+    const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes->size());
+    std::memcpy(::GlobalLock(memory), bytes->data(), bytes->size());
     ::GlobalUnlock(memory);
     ::SetClipboardData(format, memory);
-  };
-  const std::wstring text = L"текст оператора";
-  ASSERT_TRUE(::OpenClipboard(target->handle()) && ::EmptyClipboard());
-  put(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-  put(CF_DIB, image.data(), image.size());
+  }
   ::CloseClipboard();
   StartReader(L"TypeAs", L"paste");
   std::string code =
@@ -436,16 +434,12 @@ TEST_F(TypingTest, PastedTheCodeArrivesWholeAndTheOperatorsTextAndImageAreBackAf
   EXPECT_TRUE(target->pasteMarked()) << "kept out of the clipboard history";
   target->PumpFor(100);
   ASSERT_TRUE(::OpenClipboard(target->handle()));
-  const auto held = [](UINT format) {
+  for (const auto& [format, bytes] : {std::pair{CF_UNICODETEXT, &text}, std::pair{CF_DIB, &image}}) {
     const HANDLE memory = ::GetClipboardData(format);
-    const char* bytes = memory ? static_cast<const char*>(::GlobalLock(memory)) : nullptr;
-    std::string copy = bytes ? std::string(bytes, ::GlobalSize(memory)) : "";
-    if (bytes) ::GlobalUnlock(memory);
-    return copy;
-  };
-  EXPECT_EQ(held(CF_UNICODETEXT).substr(0, text.size() * 2),
-            std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * 2));
-  EXPECT_EQ(held(CF_DIB).substr(0, image.size()), image);
+    const char* held = memory ? static_cast<const char*>(::GlobalLock(memory)) : "";
+    EXPECT_EQ(std::string(held, std::min<SIZE_T>(memory ? ::GlobalSize(memory) : 0, bytes->size())), *bytes);
+    if (memory) ::GlobalUnlock(memory);
+  }
   EXPECT_NE(::GetClipboardData(CF_BITMAP), nullptr);
   ::CloseClipboard();
 }
