@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "keys/keystroke_plan.h"
+#include "line/code_framer.h"
 #include "platform/conversions.h"
 #include "text/code_rules.h"
+#include "text/prepared_code.h"
 
 namespace {
 
@@ -45,25 +47,66 @@ std::string ToUtf8(std::wstring_view text) {
   return bytes;
 }
 
-// What the typist types for the outcome: the prefix, the runs with each GS
-// replaced as the options say and without the control characters it leaves
-// out, the suffix.
-std::vector<TypedRun> Framed(std::vector<TypedRun> runs, const TypingOptions& options) {
-  for (TypedRun& run : runs) {
-    std::wstring text;
-    for (const wchar_t c : run.text) {
-      if (c == 0x1D && !options.groupSeparator.empty()) {
-        text += options.groupSeparator;
-      } else if (HasSomethingToType(std::wstring_view(&c, 1))) {
-        text += c;
-      }
+// The bytes as a line of the file would hold them: UTF-8 as it stands; a
+// control byte and a byte that is not UTF-8 escaped, so that nothing but
+// UTF-8 reaches the report; a backslash too, unless the bytes are a line
+// as the file has it.
+std::string Shown(std::string_view bytes, bool escapeBackslash = true) {
+  std::string shown;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    if (byte >= 0x80 && length > 1 && FromUtf8(bytes.substr(i, length))) {
+      shown += bytes.substr(i, length);
+      i += length - 1;
+    } else if (byte == '\\' && escapeBackslash) {
+      shown += "\\\\";
+    } else if (byte == '\t') {
+      shown += "\\t";
+    } else if (byte == '\r') {
+      shown += "\\r";
+    } else if (byte == '\n') {
+      shown += "\\n";
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    } else {
+      shown += static_cast<char>(byte);
     }
-    run.text = std::move(text);
   }
-  runs.front().text.insert(0, options.prefix);
-  if (options.suffix == TypingOptions::Suffix::Enter) runs.back().text += L'\n';
-  if (options.suffix == TypingOptions::Suffix::Tab) runs.back().text += L'\t';
-  return runs;
+  return shown;
+}
+
+// The codes the reader frames out of a scanner's bytes and the CR after
+// them, in order; nothing for a code it drops.
+std::vector<std::optional<std::string>> FramedCodes(std::string_view bytes) {
+  CodeFramer framer;
+  std::vector<std::optional<std::string>> codes;
+  std::size_t dropped = 0;
+  const auto dropsSoFar = [&] {
+    for (; dropped < framer.DroppedCodes(); ++dropped) codes.emplace_back();
+  };
+  const CodeFramer::CodeHandler take = [&](std::string_view code) {
+    dropsSoFar();
+    codes.emplace_back(std::string(code));
+  };
+  framer.Feed(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), take);
+  const std::uint8_t carriageReturn = '\r';
+  framer.Feed(std::span(&carriageReturn, 1), take);
+  dropsSoFar();
+  return codes;
+}
+
+// What is typed for the code, as the report says it.
+std::string Typed(const PreparedCode& code) {
+  switch (code.outcome) {
+    case PreparedCode::Outcome::ToType:
+      return ToUtf8(DescribeTyped(code.runs) + (code.note.empty() ? L"" : L" (" + code.note + L")"));
+    case PreparedCode::Outcome::Refused:
+      return ToUtf8(L"nothing: " + code.why);
+    default:
+      return "nothing: no character to type";
+  }
 }
 
 }  // namespace
@@ -129,14 +172,19 @@ std::optional<std::string> CodeOfLine(std::string_view line) {
 
 TryRulesReport TryRules(std::string_view file, std::wstring_view program, const TypingProfiles& profiles,
                         const CodePages& codePages) {
-  const std::wstring name(platform::ExtractFileName(program));
-  const TypingOptions& options = profiles.For(name);
-  const RuleList rules = RuleList::Of(options);
   TryRulesReport report;
+  if (file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF")) {
+    report.text = "the file is in UTF-16: save it as UTF-8, a code a line\n";
+    report.exitCode = 2;
+    return report;
+  }
+  const std::wstring name(platform::ExtractFileName(program));
+  const TypingSettings settings(profiles, codePages);
+  const auto [options, rules] = settings.For(name);
   std::wstring head = L"rules for " + (name.empty() ? std::wstring(L"a program without options of its own") : name) +
                       L": " + (options.rulesSource.empty() ? L"none" : options.rulesSource) + L"\n";
   if (rules.Error()) {
-    report.listUnreadable = true;
+    report.exitCode = 1;
     head += L"the list cannot be read: " + rules.DescribeError() + L"\n";
   }
   report.text = ToUtf8(head);
@@ -147,23 +195,22 @@ TryRulesReport TryRules(std::string_view file, std::wstring_view program, const 
     file.remove_prefix(std::min(end + 1, file.size()));
     if (line.ends_with('\r')) line.remove_suffix(1);
     if (line.empty()) continue;
-    report.text += std::string(line) + " => ";
-    const std::optional<std::string> code = CodeOfLine(line);
-    if (!code) {
-      report.text += "not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n";
+    const std::optional<std::string> bytes = CodeOfLine(line);
+    if (!bytes) {
+      report.text += Shown(line, false) + " => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n";
       continue;
     }
-    const CodeText decoded = DecodeCode(*code, options.codePage, codePages);
-    const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules, options.noMatch);
-    if (outcome.result == CodeOutcome::Result::Rejected) {
-      report.text += ToUtf8(L"nothing: " + outcome.why) + "\n";
-      continue;
+    bool reported = false;
+    for (const std::optional<std::string>& code : FramedCodes(*bytes)) {
+      if (!code) {
+        report.text += Shown(bytes->substr(0, 40)) + "... => nothing: longer than " +
+                       ToUtf8(platform::IntToStr(CodeFramer::kMaxCodeLength)) + " bytes, which the reader drops\n";
+      } else if (!code->empty()) {
+        report.text += Shown(*code) + " => " + Typed(PrepareCode(*code, name, settings, codePages)) + "\n";
+      }
+      reported = reported || !code || !code->empty();
     }
-    const std::vector<TypedRun> typed = Framed(outcome.output, options);
-    const bool something = std::ranges::any_of(typed, [](const TypedRun& run) { return HasSomethingToType(run.text); });
-    report.text += something ? ToUtf8(DescribeTyped(typed)) : std::string("nothing: no character to type");
-    if (!outcome.why.empty()) report.text += ToUtf8(L" (" + outcome.why + L")");
-    report.text += "\n";
+    if (!reported) report.text += Shown(*bytes) + " => nothing: no character to type\n";
   }
   return report;
 }

@@ -30,11 +30,17 @@ std::optional<std::string> CodeOfLine(std::string_view line);
 
 struct TryRulesReport {
   std::string text;  // UTF-8: the list used, then a line for each code
-  bool listUnreadable = false;
+  // 1: the list for the program cannot be read; 2: the file cannot be.
+  int exitCode = 0;
 };
 
-// Each line of `file` (empty lines left out) with what it would type, key
-// names and pauses in braces, the prefix, the group separator's
-// replacement and the suffix included; or "nothing" and why.
+// Each code of `file` with what the reader would type for it, key names
+// and pauses in braces, the prefix, the group separator's replacement and
+// the suffix included; or "nothing" and why. A line stands for what a
+// scanner sends before its CR, and is framed as the reader frames it: a
+// zero byte is left out, a CR inside it ends a code there, a code longer
+// than the reader takes is dropped; empty lines are left out. A code is
+// shown as a line of the file would hold it, in UTF-8, any byte that is
+// not as \xHH. A file in UTF-16 is refused.
 TryRulesReport TryRules(std::string_view file, std::wstring_view program, const TypingProfiles& profiles,
                         const CodePages& codePages);

@@ -121,45 +121,41 @@ ClipboardKeeping KeepingOf(const std::vector<std::uint32_t>& formats) {
   return keeping;
 }
 
-std::string_view ReplyFor(CodeFate fate, const TypingOptions::Replies& replies) {
-  switch (fate) {
-    case CodeFate::Typed:
-    case CodeFate::Shown:
+std::string_view ReplyFor(PreparedCode::Outcome outcome, const TypingOptions::Replies& replies) {
+  using Outcome = PreparedCode::Outcome;
+  switch (outcome) {
+    case Outcome::Typed:
+    case Outcome::Held:
       return replies.typed;
-    case CodeFate::Empty:
-    case CodeFate::Stopped:
+    case Outcome::Empty:
+    case Outcome::ToType:
       return {};
-    case CodeFate::Rejected:
-    case CodeFate::Elevated:
-    case CodeFate::KeysHeld:
-    case CodeFate::Cut:
-    case CodeFate::InputRefused:
+    case Outcome::Refused:
+    case Outcome::NotTyped:
+    case Outcome::Cut:
       break;
   }
   return replies.refused;
 }
 
-std::optional<std::wstring> RefusalBalloons::For(CodeFate fate, std::wstring_view program, std::uint8_t held,
+std::optional<std::wstring> RefusalBalloons::For(Refusal refusal, std::wstring_view program, std::uint8_t held,
                                                  Clock::time_point now) {
-  if (fate != CodeFate::Elevated && fate != CodeFate::KeysHeld) return std::nullopt;
+  if (refusal == Refusal::Cut) return std::nullopt;
   if (last_ && now - *last_ < kQuiet) return std::nullopt;
   last_ = now;
-  if (fate == CodeFate::KeysHeld) return L"Код не введён: " + RefusalText(fate, held);
+  if (refusal == Refusal::KeysHeld) return L"Код не введён: " + RefusalText(refusal, held);
   return L"Код не введён: программа «" + std::wstring(program.empty() ? L"?" : program) +
          L"» запущена от имени администратора";
 }
 
-std::wstring RefusalText(CodeFate fate, std::uint8_t held) {
-  switch (fate) {
-    case CodeFate::Elevated:
+std::wstring RefusalText(Refusal refusal, std::uint8_t held) {
+  switch (refusal) {
+    case Refusal::Elevated:
       return L"программа запущена от имени администратора";
-    case CodeFate::KeysHeld:
+    case Refusal::KeysHeld:
       return L"удерживалась клавиша " + ModifierNames(held);
-    case CodeFate::Cut:
-      return L"окно сменилось во время ввода";
-    case CodeFate::InputRefused:
-      return L"Windows не приняла ввод";
-    default:
-      return {};
+    case Refusal::Cut:
+      break;
   }
+  return L"окно сменилось во время ввода";
 }

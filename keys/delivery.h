@@ -10,6 +10,7 @@
 
 #include "keys/keystroke_plan.h"
 #include "options/typing_options.h"
+#include "text/prepared_code.h"
 
 // Whether a code can reach the window it was scanned for, and how it goes
 // out, decided apart from Windows: the typist asks Windows the questions
@@ -126,23 +127,18 @@ struct ClipboardKeeping {
 // be put back.
 ClipboardKeeping KeepingOf(const std::vector<std::uint32_t>& formats);
 
-// What became of a code, as far as the scanner and the operator are told.
-enum class CodeFate {
-  Typed,
-  Shown,         // the monitor's «Не вводить коды»: read well, typed by nobody
-  Empty,         // a blank line
-  Stopped,       // the reader was closing
-  Rejected,      // its rules, or NoMatch
-  Elevated,      // the window runs as administrator and would drop the keys
-  KeysHeld,      // a modifier held past kHeldKeysPatience
-  Cut,           // the window in front changed while it was typed
-  InputRefused,  // the input stream, or the window a paste, would not take it
+// Why a code that was to be typed is refused or cut, as this file decides.
+enum class Refusal {
+  Elevated,  // the window runs as administrator and would drop the keys
+  KeysHeld,  // a modifier held past kHeldKeysPatience
+  Cut,       // the window in front changed while it was typed
 };
 
 // The bytes written to the scanner after a code: the typed reply for a code
-// typed (or shown, read well all the same), the refused one for a code the
-// operator must scan again; nothing for a blank line or a reader closing.
-std::string_view ReplyFor(CodeFate fate, const TypingOptions::Replies& replies);
+// typed (or held by the monitor, read well all the same), the refused one
+// for a code the operator must scan again (refused by its rules, not typed,
+// cut); nothing for a blank line.
+std::string_view ReplyFor(PreparedCode::Outcome outcome, const TypingOptions::Replies& replies);
 
 // The tray balloon for a refused code: at most one a minute, so that an
 // operator scanning into the same window again is told, not flooded.
@@ -151,14 +147,13 @@ class RefusalBalloons {
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::minutes kQuiet{1};
 
-  // The text to show for a code of that fate refused at `now`; none for a
-  // fate without a balloon, or within a minute of the last one.
-  std::optional<std::wstring> For(CodeFate fate, std::wstring_view program, std::uint8_t held, Clock::time_point now);
+  // The text to show for a code refused so at `now`; none for a cut code,
+  // or within a minute of the last balloon.
+  std::optional<std::wstring> For(Refusal refusal, std::wstring_view program, std::uint8_t held, Clock::time_point now);
 
  private:
   std::optional<Clock::time_point> last_;
 };
 
-// Why a code was not typed, as the monitor's list says it (after «не
-// введён: »), for the fates this file decides.
-std::wstring RefusalText(CodeFate fate, std::uint8_t held);
+// Why a code was not typed, as the monitor's list says it.
+std::wstring RefusalText(Refusal refusal, std::uint8_t held);

@@ -4,11 +4,12 @@
 #include <array>
 #include <optional>
 
+#include "text/prepared_code.h"
+
 namespace {
 
 constexpr std::uint16_t kShiftState = 0x01;
 constexpr std::uint16_t kCtrlOrAltState = 0x06;
-constexpr wchar_t kGroupSeparator = 0x1D;
 constexpr KeyStroke kShiftDown{KeyStroke::Kind::VirtualKey, virtual_key::kShift, false};
 constexpr KeyStroke kShiftUp{KeyStroke::Kind::VirtualKey, virtual_key::kShift, true};
 
@@ -29,14 +30,6 @@ std::optional<std::uint16_t> ControlKey(wchar_t c) {
 
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
-
-// The separators of GS1 codes (GS) and ISO/IEC 15434 messages (RS, EOT, and
-// FS and US within them): no window takes them as a command.
-bool IsSeparator(wchar_t c) { return c == 0x04 || (c >= 0x1C && c <= 0x1F); }
-
-bool IsDropped(wchar_t c) { return IsControl(c) && !ControlKey(c) && !IsSeparator(c); }
 
 // A key that gives the character in the layout as it is now.
 struct KeyChoice {
@@ -86,8 +79,8 @@ class Planner {
   }
 
   void Character(wchar_t c) {
+    if (IsLeftOut(c)) return;
     if (const auto key = ControlKey(c)) return Press(*key);
-    if (IsDropped(c)) return;
     // Keys of a Cyrillic layout differ from machine to machine; the
     // character itself arrives the same everywhere.
     const auto choice = c >= 0x20 && c < 0x7F ? ChooseKey(c, layout_, keyboard_.capsLockOn) : std::nullopt;
@@ -142,62 +135,19 @@ std::optional<wchar_t> RememberedLayout::CharacterOf(std::uint16_t virtualKey, b
   return static_cast<wchar_t>(answer - 2);
 }
 
-std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
-                                     const TypingOptions& options) {
-  const TypedRun run{std::wstring(code)};
-  return PlanKeystrokes(std::span(&run, 1), layout, keyboard, options);
-}
-
 std::vector<KeyGroup> PlanKeystrokes(std::span<const TypedRun> runs, const KeyboardLayout& layout,
-                                     KeyboardState keyboard, const TypingOptions& options) {
-  std::vector<std::wstring> texts;
-  bool somethingToType = false;
-  for (const TypedRun& run : runs) {
-    std::wstring& text = texts.emplace_back();
-    text.reserve(run.text.size());
-    for (const wchar_t c : run.text) {
-      if (c == kGroupSeparator && !options.groupSeparator.empty()) {
-        text += options.groupSeparator;
-      } else {
-        text += c;
-      }
-    }
-    somethingToType = somethingToType || HasSomethingToType(text);
-  }
-  // A line with nothing to type gets no prefix and no suffix either: an
-  // Enter alone could submit a form or confirm a dialog.
-  if (!somethingToType) return {};
+                                     KeyboardState keyboard) {
   Planner plan(layout, keyboard);
-  plan.Text(options.prefix);
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    plan.Text(texts[i]);
-    if (runs[i].pauseAfterMs > 0) plan.Pause(runs[i].pauseAfterMs);
-  }
-  switch (options.suffix) {
-    case TypingOptions::Suffix::Enter:
-      plan.Press(virtual_key::kEnter);
-      break;
-    case TypingOptions::Suffix::Tab:
-      plan.Press(virtual_key::kTab);
-      break;
-    case TypingOptions::Suffix::None:
-      break;
+  for (const TypedRun& run : runs) {
+    plan.Text(run.text);
+    if (run.pauseAfterMs > 0) plan.Pause(run.pauseAfterMs);
   }
   return plan.Take();
 }
 
-bool HasSomethingToType(std::wstring_view code) {
-  // A blank line (a scanner that ends codes with a pause sends CR LF CR LF)
-  // is an empty code: its Enter could submit a form.
-  return !std::ranges::all_of(code, [](wchar_t c) { return c == L'\n' || IsDropped(c); });
-}
-
-std::string DroppedControlBytes(std::wstring_view code) {
-  std::string dropped;
-  for (const wchar_t c : code) {
-    if (IsDropped(c)) dropped += static_cast<char>(c);
-  }
-  return dropped;
+std::vector<KeyGroup> PlanKeystrokes(std::wstring_view text, const KeyboardLayout& layout, KeyboardState keyboard) {
+  const TypedRun run{std::wstring(text)};
+  return PlanKeystrokes(std::span(&run, 1), layout, keyboard);
 }
 
 std::vector<KeyStroke> Unwind(std::span<const KeyStroke> sent) {

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "options/typed_run.h"
-#include "options/typing_options.h"
 
 // Virtual-key codes the plan uses, with their Win32 values.
 namespace virtual_key {
@@ -120,11 +119,10 @@ struct KeyboardState {
   bool shiftTurnsOffCapsLock = false;
 };
 
-// The events that type the prefix, the code and the suffix so that the
-// window receives exactly their characters: the code as decoded (UTF-16),
-// each group separator replaced by the options' replacement when one is
-// set. A code with nothing to type is no events at all, prefix and suffix
-// included. A surrogate pair is one group.
+// The events that type the runs, one after the other with their pauses
+// between them, so that the window receives exactly their characters
+// (UTF-16). What is typed is decided before (PrepareCode); the plan decides
+// only the keys. A surrogate pair is one group.
 //
 // Keys are chosen by what the layout says they give under Caps Lock as the
 // keyboard has it, which the plan never touches. Shift is pressed where a
@@ -133,23 +131,12 @@ struct KeyboardState {
 // needs Shift while Caps Lock is on where Shift turns Caps Lock off.
 // Tab, Backspace, Escape and line feed (as Enter) are typed as their keys,
 // the separators of GS1 and ISO/IEC 15434 (EOT, FS, GS, RS, US) as
-// themselves; every other control character is left out.
-std::vector<KeyGroup> PlanKeystrokes(std::wstring_view code, const KeyboardLayout& layout, KeyboardState keyboard,
-                                     const TypingOptions& options = {});
-
-// As above, for runs typed one after the other with their pauses between
-// them, the prefix before the first and the suffix after the last.
+// themselves; a control character that is left out (IsLeftOut) is never
+// sent.
 std::vector<KeyGroup> PlanKeystrokes(std::span<const TypedRun> runs, const KeyboardLayout& layout,
-                                     KeyboardState keyboard, const TypingOptions& options = {});
-
-// Whether anything of the code is typed: not when it holds nothing but
-// line feeds and control bytes that are left out.
-bool HasSomethingToType(std::wstring_view code);
-
-// The control bytes of a code that PlanKeystrokes leaves out: as
-// characters an edit control would take them as commands (0x03 copy, 0x16
-// paste, 0x18 cut, 0x1A undo), and no scanner needs them in a field.
-std::string DroppedControlBytes(std::wstring_view code);
+                                     KeyboardState keyboard);
+// As above, for one run without a pause.
+std::vector<KeyGroup> PlanKeystrokes(std::wstring_view text, const KeyboardLayout& layout, KeyboardState keyboard);
 
 // The events that leave the keyboard as the plan found it when only `sent`
 // of its events went through: releases of every key left down.

@@ -82,6 +82,7 @@ void CodeFramer::EndCode(const CodeHandler& onCode) {
   if (dropping_) {
     diagnostics::Event(L"code of " + platform::IntToStr(droppedLength_) +
                        L" bytes dropped: too long, or its start was lost");
+    ++droppedCodes_;
   } else {
     onCode(code_);
   }

@@ -42,6 +42,8 @@ class CodeFramer {
 
   // Whether bytes of a code that has not ended are held.
   bool HasUnfinishedCode() const { return !code_.empty() || pendingBreak_ != Break::None; }
+  // How many codes have ended dropped so far: too long, or their start lost.
+  std::size_t DroppedCodes() const { return droppedCodes_; }
 
  private:
   enum class Break { None, CarriageReturn, Complete };
@@ -59,4 +61,5 @@ class CodeFramer {
   bool dropping_ = false;
   std::size_t droppedLength_ = 0;
   bool afterCarriageReturn_ = false;
+  std::size_t droppedCodes_ = 0;
 };

@@ -7,10 +7,11 @@
 #include "reader/reader_messages.h"
 
 CBarCodReader::CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
-                             ReaderSite& site, const std::vector<std::wstring>& arguments)
+                             ReaderSite& site, const std::vector<std::wstring>& arguments, CodeRecorder* recorder)
     : store_(store),
       ports_(ports),
       typist_(typist),
+      recorder_(recorder),
       makeDialog_(std::move(makeDialog)),
       site_(site),
       arguments_(arguments) {
@@ -106,8 +107,8 @@ void CBarCodReader::ReadData() {
   if (!port_) return;
   try {
     const unsigned generation = generation_;
-    thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, typing_->general.codeEnd, typing_->general.replies,
-                                         BRThread::kUnfinishedCodeTimeout,
+    thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, recorder_, typing_->general.codeEnd,
+                                         typing_->general.replies, BRThread::kUnfinishedCodeTimeout,
                                          [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     thread_.reset();

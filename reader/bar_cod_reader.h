@@ -20,9 +20,10 @@ class CBarCodReader {
   using DialogFactory = std::function<std::unique_ptr<SettingsDialog>()>;
 
   // Loads the stored settings, derives the line parameters and takes a port
-  // given on the command line (`arguments` without the program name).
+  // given on the command line (`arguments` without the program name). What
+  // becomes of each code goes to `recorder` when there is one.
   CBarCodReader(SettingsStorage& store, SerialPorts& ports, CodeTypist& typist, DialogFactory makeDialog,
-                ReaderSite& site, const std::vector<std::wstring>& arguments);
+                ReaderSite& site, const std::vector<std::wstring>& arguments, CodeRecorder* recorder = nullptr);
   ~CBarCodReader();
   CBarCodReader(const CBarCodReader&) = delete;
   CBarCodReader& operator=(const CBarCodReader&) = delete;
@@ -95,6 +96,7 @@ class CBarCodReader {
   SettingsStorage& store_;
   SerialPorts& ports_;
   CodeTypist& typist_;
+  CodeRecorder* const recorder_;
   DialogFactory makeDialog_;
   ReaderSite& site_;
   const std::vector<std::wstring> arguments_;

@@ -7,6 +7,7 @@
 
 #include "keys/code_typist.h"
 #include "line/scanner_line.h"
+#include "reader/reader_parts.h"
 
 // The reader thread: waits on the line, frames codes and types each one as
 // soon as its end arrives. Its owner keeps the object until the
@@ -26,11 +27,12 @@ class BRThread {
   static constexpr std::chrono::milliseconds kCodeEndPause{500};
 
   // `onLineLost` runs on the thread, which then ends, when the device
-  // behind the port has gone or a break shows on the line.
-  // The scanner hears of each code as `replies` say, once it is done.
-  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, TypingOptions::CodeEnd codeEnd,
-           TypingOptions::Replies replies, std::chrono::milliseconds unfinishedCodeTimeout,
-           std::function<void()> onLineLost);
+  // behind the port has gone or a break shows on the line. What became of
+  // each code goes to `recorder` when there is one; the scanner hears of it
+  // as `replies` say.
+  BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder,
+           TypingOptions::CodeEnd codeEnd, TypingOptions::Replies replies,
+           std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
@@ -44,6 +46,7 @@ class BRThread {
 
   std::unique_ptr<ScannerLine> line_;
   CodeTypist& typist_;
+  CodeRecorder* const recorder_;
   const TypingOptions::CodeEnd codeEnd_;
   const TypingOptions::Replies replies_;
   const std::chrono::milliseconds unfinishedCodeTimeout_;

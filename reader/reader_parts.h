@@ -10,6 +10,7 @@
 #include "line/port_settings.h"
 #include "line/serial_ports.h"
 #include "options/typing_options.h"
+#include "text/prepared_code.h"
 
 // What the reader works with, so that the order of what it does can be
 // followed with fakes as well as with Windows.
@@ -56,6 +57,16 @@ class SettingsStorage {
   virtual TypingProfiles LoadTypingOptions() = 0;
   // As the last Load found it.
   virtual EnforcedSettings Enforced() const = 0;
+};
+
+// Where the reader thread tells what became of each code (the monitor's
+// record), and asks whether codes are to be held back.
+class CodeRecorder {
+ public:
+  virtual ~CodeRecorder() = default;
+  // «Не вводить коды» is ticked: codes are shown, not typed.
+  virtual bool TypingHeld() const = 0;
+  virtual void Record(const PreparedCode& code) = 0;
 };
 
 // Modal results, as the settings dialog reports how it was closed.

@@ -17,6 +17,44 @@ void RecentCodes::Add(CodeRecord& record) {
   Changed();
 }
 
+void RecentCodes::Record(const PreparedCode& code) {
+  using Outcome = PreparedCode::Outcome;
+  CodeRecord record;
+  if (now_) record.time = now_();
+  record.bytes = code.bytes;
+  record.text = code.decoded.text;
+  // As the Encoding option names it.
+  record.encoding =
+      code.decoded.codePage == TypingOptions::kUtf8 ? L"UTF-8" : platform::IntToStr(code.decoded.codePage);
+  record.symbology = code.aimId;
+  record.rule = code.rule ? platform::IntToStr(*code.rule) : L"";
+  record.program = code.program;
+  record.why = code.why;
+  switch (code.outcome) {
+    case Outcome::Typed:
+      record.outcome = CodeRecord::Outcome::Typed;
+      break;
+    case Outcome::Empty:
+      record.outcome = CodeRecord::Outcome::Empty;
+      break;
+    case Outcome::Refused:
+      record.outcome = CodeRecord::Outcome::Rejected;
+      break;
+    case Outcome::Held:
+      record.outcome = CodeRecord::Outcome::Dropped;
+      record.why = L"отмечено «Не вводить коды»";
+      break;
+    case Outcome::ToType:
+    case Outcome::NotTyped:
+      record.outcome = CodeRecord::Outcome::Dropped;
+      break;
+    case Outcome::Cut:
+      record.outcome = CodeRecord::Outcome::Cut;
+      break;
+  }
+  Add(record);
+}
+
 void RecentCodes::CountLineErrors(std::uint32_t flags) {
   using namespace comm_error;
   if ((flags & (kFraming | kParity | kOverrun | kInputQueueOverflow | kBreak)) == 0) return;

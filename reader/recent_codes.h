@@ -12,6 +12,7 @@
 #include "line/port_settings.h"
 #include "line/scanner_line.h"
 #include "platform/diagnostics_log.h"
+#include "reader/reader_parts.h"
 
 // What the monitor shows of the line: the last codes read, what became of
 // each, and the line's counts. Written by the reader and typing threads,
@@ -45,12 +46,18 @@ struct LineCounts {
   bool operator==(const LineCounts&) const = default;
 };
 
-class RecentCodes final : public LineErrorCounter {
+class RecentCodes final : public LineErrorCounter, public CodeRecorder {
  public:
   static constexpr std::size_t kKept = 50;
 
-  // From the typing thread: the record is moved into the ring, whose slot
-  // keeps its strings' memory for the next code.
+  // `now` stamps each code recorded.
+  explicit RecentCodes(std::function<diagnostics::LocalTime()> now = {}) : now_(std::move(now)) {}
+
+  // From the reader thread: what became of a code, as its record.
+  void Record(const PreparedCode& code) override;
+  bool TypingHeld() const override { return typingHeld; }
+  // The record is moved into the ring, whose slot keeps its strings'
+  // memory for the next code.
   void Add(CodeRecord& record);
   void CountLineErrors(std::uint32_t flags) override;
 
@@ -68,6 +75,7 @@ class RecentCodes final : public LineErrorCounter {
  private:
   void Changed();
 
+  const std::function<diagnostics::LocalTime()> now_;
   mutable std::mutex mutex_;  // held for a copy, never for I/O
   std::array<CodeRecord, kKept> ring_;
   std::size_t next_ = 0, size_ = 0;

@@ -377,7 +377,7 @@ ProfileRules::ProfileRules(const TypingProfiles& profiles) {
   for (const auto& [program, options] : profiles.programs) programs_.emplace(program, listFor(options));
 }
 
-const RuleList& ProfileRules::For(std::wstring_view folded) const {
-  const auto found = programs_.find(folded);
+const RuleList& ProfileRules::For(std::wstring_view program) const {
+  const auto found = programs_.find(FoldedProgramName(program));
   return found == programs_.end() ? *general_ : *found->second;
 }

@@ -64,8 +64,9 @@ class RuleList {
 class ProfileRules {
  public:
   explicit ProfileRules(const TypingProfiles& profiles);
-  // As TypingProfiles::For.
-  const RuleList& For(std::wstring_view folded) const;
+  // The list for the program whose file name is `program`, compared as
+  // Windows compares file names: as TypingProfiles::For finds its options.
+  const RuleList& For(std::wstring_view program) const;
 
  private:
   std::vector<std::unique_ptr<const RuleList>> lists_;

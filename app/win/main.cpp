@@ -81,7 +81,7 @@ int TryRulesOnStandardOutput(platform::Registry& registry, const TryRulesRequest
   const WinCodePages codePages;
   const TryRulesReport report = TryRules(codes, request.program, ReadTypingProfiles(registry), codePages);
   write(report.text);
-  return report.listUnreadable ? 1 : 0;
+  return report.exitCode;
 }
 
 }  // namespace

@@ -24,18 +24,18 @@ std::wstring ReportReaderFailure(const std::exception& error) {
 WinReaderParts::WinReaderParts(HWND dialogOwner)
     : store(registry, platform::ExecutablePath()),
       ports(&recent),
-      typist(&recent,
-             [dialogOwner] {
-               if (dialogOwner) ::PostMessageW(dialogOwner, WM_CODEBALLOON, 0, 0);
-             }),
+      typist([dialogOwner] {
+        if (dialogOwner) ::PostMessageW(dialogOwner, WM_CODEBALLOON, 0, 0);
+      }),
       dialogs([this, dialogOwner] { return std::make_unique<TFormBROptions>(dialogOwner, registry); }) {}
 
 std::wstring MakeReader(HWND window, ReaderSite& site, std::unique_ptr<WinReaderParts>& parts,
                         std::unique_ptr<CBarCodReader>& reader) {
   try {
     parts = std::make_unique<WinReaderParts>(window);
-    reader = std::make_unique<CBarCodReader>(parts->store, parts->ports, parts->typist, parts->dialogs, site,
-                                             ParseStartArguments(platform::CommandLineArguments()).reader);
+    reader =
+        std::make_unique<CBarCodReader>(parts->store, parts->ports, parts->typist, parts->dialogs, site,
+                                        ParseStartArguments(platform::CommandLineArguments()).reader, &parts->recent);
     return {};
   } catch (const std::exception& error) {
     return ReportReaderFailure(error);

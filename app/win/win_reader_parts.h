@@ -7,8 +7,10 @@
 
 #include "keys/win/win_typist.h"
 #include "line/win/win_serial_port.h"
+#include "platform/win/diagnostics_writer.h"
 #include "platform/win/win_registry.h"
 #include "reader/bar_cod_reader.h"
+#include "reader/recent_codes.h"
 #include "settings/settings_store.h"
 
 // Posted to the window the parts are made for when the typist has a
@@ -24,7 +26,7 @@ struct WinReaderParts {
   WinReaderParts(const WinReaderParts&) = delete;
   WinReaderParts& operator=(const WinReaderParts&) = delete;
 
-  RecentCodes recent;  // what the monitor shows: the ports and the typist write it
+  RecentCodes recent{diagnostics::LocalNow};  // what the monitor shows: the ports and the reader write it
   platform::WinRegistry registry;
   SettingsStore store;
   WinSerialPorts ports;

@@ -12,7 +12,6 @@
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
-#include "text/code_text.h"
 
 static_assert(virtual_key::kShift == VK_SHIFT && virtual_key::kLeftShift == VK_LSHIFT &&
               virtual_key::kCapsLock == VK_CAPITAL);
@@ -151,7 +150,7 @@ namespace {
 // desktop shows as a short count. Pasted, through the clipboard.
 class SystemInput final : public PasteSink {
  public:
-  SystemInput(WinTypist::SystemLayout& layout, HWND window, ClipboardPaste* clipboard = nullptr, DWORD process = 0)
+  SystemInput(WinTypist::SystemLayout& layout, HWND window, ClipboardPaste* clipboard, DWORD process)
       : layout_(layout), window_(window), clipboard_(clipboard), process_(process) {}
 
   std::size_t Send(std::span<const KeyStroke> strokes) override {
@@ -181,9 +180,6 @@ class SystemInput final : public PasteSink {
   bool notTaken_ = false;
 };
 
-// The program of a code nobody needed to know.
-const std::wstring kProgramNotAsked;
-
 }  // namespace
 
 std::wstring ProgramNames::Of(HWND foreground) {
@@ -204,10 +200,8 @@ std::wstring ProgramNames::Of(HWND foreground) {
   return known_.emplace(key, std::move(name)).first->second;
 }
 
-WinTypist::WinTypist(RecentCodes* recent, std::function<void()> balloonWaiting)
-    : options_(std::make_shared<const TypingProfiles>()),
-      rules_(std::make_shared<const ProfileRules>(*options_)),
-      recent_(recent),
+WinTypist::WinTypist(std::function<void()> balloonWaiting)
+    : settings_(std::make_shared<const TypingSettings>(TypingProfiles{}, codePages_)),
       balloonWaiting_(std::move(balloonWaiting)) {}
 WinTypist::~WinTypist() = default;
 
@@ -226,152 +220,110 @@ void WinTypist::Prepare() {
 }
 
 void WinTypist::SetOptions(std::shared_ptr<const TypingProfiles> options) {
-  // A code page the system does not know is noted once, here, not at
-  // every code.
-  auto usable = std::make_shared<TypingProfiles>(*options);
-  usable->general.codePage = UsableCodePage(usable->general.codePage, codePages_);
-  for (auto& [program, programOptions] : usable->programs) {
-    programOptions.codePage = UsableCodePage(programOptions.codePage, codePages_);
-  }
-  auto rules = std::make_shared<const ProfileRules>(*usable);
-  const std::lock_guard lock(optionsMutex_);
-  options_ = std::move(usable);
-  rules_ = std::move(rules);
+  auto settings = std::make_shared<const TypingSettings>(*options, codePages_);
+  const std::lock_guard lock(settingsMutex_);
+  settings_ = std::move(settings);
 }
 
-CodeFate WinTypist::TypeCode(std::string_view code, const std::atomic<bool>& stopping) {
-  std::shared_ptr<const TypingProfiles> profiles;
-  std::shared_ptr<const ProfileRules> rules;
+PreparedCode WinTypist::TypeCode(std::string_view code, bool held, const std::atomic<bool>& stopping) {
+  std::shared_ptr<const TypingSettings> settings;
   {
-    const std::lock_guard lock(optionsMutex_);
-    profiles = options_;
-    rules = rules_;
+    const std::lock_guard lock(settingsMutex_);
+    settings = settings_;
   }
   const HWND window = ::GetForegroundWindow();
-  // Without options of any program's own, nobody but the monitor needs to
-  // know which it is.
-  const std::wstring& program = recent_ || !profiles->programs.empty() ? programs_.Of(window) : kProgramNotAsked;
-  const TypingOptions& options = profiles->For(program);
-  const CodeText decoded = DecodeCode(code, options.codePage, codePages_);
-  if (!HasSomethingToType(decoded.text)) {
-    diagnostics::Event(L"empty line ignored");
-    Record(code, decoded, program, {}, CodeRecord::Outcome::Empty);
-    return CodeFate::Empty;
+  PreparedCode prepared = PrepareCode(code, programs_.Of(window), *settings, codePages_, held, &stopping);
+  if (prepared.outcome == PreparedCode::Outcome::Empty) diagnostics::Event(L"empty line ignored");
+  if (prepared.outcome == PreparedCode::Outcome::Refused) {
+    ::MessageBeep(MB_ICONERROR);
+    diagnostics::Event(L"a code is not typed into " +
+                       (prepared.program.empty() ? L"the window in front" : prepared.program) + L": " + prepared.why);
   }
-  // The whole text is made before the first key goes out: a code its rules
-  // refuse types nothing at all.
-  const CodeOutcome outcome = ShapeCode(decoded.text, options.aimId, rules->For(program), options.noMatch);
-  if (outcome.result == CodeOutcome::Result::Rejected) {
-    return Refuse(CodeFate::Rejected, code, decoded, window, program, outcome, 0, outcome.why);
-  }
-  if (!outcome.why.empty()) diagnostics::Event(outcome.why);
-  if (recent_ && recent_->typingHeld) {
-    Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"отмечено «Не вводить коды»");
-    return CodeFate::Shown;
-  }
+  if (prepared.outcome != PreparedCode::Outcome::ToType) return prepared;
+  if (!prepared.note.empty()) diagnostics::Event(prepared.note);
   // Windows would drop every key without a word.
   const HWND focus = FocusedWindow(window);
   if (InputBlockedByIntegrity(integrity_.Of(focus), integrity_.own())) {
-    return Refuse(CodeFate::Elevated, code, decoded, window, program, outcome);
+    return Refuse(std::move(prepared), Refusal::Elevated);
   }
   SystemModifiers modifiers;
-  const HeldKeysWait held = AwaitReleasedModifiers(modifiers, stopping);
-  if (held.result == HeldKeysWait::Result::StillHeld) {
-    return Refuse(CodeFate::KeysHeld, code, decoded, window, program, outcome, held.held);
+  const HeldKeysWait modifiersWait = AwaitReleasedModifiers(modifiers, stopping);
+  if (modifiersWait.result == HeldKeysWait::Result::StillHeld) {
+    return Refuse(std::move(prepared), Refusal::KeysHeld, modifiersWait.held);
   }
+  const TypingOptions::TypeAs typeAs = settings->For(prepared.program).options.typeAs;
   std::optional<ClipboardPaste> clipboard;
-  if (options.typeAs == TypingOptions::TypeAs::Paste) clipboard.emplace();
-  const TypingOptions::TypeAs method = MethodFor(options.typeAs, clipboard && clipboard->kept());
+  if (typeAs == TypingOptions::TypeAs::Paste) clipboard.emplace();
+  const TypingOptions::TypeAs method = MethodFor(typeAs, clipboard && clipboard->kept());
   KnownLayout& layout = Layout(LayoutOf(window));
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
-  const auto plan = PlanKeystrokes(outcome.output, PlanningLayout(method, layout.remembered), keyboard, options);
+  const auto plan = PlanKeystrokes(prepared.runs, PlanningLayout(method, layout.remembered), keyboard);
   DWORD process = 0;
   ::GetWindowThreadProcessId(focus, &process);
   SystemInput input(layout.source, window, clipboard ? &*clipboard : nullptr, process);
-  const SendResult sent = held.result == HeldKeysWait::Result::Stopped ? SendResult::Stopped
+  const SendResult sent = modifiersWait.result == HeldKeysWait::Result::Stopped ? SendResult::Stopped
                           : method == TypingOptions::TypeAs::Paste
                               ? SendPasteSteps(PasteSteps(plan), stopping, input)
-                              : SendPlan(plan, options.keyDelayMs, stopping, input);
+                              : SendPlan(plan, prepared.keyDelayMs, stopping, input);
   clipboard.reset();  // the operator's content back at once
   switch (sent) {
     case SendResult::Typed:
-      diagnostics::CodeTyped(code, DroppedControlBytes(decoded.text), CodePageName(decoded.codePage));
-      Record(code, decoded, program, outcome, CodeRecord::Outcome::Typed);
-      return CodeFate::Typed;
+      diagnostics::CodeTyped(code, DroppedControlBytes(prepared.decoded.text), CodePageName(prepared.decoded.codePage));
+      prepared.outcome = PreparedCode::Outcome::Typed;
+      break;
     case SendResult::Refused:
+      prepared.outcome = PreparedCode::Outcome::NotTyped;
       if (input.notTaken()) {
-        return Refuse(CodeFate::InputRefused, code, decoded, window, program, outcome, 0,
-                      L"программа не взяла вставку");
+        ::MessageBeep(MB_ICONERROR);
+        prepared.why = L"программа не взяла вставку";
+        diagnostics::Event(L"a code is not typed into " + prepared.program + L": the window did not take the paste");
+        break;
       }
       diagnostics::Failure(L"SendInput", input.error());
-      return Refuse(CodeFate::InputRefused, code, decoded, window, program, outcome);
+      prepared.why = L"Windows не приняла ввод";
+      break;
     case SendResult::Cut:
-      return Refuse(CodeFate::Cut, code, decoded, window, program, outcome);
+      return Refuse(std::move(prepared), Refusal::Cut);
     case SendResult::Stopped:
+      prepared.outcome = PreparedCode::Outcome::NotTyped;
+      prepared.why = L"программа закрывалась";
       break;
   }
-  Record(code, decoded, program, outcome, CodeRecord::Outcome::Dropped, L"программа закрывалась");
-  return CodeFate::Stopped;
+  return prepared;
 }
 
-CodeFate WinTypist::Refuse(CodeFate fate, std::string_view code, const CodeText& decoded, HWND window,
-                           std::wstring program, const CodeOutcome& shaped, std::uint8_t held, std::wstring why) {
+PreparedCode WinTypist::Refuse(PreparedCode code, Refusal refusal, std::uint8_t held) {
   ::MessageBeep(MB_ICONERROR);
-  if (program.empty()) program = programs_.Of(window);
-  if (why.empty()) why = RefusalText(fate, held);
-  const std::wstring into = program.empty() ? L"the window in front" : program;
-  switch (fate) {
-    case CodeFate::Elevated:
+  const std::wstring into = code.program.empty() ? L"the window in front" : code.program;
+  switch (refusal) {
+    case Refusal::Elevated:
       diagnostics::Event(L"a code is not typed into " + into +
                          L": it runs as administrator, at a higher integrity level than this program");
       break;
-    case CodeFate::KeysHeld:
+    case Refusal::KeysHeld:
       diagnostics::Event(L"a code is not typed into " + into + L": " + ModifierNames(held) + L" held for " +
                          platform::IntToStr(kHeldKeysPatience.count() / 1000) + L" s");
       break;
-    case CodeFate::Cut:
+    case Refusal::Cut:
       diagnostics::Event(L"a code is cut: another window came in front while it was typed into " + into);
       break;
-    default:
-      diagnostics::Event(L"a code is not typed into " + into + L": " + why);
-      break;
   }
-  const auto outcome = fate == CodeFate::Rejected ? CodeRecord::Outcome::Rejected
-                       : fate == CodeFate::Cut    ? CodeRecord::Outcome::Cut
-                                                  : CodeRecord::Outcome::Dropped;
-  Record(code, decoded, program, shaped, outcome, why);
-  if (auto text = balloons_.For(fate, program, held, RefusalBalloons::Clock::now())) {
+  code.outcome = refusal == Refusal::Cut ? PreparedCode::Outcome::Cut : PreparedCode::Outcome::NotTyped;
+  code.why = RefusalText(refusal, held);
+  if (auto text = balloons_.For(refusal, code.program, held, RefusalBalloons::Clock::now())) {
     {
       const std::lock_guard lock(balloonMutex_);
       balloon_ = std::move(*text);
     }
     if (balloonWaiting_) balloonWaiting_();
   }
-  return fate;
+  return code;
 }
 
 std::wstring WinTypist::TakeBalloon() {
   const std::lock_guard lock(balloonMutex_);
   return std::exchange(balloon_, {});
-}
-
-void WinTypist::Record(std::string_view code, const CodeText& decoded, const std::wstring& program,
-                       const CodeOutcome& shaped, CodeRecord::Outcome outcome, std::wstring_view why) {
-  if (!recent_) return;
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  record_.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-  record_.bytes.assign(code);
-  record_.text.assign(decoded.text);
-  // As the Encoding option names it.
-  record_.encoding.assign(decoded.codePage == TypingOptions::kUtf8 ? L"UTF-8" : platform::IntToStr(decoded.codePage));
-  record_.symbology.assign(shaped.aimId);
-  record_.rule.assign(shaped.rule ? platform::IntToStr(*shaped.rule) : L"");
-  record_.program.assign(program);
-  record_.outcome = outcome;
-  record_.why.assign(why);
-  recent_->Add(record_);
 }

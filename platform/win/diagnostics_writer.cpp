@@ -10,12 +10,6 @@ namespace {
 // Tells our lines apart from other programs' in a debug-output viewer.
 constexpr wchar_t kDebugOutputTag[] = L"Barcode Reader: ";
 
-LocalTime Now() {
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-}
-
 std::string Utf8(const std::wstring& text) {
   const int size =
       ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -26,6 +20,12 @@ std::string Utf8(const std::wstring& text) {
 
 }  // namespace
 
+LocalTime LocalNow() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
 WinWriter::WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capBytes)
     : level_(level), path_(std::move(logPath)), log_(*this, capBytes, [](std::wstring_view text) {
         ::OutputDebugStringW((kDebugOutputTag + std::wstring(text) + L"\n").c_str());
@@ -34,7 +34,7 @@ WinWriter::WinWriter(LogLevel level, std::wstring logPath, std::uint64_t capByte
 void WinWriter::Write(const Entry& entry) {
   const std::wstring errorText = entry.kind == Entry::Kind::Failure ? platform::SystemErrorText(entry.errorCode) : L"";
   // Two copies running write into one file: each line says whose it is.
-  const LocalTime now = Now();
+  const LocalTime now = LocalNow();
   const std::wstring line = FormatLine(entry, now, ::GetCurrentProcessId(), level_, errorText);
   ::OutputDebugStringW((kDebugOutputTag + line + L"\n").c_str());
   // The report's lines carry no code's bytes, whatever the file keeps.

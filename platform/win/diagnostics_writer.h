@@ -33,6 +33,9 @@ class WinWriter final : public Writer, LogFile {
   CappedLog log_;
 };
 
+// The time now, as the log and the monitor show it.
+LocalTime LocalNow();
+
 // %LOCALAPPDATA%\Ombrek\Barcode Reader\barcode_reader.log, its folders made
 // when missing; empty when the folder cannot be had.
 std::wstring LogFilePath();

@@ -93,7 +93,8 @@ class PollingReader {
         const DWORD count = std::min<DWORD>(status.cbInQue, 256);
         DWORD read = 0;
         if (!::ReadFile(port_, buffer.data(), count, &read, &overlapped)) ::Sleep(50);
-        framer.Feed(std::span(buffer.data(), count), [&](std::string_view code) { typist.TypeCode(code, stop_); });
+        framer.Feed(std::span(buffer.data(), count),
+                    [&](std::string_view code) { typist.TypeCode(code, false, stop_); });
       }
     }
     ::CloseHandle(overlapped.hEvent);
@@ -253,7 +254,7 @@ double ThirteenDigitsMs(TargetWindow& target, int keyDelayMs) {
   for (int run = 0; run < 15; ++run) {
     target.Clear();
     const LONGLONG start = Now();
-    std::thread typing([&] { typist.TypeCode("4601234567893", stopping); });
+    std::thread typing([&] { typist.TypeCode("4601234567893", false, stopping); });
     target.WaitForText(13, 5000);
     typing.join();
     if (target.text().size() == 13) times.push_back(Milliseconds(target.arrivals().back() - start));
@@ -528,16 +529,15 @@ void RulesCost() {
 // and not typed. With the monitor open each code also wakes it, and the
 // monitor reads the record before the next (not timed: its own thread's).
 void MonitorRecordCost() {
-  RecentCodes recent;
-  recent.typingHeld = true;
-  WinTypist typist(&recent);
+  RecentCodes recent(diagnostics::LocalNow);
+  WinTypist typist;
   const std::atomic<bool> stopping{false};
   const platform::UniqueWindow monitor(
       ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
   CodeRecord record;
   // The whole of a held code, and the record's own part: its strings
   // filled and the record taken into the ring.
-  const std::function<void()> steps[] = {[&] { typist.TypeCode("4607001234567", stopping); },
+  const std::function<void()> steps[] = {[&] { recent.Record(typist.TypeCode("4607001234567", true, stopping)); },
                                          [&] {
                                            record.bytes.assign("4607001234567");
                                            record.text.assign(L"4607001234567");

@@ -1,6 +1,6 @@
-// Decodes a code as the options' encoding has it and plans it with a
-// prefix, a suffix, a group-separator replacement, any keyboard state and
-// pace, against the French, German and Czech layouts'
+// Prepares a code as the reader does, with the options' encoding, a
+// prefix, a suffix, a group-separator replacement, and plans it with any
+// keyboard state and pace, against the French, German and Czech layouts'
 // tables and layouts that include characters on Ctrl+Alt and on Alt alone,
 // and plays the events into a simulated window. The window must receive
 // exactly the text, with no control character that could be a command,
@@ -16,6 +16,7 @@
 
 #include "support/simulated_keyboard.h"
 #include "text/code_text.h"
+#include "text/prepared_code.h"
 
 namespace {
 
@@ -72,7 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.codePage =
       input.PickValueInArray({TypingOptions::kAutomaticEncoding, TypingOptions::kWindows1251, TypingOptions::kUtf8});
   const std::size_t cut = input.ConsumeIntegral<std::uint16_t>();
-  const std::wstring code = Decode(input.ConsumeRemainingBytesAsString(), options.codePage);
+  const std::string bytes = input.ConsumeRemainingBytesAsString();
+  const NoCodePages none;
+  const PreparedCode prepared = PrepareCode(bytes, L"", TypingSettings(TypingProfiles{options, {}}, none), none);
+  const std::wstring& code = prepared.decoded.text;
 
   std::wstring text;
   for (const wchar_t c : code) {
@@ -86,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (options.suffix == TypingOptions::Suffix::Tab) expected += L'\t';
   }
 
-  const auto plan = PlanKeystrokes(code, layout, keyboard, options);
+  const auto plan = PlanKeystrokes(prepared.runs, layout, keyboard);
   const Reception whole = Play(Flatten(plan), layout, keyboard);
   Check(whole.faults.empty(), "unsound keys", whole);
   Check(whole.capsLockOn == keyboard.capsLockOn, "Caps Lock changed", whole);

@@ -112,7 +112,7 @@ class FakePorts final : public SerialPorts {
 
 class NoTypist final : public CodeTypist {
  public:
-  CodeFate TypeCode(std::string_view, const std::atomic<bool>&) override { return CodeFate::Typed; }
+  PreparedCode TypeCode(std::string_view, bool, const std::atomic<bool>&) override { return {}; }
   void Prepare() override {}
   void SetOptions(std::shared_ptr<const TypingProfiles> options) override {
     latest = options->general;

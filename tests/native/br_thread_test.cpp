@@ -88,13 +88,19 @@ class RecordingTypist final : public CodeTypist {
  public:
   void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
   void Prepare() override { prepared = true; }
-  // A code's first letter says its fate: t typed, r refused, e empty.
-  CodeFate TypeCode(std::string_view code, const std::atomic<bool>&) override {
+  // A code's first letter says what became of it: r cut, e empty; held, or
+  // else typed.
+  PreparedCode TypeCode(std::string_view code, bool held, const std::atomic<bool>&) override {
     if (!prepared) typedUnprepared = true;
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
     typed_.notify_all();
-    return code.starts_with('r') ? CodeFate::Cut : code.starts_with('e') ? CodeFate::Empty : CodeFate::Typed;
+    PreparedCode typed;
+    typed.outcome = held                    ? PreparedCode::Outcome::Held
+                    : code.starts_with('r') ? PreparedCode::Outcome::Cut
+                    : code.starts_with('e') ? PreparedCode::Outcome::Empty
+                                            : PreparedCode::Outcome::Typed;
+    return typed;
   }
   std::vector<std::string> WaitFor(std::size_t count) {
     std::unique_lock lock(mutex_);
@@ -114,6 +120,13 @@ class RecordingTypist final : public CodeTypist {
   std::vector<std::string> codes_;
 };
 
+// Holds every code back, and counts the codes held.
+struct HoldingRecorder final : CodeRecorder {
+  bool TypingHeld() const override { return true; }
+  void Record(const PreparedCode& code) override { held += code.outcome == PreparedCode::Outcome::Held; }
+  std::atomic<int> held{0};
+};
+
 struct Started {
   std::shared_ptr<LineRecord> record = std::make_shared<LineRecord>();
   FakeLine* line = nullptr;
@@ -121,11 +134,12 @@ struct Started {
 };
 
 Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h,
-              TypingOptions::CodeEnd codeEnd = {}, TypingOptions::Replies replies = {}) {
+              TypingOptions::CodeEnd codeEnd = {}, CodeRecorder* recorder = nullptr,
+              TypingOptions::Replies replies = {}) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), typist, codeEnd, replies, unfinishedCodeTimeout,
+  s.thread = std::make_unique<BRThread>(std::move(line), typist, recorder, codeEnd, replies, unfinishedCodeTimeout,
                                         [record = s.record] { ++record->lostReported; });
   return s;
 }
@@ -148,11 +162,20 @@ TEST(BRThread, TypesEachCodeAsItsCarriageReturnArrives) {
   EXPECT_FALSE(typist.typedUnprepared) << "the first code must not wait for the typist to get ready";
 }
 
+TEST(BRThread, TheRecorderHoldsCodesBackAndGetsWhatTheTypistMadeOfEach) {
+  RecordingTypist typist;
+  HoldingRecorder recorder;
+  Started s = Start(typist, 1h, {}, &recorder);
+  s.line->Push("123\r");
+  WaitUntil([&] { return recorder.held > 0; });
+  EXPECT_EQ(recorder.held, 1);
+}
+
 TEST(BRThread, TheScannerHearsOfEachCodeOnceItIsDoneAndOfABlankLineNothing) {
   RecordingTypist typist;
-  Started s = Start(typist, 1h, {}, {"\x06", "\x15"});
-  s.line->Push("t1\rr2\re3\rt4\r");
-  typist.WaitFor(4);
+  Started s = Start(typist, 1h, {}, nullptr, {"\x06", "\x15"});
+  s.line->Push("t1\rr2\re3\rt4\re5\r");
+  typist.WaitFor(5);  // t4's reply is written before e5 is typed
   s.thread.reset();
   EXPECT_EQ(s.record->written, (std::vector<std::string>{"\x06", "\x15", "\x06"}));
 }

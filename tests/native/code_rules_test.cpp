@@ -7,20 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/try_rules.h"
-#include "support/simulated_keyboard.h"
-#include "text/code_text.h"
 #include "text/gs1.h"
 
 namespace {
 
 using AimId = TypingOptions::AimId;
 using NoMatch = TypingOptions::NoMatch;
-
-struct NoOtherCodePages final : CodePages {
-  bool Knows(unsigned) const override { return false; }
-  std::optional<std::wstring> Decode(unsigned, std::string_view) const override { return std::nullopt; }
-};
 
 // What is typed as DescribeTyped shows it, or "<rejected>" and why.
 std::wstring Shape(const std::vector<std::wstring>& rules, std::wstring_view code, AimId aimId = AimId::None,
@@ -238,66 +230,4 @@ TEST(Gs1, FieldsOfFixedAndVariableLengthAreReadByTheirIdentifiers) {
   EXPECT_EQ(Shape(marking, code, AimId::Strip), L"04601234567893{TAB}ABC123");
   EXPECT_TRUE(Shape({L"if gs1 then output {17}"}, L"21ABC91EE07").starts_with(L"<rejected>"));
   EXPECT_TRUE(Shape({L"output {01}"}, L"ABC").starts_with(L"<rejected>"));
-}
-
-TEST(CodeRules, BytesAreDecodedThenIdentifiedShapedSeparatedAndFramedInThatOrder) {
-  const NoOtherCodePages others;
-  // "]Q1Привет<GS>Мир" in UTF-8: positions count letters, not bytes.
-  const std::string bytes = "]Q1\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\x1D\xD0\x9C\xD0\xB8\xD1\x80";
-  const CodeText decoded = DecodeCode(bytes, TypingOptions::kAutomaticEncoding, others);
-  TypingOptions options;
-  options.prefix = L"<";
-  options.groupSeparator = L"|";
-  options.suffix = TypingOptions::Suffix::Tab;
-  const RuleList rules = RuleList::Read(std::vector<std::wstring>{L"if aim=]Q1 then output {1-3}{GS}{PAUSE:50}{8-10}"});
-  const CodeOutcome outcome = ShapeCode(decoded.text, AimId::Strip, rules, NoMatch::Pass);
-  EXPECT_EQ(outcome.aimId, L"]Q1");
-  EXPECT_EQ(outcome.rule, 1u);
-
-  // The pause is waited out between the keys before it and those after.
-  struct Recorder final : KeySink {
-    std::size_t Send(std::span<const KeyStroke> strokes) override {
-      sent.insert(sent.end(), strokes.begin(), strokes.end());
-      return strokes.size();
-    }
-    void Pause(int ms) override { sent.push_back({KeyStroke::Kind::Pause, static_cast<std::uint16_t>(ms), false}); }
-    std::vector<KeyStroke> sent;
-  } sink;
-  const auto layout = simulated::UsLayout();
-  const std::atomic<bool> stopping = false;
-  ASSERT_EQ(SendPlan(PlanKeystrokes(outcome.output, layout, {}, options), 0, stopping, sink), SendResult::Typed);
-  EXPECT_EQ(simulated::Play(sink.sent, layout, {}).text, L"<При|{PAUSE:50}Мир\t");
-}
-
-TEST(TryRules, EachLineShowsWhatItWouldTypeIntoThatProgram) {
-  TypingProfiles profiles;
-  profiles.general.suffix = TypingOptions::Suffix::Enter;
-  profiles.general.groupSeparator = L"<GS>";
-  TypingOptions& pos = profiles.programs[FoldedProgramName(L"pos.exe")];
-  pos.rules = {L"if regex=\\d{13} then output {CODE}{TAB}{PAUSE:50}"};
-  pos.rulesSource = L"HKLM APPCFG\\Programs\\pos.exe\\Rules";
-  pos.noMatch = TypingOptions::NoMatch::Reject;
-  const NoOtherCodePages none;
-  const std::string codes =
-      "\xEF\xBB\xBF"
-      "4601234567893\r\nA\\x1DB\xE2\x90\x9D"
-      "C\\t\n\nbad\\q\n";
-  EXPECT_EQ(TryRules(codes, L"C:\\Shop\\POS.EXE", profiles, none).text,
-            "rules for POS.EXE: HKLM APPCFG\\Programs\\pos.exe\\Rules\n"
-            "4601234567893 => 4601234567893{TAB}{PAUSE:50}\n"
-            "A\\x1DB\xE2\x90\x9D"
-            "C\\t => nothing: no rule of HKLM APPCFG\\Programs\\pos.exe\\Rules matches it\n"
-            "bad\\q => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n");
-  // A CR inside a code is left out, as the typist leaves it out.
-  EXPECT_EQ(TryRules("A\\x1DB\xE2\x90\x9D"
-                     "C\\r\\t",
-                     L"notepad.exe", profiles, none)
-                .text,
-            "rules for notepad.exe: none\nA\\x1DB\xE2\x90\x9D"
-            "C\\r\\t => A<GS>B<GS>C{TAB}{ENTER}\n");
-  pos.rules.push_back(L"if length=1 then frobnicate");
-  const TryRulesReport broken = TryRules("1", L"pos.exe", profiles, none);
-  EXPECT_TRUE(broken.listUnreadable);
-  EXPECT_NE(broken.text.find("the list cannot be read: rule 2 of HKLM APPCFG\\Programs\\pos.exe\\Rules, column 18"),
-            std::string::npos);
 }

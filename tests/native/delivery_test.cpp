@@ -65,15 +65,13 @@ TEST(Delivery, HeldModifiersAreWaitedForUpToTwoSecondsAndNeverTouched) {
 
 TEST(Delivery, UnicodeAndPasteSendEveryCharacterAsItselfAndTheirFieldsAsKeys) {
   const TableLayout us = UsLayout();
-  TypingOptions options;
-  options.suffix = TypingOptions::Suffix::Enter;
   const TypedRun runs[] = {{L"0104601234567893", 0},
                            {L"\t21ABC\x1d"
                             L"91Ж\xD83D\xDE00\n",
                             50},
-                           {L"x", 0}};
+                           {L"x\n", 0}};
   // Every character as itself: pasted, never a key of the layout.
-  const auto plan = PlanKeystrokes(runs, PlanningLayout(TypeAs::Unicode, us), {}, options);
+  const auto plan = PlanKeystrokes(runs, PlanningLayout(TypeAs::Unicode, us), {});
   EXPECT_EQ(&PlanningLayout(TypeAs::Keys, us), &us);
   EXPECT_EQ(MethodFor(TypeAs::Paste, false), TypeAs::Keys) << "a clipboard that cannot be put back is not used";
   const std::wstring second =
@@ -112,18 +110,21 @@ TEST(Delivery, ThePasteKeepsEveryFormatItCanPutBackAndIsNotDoneOverOneItCannot) 
 }
 
 TEST(Delivery, TheScannerHearsOfEveryCodeTypedOrRefusedAndTheOperatorOnceAMinute) {
+  using Outcome = PreparedCode::Outcome;
   const TypingOptions::Replies replies{"\x06", "\x15"};
-  for (int fate = 0; fate <= static_cast<int>(CodeFate::InputRefused); ++fate) {
-    const std::string_view reply = fate <= 1 ? "\x06" : fate <= 3 ? "" : "\x15";  // typed, shown; empty, stopped
-    EXPECT_EQ(ReplyFor(static_cast<CodeFate>(fate), replies), reply) << fate;
-    EXPECT_EQ(ReplyFor(static_cast<CodeFate>(fate), {}), "") << "nothing is written unless asked for";
+  const std::pair<Outcome, std::string_view> rows[] = {{Outcome::Typed, "\x06"},    {Outcome::Held, "\x06"},
+                                                       {Outcome::Empty, ""},        {Outcome::Refused, "\x15"},
+                                                       {Outcome::NotTyped, "\x15"}, {Outcome::Cut, "\x15"}};
+  for (const auto& [outcome, reply] : rows) {
+    EXPECT_EQ(ReplyFor(outcome, replies), reply) << static_cast<int>(outcome);
+    EXPECT_EQ(ReplyFor(outcome, {}), "") << "nothing is written unless asked for";
   }
   RefusalBalloons balloons;
   const RefusalBalloons::Clock::time_point start{};
-  EXPECT_EQ(balloons.For(CodeFate::Elevated, L"1cv8.exe", 0, start),
+  EXPECT_EQ(balloons.For(Refusal::Elevated, L"1cv8.exe", 0, start),
             L"Код не введён: программа «1cv8.exe» запущена от имени администратора");
-  EXPECT_EQ(balloons.For(CodeFate::KeysHeld, L"", modifier::kCtrl, start + std::chrono::seconds(59)), std::nullopt);
-  EXPECT_EQ(balloons.For(CodeFate::KeysHeld, L"", modifier::kCtrl | modifier::kWin, start + std::chrono::seconds(60)),
+  EXPECT_EQ(balloons.For(Refusal::KeysHeld, L"", modifier::kCtrl, start + std::chrono::seconds(59)), std::nullopt);
+  EXPECT_EQ(balloons.For(Refusal::KeysHeld, L"", modifier::kCtrl | modifier::kWin, start + std::chrono::seconds(60)),
             L"Код не введён: удерживалась клавиша Ctrl+Win");
-  EXPECT_EQ(balloons.For(CodeFate::Cut, L"", 0, start + std::chrono::hours(1)), std::nullopt);
+  EXPECT_EQ(balloons.For(Refusal::Cut, L"", 0, start + std::chrono::hours(1)), std::nullopt);
 }

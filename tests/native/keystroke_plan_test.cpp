@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/simulated_keyboard.h"
+#include "text/prepared_code.h"
 
 namespace {
 
@@ -20,23 +21,8 @@ std::wstring Receive(const std::vector<KeyStroke>& strokes, const TableLayout& l
   return r.text;
 }
 
-TypingOptions Options(TypingOptions::Suffix suffix, std::wstring prefix, std::wstring groupSeparator) {
-  TypingOptions options;
-  options.suffix = suffix;
-  options.prefix = std::move(prefix);
-  options.groupSeparator = std::move(groupSeparator);
-  return options;
-}
-
-TypingOptions Paced(int keyDelayMs) {
-  TypingOptions options;
-  options.keyDelayMs = keyDelayMs;
-  return options;
-}
-
-std::vector<KeyStroke> Plan(std::wstring_view code, const KeyboardLayout& layout, bool capsLockOn,
-                            const TypingOptions& options = {}) {
-  return Flatten(PlanKeystrokes(code, layout, {capsLockOn, false}, options));
+std::vector<KeyStroke> Plan(std::wstring_view code, const KeyboardLayout& layout, bool capsLockOn) {
+  return Flatten(PlanKeystrokes(code, layout, {capsLockOn, false}));
 }
 
 // What the input stream receives when the plan is sent whole.
@@ -48,9 +34,8 @@ std::vector<KeyStroke> Sent(const std::vector<KeyGroup>& plan, int keyDelayMs) {
 }
 
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-std::vector<KeyStroke> Plan(std::string_view ascii, const KeyboardLayout& layout, bool capsLockOn,
-                            const TypingOptions& options = {}) {
-  return Plan(Widen(std::string(ascii)), layout, capsLockOn, options);
+std::vector<KeyStroke> Plan(std::string_view ascii, const KeyboardLayout& layout, bool capsLockOn) {
+  return Plan(Widen(std::string(ascii)), layout, capsLockOn);
 }
 
 using Kind = KeyStroke::Kind;
@@ -80,7 +65,7 @@ TEST(KeystrokePlan, EveryCharacterArrivesExactlyWhateverLayoutCapsLockAndPace) {
       for (const bool shiftTurnsOffCapsLock : {false, true}) {
         for (const int keyDelayMs : {0, 20}) {
           const KeyboardState keyboard{capsLockOn, shiftTurnsOffCapsLock};
-          const auto groups = PlanKeystrokes(code, layout, keyboard, Paced(keyDelayMs));
+          const auto groups = PlanKeystrokes(code, layout, keyboard);
           const std::string context = std::string(name) + ", Caps Lock " + (capsLockOn ? "on" : "off") +
                                       (shiftTurnsOffCapsLock ? ", Shift turns it off" : "") +
                                       (keyDelayMs > 0 ? ", paced" : "");
@@ -89,7 +74,7 @@ TEST(KeystrokePlan, EveryCharacterArrivesExactlyWhateverLayoutCapsLockAndPace) {
           EXPECT_EQ(capsLock, capsLockOn) << context << ": Caps Lock must end as it began";
           const RememberedLayout remembered(layout);
           for (int pass = 0; pass < 2; ++pass) {
-            EXPECT_EQ(PlanKeystrokes(code, remembered, keyboard, Paced(keyDelayMs)), groups) << context;
+            EXPECT_EQ(PlanKeystrokes(code, remembered, keyboard), groups) << context;
           }
           if (keyDelayMs == 0) continue;
           // A paced code pauses between groups: each must stand alone.
@@ -128,15 +113,6 @@ TEST(KeystrokePlan, CapsLockOnAddsNoCapsLockPresses) {
   EXPECT_EQ(Plan("AB", UsLayout(), true), expected);
 }
 
-TEST(KeystrokePlan, ACodeWithNothingToTypeIsNoEventsNotEvenPrefixAndSuffix) {
-  const TypingOptions framed = Options(TypingOptions::Suffix::Enter, L"Id:", L"");
-  for (const std::wstring_view code : {L"", L"\x01\x7f\x0d", L"\n", L"\n\x01\n"}) {
-    EXPECT_TRUE(Plan(code, UsLayout(), false, framed).empty());
-    EXPECT_TRUE(Plan(code, UsLayout(), true, framed).empty());
-  }
-  EXPECT_FALSE(Plan(L"\t", UsLayout(), false, framed).empty()) << "a Tab is something to type";
-}
-
 TEST(KeystrokePlan, Code39SymbolsKeepTheirShift) {
   const std::vector<KeyStroke> expected = {
       Down(virtual_key::kShift), Down('4'), Up('4'), Up(virtual_key::kShift), Down(0xBB), Up(0xBB),
@@ -161,7 +137,7 @@ TEST(KeystrokePlan, InOneBatchShiftStaysDownAcrossARunAndComesUpBeforeAnythingEl
       {L"AB", 20, {shift, a, a_, unshift, shift, b, b_, unshift}},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(Sent(PlanKeystrokes(row.code, UsLayout(), {}, Paced(row.keyDelayMs)), row.keyDelayMs), row.sent)
+    EXPECT_EQ(Sent(PlanKeystrokes(row.code, UsLayout(), {}), row.keyDelayMs), row.sent)
         << std::string(row.code.begin(), row.code.end()) << ", KeyDelay " << row.keyDelayMs;
   }
 }
@@ -175,7 +151,7 @@ TEST(KeystrokePlan, CharactersWithoutAPlainKeyAreSentAsThemselves) {
   EXPECT_EQ(Plan("@", AltCharactersLayout(), true), at);
 }
 
-TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselvesOrAsTheReplacement) {
+TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselves) {
   const TableLayout us = UsLayout();
   const std::string code =
       "\x1e\x04"
@@ -185,28 +161,7 @@ TEST(KeystrokePlan, Gs1SeparatorsArriveAsThemselvesOrAsTheReplacement) {
       "930001\x1e\x04";
   bool capsLock = false;
   EXPECT_EQ(Receive(Plan(code, us, false), us, capsLock), Widen(code));
-  EXPECT_EQ(Receive(Plan(code, us, false, Options(TypingOptions::Suffix::None, L"", L"<GS>")), us, capsLock),
-            L"\x1e\x04"
-            L"0104600439931256"
-            L"21JgXJ5.T<GS>"
-            L"8005112000<GS>"
-            L"930001\x1e\x04")
-      << "only the group separator is replaced";
   EXPECT_FALSE(capsLock);
-}
-
-TEST(KeystrokePlan, PrefixAndSuffixFrameTheCodeUnderTheSameRules) {
-  const TableLayout ru = RussianLikeLayout();
-  const TypingOptions enter = Options(TypingOptions::Suffix::Enter, L"Id: \u0428\x1d", L"");
-  for (const bool capsLockOn : {false, true}) {
-    bool capsLock = capsLockOn;
-    EXPECT_EQ(Receive(Plan("ab1\x1d", ru, capsLockOn, enter), ru, capsLock),
-              L"Id: \u0428\x1d"
-              L"ab1\x1d\r");
-    EXPECT_EQ(capsLock, capsLockOn);
-  }
-  const auto tab = Plan("7", ru, true, Options(TypingOptions::Suffix::Tab, L"", L"|"));
-  EXPECT_EQ(tab, (std::vector<KeyStroke>{Down('7'), Up('7'), Down(virtual_key::kTab), Up(virtual_key::kTab)}));
 }
 
 TEST(KeystrokePlan, CharactersBeyondAsciiAreSentAsThemselvesAndAPairInOneGroup) {
@@ -214,22 +169,21 @@ TEST(KeystrokePlan, CharactersBeyondAsciiAreSentAsThemselvesAndAPairInOneGroup) 
   bool capsLock = false;
   EXPECT_EQ(Receive(Plan(L"\u041f\u0440\u0438\u0432\u0435\u0442 \u21165", us, false), us, capsLock),
             L"\u041f\u0440\u0438\u0432\u0435\u0442 \u21165");
-  // U+1F600 in the prefix, the separator's replacement and the code: its
-  // halves never part, so no pause or stop falls between them.
+  // U+1F600: its halves never part, so no pause or stop falls between
+  // them.
   const KeyGroup pair = {{Kind::Unicode, 0xD83D, false},
                          {Kind::Unicode, 0xD83D, true},
                          {Kind::Unicode, 0xDE00, false},
                          {Kind::Unicode, 0xDE00, true}};
-  const auto groups = PlanKeystrokes(L"\xD83D\xDE00\x1d", us, {},
-                                     Options(TypingOptions::Suffix::None, L"\xD83D\xDE00", L"\xD83D\xDE00"));
-  EXPECT_EQ(groups, (std::vector<KeyGroup>{pair, pair, pair}));
+  const auto groups = PlanKeystrokes(L"\xD83D\xDE00\xD83D\xDE00", us, {});
+  EXPECT_EQ(groups, (std::vector<KeyGroup>{pair, pair}));
   EXPECT_EQ(PlanKeystrokes(L"\xDBFF\xDFFF", us, {}).size(), 1u) << "U+10FFFF, the last pair";
 }
 
 TEST(KeystrokePlan, WithoutDelayTheCodeGoesInOneCall) {
   InterruptedSink sink(SIZE_MAX);
   const std::atomic<bool> stopping{false};
-  const auto plan = PlanKeystrokes(L"Ab-1", UsLayout(), {}, {});
+  const auto plan = PlanKeystrokes(L"Ab-1", UsLayout(), {});
   EXPECT_EQ(SendPlan(plan, 0, stopping, sink), SendResult::Typed);
   EXPECT_EQ(sink.calls, 1);
   EXPECT_EQ(sink.received, Flatten(plan));
@@ -240,7 +194,7 @@ TEST(KeystrokePlan, ARefusedSendReleasesShiftAndPutsCapsLockBack) {
   const std::atomic<bool> stopping{false};
   for (const bool capsLockOn : {false, true}) {
     for (const int keyDelayMs : {0, 20}) {
-      const auto plan = PlanKeystrokes(L"aBC$c", us, {capsLockOn, false}, Paced(keyDelayMs));
+      const auto plan = PlanKeystrokes(L"aBC$c", us, {capsLockOn, false});
       const std::size_t total = Sent(plan, keyDelayMs).size();
       for (std::size_t capacity = 0; capacity < total; ++capacity) {
         InterruptedSink sink(capacity);
@@ -271,7 +225,7 @@ TEST(KeystrokePlan, APacedCodePausesBetweenCharactersAndStopsBetweenThem) {
     std::vector<int> pauses;
     int groups = 0;
   } sink;
-  const auto plan = PlanKeystrokes(L"aBcD", us, {}, Paced(35));
+  const auto plan = PlanKeystrokes(L"aBcD", us, {});
   EXPECT_EQ(SendPlan(plan, 35, sink.stopping, sink), SendResult::Stopped);
   EXPECT_EQ(sink.pauses, std::vector<int>{35});
   const Reception r = Play(sink.received, us, {});

@@ -353,6 +353,33 @@ TEST_F(AppTest, ACommandLinePortIsReadWhileTheLabelShowsTheStoredOne) {
   EXPECT_EQ(target.WaitForText(13), L"4607001234567");
 }
 
+TEST_F(AppTest, AProgramsOwnRulesShapeItsCodesAndTheGeneralListTheOthers) {
+  const std::wstring appcfg = std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG";
+  raw_registry::WriteText(HKEY_CURRENT_USER, appcfg, L"Rules", L"output G{CODE}");
+  // As an administrator writes a program's name, not as Windows spells it.
+  raw_registry::WriteText(HKEY_CURRENT_USER, appcfg + L"\\Programs\\App_Test.EXE", L"Rules",
+                          L"if digits then output D{CODE}");
+  raw_registry::WriteText(HKEY_CURRENT_USER, appcfg + L"\\Programs\\App_Test.EXE", L"NoMatch", L"reject");
+  Program program;
+  ASSERT_NE(Program::WaitForMainWindow(), nullptr);
+  TargetWindow target;
+  sim.Write(2, "123\r");
+  EXPECT_EQ(target.WaitForText(4), L"D123");
+  target.Clear();
+  sim.Write(2, "AB\r7\r");
+  EXPECT_EQ(target.WaitForText(2), L"D7") << "AB refused: nothing typed";
+
+  Program other(L"30000", ProgramPath(SCAN_TARGET_EXE));
+  const HWND otherWindow = ui_probe::WaitForWindow(L"Scanner target", L"ScanTarget", 30000);
+  ASSERT_NE(otherWindow, nullptr);
+  for (int wait = 0; wait < 50 && ::GetForegroundWindow() != otherWindow; ++wait) ::Sleep(100);
+  sim.Write(2, "AB\r");
+  const HWND edit = ::FindWindowExW(otherWindow, nullptr, L"Edit", nullptr);
+  for (int wait = 0; wait < 50 && ui_probe::Text(edit).size() < 3; ++wait) ::Sleep(100);
+  EXPECT_EQ(ui_probe::Text(edit), L"GAB") << "the general list, in another program's window";
+  ui_probe::Close(otherWindow);
+}
+
 TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCode) {
   const std::wstring log = FreshLog();
   // The machine's policy key is missing, its parent is there.
