@@ -279,7 +279,9 @@ PreparedCode WinTypist::TypeCode(std::string_view code, bool held, const std::at
       if (input.notTaken()) {
         ::MessageBeep(MB_ICONERROR);
         prepared.why = L"программа не взяла вставку";
-        diagnostics::Event(L"a code is not typed into " + prepared.program + L": the window did not take the paste");
+        diagnostics::Event(L"a code is not typed into " +
+                           (prepared.program.empty() ? L"the window in front" : prepared.program) +
+                           L": the window did not take the paste");
         break;
       }
       diagnostics::Failure(L"SendInput", input.error());
