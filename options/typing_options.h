@@ -31,6 +31,18 @@ struct TypingOptions {
   enum class AimId { None, Strip, Keep };
   // What a code no rule matches gets: typed as it is, or nothing.
   enum class NoMatch { Pass, Reject };
+  // How the characters reach the window: keys of its layout (a character
+  // the layout lacks as itself), every character as itself (what a
+  // remote-session client passes on whatever the remote layout), or through
+  // the clipboard and Ctrl+V.
+  enum class TypeAs { Keys, Unicode, Paste };
+  // The bytes written back to the scanner once a code is typed, or refused
+  // (a scanner in host ACK/NAK mode beeps on 06 and 15); empty: nothing.
+  struct Replies {
+    std::string typed, refused;
+
+    bool operator==(const Replies&) const = default;
+  };
 
   Suffix suffix = Suffix::None;
   // Typed before each code, under the same rules as the code itself.
@@ -52,6 +64,9 @@ struct TypingOptions {
   // list); empty when it can. Such a list refuses every code it gets.
   std::wstring rulesUnreadable;
   NoMatch noMatch = NoMatch::Pass;
+  TypeAs typeAs = TypeAs::Keys;
+  // One for every program: they are the scanner's.
+  Replies replies;
 
   bool operator==(const TypingOptions&) const = default;
 };

@@ -108,7 +108,7 @@ void CBarCodReader::ReadData() {
   try {
     const unsigned generation = generation_;
     thread_ = std::make_unique<BRThread>(port_->NewLine(), typist_, recorder_, typing_->general.codeEnd,
-                                         BRThread::kUnfinishedCodeTimeout,
+                                         typing_->general.replies, BRThread::kUnfinishedCodeTimeout,
                                          [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     thread_.reset();
@@ -167,12 +167,13 @@ void CBarCodReader::LoadTypingOptions() {
 
 void CBarCodReader::OnSettingsChanged() {
   const TypingOptions::CodeEnd codeEnd = typing_->general.codeEnd;
+  const TypingOptions::Replies replies = typing_->general.replies;
   LoadTypingOptions();
   const LineParameters line = line_;
   LoadSettings();
   ApplySettings();
   if (!arguments_.empty()) ApplyCommandLinePort();
-  if (line_ == line && typing_->general.codeEnd == codeEnd) return;
+  if (line_ == line && typing_->general.codeEnd == codeEnd && typing_->general.replies == replies) return;
   // A port never opened (its window not created yet) or closed for the
   // program's end stays closed; a lost one is tried with the new settings.
   if (port_ || linkLost_) Reopen(Tell::Nobody);

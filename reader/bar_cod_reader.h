@@ -64,8 +64,8 @@ class CBarCodReader {
   // A port has arrived on the machine: a lost port is tried at once.
   void OnDeviceArrival();
   // The stored settings or a policy may have changed: the next code is
-  // typed with the options as they are now, and changed line settings or a
-  // changed end of code reopen the port, quietly.
+  // typed with the options as they are now, and changed line settings, a
+  // changed end of code or changed replies reopen the port, quietly.
   void OnSettingsChanged();
   // Whether the port is lost and being retried.
   bool LinkLost() const { return linkLost_; }
@@ -106,7 +106,7 @@ class CBarCodReader {
   // box showed it, and only an operator's change of it is carried out.
   bool machineAutoStart_ = false;
   // As the typist has them; each new reader thread frames codes with the
-  // general CodeEnd.
+  // general CodeEnd and replies with the general replies.
   std::shared_ptr<const TypingProfiles> typing_;
   // Declared before the threads: destroyed after them, as their lines
   // need.

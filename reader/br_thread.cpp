@@ -2,16 +2,18 @@
 
 #include <algorithm>
 
+#include "keys/delivery.h"
 #include "line/code_framer.h"
 #include "platform/diagnostics.h"
 
 BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder,
-                   TypingOptions::CodeEnd codeEnd, std::chrono::milliseconds unfinishedCodeTimeout,
-                   std::function<void()> onLineLost)
+                   TypingOptions::CodeEnd codeEnd, TypingOptions::Replies replies,
+                   std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)
     : line_(std::move(line)),
       typist_(typist),
       recorder_(recorder),
       codeEnd_(codeEnd),
+      replies_(std::move(replies)),
       unfinishedCodeTimeout_(unfinishedCodeTimeout),
       onLineLost_(std::move(onLineLost)),
       thread_([this] { Execute(); }) {}
@@ -32,6 +34,10 @@ void BRThread::Execute() {
   const CodeFramer::CodeHandler type = [this](std::string_view code) {
     const PreparedCode typed = typist_.TypeCode(code, recorder_ && recorder_->TypingHeld(), stopping_);
     if (recorder_) recorder_->Record(typed);
+    // A reader closing tells the scanner nothing more. A write that fails
+    // is the log's news alone: never sent again with the next code's reply.
+    const std::string_view reply = stopping_ ? std::string_view() : ReplyFor(typed.outcome, replies_);
+    if (!reply.empty()) line_->Write(std::span(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()));
   };
   for (;;) {
     std::span<const std::uint8_t> bytes;

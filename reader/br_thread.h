@@ -28,10 +28,11 @@ class BRThread {
 
   // `onLineLost` runs on the thread, which then ends, when the device
   // behind the port has gone or a break shows on the line. What became of
-  // each code goes to `recorder` when there is one.
+  // each code goes to `recorder` when there is one; the scanner hears of it
+  // as `replies` say.
   BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder,
-           TypingOptions::CodeEnd codeEnd, std::chrono::milliseconds unfinishedCodeTimeout,
-           std::function<void()> onLineLost);
+           TypingOptions::CodeEnd codeEnd, TypingOptions::Replies replies,
+           std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
   ~BRThread();
   BRThread(const BRThread&) = delete;
@@ -47,6 +48,7 @@ class BRThread {
   CodeTypist& typist_;
   CodeRecorder* const recorder_;
   const TypingOptions::CodeEnd codeEnd_;
+  const TypingOptions::Replies replies_;
   const std::chrono::milliseconds unfinishedCodeTimeout_;
   const std::function<void()> onLineLost_;
   std::atomic<bool> stopping_{false};

@@ -106,6 +106,29 @@ bool ParseEncoding(const StoredValue& value, Options& options) {
   return true;
 }
 
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Bytes as scanner manuals write them: two hex digits each, a space
+// between them or not ("06", "1B 07", "1b07"); none for anything else.
+std::optional<std::string> HexBytes(std::wstring_view text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == L' ' && !bytes.empty()) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size() || HexDigit(text[i]) < 0 || HexDigit(text[i + 1]) < 0) return std::nullopt;
+    bytes += static_cast<char>(HexDigit(text[i]) * 16 + HexDigit(text[i + 1]));
+    i += 2;
+  }
+  return bytes;
+}
+
 // "CR", "pause", or the two hex digits of the control byte a scanner ends
 // its codes with. A zero byte is line noise and can end nothing; any byte
 // from 0x20 on but DEL is a character, or part of one, in every encoding
@@ -122,21 +145,27 @@ bool ParseCodeEnd(const StoredValue& value, Options& options) {
     options.typing.codeEnd = CodeEnd{CodeEnd::Kind::Pause};
     return true;
   }
-  const auto digit = [](wchar_t c) -> int {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-  };
-  if (text->size() != 2 || digit((*text)[0]) < 0 || digit((*text)[1]) < 0) return false;
-  const auto byte = static_cast<std::uint8_t>(digit((*text)[0]) * 16 + digit((*text)[1]));
+  const auto bytes = HexBytes(*text);
+  if (!bytes || bytes->size() != 1) return false;
+  const auto byte = static_cast<std::uint8_t>(bytes->front());
   if (byte == 0x00 || (byte >= 0x20 && byte != 0x7F)) return false;
   options.typing.codeEnd = byte == CodeEnd{}.byte ? CodeEnd{} : CodeEnd{CodeEnd::Kind::Byte, byte};
   return true;
 }
 
+// The bytes written to the scanner, in hex; empty writes nothing.
+template <std::string TypingOptions::Replies::*reply>
+bool ParseReply(const StoredValue& value, Options& options) {
+  const std::wstring* text = Text(value);
+  const auto bytes = text ? HexBytes(*text) : std::nullopt;
+  if (!bytes) return false;
+  options.typing.replies.*reply = *bytes;
+  return true;
+}
+
 constexpr std::array<std::wstring_view, 3> kAimIdWords{L"none", L"strip", L"keep"};
 constexpr std::array<std::wstring_view, 2> kNoMatchWords{L"pass", L"reject"};
+constexpr std::array<std::wstring_view, 3> kTypeAsWords{L"keys", L"unicode", L"paste"};
 
 // One of `words`, as the enumeration's value of the same position.
 template <class Enumeration, std::size_t count, const std::array<std::wstring_view, count>& words,
@@ -203,7 +232,7 @@ bool ParseMonitor(const StoredValue& value, Options& options) {
 
 constexpr std::array<std::wstring_view, 5> kByteSizeWords{L"4", L"5", L"6", L"7", L"8"};
 
-const std::array<Row, 17> kRows{{
+const std::array<Row, 20> kRows{{
     {L"Suffix", Section::AppCfg, ValueType::Choice, Effect::Typing, L"", kSuffixWords, 0, 0, ParseSuffix},
     {L"Prefix",
      Section::AppCfg,
@@ -238,6 +267,8 @@ const std::array<Row, 17> kRows{{
     {kRules, Section::AppCfg, ValueType::List, Effect::Typing, L"", {}, 0, 0, ParseRules},
     {L"NoMatch", Section::AppCfg, ValueType::Choice, Effect::Typing, L"pass", kNoMatchWords, 0, 0,
      ParseWord<TypingOptions::NoMatch, 2, kNoMatchWords, &TypingOptions::noMatch>},
+    {L"TypeAs", Section::AppCfg, ValueType::Choice, Effect::Typing, L"keys", kTypeAsWords, 0, 0,
+     ParseWord<TypingOptions::TypeAs, 3, kTypeAsWords, &TypingOptions::typeAs>},
     {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, L"CR", kCodeEndWords, 0, 0, ParseCodeEnd},
     {L"NamePort",
      Section::Device,
@@ -265,6 +296,24 @@ const std::array<Row, 17> kRows{{
      ParseText<&Options::port, &PortSettings::Parity>, &PortSettings::Parity},
     {L"StopBits", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.StopBits, kStopBitsTexts, 0, 0,
      ParseText<&Options::port, &PortSettings::StopBits>, &PortSettings::StopBits},
+    {L"ReplyTyped",
+     Section::Device,
+     ValueType::Text,
+     Effect::Line,
+     L"",
+     {},
+     0,
+     0,
+     ParseReply<&TypingOptions::Replies::typed>},
+    {L"ReplyRefused",
+     Section::Device,
+     ValueType::Text,
+     Effect::Line,
+     L"",
+     {},
+     0,
+     0,
+     ParseReply<&TypingOptions::Replies::refused>},
     {kAutoStart, Section::AppCfg, ValueType::Choice, Effect::StartWithWindows, L"0", kAutoStartWords, 0, 0,
      ParseAutoStart},
     {kLog, Section::AppCfg, ValueType::Choice, Effect::Log, L"0", kLogWords, 0, 0, ParseLog},

@@ -25,10 +25,9 @@ void ResolveOrKeep(platform::Registry& registry, const option_table::Row& row, o
 }
 
 // What a code is typed with: the typing options, and what ends it on the
-// line (one for every program).
+// line and what the scanner is told of it (one for every program).
 bool TypesCodes(const option_table::Row& row) {
-  return row.effect == option_table::Effect::Typing ||
-         (row.effect == option_table::Effect::Line && row.section == option_table::Section::AppCfg);
+  return row.effect == option_table::Effect::Typing || (row.effect == option_table::Effect::Line && !row.lineText);
 }
 
 }  // namespace

@@ -378,22 +378,29 @@ TEST(TypingOptionsTest, TheTableDefaultsAreTheDefaultsAndEveryChoiceIsTaken) {
 }
 
 TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
-  const std::wstring bad[][3] = {{L"201", L"65536", L"00"}, {L"-1", L"0", L"3"},      {L"20ms", L"+866", L"0x03"},
-                                 {L"0x10", L"UTF8", L"LF"}, {L"x", L"65000", L"85"},  {L"-5", L"42", L"20"},
-                                 {L"1e2", L"50222", L"41"}, {L"1.5", L"57011", L"80"}};
-  for (const auto& [delay, encoding, codeEnd] : bad) {
+  const std::wstring bad[][4] = {{L"201", L"65536", L"00", L"6"},     {L"-1", L"0", L"3", L"0x06"},
+                                 {L"20ms", L"+866", L"0x03", L"ACK"}, {L"0x10", L"UTF8", L"LF", L" 06"},
+                                 {L"x", L"65000", L"85", L"06 1"},    {L"-5", L"42", L"20", L"g6"},
+                                 {L"1e2", L"50222", L"41", L"06,"},   {L"1.5", L"57011", L"80", L"\u0660\u0666"}};
+  for (const auto& [delay, encoding, codeEnd, reply] : bad) {
     MemoryRegistry registry;
-    registry.keys[kUserOptions] = {
-        {L"Suffix", L"Space"}, {L"KeyDelay", delay}, {L"Encoding", encoding}, {L"CodeEnd", codeEnd}};
+    registry.keys[kUserOptions] = {{L"Suffix", L"Space"},
+                                   {L"KeyDelay", delay},
+                                   {L"Encoding", encoding},
+                                   {L"CodeEnd", codeEnd},
+                                   {L"TypeAs", L"paste "}};
+    registry.keys[kSettings + L"\\DEVICE"] = {{L"ReplyTyped", reply}};
     registry.keys[kMachineOptions] = {
         {L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}, {L"Encoding", L"1251"}, {L"CodeEnd", L"03"}};
     DiagnosticsRecorder writer;
     EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{}) << delay;
-    ASSERT_EQ(writer.events.size(), 4u) << delay;
+    ASSERT_EQ(writer.events.size(), 6u) << delay;
     EXPECT_NE(writer.events[0].find(L"Suffix"), std::wstring::npos);
     EXPECT_NE(writer.events[1].find(delay), std::wstring::npos);
     EXPECT_NE(writer.events[2].find(L"Encoding = \"" + encoding), std::wstring::npos);
-    EXPECT_NE(writer.events[3].find(L"CodeEnd = \"" + codeEnd), std::wstring::npos);
+    EXPECT_NE(writer.events[3].find(L"TypeAs"), std::wstring::npos);
+    EXPECT_NE(writer.events[4].find(L"CodeEnd = \"" + codeEnd), std::wstring::npos);
+    EXPECT_NE(writer.events[5].find(L"ReplyTyped = \"" + reply), std::wstring::npos);
     // The system's log hears of the first alone: one of a kind in ten minutes.
     ASSERT_EQ(writer.systemEvents.size(), 1u);
     EXPECT_EQ(writer.systemEvents[0].strings, (std::vector<std::wstring>{L"APPCFG\\Suffix", L"= \"Space\""}));
@@ -402,21 +409,23 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
 
 TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
   using CodeEnd = TypingOptions::CodeEnd;
-  const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd> rows[] = {
-      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}},
-      {L"AUTO", TypingOptions::kAutomaticEncoding, L"PAUSE", {CodeEnd::Kind::Pause}},
-      {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
-      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}},
-      {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}},
-      {L"1251", 1251, L"1e", {CodeEnd::Kind::Byte, 0x1E}},
-      {L"57001", 57001, L"7F", {CodeEnd::Kind::Byte, 0x7F}}};
-  for (const auto& [encoding, codePage, codeEndText, codeEnd] : rows) {
+  const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd, const wchar_t*, std::string> rows[] = {
+      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}, L"06", "\x06"},
+      {L"AUTO", TypingOptions::kAutomaticEncoding, L"PAUSE", {CodeEnd::Kind::Pause}, L"", ""},
+      {L"utf-8", TypingOptions::kUtf8, L"0D", {}, L"1b 07", "\x1b\x07"},
+      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}, L"fF00", std::string("\xff\0", 2)},
+      {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}, L"15", "\x15"},
+      {L"1251", 1251, L"1e", {CodeEnd::Kind::Byte, 0x1E}, L"06", "\x06"},
+      {L"57001", 57001, L"7F", {CodeEnd::Kind::Byte, 0x7F}, L"06", "\x06"}};
+  for (const auto& [encoding, codePage, codeEndText, codeEnd, replyText, reply] : rows) {
     MemoryRegistry registry;
     registry.keys[kUserOptions] = {{L"Encoding", encoding}, {L"CodeEnd", codeEndText}};
+    registry.keys[kSettings + L"\\DEVICE"] = {{L"ReplyRefused", replyText}};
     DiagnosticsRecorder writer;
     const TypingOptions options = ReadTypingOptions(registry);
     EXPECT_EQ(options.codePage, codePage) << encoding;
     EXPECT_EQ(options.codeEnd, codeEnd) << codeEndText;
+    EXPECT_EQ(options.replies, (TypingOptions::Replies{"", reply})) << replyText;
     EXPECT_TRUE(writer.events.empty()) << encoding << " " << codeEndText;
   }
 }
