@@ -96,7 +96,8 @@ std::wstring CountsText(const LineCounts& counts) {
   return L"ошибки кадра: " + IntToStr(counts.framing) + L", чётности: " + IntToStr(counts.parity) +
          L", переполнения: " + IntToStr(counts.overrun) + L", разрывы: " + IntToStr(counts.breaks) + L"; кодов: " +
          IntToStr(counts.codes) + L" (введено " + IntToStr(counts.typed) + L", не введено " + IntToStr(counts.dropped) +
-         L", пустых " + IntToStr(counts.empty) + L", отклонено " + IntToStr(counts.rejected) + L")";
+         L", пустых " + IntToStr(counts.empty) + L", отклонено " + IntToStr(counts.rejected) + L", прервано " +
+         IntToStr(counts.cut) + L")";
 }
 
 std::wstring BuildReport(const ReportFacts& facts) {

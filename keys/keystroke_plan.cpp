@@ -197,6 +197,7 @@ SendResult SendPart(std::span<const KeyGroup> plan, int keyDelayMs, const std::a
       sink.Pause(keyDelayMs);
       if (stopping) return SendResult::Stopped;
     }
+    if (sink.TargetChanged()) return SendResult::Cut;
     const auto batch = std::span(strokes).subspan(sent, end - sent);
     const std::size_t accepted = std::min(sink.Send(batch), batch.size());
     sent += accepted;

@@ -149,9 +149,12 @@ class KeySink {
   // How many of the events, from the first on, went through.
   virtual std::size_t Send(std::span<const KeyStroke> strokes) = 0;
   virtual void Pause(int milliseconds) = 0;
+  // Whether another window has come in front since the code began: what
+  // is left of it would go there. A sink that cannot tell says no.
+  virtual bool TargetChanged() { return false; }
 };
 
-enum class SendResult { Typed, Stopped, Refused };
+enum class SendResult { Typed, Stopped, Refused, Cut };
 
 // Sends the plan in one go without a key delay, so that keys the operator
 // types meanwhile cannot land inside the code, Shift held down across each
@@ -160,6 +163,7 @@ enum class SendResult { Typed, Stopped, Refused };
 // nothing more is sent, not even a first group. When the sink refuses
 // events, sends what unwinds those that went through. A pause in the plan
 // is waited out between the events before it and those after it, in place
-// of the delay.
+// of the delay. Before each batch, the first too, the sink is asked whether
+// the window changed: then nothing more is sent (Cut), and no key is down.
 SendResult SendPlan(const std::vector<KeyGroup>& plan, int keyDelayMs, const std::atomic<bool>& stopping,
                     KeySink& sink);

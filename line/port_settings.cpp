@@ -29,6 +29,26 @@ bool SameLetters(std::wstring_view a, std::wstring_view b) {
 
 bool SamePort(std::wstring_view a, std::wstring_view b) { return SameLetters(a, b); }
 
+std::optional<std::string> ReadHexBytes(std::wstring_view text) {
+  const auto digit = [](wchar_t c) -> int {
+    c = Upper(c);
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+  };
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == L' ' && !bytes.empty()) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size() || digit(text[i]) < 0 || digit(text[i + 1]) < 0) return std::nullopt;
+    bytes += static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1]));
+    i += 2;
+  }
+  return bytes;
+}
+
 std::wstring RepeatedPort(const ScannerList& scanners) {
   for (auto later = scanners.begin(); later != scanners.end(); ++later) {
     for (auto earlier = scanners.begin(); earlier != later; ++earlier) {
@@ -44,14 +64,9 @@ std::wstring RepeatedPort(const ScannerList& scanners) {
 std::optional<CodeEnd> ReadCodeEnd(std::wstring_view text) {
   if (text.empty() || SameLetters(text, L"CR")) return CodeEnd{};
   if (SameLetters(text, L"pause")) return CodeEnd{CodeEnd::Kind::Pause};
-  const auto digit = [](wchar_t c) -> int {
-    c = Upper(c);
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-  };
-  if (text.size() != 2 || digit(text[0]) < 0 || digit(text[1]) < 0) return std::nullopt;
-  const auto byte = static_cast<std::uint8_t>(digit(text[0]) * 16 + digit(text[1]));
+  const auto bytes = ReadHexBytes(text);
+  if (!bytes || bytes->size() != 1) return std::nullopt;
+  const auto byte = static_cast<std::uint8_t>(bytes->front());
   if (byte == 0x00 || (byte >= 0x20 && byte != 0x7F)) return std::nullopt;
   return byte == CodeEnd{}.byte ? CodeEnd{} : CodeEnd{CodeEnd::Kind::Byte, byte};
 }
@@ -74,6 +89,7 @@ bool ApplySettings(PortSettings& texts, LineParameters& line) {
   line.parity = CodeOf(texts.Parity, kParityTexts);
   line.stopBits = CodeOf(texts.StopBits, kStopBitsTexts);
   line.codeEnd = ReadCodeEnd(texts.CodeEnd).value_or(CodeEnd{});
+  line.replies = {ReadHexBytes(texts.ReplyTyped).value_or(""), ReadHexBytes(texts.ReplyRefused).value_or("")};
   return true;
 }
 

@@ -7,8 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "options/typing_options.h"
+
 // One scanner's line as the operator sees and stores it: the port, its
-// four settings and what ends a code on it.
+// four settings, what ends a code on it and what is written back to the
+// scanner (in hex) once a code is typed or refused.
 struct PortSettings {
   std::wstring NamePort;
   std::wstring BaudRate;
@@ -16,11 +19,13 @@ struct PortSettings {
   std::wstring Parity;
   std::wstring StopBits;
   std::wstring CodeEnd;
+  std::wstring ReplyTyped{};
+  std::wstring ReplyRefused{};
 
   bool operator==(const PortSettings&) const = default;
 };
 
-inline const PortSettings kDefaultPortSettings{L"COM1", L"9600", L"8", L"None", L"1", L"CR"};
+inline const PortSettings kDefaultPortSettings{L"COM1", L"9600", L"8", L"None", L"1", L"CR", L"", L""};
 
 // A scanner of the computer: the first is DEVICE's (number 1), each further
 // one is DEVICE\Scanners\<number>, numbered from 2.
@@ -55,6 +60,11 @@ struct CodeEnd {
 // scanner ends its codes with, in any case; none for any other text.
 std::optional<CodeEnd> ReadCodeEnd(std::wstring_view text);
 
+// Bytes as scanner manuals write them: two hex digits each, a space
+// between them or not ("06", "1B 07", "1b07"); none for anything else.
+std::optional<std::string> ReadHexBytes(std::wstring_view text);
+
+
 // The Parity and StopBits texts the reader knows; the position of a text is
 // its DCB code (NOPARITY..SPACEPARITY, ONESTOPBIT..TWOSTOPBITS).
 inline constexpr std::array<std::wstring_view, 5> kParityTexts{L"None", L"Odd", L"Even", L"Mark", L"Space"};
@@ -69,6 +79,7 @@ struct LineParameters {
   std::uint8_t parity = 0;
   std::uint8_t stopBits = 0;
   CodeEnd codeEnd{};
+  Replies replies{};
 
   bool operator==(const LineParameters&) const = default;
 };

@@ -19,6 +19,9 @@ class ScannerLine {
   virtual Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) = 0;
   // Any thread may call this; the pending or next Wait returns Stop.
   virtual void RequestStop() = 0;
+  // From the thread that waits: sends the bytes to the scanner, within a
+  // bounded time; false, with why in the log, when they did not all go.
+  virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
 };
 
 // ClearCommError's flags as Win32 defines them (CE_RXOVER, CE_OVERRUN,

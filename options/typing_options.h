@@ -7,6 +7,15 @@
 #include <string_view>
 #include <vector>
 
+// The bytes written back to a scanner once a code is typed, or refused
+// (a scanner in host ACK/NAK mode beeps on 06 and 15); empty: nothing. A
+// setting of the scanner's line, which the typist's outcome picks from.
+struct Replies {
+  std::string typed, refused;
+
+  bool operator==(const Replies&) const = default;
+};
+
 // What the operator's site wants around and between the characters of a
 // code. The defaults type the code alone, at once, with its separators.
 struct TypingOptions {
@@ -21,6 +30,11 @@ struct TypingOptions {
   enum class AimId { None, Strip, Keep };
   // What a code no rule matches gets: typed as it is, or nothing.
   enum class NoMatch { Pass, Reject };
+  // How the characters reach the window: keys of its layout (a character
+  // the layout lacks as itself), every character as itself (what a
+  // remote-session client passes on whatever the remote layout), or through
+  // the clipboard and Ctrl+V.
+  enum class TypeAs { Keys, Unicode, Paste };
 
   Suffix suffix = Suffix::None;
   // Typed before each code, under the same rules as the code itself.
@@ -41,6 +55,7 @@ struct TypingOptions {
   // list); empty when it can. Such a list refuses every code it gets.
   std::wstring rulesUnreadable;
   NoMatch noMatch = NoMatch::Pass;
+  TypeAs typeAs = TypeAs::Keys;
 
   bool operator==(const TypingOptions&) const = default;
 };

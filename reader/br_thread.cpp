@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "keys/delivery.h"
 #include "line/code_framer.h"
 #include "platform/diagnostics.h"
 
@@ -29,12 +30,14 @@ void TypingTurns::Wake() {
   next_.notify_all();
 }
 
-BRThread::BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, CodeTypist& typist,
+BRThread::BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, Replies replies,
+                   CodeTypist& typist,
                    TypingTurns& turns, CodeRecorder* recorder, std::chrono::milliseconds unfinishedCodeTimeout,
                    std::function<void()> onLineLost)
     : line_(std::move(line)),
       port_(std::move(port)),
       codeEnd_(codeEnd),
+      replies_(std::move(replies)),
       typist_(typist),
       turns_(turns),
       recorder_(recorder),
@@ -67,6 +70,10 @@ void BRThread::Execute() {
     if (!turn.Held()) return;  // the reader is closing: nothing more is typed
     const PreparedCode typed = typist_.TypeCode(code, port_, recorder_ && recorder_->TypingHeld(), stopping_);
     if (recorder_) recorder_->Record(typed);
+    // A reader closing tells the scanner nothing more. A write that fails
+    // is the log's news alone: never sent again with the next code's reply.
+    const std::string_view reply = stopping_ ? std::string_view() : ReplyFor(typed.outcome, replies_);
+    if (!reply.empty()) line_->Write(std::span(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()));
   };
   for (;;) {
     std::span<const std::uint8_t> bytes;

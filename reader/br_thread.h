@@ -68,9 +68,10 @@ class BRThread {
 
   // Reads `port`, whose codes end as `codeEnd` says, and types them when
   // `turns` gives it its turn. What became of each code goes to `recorder`
-  // when there is one. `onLineLost` runs on the thread, which then ends,
-  // when the device behind the port has gone or a break shows on the line.
-  BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, CodeTypist& typist,
+  // when there is one; the scanner hears of it as `replies` say.
+  // `onLineLost` runs on the thread, which then ends, when the device
+  // behind the port has gone or a break shows on the line.
+  BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, Replies replies, CodeTypist& typist,
            TypingTurns& turns, CodeRecorder* recorder, std::chrono::milliseconds unfinishedCodeTimeout,
            std::function<void()> onLineLost);
   // Requests termination and waits for the thread to end.
@@ -88,6 +89,7 @@ class BRThread {
   std::unique_ptr<ScannerLine> line_;
   const std::wstring port_;
   const CodeEnd codeEnd_;
+  const Replies replies_;
   CodeTypist& typist_;
   TypingTurns& turns_;
   CodeRecorder* const recorder_;

@@ -23,7 +23,7 @@ void RecentCodes::Add(CodeRecord& record) {
     const std::lock_guard lock(mutex_);
     LineCounts& counts = CountsOf(record.port);
     ++counts.codes;
-    unsigned* const outcomes[] = {&counts.typed, &counts.dropped, &counts.empty, &counts.rejected};
+    unsigned* const outcomes[] = {&counts.typed, &counts.dropped, &counts.empty, &counts.rejected, &counts.cut};
     ++*outcomes[static_cast<int>(record.outcome)];
     std::swap(ring_[next_], record);
     next_ = (next_ + 1) % kKept;
@@ -63,6 +63,9 @@ void RecentCodes::Record(const PreparedCode& code) {
     case Outcome::ToType:
     case Outcome::NotTyped:
       record.outcome = CodeRecord::Outcome::Dropped;
+      break;
+    case Outcome::Cut:
+      record.outcome = CodeRecord::Outcome::Cut;
       break;
   }
   Add(record);
@@ -173,7 +176,7 @@ std::wstring Advice(const LineState& state) {
 }
 
 std::wstring OutcomeName(const CodeRecord& record) {
-  constexpr std::array<std::wstring_view, 4> kNames{L"введён", L"не введён: ", L"пустой", L"отклонён: "};
+  constexpr std::array<std::wstring_view, 5> kNames{L"введён", L"не введён: ", L"пустой", L"отклонён: ", L"прерван: "};
   const std::wstring_view name = kNames[static_cast<int>(record.outcome)];
   return std::wstring(name) + (name.back() == L' ' ? record.why : L"");
 }

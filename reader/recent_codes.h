@@ -24,7 +24,8 @@
 enum class CodeDisclosure { Text, LengthsOnly, Nothing };
 
 struct CodeRecord {
-  enum class Outcome { Typed, Dropped, Empty, Rejected };  // in LineCounts' order
+  // Cut: typed in part, until another window came in front.
+  enum class Outcome { Typed, Dropped, Empty, Rejected, Cut };  // in LineCounts' order
 
   diagnostics::LocalTime time{};
   std::wstring port;       // the one it came from
@@ -42,6 +43,7 @@ struct CodeRecord {
 struct LineCounts {
   unsigned codes = 0, typed = 0, dropped = 0, empty = 0, rejected = 0;
   unsigned framing = 0, parity = 0, overrun = 0, breaks = 0;
+  unsigned cut = 0;  // codes, with the outcomes above
 
   LineCounts& operator+=(const LineCounts& other);
   bool operator==(const LineCounts&) const = default;

@@ -9,7 +9,9 @@
 # the encoding's cost, the latency and the long codes of the reader and its
 # floor alone in about two; with "lookup", the program in front alone;
 # with "rules", that and what a code's rules cost; with "monitor", that and
-# what recording a code for the scanner monitor costs the typing thread; with
+# what recording a code for the scanner monitor costs the typing thread;
+# with "delivery", long codes pasted, as Unicode and as keys against the
+# floor, and what the questions asked before each code cost; with
 # "scanners", two scanners' latency, one behind the other's long code, and
 # their idle cost.
 set -euo pipefail

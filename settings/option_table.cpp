@@ -114,8 +114,18 @@ bool ParseCodeEnd(const StoredValue& value, Options& options) {
   return true;
 }
 
+// The bytes written to the scanner, in hex; empty writes nothing. A line
+// setting too, taken as its text once the line can read it.
+template <std::wstring PortSettings::*reply>
+bool ParseReply(const StoredValue& value, Options& options) {
+  if (!Text(value) || !ReadHexBytes(value.text)) return false;
+  options.port.*reply = value.text;
+  return true;
+}
+
 constexpr std::array<std::wstring_view, 3> kAimIdWords{L"none", L"strip", L"keep"};
 constexpr std::array<std::wstring_view, 2> kNoMatchWords{L"pass", L"reject"};
+constexpr std::array<std::wstring_view, 3> kTypeAsWords{L"keys", L"unicode", L"paste"};
 
 // One of `words`, as the enumeration's value of the same position.
 template <class Enumeration, std::size_t count, const std::array<std::wstring_view, count>& words,
@@ -182,7 +192,7 @@ bool ParseMonitor(const StoredValue& value, Options& options) {
 
 constexpr std::array<std::wstring_view, 5> kByteSizeWords{L"4", L"5", L"6", L"7", L"8"};
 
-const std::array<Row, 17> kRows{{
+const std::array<Row, 20> kRows{{
     {L"Suffix", Section::AppCfg, ValueType::Choice, Effect::Typing, L"", kSuffixWords, 0, 0, ParseSuffix},
     {L"Prefix",
      Section::AppCfg,
@@ -217,6 +227,8 @@ const std::array<Row, 17> kRows{{
     {kRules, Section::AppCfg, ValueType::List, Effect::Typing, L"", {}, 0, 0, ParseRules},
     {L"NoMatch", Section::AppCfg, ValueType::Choice, Effect::Typing, L"pass", kNoMatchWords, 0, 0,
      ParseWord<TypingOptions::NoMatch, 2, kNoMatchWords, &TypingOptions::noMatch>},
+    {L"TypeAs", Section::AppCfg, ValueType::Choice, Effect::Typing, L"keys", kTypeAsWords, 0, 0,
+     ParseWord<TypingOptions::TypeAs, 3, kTypeAsWords, &TypingOptions::typeAs>},
     {L"NamePort",
      Section::Device,
      ValueType::Text,
@@ -245,6 +257,26 @@ const std::array<Row, 17> kRows{{
      ParseText<&Options::port, &PortSettings::StopBits>, &PortSettings::StopBits},
     {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, kDefaultPortSettings.CodeEnd, kCodeEndWords, 0, 0,
      ParseCodeEnd, &PortSettings::CodeEnd},
+    {L"ReplyTyped",
+     Section::Device,
+     ValueType::Text,
+     Effect::Line,
+     L"",
+     {},
+     0,
+     0,
+     ParseReply<&PortSettings::ReplyTyped>,
+     &PortSettings::ReplyTyped},
+    {L"ReplyRefused",
+     Section::Device,
+     ValueType::Text,
+     Effect::Line,
+     L"",
+     {},
+     0,
+     0,
+     ParseReply<&PortSettings::ReplyRefused>,
+     &PortSettings::ReplyRefused},
     {kAutoStart, Section::AppCfg, ValueType::Choice, Effect::StartWithWindows, L"0", kAutoStartWords, 0, 0,
      ParseAutoStart},
     {kLog, Section::AppCfg, ValueType::Choice, Effect::Log, L"0", kLogWords, 0, 0, ParseLog},

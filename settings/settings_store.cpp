@@ -15,6 +15,11 @@ void ReportFailure(std::wstring_view doing, const platform::RegistryError& error
   diagnostics::Failure(std::wstring(doing) + L" (" + std::wstring(function.begin(), function.end()) + L")", error.code);
 }
 
+// The texts «Настройки» of one scanner shows, and stores at every OK.
+bool StoredAtEveryOk(std::wstring PortSettings::*text) {
+  return text != &PortSettings::CodeEnd && text != &PortSettings::ReplyTyped && text != &PortSettings::ReplyRefused;
+}
+
 std::wstring_view HiveName(platform::Hive hive) { return hive == platform::Hive::LocalMachine ? L"HKLM" : L"HKCU"; }
 
 // Unquoted, a path with spaces lets Windows start "C:\Program.exe" instead.
@@ -34,7 +39,7 @@ bool SettingsStore::Load(ScannerList& scanners, bool& autoStart) {
     if (scanners.empty() || scanners.front().number != ScannerSettings::kFirst)
       scanners.insert(scanners.begin(), ScannerSettings{});
     ReadScanner(scanners.front(), enforced);
-    firstCodeEnd_ = scanners.front().texts.CodeEnd;
+    firstLoaded_ = scanners.front().texts;
     ScannerList loaded{scanners.front()};
     for (const auto& [number, kept] : option_table::FurtherScanners(registry_)) {
       const std::wstring key = option_table::ScannerSection(number);
@@ -118,11 +123,12 @@ SaveOutcome SettingsStore::Save(const ScannerList& scanners, bool autoStart, boo
     for (const ScannerSettings& scanner : scanners) {
       for (const auto& row : option_table::Rows()) {
         // An enforced value is the policy's, not the operator's. The first
-        // scanner's end of code is IT's setting, among the typing options:
-        // written when the operator changed it, never copied there.
+        // scanner's end of code and replies are IT's settings, as before
+        // there were several: written when the operator changed them, never
+        // copied into his own.
         if (!row.lineText || enforced_.Covers(scanner.number, row.lineText)) continue;
-        if (scanner.number == ScannerSettings::kFirst && row.lineText == &PortSettings::CodeEnd &&
-            scanner.texts.CodeEnd == firstCodeEnd_) {
+        if (scanner.number == ScannerSettings::kFirst && !StoredAtEveryOk(row.lineText) &&
+            scanner.texts.*row.lineText == firstLoaded_.*row.lineText) {
           continue;
         }
         ini->WriteString(option_table::SectionOf(row, scanner.number), std::wstring(row.name),

@@ -57,7 +57,7 @@ class SettingsStore : public SettingsStorage {
   platform::Registry& registry_;
   std::wstring executablePath_;
   EnforcedSettings enforced_;
-  std::wstring firstCodeEnd_ = kDefaultPortSettings.CodeEnd;  // as the last Load found it
+  PortSettings firstLoaded_ = kDefaultPortSettings;  // the first scanner's, as the last Load found it
 };
 
 // The first scanner's port as the settings name it; the default when they

@@ -49,6 +49,7 @@ struct PreparedCode {
     ToType,    // `runs` are to be typed
     Typed,     // the typist sent them all
     NotTyped,  // the typist could not, `why`
+    Cut,       // the typist stopped part-way: another window came in front
   };
 
   std::string bytes;                // as the line gave them

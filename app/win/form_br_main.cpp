@@ -377,6 +377,9 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     return 0;
   }
   switch (message) {
+    case WM_CODEBALLOON:
+      if (readerParts_ && trayIcon_) trayIcon_->ShowBalloon(readerParts_->typist.TakeBalloon());
+      return 0;
     case WM_LINELOST:
       if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));
       return 0;

@@ -1,6 +1,7 @@
 #include "app/win/tray_icon.h"
 
 #include "platform/diagnostics.h"
+#include "platform/win/application.h"
 #include "platform/win/handles.h"
 
 namespace {
@@ -48,6 +49,16 @@ void TrayIcon::SetTip(const std::wstring& tip) {
   if (inTray_ && !::Shell_NotifyIconW(NIM_MODIFY, &data_)) {
     diagnostics::Failure(L"changing the tray tip", ::GetLastError());
   }
+}
+
+void TrayIcon::ShowBalloon(const std::wstring& text) {
+  if (!inTray_) return;
+  NOTIFYICONDATAW balloon = data_;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = NIIF_WARNING;
+  ::lstrcpynW(balloon.szInfo, text.c_str(), ARRAYSIZE(balloon.szInfo));
+  ::lstrcpynW(balloon.szInfoTitle, platform::ApplicationTitle().c_str(), ARRAYSIZE(balloon.szInfoTitle));
+  if (!::Shell_NotifyIconW(NIM_MODIFY, &balloon)) diagnostics::Failure(L"showing the tray balloon", ::GetLastError());
 }
 
 void TrayIcon::Remove() {

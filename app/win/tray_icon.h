@@ -37,6 +37,9 @@ class TrayIcon {
   // back to a hidden window.
   bool InTray() const { return inTray_; }
   void SetTip(const std::wstring& tip);
+  // A balloon from the icon, with the program's title, while it is in the
+  // tray; the log has the same news either way.
+  void ShowBalloon(const std::wstring& text);
   void Remove();
 
   // The mouse message the callback carries, as the coordinator knows it.

@@ -24,6 +24,9 @@ std::wstring ReportReaderFailure(const std::exception& error) {
 WinReaderParts::WinReaderParts(HWND dialogOwner)
     : store(registry, platform::ExecutablePath()),
       ports(&recent),
+      typist([dialogOwner] {
+        if (dialogOwner) ::PostMessageW(dialogOwner, WM_CODEBALLOON, 0, 0);
+      }),
       dialogs([this, dialogOwner] { return std::make_unique<TFormBROptions>(dialogOwner, registry); }) {}
 
 std::wstring MakeReader(HWND window, ReaderSite& site, std::unique_ptr<WinReaderParts>& parts,

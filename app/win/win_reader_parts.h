@@ -13,6 +13,10 @@
 #include "reader/recent_codes.h"
 #include "settings/settings_store.h"
 
+// Posted to the window the parts are made for when the typist has a
+// balloon for the operator (WinTypist::TakeBalloon).
+inline constexpr UINT WM_CODEBALLOON = WM_APP + 102;
+
 // What the reader works with on Windows: the registry, the serial ports,
 // the typist, the record of recent codes, and settings dialogs owned by
 // one window. They must outlive the reader made from them.

@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "keys/keystroke_plan.h"
+#include "keys/win/clipboard_paste.h"
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
 #include "platform/win/handles.h"
@@ -142,12 +144,14 @@ DWORD ProcessInsideFrame(HWND frame, DWORD frameProcess) {
 
 namespace {
 
-// The system's input stream. Input that a window of higher integrity
-// refuses is lost without a word from Windows; a desktop switch or the
-// secure desktop shows as a short count.
-class SystemInput final : public KeySink {
+// The system's input stream, for a code begun with `window` in front.
+// Input that a window of higher integrity refuses is lost without a word
+// from Windows (the typist asks first); a desktop switch or the secure
+// desktop shows as a short count. Pasted, through the clipboard.
+class SystemInput final : public PasteSink {
  public:
-  explicit SystemInput(WinTypist::SystemLayout& layout) : layout_(layout) {}
+  SystemInput(WinTypist::SystemLayout& layout, HWND window, ClipboardPaste* clipboard, DWORD process)
+      : layout_(layout), window_(window), clipboard_(clipboard), process_(process) {}
 
   std::size_t Send(std::span<const KeyStroke> strokes) override {
     std::vector<INPUT> inputs;
@@ -158,12 +162,22 @@ class SystemInput final : public KeySink {
     return sent;
   }
   void Pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+  bool TargetChanged() override { return ::GetForegroundWindow() != window_; }
+  bool Paste(std::wstring_view text) override {
+    notTaken_ = !clipboard_->Paste(text, process_);
+    return !notTaken_;
+  }
 
   DWORD error() const { return error_; }
+  bool notTaken() const { return notTaken_; }
 
  private:
   WinTypist::SystemLayout& layout_;
+  const HWND window_;
+  ClipboardPaste* const clipboard_;
+  const DWORD process_;
   DWORD error_ = ERROR_SUCCESS;
+  bool notTaken_ = false;
 };
 
 }  // namespace
@@ -186,7 +200,9 @@ std::wstring ProgramNames::Of(HWND foreground) {
   return known_.emplace(key, std::move(name)).first->second;
 }
 
-WinTypist::WinTypist() : settings_(std::make_shared<const TypingSettings>(TypingProfiles{}, codePages_)) {}
+WinTypist::WinTypist(std::function<void()> balloonWaiting)
+    : settings_(std::make_shared<const TypingSettings>(TypingProfiles{}, codePages_)),
+      balloonWaiting_(std::move(balloonWaiting)) {}
 WinTypist::~WinTypist() = default;
 
 WinTypist::KnownLayout& WinTypist::Layout(HKL handle) { return layouts_.For(reinterpret_cast<std::uintptr_t>(handle)); }
@@ -226,26 +242,91 @@ PreparedCode WinTypist::TypeCode(std::string_view code, std::wstring_view port, 
   }
   if (prepared.outcome != PreparedCode::Outcome::ToType) return prepared;
   if (!prepared.note.empty()) diagnostics::Event(prepared.note);
+  // Windows would drop every key without a word.
+  const HWND focus = FocusedWindow(window);
+  if (InputBlockedByIntegrity(integrity_.Of(focus), integrity_.own())) {
+    return Refuse(std::move(prepared), Refusal::Elevated);
+  }
+  SystemModifiers modifiers;
+  const HeldKeysWait modifiersWait = AwaitReleasedModifiers(modifiers, stopping);
+  if (modifiersWait.result == HeldKeysWait::Result::StillHeld) {
+    return Refuse(std::move(prepared), Refusal::KeysHeld, modifiersWait.held);
+  }
+  const TypingOptions::TypeAs typeAs = settings->For(prepared.program).options.typeAs;
+  std::optional<ClipboardPaste> clipboard;
+  if (typeAs == TypingOptions::TypeAs::Paste) clipboard.emplace();
+  const TypingOptions::TypeAs method = MethodFor(typeAs, clipboard && clipboard->kept());
   KnownLayout& layout = Layout(LayoutOf(window));
   const bool capsLockOn = CapsLockOn();
   // Without Caps Lock the setting changes nothing: not worth a registry
   // read before every code.
   const KeyboardState keyboard{capsLockOn, capsLockOn && ShiftTurnsOffCapsLock()};
-  SystemInput input(layout.source);
-  switch (SendPlan(PlanKeystrokes(prepared.runs, layout.remembered, keyboard), prepared.keyDelayMs, stopping, input)) {
+  const auto plan = PlanKeystrokes(prepared.runs, PlanningLayout(method, layout.remembered), keyboard);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(focus, &process);
+  SystemInput input(layout.source, window, clipboard ? &*clipboard : nullptr, process);
+  const SendResult sent = modifiersWait.result == HeldKeysWait::Result::Stopped ? SendResult::Stopped
+                          : method == TypingOptions::TypeAs::Paste
+                              ? SendPasteSteps(PasteSteps(plan), stopping, input)
+                              : SendPlan(plan, prepared.keyDelayMs, stopping, input);
+  clipboard.reset();  // the operator's content back at once
+  switch (sent) {
     case SendResult::Typed:
       diagnostics::CodeTyped(code, DroppedControlBytes(prepared.decoded.text), CodePageName(prepared.decoded.codePage));
       prepared.outcome = PreparedCode::Outcome::Typed;
       break;
     case SendResult::Refused:
-      diagnostics::Failure(L"SendInput", input.error());
       prepared.outcome = PreparedCode::Outcome::NotTyped;
+      if (input.notTaken()) {
+        ::MessageBeep(MB_ICONERROR);
+        prepared.why = L"программа не взяла вставку";
+        diagnostics::Event(L"a code is not typed into " +
+                           (prepared.program.empty() ? L"the window in front" : prepared.program) +
+                           L": the window did not take the paste");
+        break;
+      }
+      diagnostics::Failure(L"SendInput", input.error());
       prepared.why = L"Windows не приняла ввод";
       break;
+    case SendResult::Cut:
+      return Refuse(std::move(prepared), Refusal::Cut);
     case SendResult::Stopped:
       prepared.outcome = PreparedCode::Outcome::NotTyped;
       prepared.why = L"программа закрывалась";
       break;
   }
   return prepared;
+}
+
+PreparedCode WinTypist::Refuse(PreparedCode code, Refusal refusal, std::uint8_t held) {
+  ::MessageBeep(MB_ICONERROR);
+  const std::wstring into = code.program.empty() ? L"the window in front" : code.program;
+  switch (refusal) {
+    case Refusal::Elevated:
+      diagnostics::Event(L"a code is not typed into " + into +
+                         L": it runs as administrator, at a higher integrity level than this program");
+      break;
+    case Refusal::KeysHeld:
+      diagnostics::Event(L"a code is not typed into " + into + L": " + ModifierNames(held) + L" held for " +
+                         platform::IntToStr(kHeldKeysPatience.count() / 1000) + L" s");
+      break;
+    case Refusal::Cut:
+      diagnostics::Event(L"a code is cut: another window came in front while it was typed into " + into);
+      break;
+  }
+  code.outcome = refusal == Refusal::Cut ? PreparedCode::Outcome::Cut : PreparedCode::Outcome::NotTyped;
+  code.why = RefusalText(refusal, held);
+  if (auto text = balloons_.For(refusal, code.program, held, RefusalBalloons::Clock::now())) {
+    {
+      const std::lock_guard lock(balloonMutex_);
+      balloon_ = std::move(*text);
+    }
+    if (balloonWaiting_) balloonWaiting_();
+  }
+  return code;
+}
+
+std::wstring WinTypist::TakeBalloon() {
+  const std::lock_guard lock(balloonMutex_);
+  return std::exchange(balloon_, {});
 }

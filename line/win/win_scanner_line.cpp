@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
 
+#include "platform/conversions.h"
 #include "platform/diagnostics.h"
 
 namespace {
@@ -25,8 +27,11 @@ platform::KernelHandle NewManualResetEvent() {
 struct WinScannerLine::PendingIo {
   platform::KernelHandle readDone = NewManualResetEvent();
   platform::KernelHandle eventDone = NewManualResetEvent();
+  platform::KernelHandle writeDone = NewManualResetEvent();
   OVERLAPPED read{};
   OVERLAPPED event{};
+  OVERLAPPED write{};
+  std::vector<std::uint8_t> written;
   std::array<std::uint8_t, 256> buffer{};
   DWORD eventMask = 0;
 };
@@ -44,11 +49,13 @@ WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, st
       io_(std::make_unique<PendingIo>()) {
   io_->read.hEvent = io_->readDone.get();
   io_->event.hEvent = io_->eventDone.get();
+  io_->write.hEvent = io_->writeDone.get();
 }
 
 WinScannerLine::~WinScannerLine() {
-  HANDLE pending[2];
+  HANDLE pending[3];
   DWORD count = 0;
+  if (writeStuck_) pending[count++] = io_->writeDone.get();
   if (readPending_) {
     ::CancelIoEx(port_, &io_->read);
     pending[count++] = io_->readDone.get();
@@ -75,6 +82,37 @@ WinScannerLine::~WinScannerLine() {
 }
 
 void WinScannerLine::RequestStop() { ::SetEvent(stop_.get()); }
+
+bool WinScannerLine::Write(std::span<const std::uint8_t> bytes) {
+  if (writeStuck_) {
+    diagnostics::Failure(L"writing to the scanner: an earlier write is still with the driver", ERROR_BUSY);
+    return false;
+  }
+  io_->written.assign(bytes.begin(), bytes.end());
+  const auto size = static_cast<DWORD>(io_->written.size());
+  DWORD done = 0;
+  if (!::WriteFile(port_, io_->written.data(), size, &done, &io_->write)) {
+    DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      if (::WaitForSingleObject(io_->writeDone.get(), kWriteTimeoutMs) != WAIT_OBJECT_0) {
+        // Gone or stalled: cancelled, never left to go out into a later
+        // code's reply.
+        ::CancelIoEx(port_, &io_->write);
+        writeStuck_ = ::WaitForSingleObject(io_->writeDone.get(), kCancelTimeoutMs) != WAIT_OBJECT_0;
+      }
+      error = writeStuck_ || ::GetOverlappedResult(port_, &io_->write, &done, FALSE) ? ERROR_SUCCESS : ::GetLastError();
+    }
+    if (error != ERROR_SUCCESS || writeStuck_) {
+      diagnostics::Failure(L"writing to the scanner", writeStuck_ ? WAIT_TIMEOUT : error);
+      return false;
+    }
+  }
+  if (done == size) return true;
+  diagnostics::Failure(
+      L"writing to the scanner: " + platform::IntToStr(done) + L" of " + platform::IntToStr(size) + L" bytes went",
+      ERROR_TIMEOUT);
+  return false;
+}
 
 WinScannerLine::Start WinScannerLine::StartRead(DWORD& count) {
   count = 0;

@@ -27,6 +27,7 @@ class WinScannerLine final : public ScannerLine {
 
   Event Wait(std::optional<std::chrono::milliseconds> quietAfter, std::span<const std::uint8_t>& bytes) override;
   void RequestStop() override;
+  bool Write(std::span<const std::uint8_t> bytes) override;
 
   // What the line needs of the port's set-up. A read waits for its first
   // byte however long that takes, then returns as soon as the line pauses
@@ -40,6 +41,9 @@ class WinScannerLine final : public ScannerLine {
   // milliseconds; one that has not in a second never will, and closing the
   // program must not wait on it.
   static constexpr DWORD kCancelTimeoutMs = 1000;
+  // A reply of a few bytes goes out within milliseconds at any baud rate a
+  // scanner uses; one that has not in this long is not going to.
+  static constexpr DWORD kWriteTimeoutMs = 500;
 
  private:
   // What the driver writes into while an operation is pending; kept apart
@@ -61,6 +65,9 @@ class WinScannerLine final : public ScannerLine {
   platform::KernelHandle stop_;
   std::unique_ptr<PendingIo> io_;
   bool readPending_ = false;
+  // A write whose cancel the driver never completed: no other write goes
+  // out through its OVERLAPPED.
+  bool writeStuck_ = false;
   bool eventWaitPending_ = false;
   // A port event wait is re-armed only once per arrival of bytes: Wine
   // aborts it within milliseconds, and re-arming at once would spin.

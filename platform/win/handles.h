@@ -104,6 +104,18 @@ struct WindowTraits {
   static void Close(Value value) noexcept { ::DestroyWindow(value); }
 };
 
+struct GlobalMemoryTraits {
+  using Value = HGLOBAL;
+  static Value None() noexcept { return nullptr; }
+  static void Close(Value value) noexcept { ::GlobalFree(value); }
+};
+
+struct EnhancedMetafileTraits {
+  using Value = HENHMETAFILE;
+  static Value None() noexcept { return nullptr; }
+  static void Close(Value value) noexcept { ::DeleteEnhMetaFile(value); }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueHKey = UniqueHandle<RegistryKeyTraits>;
@@ -113,6 +125,9 @@ using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
+// Memory from GlobalAlloc, until the clipboard takes it.
+using UniqueGlobal = UniqueHandle<GlobalMemoryTraits>;
+using UniqueEnhancedMetafile = UniqueHandle<EnhancedMetafileTraits>;
 
 // Memory the system allocated for the caller with LocalAlloc
 // (CommandLineToArgvW, FormatMessage with FORMAT_MESSAGE_ALLOCATE_BUFFER).

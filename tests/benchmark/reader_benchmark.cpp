@@ -209,15 +209,16 @@ const struct {
 
 // From the carriage return of a long code to its last character in the
 // window; 0 when it did not arrive whole and exact.
-double LongCodeMs(ScannerSim& sim, TargetWindow& target, char (*character)(std::size_t i)) {
+double LongCodeMs(ScannerSim& sim, TargetWindow& target, char (*character)(std::size_t i),
+                  std::size_t length = kLongCodeLength) {
   std::string code;
-  for (std::size_t i = 0; i < kLongCodeLength; ++i) code += character(i);
+  for (std::size_t i = 0; i < length; ++i) code += character(i);
   target.Clear();
   sim.Write(kPort, code);
   target.PumpFor(100);
   const LONGLONG carriageReturn = Now();
   sim.Write(kPort, "\r");
-  target.WaitForText(kLongCodeLength, 10000);
+  target.WaitForText(length, 10000);
   if (target.text() != std::wstring(code.begin(), code.end())) return 0;  // a letter's case counts too
   return Milliseconds(target.arrivals().back() - carriageReturn);
 }
@@ -480,11 +481,13 @@ void Recovery(ScannerSim& sim, TargetWindow& target) {
   std::fflush(stdout);
 }
 
-// A reader with its port open on a fresh line at this baud rate.
-std::unique_ptr<TestReader> OpenReader(ScannerSim& sim, int baud) {
+// A reader with its port open on a fresh line at this baud rate, typing
+// codes as `typeAs` says.
+std::unique_ptr<TestReader> OpenReader(ScannerSim& sim, int baud, const wchar_t* typeAs = L"keys") {
   raw_registry::Forget();
   raw_registry::WriteDevice(L"NamePort", L"COM" + std::to_wstring(kPort));
   raw_registry::WriteDevice(L"BaudRate", std::to_wstring(baud));
+  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"TypeAs", typeAs);
   sim.Open(kPort);
   auto reader = std::make_unique<TestReader>();
   reader->ApplySettings();
@@ -635,6 +638,57 @@ void MonitorRecordCost() {
   recent.Watch(nullptr);
 }
 
+// How each way of typing fares against the floor, in turns, seven runs
+// each: a 3,000-character code pasted, typed as keys and by the floor; a
+// 1,500-character code of digits and capitals as Unicode characters and by
+// the floor. And what the questions asked before each code cost: the
+// integrity level of the window in front (asked once a window, kept for
+// the next codes) and the modifiers held.
+void Delivery(ScannerSim& sim, TargetWindow& target, const Wedge& floor) {
+  std::unique_ptr<TestReader> reader;
+  const auto ours = [&](const wchar_t* typeAs) {
+    return Wedge{"",
+                 [&, typeAs](int baud) {
+                   reader = OpenReader(sim, baud, typeAs);
+                   reader->ReadData();
+                   target.Focus();
+                 },
+                 [&] { reader.reset(); }};
+  };
+  const auto mixed = kLongCodes[2].character;
+  const struct {
+    const char* name;
+    std::size_t length;
+    Wedge wedge;
+  } rows[] = {{"3,000 pasted", 3000, ours(L"paste")},
+              {"3,000 as keys", 3000, ours(L"keys")},
+              {"3,000 floor", 3000, floor},
+              {"1,500 as Unicode", 1500, ours(L"unicode")},
+              {"1,500 floor", 1500, floor}};
+  std::vector<double> times[std::size(rows)];
+  for (int run = 0; run < 7; ++run) {
+    for (std::size_t row = 0; row < std::size(rows); ++row) {
+      rows[row].wedge.start(115200);
+      times[row].push_back(LongCodeMs(sim, target, mixed, rows[row].length));
+      rows[row].wedge.stop();
+    }
+  }
+  for (std::size_t row = 0; row < std::size(rows); ++row) {
+    std::sort(times[row].begin(), times[row].end());
+    std::printf("mixed code, %-18s carriage return to last character: median %8.2f ms (%.2f-%.2f)%s\n", rows[row].name,
+                times[row][3], times[row].front(), times[row].back(),
+                times[row].front() == 0 ? ", some arrived wrong" : "");
+  }
+  IntegrityLevels levels;
+  const LONGLONG start = Now();
+  levels.Of(target.handle());
+  const double firstMs = Milliseconds(Now() - start);
+  SystemModifiers modifiers;
+  std::printf("integrity level of the window in front: first code %.4f ms, every next %.5f ms; held keys %.5f ms\n",
+              firstMs, MedianMs(1000, [&] { levels.Of(target.handle()); }), MedianMs(1000, [&] { modifiers.Held(); }));
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -643,19 +697,22 @@ int main(int argc, char** argv) {
   platform::SetApplicationTitle(kApplicationTitle);
   ScannerSim sim;
   TargetWindow target;
-  ProgramLookup(target);
+  // With "delivery": the ways of typing and the questions before each code.
+  const bool delivery = only == "delivery";
+  if (!delivery) ProgramLookup(target);
   if (only == "lookup") return 0;
   if (only == "scanners") {
     TwoScanners(sim, target);
     return 0;
   }
-  if (only != "monitor") RulesCost();
+  if (only != "monitor" && !delivery) RulesCost();
   if (only == "rules") return 0;
-  MonitorRecordCost();
+  if (!delivery) MonitorRecordCost();
   if (only == "monitor") return 0;
 
-  std::printf("encoding of a 3,000-byte code decided in %.4f ms (median of 201)\n", EncodingDecisionMs());
-  if (!latencyOnly) {
+  if (!delivery)
+    std::printf("encoding of a 3,000-byte code decided in %.4f ms (median of 201)\n", EncodingDecisionMs());
+  if (!latencyOnly && !delivery) {
     for (const int keyDelayMs : {0, 20}) {
       std::printf("13-digit code, KeyDelay %3d: %7.2f ms\n", keyDelayMs, ThirteenDigitsMs(target, keyDelayMs));
       std::fflush(stdout);
@@ -675,7 +732,7 @@ int main(int argc, char** argv) {
                      reader->StopReading();
                      reader.reset();
                    }};
-  Measure(sim, target, ours);
+  if (!delivery) Measure(sim, target, ours);
 
   std::unique_ptr<MinimalWedge> floor;
   platform::FileHandle port;
@@ -695,6 +752,10 @@ int main(int argc, char** argv) {
                         port.reset();
                         reader.reset();
                       }};
+  if (delivery) {
+    Delivery(sim, target, minimal);
+    return 0;
+  }
   Measure(sim, target, minimal);
   LongCodes(sim, target, ours, minimal);
 

@@ -17,6 +17,8 @@ Requests (one per line) and replies (one per request, "OK ..." or "ERR ..."):
   READ COM<n>                 -> OK <hex>
   CLOSE COM<n>                -> OK
   UNMAP COM<n>                -> OK
+  KEY DOWN|UP <keysym>        -> OK   (the operator's hand on the X keyboard,
+                                       through xdotool: Control_L, Shift_L...)
 
 Port names are case-insensitive, COM1..COM999. Any other request gets
 "ERR <reason>" and the connection stays usable. WRITE and PACE give up with
@@ -38,6 +40,7 @@ import select
 import signal
 import socket
 import socketserver
+import subprocess
 import sys
 import termios
 import threading
@@ -263,6 +266,12 @@ class Simulator:
         if cmd == "PING":
             if args:
                 raise RequestError("PING takes no arguments")
+            return "OK"
+        if cmd == "KEY":
+            if len(args) != 2 or args[0].upper() not in ("DOWN", "UP") or \
+                    not re.fullmatch(r"[A-Za-z0-9_]+", args[1]):
+                raise RequestError("KEY takes DOWN or UP and a keysym")
+            subprocess.run(["xdotool", "key" + args[0].lower(), args[1]], check=True, timeout=10)
             return "OK"
 
         arity = {"OPEN": (1, 1), "TERMIOS": (1, 1), "WRITE": (1, 2),

@@ -37,6 +37,8 @@ std::string Attribute(const std::string& tag, const std::string& name) {
   return found.empty() ? "" : found[0].str(1);
 }
 
+std::wstring Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
 // Everything the program makes of its settings, the dialog showing each
 // line setting as it stands, after writing `value` where it reads it.
 using Choice = std::pair<std::wstring, platform::StoredValue>;
@@ -63,18 +65,16 @@ std::wstring Outcome(const std::wstring& key, const std::optional<Choice>& choic
     }
     out << scanner.number << L':' << line.portName << L'|' << line.baudRate << L'|' << +line.byteSize << L'|'
         << +line.parity << L'|' << +line.stopBits << L'|' << static_cast<int>(line.codeEnd.kind) << L'|'
-        << +line.codeEnd.byte << L'|';
+        << +line.codeEnd.byte << L'|' << Wide(line.replies.typed) << L'|' << Wide(line.replies.refused) << L'|';
   }
   const TypingOptions typing = store.LoadTypingOptions().general;
   out << autoStart << L'|' << static_cast<int>(typing.suffix) << L'|' << typing.prefix << L'|' << typing.keyDelayMs
       << L'|' << typing.groupSeparator << L'|' << typing.codePage << L'|' << static_cast<int>(StoredLogLevel(registry))
       << L'|' << static_cast<int>(typing.aimId) << L'|' << static_cast<int>(typing.noMatch) << L'|'
-      << static_cast<int>(StoredCodeDisclosure(registry));
+      << static_cast<int>(StoredCodeDisclosure(registry)) << L'|' << static_cast<int>(typing.typeAs);
   for (const std::wstring& rule : typing.rules) out << L'|' << rule;
   return out.str();
 }
-
-std::wstring Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 platform::StoredValue Value(const std::string& data, bool text = true) {
   if (text) return {platform::StoredValue::Kind::Text, Wide(data)};
@@ -154,7 +154,8 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
       choices += strings.size();
       std::vector<Choice> offered, refused;
       for (const auto& choice : strings) offered.emplace_back(name, Value(choice.str(1)));
-      if (kind == "text" || kind == "list") offered.insert(offered.end(), {{name, Value("A")}, {name, Value("B")}});
+      // Any text, or bytes in hex.
+      if (kind == "text" || kind == "list") offered.insert(offered.end(), {{name, Value("0A")}, {name, Value("0B")}});
       if (kind == "decimal") {
         const long long low = std::stoll(Attribute(element, "minValue")),
                         high = std::stoll(Attribute(element, "maxValue"));

@@ -52,6 +52,7 @@ class FakeLine final : public ScannerLine {
     woken_.wait(lock, [this] { return stop_ || (ending_.now && ends_); });
     return stop_ ? Event::Stop : ending_.how;
   }
+  bool Write(std::span<const std::uint8_t>) override { return true; }  // never a code to reply to
   void RequestStop() override {
     std::lock_guard lock(mutex_);
     stop_ = true;

@@ -24,6 +24,7 @@ struct LineRecord {
   std::atomic<bool> calledAfterDestruction{false};
   std::atomic<int> quietReturned{0};
   std::atomic<int> lostReported{0};
+  std::vector<std::string> written;  // replies, by the thread; read once it has ended
 };
 
 // A line fed by the test: chunks of bytes or a break, handed out one per
@@ -68,6 +69,10 @@ class FakeLine final : public ScannerLine {
     stop_ = true;
     ready_.notify_all();
   }
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    record_->written.push_back(std::string(bytes.begin(), bytes.end()));
+    return true;
+  }
 
  private:
   static inline const std::string kBreak = "<break>";
@@ -84,13 +89,18 @@ class RecordingTypist final : public CodeTypist {
  public:
   void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
   void Prepare() override { prepared = true; }
+  // A code's first letter says what became of it: r cut, e empty; held, or
+  // else typed.
   PreparedCode TypeCode(std::string_view code, std::wstring_view, bool held, const std::atomic<bool>&) override {
     if (!prepared) typedUnprepared = true;
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
     typed_.notify_all();
     PreparedCode typed;
-    typed.outcome = held ? PreparedCode::Outcome::Held : PreparedCode::Outcome::Typed;
+    typed.outcome = held                    ? PreparedCode::Outcome::Held
+                    : code.starts_with('r') ? PreparedCode::Outcome::Cut
+                    : code.starts_with('e') ? PreparedCode::Outcome::Empty
+                                            : PreparedCode::Outcome::Typed;
     return typed;
   }
   std::vector<std::string> WaitFor(std::size_t count) {
@@ -127,11 +137,11 @@ struct Started {
 };
 
 Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h, CodeEnd codeEnd = {},
-              CodeRecorder* recorder = nullptr) {
+              CodeRecorder* recorder = nullptr, Replies replies = {}) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), L"COM1", codeEnd, typist, turns, recorder,
+  s.thread = std::make_unique<BRThread>(std::move(line), L"COM1", codeEnd, replies, typist, turns, recorder,
                                         unfinishedCodeTimeout, [record = s.record] { ++record->lostReported; });
   return s;
 }
@@ -161,6 +171,15 @@ TEST(BRThread, TheRecorderHoldsCodesBackAndGetsWhatTheTypistMadeOfEach) {
   s.line->Push("123\r");
   WaitUntil([&] { return recorder.held > 0; });
   EXPECT_EQ(recorder.held, 1);
+}
+
+TEST(BRThread, TheScannerHearsOfEachCodeOnceItIsDoneAndOfABlankLineNothing) {
+  RecordingTypist typist;
+  Started s = Start(typist, 1h, {}, nullptr, {"\x06", "\x15"});
+  s.line->Push("t1\rr2\re3\rt4\re5\r");
+  typist.WaitFor(5);  // t4's reply is written before e5 is typed
+  s.thread.reset();
+  EXPECT_EQ(s.record->written, (std::vector<std::string>{"\x06", "\x15", "\x06"}));
 }
 
 TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
@@ -284,8 +303,9 @@ TEST(BRThread, CodesOfTwoPortsAreTypedWholeInTheOrderTheyWereCompleted) {
     const auto record = std::make_shared<LineRecord>();
     auto lineA = std::make_unique<FakeLine>(record), lineB = std::make_unique<FakeLine>(record);
     FakeLine &a = *lineA, &b = *lineB;
-    const BRThread one(std::move(lineA), L"COM1", {}, typist, turns, nullptr, 1h, [] {});
-    auto three = std::make_unique<BRThread>(std::move(lineB), L"COM3", CodeEnd{}, typist, turns, nullptr, 1h, [] {});
+    const BRThread one(std::move(lineA), L"COM1", {}, {}, typist, turns, nullptr, 1h, [] {});
+    auto three =
+        std::make_unique<BRThread>(std::move(lineB), L"COM3", CodeEnd{}, Replies{}, typist, turns, nullptr, 1h, [] {});
     WaitUntil([&] { return record->waits == 2; });  // both ready, past Prepare's turn
     a.Push("A1\rA2\r");
     WaitUntil([&] { return typist.begun == 1; });

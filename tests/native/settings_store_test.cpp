@@ -58,6 +58,7 @@ TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
       L"read " + kSettings + L"\\DEVICE\\NamePort",   L"read " + kSettings + L"\\DEVICE\\BaudRate",
       L"read " + kSettings + L"\\DEVICE\\ByteSize",   L"read " + kSettings + L"\\DEVICE\\Parity",
       L"read " + kSettings + L"\\DEVICE\\StopBits",   L"read " + kSettings + L"\\APPCFG\\CodeEnd",
+      L"read " + kSettings + L"\\DEVICE\\ReplyTyped", L"read " + kSettings + L"\\DEVICE\\ReplyRefused",
       L"list " + kSettings + L"\\DEVICE\\Scanners\\", L"read " + kMachineRun + L"\\Barcode Reader",
       L"read " + kUserRun + L"\\Barcode Reader"};
   EXPECT_EQ(registry.journal, expected);
@@ -439,14 +440,16 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
                                  {L"x", L"65000"},   {L"-5", L"42"}, {L"1e2", L"50222"}, {L"1.5", L"57011"}};
   for (const auto& [delay, encoding] : bad) {
     MemoryRegistry registry;
-    registry.keys[kUserOptions] = {{L"Suffix", L"Space"}, {L"KeyDelay", delay}, {L"Encoding", encoding}};
+    registry.keys[kUserOptions] = {
+        {L"Suffix", L"Space"}, {L"KeyDelay", delay}, {L"Encoding", encoding}, {L"TypeAs", L"paste "}};
     registry.keys[kMachineOptions] = {{L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}, {L"Encoding", L"1251"}};
     DiagnosticsRecorder writer;
     EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{}) << delay;
-    ASSERT_EQ(writer.events.size(), 3u) << delay;
+    ASSERT_EQ(writer.events.size(), 4u) << delay;
     EXPECT_NE(writer.events[0].find(L"Suffix"), std::wstring::npos);
     EXPECT_NE(writer.events[1].find(delay), std::wstring::npos);
     EXPECT_NE(writer.events[2].find(L"Encoding = \"" + encoding), std::wstring::npos);
+    EXPECT_NE(writer.events[3].find(L"TypeAs"), std::wstring::npos);
     // The system's log hears of the first alone: one of a kind in ten minutes.
     ASSERT_EQ(writer.systemEvents.size(), 1u);
     EXPECT_EQ(writer.systemEvents[0].strings, (std::vector<std::wstring>{L"APPCFG\\Suffix", L"= \"Space\""}));
@@ -454,17 +457,18 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
 }
 
 TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
-  const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd> rows[] = {
-      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}},
-      {L"AUTO", TypingOptions::kAutomaticEncoding, L"PAUSE", {CodeEnd::Kind::Pause}},
-      {L"utf-8", TypingOptions::kUtf8, L"0D", {}},
-      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}},
-      {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}},
-      {L"1251", 1251, L"1e", {CodeEnd::Kind::Byte, 0x1E}},
-      {L"57001", 57001, L"7F", {CodeEnd::Kind::Byte, 0x7F}}};
-  for (const auto& [encoding, codePage, codeEndText, codeEnd] : rows) {
+  const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd, const wchar_t*, std::string> rows[] = {
+      {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}, L"06", "\x06"},
+      {L"AUTO", TypingOptions::kAutomaticEncoding, L"PAUSE", {CodeEnd::Kind::Pause}, L"", ""},
+      {L"utf-8", TypingOptions::kUtf8, L"0D", {}, L"1b 07", "\x1b\x07"},
+      {L"1251", 1251, L"Pause", {CodeEnd::Kind::Pause}, L"fF00", std::string("\xff\0", 2)},
+      {L"20866", 20866, L"03", {CodeEnd::Kind::Byte, 0x03}, L"15", "\x15"},
+      {L"1251", 1251, L"1e", {CodeEnd::Kind::Byte, 0x1E}, L"06", "\x06"},
+      {L"57001", 57001, L"7F", {CodeEnd::Kind::Byte, 0x7F}, L"06", "\x06"}};
+  for (const auto& [encoding, codePage, codeEndText, codeEnd, replyText, reply] : rows) {
     MemoryRegistry registry;
     registry.keys[kUserOptions] = {{L"Encoding", encoding}, {L"CodeEnd", codeEndText}};
+    registry.keys[kSettings + L"\\DEVICE"] = {{L"ReplyRefused", replyText}};
     DiagnosticsRecorder writer;
     const TypingOptions options = ReadTypingOptions(registry);
     EXPECT_EQ(options.codePage, codePage) << encoding;
@@ -474,9 +478,13 @@ TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
     LineParameters line;
     ASSERT_TRUE(LoadFirst(store, texts, autoStart) && ApplySettings(texts, line));
     EXPECT_EQ(line.codeEnd, codeEnd) << codeEndText;
+    EXPECT_EQ(line.replies, (Replies{"", reply})) << replyText;
     EXPECT_TRUE(writer.events.empty()) << encoding << " " << codeEndText;
   }
   for (const wchar_t* bad : {L"00", L"3", L"0x03", L"LF", L"85", L"20", L"41", L"80"}) EXPECT_FALSE(ReadCodeEnd(bad));
+  for (const wchar_t* bad : {L"6", L"0x06", L"ACK", L" 06", L"06 1", L"g6", L"06,", L"\u0660\u0666"}) {
+    EXPECT_FALSE(ReadHexBytes(bad)) << bad;
+  }
 }
 
 TEST(TypingOptionsTest, NumbersAreReadFromDwordsAndOtherTypesAreNoted) {

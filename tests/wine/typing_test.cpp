@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "keys/win/win_typist.h"
@@ -44,7 +45,10 @@ class TypingTest : public testing::Test {
   // One window for all: Wine takes seconds to take a window down without a
   // window manager.
   static void SetUpTestSuite() { target = new TargetWindow(); }
-  static void TearDownTestSuite() { delete target; }
+  static void TearDownTestSuite() {
+    delete target;
+    delete second;
+  }
 
   void SetUp() override {
     target->Focus();
@@ -79,7 +83,14 @@ class TypingTest : public testing::Test {
     return target->WaitForText(expectedLength);
   }
 
+  // What the monitor says of the last code.
+  std::wstring LastOutcome() {
+    const auto codes = reader->parts.recent.Newest();
+    return codes.empty() ? L"" : OutcomeName(codes.front());
+  }
+
   static inline TargetWindow* target = nullptr;
+  static inline TargetWindow* second = nullptr;  // for a window change
   ScannerSim sim;
   std::unique_ptr<TestReader> reader;
 };
@@ -355,4 +366,99 @@ TEST_F(TypingTest, RulesFromAMultiStringShapeEachCodeWholeBeforeItIsTyped) {
   // The suffix comes after the pause: it cannot arrive sooner after the
   // scan, however the window is scheduled.
   EXPECT_GE(Milliseconds(target->arrivals().back() - scanned), 50.0);
+}
+
+TEST_F(TypingTest, AHeldCtrlIsWaitedForUpToTwoSecondsAndTheScannerHearsOfEachCode) {
+  raw_registry::WriteDevice(L"ReplyTyped", L"06");
+  raw_registry::WriteDevice(L"ReplyRefused", L"15");
+  StartReader();
+  const auto hold = [&](bool down) {
+    sim.Key(down, "Control_L");
+    target->PumpFor(100);  // Wine takes the key from the X server as the window pumps
+  };
+  hold(true);
+  target->Clear();
+  sim.Write(kPort, "abc\r");
+  EXPECT_EQ(target->PumpFor(1000), L"") << "nothing goes out while Ctrl is held";
+  hold(false);
+  EXPECT_EQ(target->WaitForText(3), L"abc") << "let go of within 2 s, the code arrives as itself";
+  EXPECT_EQ(sim.Read(kPort), "\x06");
+  hold(true);
+  target->Clear();
+  sim.Write(kPort, "def\r");
+  target->PumpFor(2500);
+  hold(false);
+  EXPECT_EQ(target->PumpFor(300), L"") << "still held after 2 s: refused";
+  EXPECT_EQ(sim.Read(kPort), "\x15");
+  EXPECT_EQ(LastOutcome(), L"не введён: удерживалась клавиша Ctrl");
+}
+
+TEST_F(TypingTest, AWindowThatComesInFrontMidCodeGetsNothingOfIt) {
+  if (!second) second = new TargetWindow();
+  target->Focus();
+  StartReader(L"KeyDelay", L"50");
+  target->Clear();
+  sim.Write(kPort, "ABCDEFGHIJKLMNOPQRST\r");
+  target->WaitForText(5);
+  second->Focus();
+  second->PumpFor(1500);
+  EXPECT_EQ(second->text(), L"");
+  EXPECT_LT(target->text().size(), 20u);
+  EXPECT_EQ(LastOutcome(), L"прерван: окно сменилось во время ввода");
+  target->Focus();
+}
+
+TEST_F(TypingTest, TypedAsUnicodeEveryCharacterArrivesExactly) {
+  raw_registry::WriteText(HKEY_CURRENT_USER, std::wstring(raw_registry::kSettingsKey) + L"\\APPCFG", L"GroupSeparator",
+                          L"\t");
+  StartReader(L"TypeAs", L"unicode");
+  EXPECT_EQ(Scan("\xcf\xf0\xe8\xe2\xe5\xf2 \xb9 5\r", 10), L"Привет № 5");
+  EXPECT_EQ(Scan("ST00012|Name=ООО «Ромашка» \xf0\x9f\x98\x80\r", 29), L"ST00012|Name=ООО «Ромашка» \xD83D\xDE00");
+  EXPECT_EQ(Scan("010460043993125621JgXJ5.T\x1d"
+                 "930001\r",
+                 32),
+            L"010460043993125621JgXJ5.T\t930001");
+}
+
+TEST_F(TypingTest, PastedTheCodeArrivesWholeAndTheOperatorsTextAndImageAreBackAfterwards) {
+  // A text and a 2x2 24-bit image, as the operator copied them (UTF-16 bytes and a DIB).
+  const std::wstring wide = L"текст оператора";
+  const std::string text(reinterpret_cast<const char*>(wide.c_str()), (wide.size() + 1) * 2);
+  const BITMAPINFOHEADER header{sizeof header, 2, 2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  const std::string image = std::string(reinterpret_cast<const char*>(&header), sizeof header) +
+                            std::string("\x10\x20\x30\x40\x50\x60\0\0\x70\x80\x90\xa0\xb0\xc0\0\0", 16);
+  ASSERT_TRUE(::OpenClipboard(target->handle()) && ::EmptyClipboard());
+  for (const auto& [format, bytes] : {std::pair{CF_UNICODETEXT, &text}, std::pair{CF_DIB, &image}}) {
+    const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes->size());
+    std::memcpy(::GlobalLock(memory), bytes->data(), bytes->size());
+    ::GlobalUnlock(memory);
+    ::SetClipboardData(format, memory);
+  }
+  ::CloseClipboard();
+  StartReader(L"TypeAs", L"paste");
+  std::string code =
+      "0104600439931256"
+      "21JgXJ5.T\x1d"
+      "93dGVz";
+  while (code.size() < 3000) code += static_cast<char>('A' + code.size() % 26);
+  EXPECT_EQ(Scan(code + "\r", 3000), Widen(code));
+  EXPECT_TRUE(target->pasteMarked()) << "kept out of the clipboard history";
+  target->PumpFor(100);
+  ASSERT_TRUE(::OpenClipboard(target->handle()));
+  for (const auto& [format, bytes] : {std::pair{CF_UNICODETEXT, &text}, std::pair{CF_DIB, &image}}) {
+    const HANDLE memory = ::GetClipboardData(format);
+    const char* held = memory ? static_cast<const char*>(::GlobalLock(memory)) : "";
+    EXPECT_EQ(std::string(held, std::min<SIZE_T>(memory ? ::GlobalSize(memory) : 0, bytes->size())), *bytes);
+    if (memory) ::GlobalUnlock(memory);
+  }
+  EXPECT_NE(::GetClipboardData(CF_BITMAP), nullptr);
+  ::CloseClipboard();
+}
+
+TEST_F(TypingTest, TheIntegrityLevelOfOurOwnWindowIsOurOwn) {
+  IntegrityLevels levels;
+  const auto level = levels.Of(target->handle());
+  ASSERT_TRUE(level.has_value());
+  EXPECT_EQ(*level, levels.own().level);
+  EXPECT_FALSE(InputBlockedByIntegrity(level, levels.own()));
 }

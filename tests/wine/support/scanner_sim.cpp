@@ -89,6 +89,18 @@ ScannerSim::LineState ScannerSim::Termios(int port) {
 
 void ScannerSim::Write(int port, const std::string& bytes) { Request("WRITE " + Port(port) + " " + Hex(bytes)); }
 
+std::string ScannerSim::Read(int port) {
+  const std::string hex = Request("READ " + Port(port));
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+void ScannerSim::Key(bool down, const std::string& keysym) {
+  Request(std::string("KEY ") + (down ? "DOWN " : "UP ") + keysym);
+}
+
 void ScannerSim::Pace(int port, int baud, const std::string& bytes) {
   Request("PACE " + Port(port) + " " + std::to_string(baud) + " " + Hex(bytes));
 }

@@ -22,6 +22,11 @@ class ScannerSim {
   // What the program under test configured on the line.
   LineState Termios(int port);
   void Write(int port, const std::string& bytes);
+  // What the program wrote to the port since the last read.
+  std::string Read(int port);
+  // Presses or lets go of a key on the X server's keyboard, as the
+  // operator's hand does (an X keysym: "Control_L").
+  void Key(bool down, const std::string& keysym);
   // Writes as fast as a real line at this baud rate carries the bytes.
   void Pace(int port, int baud, const std::string& bytes);
   // The far end goes away; the port's name still points at it.

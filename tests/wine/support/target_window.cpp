@@ -45,13 +45,32 @@ LRESULT CALLBACK TargetWindow::Procedure(HWND window, UINT message, WPARAM wPara
   }
   auto* self = reinterpret_cast<TargetWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (message == WM_CHAR && self != nullptr) {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    self->text_ += static_cast<wchar_t>(wParam);
-    self->arrivals_.push_back(now.QuadPart);
+    // Ctrl+V pastes, as in an edit control.
+    if (wParam == 0x16) {
+      self->Paste();
+    } else {
+      self->Receive(static_cast<wchar_t>(wParam));
+    }
     return 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TargetWindow::Receive(wchar_t c) {
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  text_ += c;
+  arrivals_.push_back(now.QuadPart);
+}
+
+void TargetWindow::Paste() {
+  if (!::OpenClipboard(window_)) return;
+  pasteMarked_ = ::IsClipboardFormatAvailable(::RegisterClipboardFormatW(L"CanIncludeInClipboardHistory"));
+  if (const HANDLE text = ::GetClipboardData(CF_UNICODETEXT)) {
+    for (const wchar_t* c = static_cast<const wchar_t*>(::GlobalLock(text)); c && *c; ++c) Receive(*c);
+    ::GlobalUnlock(text);
+  }
+  ::CloseClipboard();
 }
 
 const std::wstring& TargetWindow::WaitForText(std::size_t length, DWORD timeoutMs) {

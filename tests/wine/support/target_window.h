@@ -25,14 +25,20 @@ class TargetWindow {
   // When each character arrived (QueryPerformanceCounter ticks).
   const std::vector<LONGLONG>& arrivals() const { return arrivals_; }
   HWND handle() const { return window_; }
+  // Whether the last text pasted into it was marked for clipboard history
+  // to leave out.
+  bool pasteMarked() const { return pasteMarked_; }
 
  private:
   void Pump(ULONGLONG deadline, std::size_t length);
+  void Receive(wchar_t c);
+  void Paste();
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   HWND window_ = nullptr;
   std::wstring text_;
   std::vector<LONGLONG> arrivals_;
+  bool pasteMarked_ = false;
 };
 
 // Whether Caps Lock is toggled on, as every thread sees it.

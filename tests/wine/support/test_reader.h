@@ -56,11 +56,12 @@ struct TestReaderParts {
   RecordingSite site;
 };
 
-// A reader of the real registry, ports, typist and dialog, started with no
-// command-line port.
+// A reader of the real registry, ports, typist, dialog and record of recent
+// codes, started with no command-line port.
 class TestReader : private TestReaderParts, public CBarCodReader {
  public:
-  TestReader() : CBarCodReader(parts.store, ports, parts.typist, parts.dialogs, site, {}) {}
+  TestReader() : CBarCodReader(parts.store, ports, parts.typist, parts.dialogs, site, {}, &parts.recent) {}
+  using TestReaderParts::parts;
   using TestReaderParts::ports;
   using TestReaderParts::site;
 };
