@@ -29,6 +29,8 @@ const OptionList kDataBit{{kDataBits.begin(), kDataBits.end()}, 4, &PortSettings
 const OptionList kParity{{kParityTexts.begin(), kParityTexts.end()}, 0, &PortSettings::Parity};
 const OptionList kStopBit{{kStopBitsTexts.begin(), kStopBitsTexts.end()}, 0, &PortSettings::StopBits};
 const OptionList kCodeEnd{{kCodeEnds.begin(), kCodeEnds.end()}, 0, &PortSettings::CodeEnd};
+const OptionList kReplyTyped{{kRepliesTyped.begin(), kRepliesTyped.end()}, 0, &PortSettings::ReplyTyped};
+const OptionList kReplyRefused{{kRepliesRefused.begin(), kRepliesRefused.end()}, 0, &PortSettings::ReplyRefused};
 }  // namespace option_lists
 
 std::size_t PositionFor(const OptionList& list, std::wstring_view text) {
@@ -58,12 +60,11 @@ OptionList PortList(platform::Registry& registry, std::wstring_view storedPort) 
   return ports;
 }
 
-OptionList CodeEndList(std::wstring_view stored) {
-  OptionList ends = option_lists::kCodeEnd;
-  if (ReadCodeEnd(stored) && std::find(ends.entries.begin(), ends.entries.end(), stored) == ends.entries.end()) {
-    ends.entries.emplace_back(stored);
+OptionList WithStored(OptionList list, std::wstring_view stored, bool readable) {
+  if (readable && std::find(list.entries.begin(), list.entries.end(), stored) == list.entries.end()) {
+    list.entries.emplace_back(stored);
   }
-  return ends;
+  return list;
 }
 
 ScannerSettings NewScanner(const ScannerList& scanners, const OptionList& ports) {

@@ -17,9 +17,9 @@ constexpr wchar_t kWindowClass[] = L"TFormBROptions";
 constexpr int kClientWidth = 363;
 constexpr int kClientHeight = 213;
 // With further scanners: the row of the scanner picked above the line, and
-// the end of a code in it.
+// the end of a code and the two replies in it.
 constexpr int kPickerRow = 28;
-constexpr int kCodeEndRow = 26;
+constexpr int kLineRow = 26, kFurtherRows = 3 * kLineRow;
 
 enum ControlId {
   kBevel1 = 100,
@@ -43,6 +43,10 @@ enum ControlId {
   kCbScanner,
   kLabelCodeEnd,
   kCbCodeEnd,
+  kLabelReplyTyped,
+  kCbReplyTyped,
+  kLabelReplyRefused,
+  kCbReplyRefused,
 };
 
 constexpr DWORD kList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
@@ -78,13 +82,21 @@ struct FurtherControl {
   platform::ControlLayout layout;
   int after;
 };
-const std::array<FurtherControl, 5> kFurther{{
+const std::array<FurtherControl, 9> kFurther{{
     {{kBtnRemove, WC_BUTTONW, L"Удалить сканер", 264, 4, 96, 25, kButton}, kBtnAdd},
-    {{kCbCodeEnd, WC_COMBOBOXW, L"", 139, 152 + kPickerRow, 78, 21, kList}, kBtnRemove},
+    {{kCbReplyRefused, WC_COMBOBOXW, L"", 139, 152 + kPickerRow + 2 * kLineRow, 78, 21, kList}, kBtnRemove},
+    {{kCbReplyTyped, WC_COMBOBOXW, L"", 139, 152 + kPickerRow + kLineRow, 78, 21, kList}, kCbReplyRefused},
+    {{kCbCodeEnd, WC_COMBOBOXW, L"", 139, 152 + kPickerRow, 78, 21, kList}, kCbReplyTyped},
     {{kCbScanner, WC_COMBOBOXW, L"", 139, 6, 78, 21, kList}, kCbName},
     {{kLabelScanner, WC_STATICW, L"Сканер:", 79, 10, 42, 13, kLabel, 0, platform::Fit::GrowLeft}, kBevel1},
     {{kLabelCodeEnd, WC_STATICW, L"Конец кода:", 58, 156 + kPickerRow, 63, 13, kLabel, 0, platform::Fit::GrowLeft},
      kLabelScanner},
+    {{kLabelReplyTyped, WC_STATICW, L"Ответ после ввода:", 24, 156 + kPickerRow + kLineRow, 97, 13, kLabel, 0,
+      platform::Fit::GrowLeft},
+     kLabelCodeEnd},
+    {{kLabelReplyRefused, WC_STATICW, L"Ответ при отказе:", 30, 156 + kPickerRow + 2 * kLineRow, 91, 13, kLabel, 0,
+      platform::Fit::GrowLeft},
+     kLabelReplyTyped},
 }};
 
 // The table moved down below the picker's row, the line's frame and what
@@ -94,14 +106,14 @@ std::vector<platform::ControlLayout> LayoutFor(bool several) {
   if (!several) return layout;
   for (platform::ControlLayout& control : layout) {
     control.top += kPickerRow;
-    if (control.id == kBevel1) control.height += kCodeEndRow;
-    if (control.id == kCbAutoStart) control.top += kCodeEndRow;
+    if (control.id == kBevel1) control.height += kFurtherRows;
+    if (control.id == kCbAutoStart) control.top += kFurtherRows;
   }
   for (const FurtherControl& further : kFurther) layout.push_back(further.layout);
   return layout;
 }
 
-int ClientHeight(bool several) { return kClientHeight + (several ? kPickerRow + kCodeEndRow : 0); }
+int ClientHeight(bool several) { return kClientHeight + (several ? kPickerRow + kFurtherRows : 0); }
 
 const std::wstring kSamePortTwice = L"Порт %s выбран для двух сканеров: у каждого сканера должен быть свой порт.";
 
@@ -110,18 +122,22 @@ struct ListControl {
   const OptionList& list;
 };
 
-// In the order the texts are looked up and taken back.
-std::vector<ListControl> Lists(const OptionList& ports, const OptionList& codeEnds, bool several) {
-  std::vector<ListControl> lists{
-      {kCbName, ports},
+// In the order the texts are looked up and taken back: with one scanner,
+// its end of a code and replies are IT's, as before there were several.
+std::vector<ListControl> Lists(const std::array<OptionList, 4>& lists, bool several) {
+  std::vector<ListControl> controls{
+      {kCbName, lists[0]},
       {kCbBaudRate, option_lists::kBaudRate},
       {kCbDataBits, option_lists::kDataBit},
       {kCbParity, option_lists::kParity},
       {kCbStopBits, option_lists::kStopBit},
   };
-  // One scanner's end of a code is IT's, as before there were several.
-  if (several) lists.push_back({kCbCodeEnd, codeEnds});
-  return lists;
+  if (several) {
+    controls.push_back({kCbCodeEnd, lists[1]});
+    controls.push_back({kCbReplyTyped, lists[2]});
+    controls.push_back({kCbReplyRefused, lists[3]});
+  }
+  return controls;
 }
 
 }  // namespace
@@ -203,9 +219,13 @@ void TFormBROptions::ShowScanner(std::size_t index) {
   selected_ = index;
   const ScannerSettings& scanner = scanners[selected_];
   // Ports come and go with their adapters: the list is made for each showing.
-  portList_ = PortList(registry_, scanner.texts.NamePort);
-  codeEndList_ = CodeEndList(scanner.texts.CodeEnd);
-  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
+  const PortSettings& texts = scanner.texts;
+  shownLists_ = {
+      PortList(registry_, texts.NamePort),
+      WithStored(option_lists::kCodeEnd, texts.CodeEnd, ReadCodeEnd(texts.CodeEnd).has_value()),
+      WithStored(option_lists::kReplyTyped, texts.ReplyTyped, ReadHexBytes(texts.ReplyTyped).has_value()),
+      WithStored(option_lists::kReplyRefused, texts.ReplyRefused, ReadHexBytes(texts.ReplyRefused).has_value())};
+  for (const ListControl& control : Lists(shownLists_, several_)) {
     ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
     for (const std::wstring& entry : control.list.entries) {
       ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
@@ -225,8 +245,9 @@ void TFormBROptions::ShowPicker() {
   // The scanner shown with the port its list shows, taken or not.
   const auto shownPort = static_cast<std::size_t>(::SendMessageW(Control(kCbName), CB_GETCURSEL, 0, 0));
   for (std::size_t i = 0; i < scanners.size(); ++i) {
-    const std::wstring& port = i == selected_ && shownPort < portList_.entries.size() ? portList_.entries[shownPort]
-                                                                                      : scanners[i].texts.NamePort;
+    const std::wstring& port = i == selected_ && shownPort < shownLists_[0].entries.size()
+                                   ? shownLists_[0].entries[shownPort]
+                                   : scanners[i].texts.NamePort;
     const std::wstring entry = platform::IntToStr(static_cast<std::uint64_t>(i + 1)) + L": " + port;
     ::SendMessageW(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
   }
@@ -235,7 +256,7 @@ void TFormBROptions::ShowPicker() {
 
 void TFormBROptions::TakeFromControls() {
   const ScannerSettings& scanner = scanners[selected_];
-  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
+  for (const ListControl& control : Lists(shownLists_, several_)) {
     if (enforced.Covers(scanner.number, control.list.text)) continue;
     const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
     if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
@@ -245,7 +266,7 @@ void TFormBROptions::TakeFromControls() {
 }
 
 void TFormBROptions::SelectFromTexts() {
-  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
+  for (const ListControl& control : Lists(shownLists_, several_)) {
     const std::size_t position = PositionFor(control.list, scanners[selected_].texts.*(control.list.text));
     ::SendMessageW(Control(control.id), CB_SETCURSEL, position, 0);
   }
@@ -273,7 +294,7 @@ bool TFormBROptions::btnOKClick() {
 
 void TFormBROptions::btnDefaultClick() {
   ScannerSettings& scanner = scanners[selected_];
-  for (const ListControl& control : Lists(portList_, codeEndList_, several_)) {
+  for (const ListControl& control : Lists(shownLists_, several_)) {
     // A further scanner keeps its port: the default one is the first's.
     if (enforced.Covers(scanner.number, control.list.text)) continue;
     if (selected_ > 0 && control.list.text == &PortSettings::NamePort) continue;
@@ -291,7 +312,7 @@ void TFormBROptions::btnCancelClick() {
 
 void TFormBROptions::btnAddClick() {
   TakeFromControls();
-  scanners.push_back(NewScanner(scanners, portList_));
+  scanners.push_back(NewScanner(scanners, shownLists_[0]));
   Arrange();
   ShowScanner(scanners.size() - 1);
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <array>
+
 #include "platform/registry.h"
 #include "platform/win/form.h"
 #include "reader/reader_parts.h"
@@ -53,9 +55,10 @@ class TFormBROptions final : public SettingsDialog {
   platform::Registry& registry_;
   platform::UniqueFont font_;
   int modalResult_ = 0;
-  OptionList portList_ = option_lists::kPort;        // the ports this showing offers
-  OptionList codeEndList_ = option_lists::kCodeEnd;  // and the ends of a code
-  std::size_t selected_ = 0;                         // the scanner in the controls
-  bool several_ = false;                             // the form of several scanners
-  platform::UniqueWindow window_;                    // last: destroyed first, while the font it uses lives
+  // The ports this showing offers, the ends of a code and the replies.
+  std::array<OptionList, 4> shownLists_{option_lists::kPort, option_lists::kCodeEnd, option_lists::kReplyTyped,
+                                        option_lists::kReplyRefused};
+  std::size_t selected_ = 0;       // the scanner in the controls
+  bool several_ = false;           // the form of several scanners
+  platform::UniqueWindow window_;  // last: destroyed first, while the font it uses lives
 };

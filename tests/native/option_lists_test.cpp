@@ -6,8 +6,9 @@
 
 namespace {
 
-const OptionList* const kAllLists[] = {&option_lists::kPort,   &option_lists::kBaudRate, &option_lists::kDataBit,
-                                       &option_lists::kParity, &option_lists::kStopBit,  &option_lists::kCodeEnd};
+const OptionList* const kAllLists[] = {&option_lists::kPort,       &option_lists::kBaudRate,    &option_lists::kDataBit,
+                                       &option_lists::kParity,     &option_lists::kStopBit,     &option_lists::kCodeEnd,
+                                       &option_lists::kReplyTyped, &option_lists::kReplyRefused};
 
 }  // namespace
 
