@@ -25,16 +25,29 @@ std::wstring ValueText(const option_table::Row& row, const option_table::Found& 
   return text;
 }
 
+OptionShown Shown(platform::Registry& registry, const option_table::Row& row, const std::wstring& program,
+                  unsigned scanner) {
+  option_table::Options ignored;
+  const option_table::Found found = option_table::Resolve(registry, row, ignored, program, scanner);
+  return {std::wstring(row.name), scanner == ScannerSettings::kFirst ? program : option_table::ScannerSection(scanner),
+          ValueText(row, found), std::wstring(kSourceNames[static_cast<int>(found.source)])};
+}
+
 }  // namespace
 
 std::vector<OptionShown> OptionsWithSources(platform::Registry& registry, const std::wstring& program) {
   std::vector<OptionShown> shown;
   for (const option_table::Row& row : option_table::Rows()) {
     if (!program.empty() && !row.PerProgram()) continue;
-    option_table::Options ignored;
-    const option_table::Found found = option_table::Resolve(registry, row, ignored, program);
-    shown.push_back({std::wstring(row.name), program, ValueText(row, found),
-                     std::wstring(kSourceNames[static_cast<int>(found.source)])});
+    shown.push_back(Shown(registry, row, program, ScannerSettings::kFirst));
+  }
+  return shown;
+}
+
+std::vector<OptionShown> LineOptions(platform::Registry& registry, unsigned scanner) {
+  std::vector<OptionShown> shown;
+  for (const option_table::Row& row : option_table::Rows()) {
+    if (row.lineText) shown.push_back(Shown(registry, row, {}, scanner));
   }
   return shown;
 }
@@ -44,6 +57,10 @@ std::vector<OptionShown> EveryOption(platform::Registry& registry) {
   for (const std::wstring& program : option_table::ProgramsWithOptions(registry)) {
     const std::vector<OptionShown> own = OptionsWithSources(registry, program);
     every.insert(every.end(), own.begin(), own.end());
+  }
+  for (const auto& scanner : option_table::FurtherScanners(registry)) {
+    const std::vector<OptionShown> line = LineOptions(registry, scanner.number);
+    every.insert(every.end(), line.begin(), line.end());
   }
   return every;
 }
@@ -85,16 +102,20 @@ std::wstring CountsText(const LineCounts& counts) {
 
 std::wstring BuildReport(const ReportFacts& facts) {
   std::wstring report = L"Отчёт драйвера сканера штрих-кода\r\nВерсия: " + facts.version + L"\r\nWindows: " +
-                        facts.windows + L"\r\nРаскладка клавиатуры: " + facts.layout + L"\r\n\r\nПорт: " + facts.port +
-                        L"\r\nСчётчики: " + CountsText(facts.counts) + L"\r\nСовет: " + facts.advice +
-                        L"\r\n\r\nНастройки:\r\n";
+                        facts.windows + L"\r\nРаскладка клавиатуры: " + facts.layout + L"\r\n";
+  for (const ScannerFacts& scanner : facts.scanners) {
+    report += L"\r\nПорт: " + scanner.port + L"\r\nСчётчики: " + CountsText(scanner.counts) + L"\r\nСовет: " +
+              scanner.advice + L"\r\n";
+  }
+  report += L"\r\nНастройки:\r\n";
   for (const OptionShown& option : facts.options) {
-    report += L"  " + (option.program.empty() ? L"" : option.program + L": ") + option.name + L" = " + option.value +
+    report += L"  " + (option.scope.empty() ? L"" : option.scope + L": ") + option.name + L" = " + option.value +
               L" (" + option.source + L")\r\n";
   }
   report += L"\r\nПоследние коды (сначала новые):\r\n";
   for (const CodeRecord& code : facts.codes) {
     report += L"  " + TimeText(code.time);
+    if (facts.scanners.size() > 1) report += L", " + code.port;
     if (facts.disclosure != CodeDisclosure::Nothing) report += L", длина " + ShownLength(code, facts.disclosure);
     report += L", " + code.encoding + L", " + (code.program.empty() ? L"?" : code.program) + L", " + OutcomeName(code);
     if (!code.symbology.empty() || !code.rule.empty()) report += L", " + code.symbology + L" " + code.rule;

@@ -4,6 +4,7 @@
 
 #include "keys/keystroke_plan.h"
 #include "line/code_framer.h"
+#include "line/port_settings.h"
 #include "platform/conversions.h"
 #include "text/code_rules.h"
 #include "text/prepared_code.h"
@@ -109,6 +110,17 @@ std::string Typed(const PreparedCode& code) {
   }
 }
 
+// The port a line names before its code (`COM3:`, n from 1 to 256, in any
+// case), taken off the line; none when it names none.
+std::optional<std::wstring> PortOfLine(std::string_view& line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon > 6) return std::nullopt;
+  const std::wstring name(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon));
+  if (!SerialDevicePath(name)) return std::nullopt;
+  line.remove_prefix(colon + 1);
+  return name;
+}
+
 }  // namespace
 
 std::optional<TryRulesRequest> TryRulesRequested(std::span<const std::wstring> arguments) {
@@ -170,8 +182,8 @@ std::optional<std::string> CodeOfLine(std::string_view line) {
   return code;
 }
 
-TryRulesReport TryRules(std::string_view file, std::wstring_view program, const TypingProfiles& profiles,
-                        const CodePages& codePages) {
+TryRulesReport TryRules(std::string_view file, std::wstring_view program, std::wstring_view firstPort,
+                        const TypingProfiles& profiles, const CodePages& codePages) {
   TryRulesReport report;
   if (file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF")) {
     report.text = "the file is in UTF-16: save it as UTF-8, a code a line\n";
@@ -195,22 +207,27 @@ TryRulesReport TryRules(std::string_view file, std::wstring_view program, const 
     file.remove_prefix(std::min(end + 1, file.size()));
     if (line.ends_with('\r')) line.remove_suffix(1);
     if (line.empty()) continue;
+    const std::optional<std::wstring> named = PortOfLine(line);
+    const std::wstring port = named.value_or(std::wstring(firstPort));
+    const std::string marker = named ? ToUtf8(*named) + ":" : "";
     const std::optional<std::string> bytes = CodeOfLine(line);
     if (!bytes) {
-      report.text += Shown(line, false) + " => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n";
+      report.text +=
+          marker + Shown(line, false) + " => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n";
       continue;
     }
     bool reported = false;
     for (const std::optional<std::string>& code : FramedCodes(*bytes)) {
       if (!code) {
-        report.text += Shown(bytes->substr(0, 40)) + "... => nothing: longer than " +
+        report.text += marker + Shown(bytes->substr(0, 40)) + "... => nothing: longer than " +
                        ToUtf8(platform::IntToStr(CodeFramer::kMaxCodeLength)) + " bytes, which the reader drops\n";
       } else if (!code->empty()) {
-        report.text += Shown(*code) + " => " + Typed(PrepareCode(*code, name, settings, codePages)) + "\n";
+        report.text += marker + Shown(*code) + " => " +
+                       Typed(PrepareCode(*code, name, settings, codePages, false, nullptr, port)) + "\n";
       }
       reported = reported || !code || !code->empty();
     }
-    if (!reported) report.text += Shown(*bytes) + " => nothing: no character to type\n";
+    if (!reported) report.text += marker + Shown(*bytes) + " => nothing: no character to type\n";
   }
   return report;
 }

@@ -41,6 +41,8 @@ struct TryRulesReport {
 // zero byte is left out, a CR inside it ends a code there, a code longer
 // than the reader takes is dropped; empty lines are left out. A code is
 // shown as a line of the file would hold it, in UTF-8, any byte that is
-// not as \xHH. A file in UTF-16 is refused.
-TryRulesReport TryRules(std::string_view file, std::wstring_view program, const TypingProfiles& profiles,
-                        const CodePages& codePages);
+// not as \xHH. A file in UTF-16 is refused. A line may name the port its
+// code came from, `COM3:` before the code; one that names none is a code of
+// `firstPort`, the first scanner's.
+TryRulesReport TryRules(std::string_view file, std::wstring_view program, std::wstring_view firstPort,
+                        const TypingProfiles& profiles, const CodePages& codePages);

@@ -121,7 +121,7 @@ ClipboardKeeping KeepingOf(const std::vector<std::uint32_t>& formats) {
   return keeping;
 }
 
-std::string_view ReplyFor(PreparedCode::Outcome outcome, const TypingOptions::Replies& replies) {
+std::string_view ReplyFor(PreparedCode::Outcome outcome, const Replies& replies) {
   using Outcome = PreparedCode::Outcome;
   switch (outcome) {
     case Outcome::Typed:

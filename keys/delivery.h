@@ -138,7 +138,7 @@ enum class Refusal {
 // typed (or held by the monitor, read well all the same), the refused one
 // for a code the operator must scan again (refused by its rules, not typed,
 // cut); nothing for a blank line.
-std::string_view ReplyFor(PreparedCode::Outcome outcome, const TypingOptions::Replies& replies);
+std::string_view ReplyFor(PreparedCode::Outcome outcome, const Replies& replies);
 
 // The tray balloon for a refused code: at most one a minute, so that an
 // operator scanning into the same window again is told, not flooded.

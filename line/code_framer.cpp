@@ -16,10 +16,10 @@ bool IsNoise(std::uint8_t byte) { return byte < 0x20 || byte >= 0x7F; }
 
 }  // namespace
 
-CodeFramer::CodeFramer(TypingOptions::CodeEnd end) : end_(end) { code_.reserve(kMaxCodeLength); }
+CodeFramer::CodeFramer(CodeEnd end) : end_(end) { code_.reserve(kMaxCodeLength); }
 
 void CodeFramer::Feed(std::span<const std::uint8_t> bytes, const CodeHandler& onCode) {
-  using Kind = TypingOptions::CodeEnd::Kind;
+  using Kind = CodeEnd::Kind;
   for (const std::uint8_t byte : bytes) {
     // Adapters and scanners put zero bytes on the line when they power up.
     if (byte == kNul) continue;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "options/typing_options.h"
+#include "line/port_settings.h"
 
 // Cuts the scanner's byte stream into codes. What ends a code comes from
 // the options: a carriage return (a line feed right after it, also in the
@@ -26,7 +26,7 @@ class CodeFramer {
 
   using CodeHandler = std::function<void(std::string_view code)>;
 
-  explicit CodeFramer(TypingOptions::CodeEnd end = {});
+  explicit CodeFramer(CodeEnd end = {});
 
   void Feed(std::span<const std::uint8_t> bytes, const CodeHandler& onCode);
   // The line has been quiet too long for an unfinished code to be one
@@ -36,7 +36,7 @@ class CodeFramer {
   void DropUnfinished();
 
   // Whether a line break ends what is held once the line stays quiet.
-  bool AwaitsPause() const { return pendingBreak_ != Break::None && end_.kind == TypingOptions::CodeEnd::Kind::Pause; }
+  bool AwaitsPause() const { return pendingBreak_ != Break::None && end_.kind == CodeEnd::Kind::Pause; }
   // The line stayed quiet after a line break: the code before it is whole.
   void EndAtPause(const CodeHandler& onCode);
 
@@ -52,7 +52,7 @@ class CodeFramer {
   void StorePendingBreak();
   void EndCode(const CodeHandler& onCode);
 
-  const TypingOptions::CodeEnd end_;
+  const CodeEnd end_;
   std::string code_;
   // A line break seen and not yet stored: it may still be the code's end,
   // or the first half of CR LF.

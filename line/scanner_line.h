@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 // The reader thread's view of the serial line.
 class ScannerLine {
@@ -33,6 +34,6 @@ inline constexpr std::uint32_t kInputQueueOverflow = 0x1, kOverrun = 0x2, kParit
 class LineErrorCounter {
  public:
   virtual ~LineErrorCounter() = default;
-  // From the reader thread: the error flags ClearCommError gave.
-  virtual void CountLineErrors(std::uint32_t flags) = 0;
+  // From a reader thread: the error flags ClearCommError gave on `port`.
+  virtual void CountLineErrors(std::wstring_view port, std::uint32_t flags) = 0;
 };

@@ -7,6 +7,15 @@
 #include <string_view>
 #include <vector>
 
+// The bytes written back to a scanner once a code is typed, or refused
+// (a scanner in host ACK/NAK mode beeps on 06 and 15); empty: nothing. A
+// setting of the scanner's line, which the typist's outcome picks from.
+struct Replies {
+  std::string typed, refused;
+
+  bool operator==(const Replies&) const = default;
+};
+
 // What the operator's site wants around and between the characters of a
 // code. The defaults type the code alone, at once, with its separators.
 struct TypingOptions {
@@ -14,16 +23,6 @@ struct TypingOptions {
   static constexpr int kMaxKeyDelayMs = 200;
   // Code pages by their Windows numbers; automatic decides for each code.
   static constexpr unsigned kAutomaticEncoding = 0, kWindows1251 = 1251, kUtf8 = 65001;
-
-  // What ends a code on the line: a carriage return, a line break after
-  // which the line stays quiet, or the one byte a scanner is set to send.
-  struct CodeEnd {
-    enum class Kind { CarriageReturn, Pause, Byte };
-    Kind kind = Kind::CarriageReturn;
-    std::uint8_t byte = 0x0D;  // the byte that ends a code, for Kind::Byte
-
-    bool operator==(const CodeEnd&) const = default;
-  };
 
   // Whether codes start with a symbology identifier (`]` + letter +
   // modifier): none (a leading `]` is data), strip (taken off) or keep
@@ -36,13 +35,6 @@ struct TypingOptions {
   // remote-session client passes on whatever the remote layout), or through
   // the clipboard and Ctrl+V.
   enum class TypeAs { Keys, Unicode, Paste };
-  // The bytes written back to the scanner once a code is typed, or refused
-  // (a scanner in host ACK/NAK mode beeps on 06 and 15); empty: nothing.
-  struct Replies {
-    std::string typed, refused;
-
-    bool operator==(const Replies&) const = default;
-  };
 
   Suffix suffix = Suffix::None;
   // Typed before each code, under the same rules as the code itself.
@@ -54,7 +46,6 @@ struct TypingOptions {
   std::wstring groupSeparator;
   // The code page a code's bytes were written in.
   unsigned codePage = kAutomaticEncoding;
-  CodeEnd codeEnd;
   AimId aimId = AimId::None;
   // One rule a text (see text/code_rules.h), and where the list was
   // found, as the log names it; no rules: the code goes through as it is.
@@ -65,8 +56,6 @@ struct TypingOptions {
   std::wstring rulesUnreadable;
   NoMatch noMatch = NoMatch::Pass;
   TypeAs typeAs = TypeAs::Keys;
-  // One for every program: they are the scanner's.
-  Replies replies;
 
   bool operator==(const TypingOptions&) const = default;
 };

@@ -81,6 +81,8 @@ class Registry {
   virtual std::unique_ptr<IniFile> OpenIni(const std::wstring& keyPath, Access access) = 0;
   // Opens the key, creating it when missing.
   virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) = 0;
+  // Removes the key with everything in it; a missing key is no error.
+  virtual void DeleteKey(Hive hive, const std::wstring& keyPath) = 0;
   // Reads without creating anything: nothing when the key or the value is
   // missing; a value (or key) there that cannot be read is Unreadable.
   virtual std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,

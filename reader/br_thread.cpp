@@ -6,14 +6,41 @@
 #include "line/code_framer.h"
 #include "platform/diagnostics.h"
 
-BRThread::BRThread(std::unique_ptr<ScannerLine> line, CodeTypist& typist, CodeRecorder* recorder,
-                   TypingOptions::CodeEnd codeEnd, TypingOptions::Replies replies,
-                   std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)
+TypingTurns::Turn::Turn(TypingTurns& turns, const std::atomic<bool>& stopping) : turns_(turns) {
+  std::unique_lock lock(turns_.mutex_);
+  const std::uint64_t ticket = turns_.issued_++;
+  turns_.next_.wait(lock, [&] { return turns_.serving_ == ticket || stopping; });
+  if (turns_.serving_ == ticket) return;
+  held_ = false;
+  turns_.givenUp_.insert(ticket);
+}
+
+TypingTurns::Turn::~Turn() {
+  if (!held_) return;
+  {
+    const std::lock_guard lock(turns_.mutex_);
+    while (turns_.givenUp_.erase(++turns_.serving_) == 1) {
+    }
+  }
+  turns_.next_.notify_all();
+}
+
+void TypingTurns::Wake() {
+  { const std::lock_guard lock(mutex_); }  // a waiter between its look at `stopping` and its sleep sees it
+  next_.notify_all();
+}
+
+BRThread::BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, Replies replies,
+                   CodeTypist& typist,
+                   TypingTurns& turns, CodeRecorder* recorder, std::chrono::milliseconds unfinishedCodeTimeout,
+                   std::function<void()> onLineLost)
     : line_(std::move(line)),
-      typist_(typist),
-      recorder_(recorder),
+      port_(std::move(port)),
       codeEnd_(codeEnd),
       replies_(std::move(replies)),
+      typist_(typist),
+      turns_(turns),
+      recorder_(recorder),
       unfinishedCodeTimeout_(unfinishedCodeTimeout),
       onLineLost_(std::move(onLineLost)),
       thread_([this] { Execute(); }) {}
@@ -26,13 +53,22 @@ BRThread::~BRThread() {
 void BRThread::Terminate() {
   stopping_ = true;
   line_->RequestStop();
+  turns_.Wake();
 }
 
 void BRThread::Execute() {
-  typist_.Prepare();
+  {
+    const TypingTurns::Turn turn(turns_, stopping_);
+    if (turn.Held()) typist_.Prepare();
+  }
   CodeFramer framer(codeEnd_);
+  // The turn is asked for as the code is completed: codes of several ports
+  // are typed in the order they were scanned, never one inside another, and
+  // recorded in that order.
   const CodeFramer::CodeHandler type = [this](std::string_view code) {
-    const PreparedCode typed = typist_.TypeCode(code, recorder_ && recorder_->TypingHeld(), stopping_);
+    const TypingTurns::Turn turn(turns_, stopping_);
+    if (!turn.Held()) return;  // the reader is closing: nothing more is typed
+    const PreparedCode typed = typist_.TypeCode(code, port_, recorder_ && recorder_->TypingHeld(), stopping_);
     if (recorder_) recorder_->Record(typed);
     // A reader closing tells the scanner nothing more. A write that fails
     // is the log's news alone: never sent again with the next code's reply.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "line/port_settings.h"
@@ -34,12 +35,17 @@ struct SaveOutcome {
 // What an administrator enforces by policy: the dialog shows it and the
 // operator cannot change it.
 struct EnforcedSettings {
-  std::vector<std::wstring PortSettings::*> texts;  // line settings
+  // A scanner's line setting, by the scanner's number.
+  std::vector<std::pair<unsigned, std::wstring PortSettings::*>> texts;
+  // Further scanners the machine's settings or a policy name: the operator
+  // cannot remove them, they would come back.
+  std::vector<unsigned> kept;
   bool autoStart = false;
 
-  bool Covers(std::wstring PortSettings::*text) const {
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  bool Covers(unsigned scanner, std::wstring PortSettings::*text) const {
+    return std::find(texts.begin(), texts.end(), std::pair{scanner, text}) != texts.end();
   }
+  bool Keeps(unsigned scanner) const { return std::find(kept.begin(), kept.end(), scanner) != kept.end(); }
   bool operator==(const EnforcedSettings&) const = default;
 };
 
@@ -48,12 +54,14 @@ struct EnforcedSettings {
 class SettingsStorage {
  public:
   virtual ~SettingsStorage() = default;
-  // Enforced values come in as the policy has them.
-  virtual bool Load(PortSettings& texts, bool& autoStart) = 0;
-  // What the last Load found enforced is never written. `autoStartShown`
-  // is what the box showed: only a change of it touches the
-  // start-with-Windows entries, so that one IT made or removed stays.
-  virtual SaveOutcome Save(const PortSettings& texts, bool autoStart, bool autoStartShown) = 0;
+  // Every scanner, the first always; enforced values come in as the policy
+  // has them.
+  virtual bool Load(ScannerList& scanners, bool& autoStart) = 0;
+  // What the last Load found enforced is never written; a further scanner
+  // not in the list is removed. `autoStartShown` is what the box showed:
+  // only a change of it touches the start-with-Windows entries, so that one
+  // IT made or removed stays.
+  virtual SaveOutcome Save(const ScannerList& scanners, bool autoStart, bool autoStartShown) = 0;
   virtual TypingProfiles LoadTypingOptions() = 0;
   // As the last Load found it.
   virtual EnforcedSettings Enforced() const = 0;
@@ -73,8 +81,8 @@ class CodeRecorder {
 inline constexpr int mrOk = 1;
 inline constexpr int mrCancel = 2;
 
-// The settings dialog as the reader runs it: its own copy of the texts and
-// the flag, taken back after OK.
+// The settings dialog as the reader runs it: its own copy of the scanners
+// and the flag, taken back after OK.
 class SettingsDialog {
  public:
   virtual ~SettingsDialog() = default;
@@ -85,7 +93,7 @@ class SettingsDialog {
   // The program is closing: a running ShowModal returns mrCancel soon.
   virtual void EndAsCancel() = 0;
 
-  PortSettings portSettings;
+  ScannerList scanners;
   bool AutoStart = false;
   // Shown, never changed.
   EnforcedSettings enforced;
@@ -103,10 +111,10 @@ class ReaderSite {
   // From any thread: the user interface thread is to call
   // CBarCodReader::OnLineLost(generation) soon.
   virtual void PostLineLost(unsigned generation) = 0;
-  // CBarCodReader::OnRetryTimer is to run once after `delay`, replacing
-  // any earlier request.
-  virtual void ScheduleRetry(std::chrono::milliseconds delay) = 0;
-  virtual void CancelRetry() = 0;
-  // The port was lost or is back (the tray tip tells).
+  // CBarCodReader::OnRetryTimer(scanner) is to run once after `delay`,
+  // replacing any earlier request for that scanner.
+  virtual void ScheduleRetry(unsigned scanner, std::chrono::milliseconds delay) = 0;
+  virtual void CancelRetry(unsigned scanner) = 0;
+  // A port was lost or is back (the tray tip tells).
   virtual void LinkChanged() = 0;
 };

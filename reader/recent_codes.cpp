@@ -4,11 +4,26 @@
 
 #include "platform/conversions.h"
 
+LineCounts& LineCounts::operator+=(const LineCounts& other) {
+  codes += other.codes, typed += other.typed, dropped += other.dropped, empty += other.empty;
+  rejected += other.rejected, framing += other.framing, parity += other.parity, overrun += other.overrun;
+  breaks += other.breaks;
+  return *this;
+}
+
+LineCounts& RecentCodes::CountsOf(std::wstring_view port) {
+  for (auto& [name, counts] : counts_) {
+    if (SamePort(name, port)) return counts;
+  }
+  return counts_.emplace_back(std::wstring(port), LineCounts{}).second;
+}
+
 void RecentCodes::Add(CodeRecord& record) {
   {
     const std::lock_guard lock(mutex_);
-    ++counts_.codes;
-    unsigned* const outcomes[] = {&counts_.typed, &counts_.dropped, &counts_.empty, &counts_.rejected, &counts_.cut};
+    LineCounts& counts = CountsOf(record.port);
+    ++counts.codes;
+    unsigned* const outcomes[] = {&counts.typed, &counts.dropped, &counts.empty, &counts.rejected, &counts.cut};
     ++*outcomes[static_cast<int>(record.outcome)];
     std::swap(ring_[next_], record);
     next_ = (next_ + 1) % kKept;
@@ -21,6 +36,7 @@ void RecentCodes::Record(const PreparedCode& code) {
   using Outcome = PreparedCode::Outcome;
   CodeRecord record;
   if (now_) record.time = now_();
+  record.port = code.port;
   record.bytes = code.bytes;
   record.text = code.decoded.text;
   // As the Encoding option names it.
@@ -55,15 +71,16 @@ void RecentCodes::Record(const PreparedCode& code) {
   Add(record);
 }
 
-void RecentCodes::CountLineErrors(std::uint32_t flags) {
+void RecentCodes::CountLineErrors(std::wstring_view port, std::uint32_t flags) {
   using namespace comm_error;
   if ((flags & (kFraming | kParity | kOverrun | kInputQueueOverflow | kBreak)) == 0) return;
   {
     const std::lock_guard lock(mutex_);
-    counts_.framing += (flags & kFraming) != 0;
-    counts_.parity += (flags & kParity) != 0;
-    counts_.overrun += (flags & (kOverrun | kInputQueueOverflow)) != 0;
-    counts_.breaks += (flags & kBreak) != 0;
+    LineCounts& counts = CountsOf(port);
+    counts.framing += (flags & kFraming) != 0;
+    counts.parity += (flags & kParity) != 0;
+    counts.overrun += (flags & (kOverrun | kInputQueueOverflow)) != 0;
+    counts.breaks += (flags & kBreak) != 0;
   }
   Changed();
 }
@@ -79,7 +96,17 @@ std::vector<CodeRecord> RecentCodes::Newest() const {
 
 LineCounts RecentCodes::Counts() const {
   const std::lock_guard lock(mutex_);
-  return counts_;
+  LineCounts total;
+  for (const auto& [port, counts] : counts_) total += counts;
+  return total;
+}
+
+LineCounts RecentCodes::Counts(std::wstring_view port) const {
+  const std::lock_guard lock(mutex_);
+  for (const auto& [name, counts] : counts_) {
+    if (SamePort(name, port)) return counts;
+  }
+  return {};
 }
 
 void RecentCodes::Watch(std::function<void()> changed) {

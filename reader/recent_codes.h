@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "line/port_settings.h"
@@ -27,6 +28,7 @@ struct CodeRecord {
   enum class Outcome { Typed, Dropped, Empty, Rejected, Cut };  // in LineCounts' order
 
   diagnostics::LocalTime time{};
+  std::wstring port;       // the one it came from
   std::string bytes;       // as they came off the line
   std::wstring text;       // as decoded, before any rule
   std::wstring encoding;   // the code page it was decoded from
@@ -37,12 +39,13 @@ struct CodeRecord {
   std::wstring why;  // what dropped or rejected it
 };
 
-// The line's counts since the program started.
+// A line's counts since the program started.
 struct LineCounts {
   unsigned codes = 0, typed = 0, dropped = 0, empty = 0, rejected = 0;
   unsigned framing = 0, parity = 0, overrun = 0, breaks = 0;
   unsigned cut = 0;  // codes, with the outcomes above
 
+  LineCounts& operator+=(const LineCounts& other);
   bool operator==(const LineCounts&) const = default;
 };
 
@@ -59,11 +62,14 @@ class RecentCodes final : public LineErrorCounter, public CodeRecorder {
   // The record is moved into the ring, whose slot keeps its strings'
   // memory for the next code.
   void Add(CodeRecord& record);
-  void CountLineErrors(std::uint32_t flags) override;
+  // From a reader thread: the error flags ClearCommError gave on `port`.
+  void CountLineErrors(std::wstring_view port, std::uint32_t flags) override;
 
   // Newest first.
   std::vector<CodeRecord> Newest() const;
+  // Of every port together, and of one.
   LineCounts Counts() const;
+  LineCounts Counts(std::wstring_view port) const;
 
   // Called on the adding thread after each change while a monitor watches;
   // once until the next Newest(), so a burst of codes wakes it once.
@@ -74,12 +80,13 @@ class RecentCodes final : public LineErrorCounter, public CodeRecorder {
 
  private:
   void Changed();
+  LineCounts& CountsOf(std::wstring_view port);
 
   const std::function<diagnostics::LocalTime()> now_;
   mutable std::mutex mutex_;  // held for a copy, never for I/O
   std::array<CodeRecord, kKept> ring_;
   std::size_t next_ = 0, size_ = 0;
-  LineCounts counts_;
+  std::vector<std::pair<std::wstring, LineCounts>> counts_;  // by port, as first counted
   std::function<void()> changed_;
   mutable bool told_ = false;
 };

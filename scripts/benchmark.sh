@@ -11,7 +11,9 @@
 # with "rules", that and what a code's rules cost; with "monitor", that and
 # what recording a code for the scanner monitor costs the typing thread;
 # with "delivery", long codes pasted, as Unicode and as keys against the
-# floor, and what the questions asked before each code cost.
+# floor, and what the questions asked before each code cost; with
+# "scanners", two scanners' latency, one behind the other's long code, and
+# their idle cost.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

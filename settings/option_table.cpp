@@ -106,60 +106,20 @@ bool ParseEncoding(const StoredValue& value, Options& options) {
   return true;
 }
 
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
-// Bytes as scanner manuals write them: two hex digits each, a space
-// between them or not ("06", "1B 07", "1b07"); none for anything else.
-std::optional<std::string> HexBytes(std::wstring_view text) {
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size();) {
-    if (text[i] == L' ' && !bytes.empty()) {
-      ++i;
-      continue;
-    }
-    if (i + 1 >= text.size() || HexDigit(text[i]) < 0 || HexDigit(text[i + 1]) < 0) return std::nullopt;
-    bytes += static_cast<char>(HexDigit(text[i]) * 16 + HexDigit(text[i + 1]));
-    i += 2;
-  }
-  return bytes;
-}
-
-// "CR", "pause", or the two hex digits of the control byte a scanner ends
-// its codes with. A zero byte is line noise and can end nothing; any byte
-// from 0x20 on but DEL is a character, or part of one, in every encoding
-// read here (0x85 ends UTF-8 «х»), and would cut codes inside their text.
+// What ends a code is a line setting: the text goes to the line, as the
+// other line settings do, once it is one the line can read.
 bool ParseCodeEnd(const StoredValue& value, Options& options) {
-  using CodeEnd = TypingOptions::CodeEnd;
-  const std::wstring* text = Text(value);
-  if (!text) return false;
-  if (text->empty() || SameLetters(*text, L"CR")) {
-    options.typing.codeEnd = CodeEnd{};
-    return true;
-  }
-  if (SameLetters(*text, L"pause")) {
-    options.typing.codeEnd = CodeEnd{CodeEnd::Kind::Pause};
-    return true;
-  }
-  const auto bytes = HexBytes(*text);
-  if (!bytes || bytes->size() != 1) return false;
-  const auto byte = static_cast<std::uint8_t>(bytes->front());
-  if (byte == 0x00 || (byte >= 0x20 && byte != 0x7F)) return false;
-  options.typing.codeEnd = byte == CodeEnd{}.byte ? CodeEnd{} : CodeEnd{CodeEnd::Kind::Byte, byte};
+  if (!Text(value) || !ReadCodeEnd(value.text)) return false;
+  options.port.CodeEnd = value.text;
   return true;
 }
 
-// The bytes written to the scanner, in hex; empty writes nothing.
-template <std::string TypingOptions::Replies::*reply>
+// The bytes written to the scanner, in hex; empty writes nothing. A line
+// setting too, taken as its text once the line can read it.
+template <std::wstring PortSettings::*reply>
 bool ParseReply(const StoredValue& value, Options& options) {
-  const std::wstring* text = Text(value);
-  const auto bytes = text ? HexBytes(*text) : std::nullopt;
-  if (!bytes) return false;
-  options.typing.replies.*reply = *bytes;
+  if (!Text(value) || !ReadHexBytes(value.text)) return false;
+  options.port.*reply = value.text;
   return true;
 }
 
@@ -269,7 +229,6 @@ const std::array<Row, 20> kRows{{
      ParseWord<TypingOptions::NoMatch, 2, kNoMatchWords, &TypingOptions::noMatch>},
     {L"TypeAs", Section::AppCfg, ValueType::Choice, Effect::Typing, L"keys", kTypeAsWords, 0, 0,
      ParseWord<TypingOptions::TypeAs, 3, kTypeAsWords, &TypingOptions::typeAs>},
-    {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, L"CR", kCodeEndWords, 0, 0, ParseCodeEnd},
     {L"NamePort",
      Section::Device,
      ValueType::Text,
@@ -296,6 +255,8 @@ const std::array<Row, 20> kRows{{
      ParseText<&Options::port, &PortSettings::Parity>, &PortSettings::Parity},
     {L"StopBits", Section::Device, ValueType::Choice, Effect::Line, kDefaultPortSettings.StopBits, kStopBitsTexts, 0, 0,
      ParseText<&Options::port, &PortSettings::StopBits>, &PortSettings::StopBits},
+    {L"CodeEnd", Section::AppCfg, ValueType::Choice, Effect::Line, kDefaultPortSettings.CodeEnd, kCodeEndWords, 0, 0,
+     ParseCodeEnd, &PortSettings::CodeEnd},
     {L"ReplyTyped",
      Section::Device,
      ValueType::Text,
@@ -304,7 +265,8 @@ const std::array<Row, 20> kRows{{
      {},
      0,
      0,
-     ParseReply<&TypingOptions::Replies::typed>},
+     ParseReply<&PortSettings::ReplyTyped>,
+     &PortSettings::ReplyTyped},
     {L"ReplyRefused",
      Section::Device,
      ValueType::Text,
@@ -313,7 +275,8 @@ const std::array<Row, 20> kRows{{
      {},
      0,
      0,
-     ParseReply<&TypingOptions::Replies::refused>},
+     ParseReply<&PortSettings::ReplyRefused>,
+     &PortSettings::ReplyRefused},
     {kAutoStart, Section::AppCfg, ValueType::Choice, Effect::StartWithWindows, L"0", kAutoStartWords, 0, 0,
      ParseAutoStart},
     {kLog, Section::AppCfg, ValueType::Choice, Effect::Log, L"0", kLogWords, 0, 0, ParseLog},
@@ -333,10 +296,6 @@ const std::array<SourcePlace, 4> kSources{{
     {Source::User, platform::Hive::CurrentUser, registry_names::kSettingsKey, L""},
     {Source::Machine, platform::Hive::LocalMachine, registry_names::kSettingsKey, L"HKLM "},
 }};
-
-const std::wstring& SectionName(Section section) {
-  return section == Section::Device ? registry_names::kDeviceSection : registry_names::kAppCfgSection;
-}
 
 // Machine-wide values in the 64-bit view, then the 32-bit one where a
 // 32-bit deployment tool put them.
@@ -381,9 +340,19 @@ const Row& Find(std::wstring_view name) {
   throw std::logic_error("no such option");
 }
 
-Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program) {
+std::wstring SectionOf(const Row& row, unsigned scanner) {
+  if (row.lineText && scanner != ScannerSettings::kFirst) return ScannerSection(scanner);
+  return row.section == Section::Device ? registry_names::kDeviceSection : registry_names::kAppCfgSection;
+}
+
+std::wstring ScannerSection(unsigned scanner) {
+  return registry_names::kDeviceSection + L"\\" + kScannersKey + L"\\" + platform::IntToStr(scanner);
+}
+
+Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program,
+              unsigned scanner) {
   const std::wstring name(row.name);
-  const std::wstring& section = SectionName(row.section);
+  const std::wstring section = SectionOf(row, scanner);
   const auto read = row.type == ValueType::List ? ReadListIn : ReadIn;
   for (const SourcePlace& place : kSources) {
     if (row.PolicyOnly() && !IsPolicy(place.source)) break;
@@ -434,6 +403,35 @@ std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry) {
   std::vector<std::wstring> programs;
   for (auto& [folded, name] : names) programs.push_back(std::move(name));
   return programs;
+}
+
+std::vector<FurtherScanner> FurtherScanners(platform::Registry& registry) {
+  std::map<unsigned, bool> numbers;  // whether a place but the operator's names it
+  for (const SourcePlace& place : kSources) {
+    const std::wstring key = place.key + L"\\" + registry_names::kDeviceSection + L"\\" + kScannersKey;
+    const bool machine = place.hive == platform::Hive::LocalMachine;
+    for (const auto view : {platform::View::Bits64, platform::View::Bits32}) {
+      try {
+        for (const auto& name : registry.SubkeyNames(place.hive, key, machine ? view : platform::View::Native)) {
+          const auto number = platform::StrToInt(name);
+          if (!number || *number < 2 || *number > static_cast<int>(kMostScanners) ||
+              name != platform::IntToStr(*number)) {
+            diagnostics::Event(std::wstring(place.name) + L"DEVICE\\" + kScannersKey + L"\\" + name +
+                               L" is not read: a further scanner's key is its number, from 2 to " +
+                               platform::IntToStr(kMostScanners));
+            continue;
+          }
+          numbers[static_cast<unsigned>(*number)] |= place.source != Source::User;
+        }
+      } catch (const platform::RegistryError& error) {
+        diagnostics::Failure(L"listing " + std::wstring(place.name) + L"DEVICE\\" + kScannersKey, error.code);
+      }
+      if (!machine) break;
+    }
+  }
+  std::vector<FurtherScanner> scanners;
+  for (const auto& [number, kept] : numbers) scanners.push_back({number, kept});
+  return scanners;
 }
 
 std::vector<platform::KeyPlace> SourceKeys() {

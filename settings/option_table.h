@@ -82,6 +82,15 @@ const Row& Find(std::wstring_view name);
 // Where each source keeps its sections.
 inline const std::wstring kPolicyKey = L"Software\\Policies\\Ombrek\\Barcode Reader";
 inline const std::wstring kProgramsKey = L"Programs";  // under APPCFG
+inline const std::wstring kScannersKey = L"Scanners";  // under DEVICE
+// A further scanner's number runs from 2 to this.
+inline constexpr unsigned kMostScanners = 99;
+
+// Where `row` is kept for a scanner: the first scanner's line settings as
+// the table says, each further scanner's in its own key,
+// DEVICE\Scanners\<number>, under the same names.
+std::wstring SectionOf(const Row& row, unsigned scanner = ScannerSettings::kFirst);
+std::wstring ScannerSection(unsigned scanner);
 
 // Where a value was found, and whether it could be used.
 struct Found {
@@ -102,13 +111,24 @@ struct Found {
 // the key of the same name beside it, which is read only when the value is
 // missing. The start with Windows is read
 // from the policies alone: the operator's own choice is the store's. A
-// RegistryError the registry throws goes on to the caller.
-Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program = {});
+// line setting is read for `scanner`. A RegistryError the registry throws
+// goes on to the caller.
+Found Resolve(platform::Registry& registry, const Row& row, Options& options, std::wstring_view program = {},
+              unsigned scanner = ScannerSettings::kFirst);
 
 // The file names of the programs that have a section of their own in any
 // source, as first found, each once as TypingProfiles compares them. A
 // source whose list cannot be read adds none, and the log says why.
 std::vector<std::wstring> ProgramsWithOptions(platform::Registry& registry);
+
+// The further scanners that have a key in any source, by number; `kept`
+// when one of the machine or a policy is among them, which the operator
+// cannot remove. A key whose name is no such number is noted and left out.
+struct FurtherScanner {
+  unsigned number;
+  bool kept;
+};
+std::vector<FurtherScanner> FurtherScanners(platform::Registry& registry);
 
 // The keys of every source, in every view a value is read from: what to
 // watch for changes.

@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include <algorithm>
+
 #include "platform/conversions.h"
 #include "platform/diagnostics.h"
 #include "settings/option_table.h"
@@ -13,6 +15,11 @@ void ReportFailure(std::wstring_view doing, const platform::RegistryError& error
   diagnostics::Failure(std::wstring(doing) + L" (" + std::wstring(function.begin(), function.end()) + L")", error.code);
 }
 
+// The texts «Настройки» of one scanner shows, and stores at every OK.
+bool StoredAtEveryOk(std::wstring PortSettings::*text) {
+  return text != &PortSettings::CodeEnd && text != &PortSettings::ReplyTyped && text != &PortSettings::ReplyRefused;
+}
+
 std::wstring_view HiveName(platform::Hive hive) { return hive == platform::Hive::LocalMachine ? L"HKLM" : L"HKCU"; }
 
 // Unquoted, a path with spaces lets Windows start "C:\Program.exe" instead.
@@ -23,18 +30,41 @@ std::wstring QuotedPath(const std::wstring& path) { return L"\"" + path + L"\"";
 SettingsStore::SettingsStore(platform::Registry& registry, std::wstring executablePath)
     : registry_(registry), executablePath_(std::move(executablePath)) {}
 
-bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
+bool SettingsStore::Load(ScannerList& scanners, bool& autoStart) {
   using namespace registry_names;
   try {
     EnforcedSettings enforced;
-    for (const auto& row : option_table::Rows()) {
-      if (!row.lineText) continue;
-      option_table::Options options;
-      if (option_table::IsPolicy(option_table::Resolve(registry_, row, options).source)) {
-        enforced.texts.push_back(row.lineText);
+    // The first scanner's texts are assigned as they are read: a failure
+    // half-way leaves the rest as they were.
+    if (scanners.empty() || scanners.front().number != ScannerSettings::kFirst)
+      scanners.insert(scanners.begin(), ScannerSettings{});
+    ReadScanner(scanners.front(), enforced);
+    firstLoaded_ = scanners.front().texts;
+    ScannerList loaded{scanners.front()};
+    for (const auto& [number, kept] : option_table::FurtherScanners(registry_)) {
+      const std::wstring key = option_table::ScannerSection(number);
+      // One scanner's key the registry refuses leaves the others read.
+      try {
+        EnforcedSettings found;
+        ScannerSettings scanner{number, {}};
+        ReadScanner(scanner, found);
+        if (scanner.texts.NamePort.empty()) {
+          diagnostics::Event(key + L" names no port (NamePort): the scanner is not read");
+          continue;
+        }
+        loaded.push_back(scanner);
+        if (const std::wstring port = RepeatedPort(loaded); !port.empty()) {
+          loaded.pop_back();
+          diagnostics::Event(key + L" names " + port + L", which another scanner reads: the scanner is not read");
+          continue;
+        }
+        enforced.texts.insert(enforced.texts.end(), found.texts.begin(), found.texts.end());
+        if (kept) enforced.kept.push_back(number);
+      } catch (const platform::RegistryError& error) {
+        ReportFailure(L"loading the scanner of " + key, error);
       }
-      texts.*row.lineText = options.port.*row.lineText;
     }
+    scanners = std::move(loaded);
     option_table::Options policy;
     const option_table::Found enforcedStart =
         option_table::Resolve(registry_, option_table::Find(option_table::kAutoStart), policy);
@@ -64,7 +94,21 @@ bool SettingsStore::Load(PortSettings& texts, bool& autoStart) {
   }
 }
 
-SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart, bool autoStartShown) {
+void SettingsStore::ReadScanner(ScannerSettings& scanner, EnforcedSettings& enforced) {
+  const unsigned number = scanner.number;
+  for (const auto& row : option_table::Rows()) {
+    if (!row.lineText) continue;
+    option_table::Options options;
+    const option_table::Found found = option_table::Resolve(registry_, row, options, {}, number);
+    if (option_table::IsPolicy(found.source)) enforced.texts.emplace_back(number, row.lineText);
+    // A further scanner has no port of its own unless a place names one.
+    const bool portless = number != ScannerSettings::kFirst && row.lineText == &PortSettings::NamePort &&
+                          found.source == option_table::Source::Default;
+    scanner.texts.*row.lineText = portless ? L"" : options.port.*row.lineText;
+  }
+}
+
+SaveOutcome SettingsStore::Save(const ScannerList& scanners, bool autoStart, bool autoStartShown) {
   using namespace registry_names;
   std::optional<SaveOutcome> entries;  // once the Run entries are dealt with
   // What the machine does, for a save refused half-way: where the Run keys
@@ -76,10 +120,33 @@ SaveOutcome SettingsStore::Save(const PortSettings& texts, bool autoStart, bool 
   try {
     const auto ini = registry_.OpenIni(kSettingsKey, platform::Access::ReadWrite);
     ini->WriteString(kAppSection, kExecutableName, std::wstring(platform::ExtractFileName(executablePath_)));
-    for (const auto& row : option_table::Rows()) {
-      // An enforced value is the policy's, not the operator's.
-      if (!row.lineText || enforced_.Covers(row.lineText)) continue;
-      ini->WriteString(kDeviceSection, std::wstring(row.name), texts.*row.lineText);
+    for (const ScannerSettings& scanner : scanners) {
+      for (const auto& row : option_table::Rows()) {
+        // An enforced value is the policy's, not the operator's. The first
+        // scanner's end of code and replies are IT's settings, as before
+        // there were several: written when the operator changed them, never
+        // copied into his own.
+        if (!row.lineText || enforced_.Covers(scanner.number, row.lineText)) continue;
+        if (scanner.number == ScannerSettings::kFirst && !StoredAtEveryOk(row.lineText) &&
+            scanner.texts.*row.lineText == firstLoaded_.*row.lineText) {
+          continue;
+        }
+        ini->WriteString(option_table::SectionOf(row, scanner.number), std::wstring(row.name),
+                         scanner.texts.*row.lineText);
+      }
+    }
+    // A scanner the operator removed goes with its key; one the machine or
+    // a policy names was never offered for removal.
+    const std::wstring further = kSettingsKey + L"\\" + kDeviceSection + L"\\" + option_table::kScannersKey;
+    for (const std::wstring& name :
+         registry_.SubkeyNames(platform::Hive::CurrentUser, further, platform::View::Native)) {
+      const auto number = platform::StrToInt(name);
+      const auto listed = [&](const auto& scanner) {
+        return number && scanner.number == static_cast<unsigned>(*number);
+      };
+      if (number && name == platform::IntToStr(*number) && std::ranges::none_of(scanners, listed)) {
+        registry_.DeleteKey(platform::Hive::CurrentUser, further + L"\\" + name);
+      }
     }
     if (enforced_.autoStart) return {SaveOutcome::Refused::Nothing, 0, autoStart};
     entries = autoStart != autoStartShown
@@ -159,6 +226,17 @@ std::uint32_t SettingsStore::DeleteRunValue(platform::Hive hive) {
     ReportFailure(L"removing the start-with-Windows entry under " + std::wstring(HiveName(hive)), error);
     return error.code;
   }
+}
+
+std::wstring StoredFirstPort(platform::Registry& registry) {
+  option_table::Options options;
+  try {
+    option_table::Resolve(registry, option_table::Find(L"NamePort"), options);
+  } catch (const platform::RegistryError& error) {
+    ReportFailure(L"reading the port setting", error);
+  }
+  // As the reader reads an empty one.
+  return options.port.NamePort.empty() ? kDefaultPortSettings.NamePort : options.port.NamePort;
 }
 
 diagnostics::LogLevel StoredLogLevel(platform::Registry& registry) {

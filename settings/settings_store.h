@@ -17,18 +17,22 @@ class SettingsStore : public SettingsStorage {
  public:
   SettingsStore(platform::Registry& registry, std::wstring executablePath);
 
-  // Reads the five texts, each assigned as soon as it is read, so a failure
-  // half-way leaves the rest as they were. Start with Windows is whether a
+  // Reads every scanner: the first from DEVICE (and its end of code from
+  // APPCFG), each further one from its key under DEVICE\\Scanners. A further
+  // scanner that names no port, or one an earlier scanner reads, is not
+  // read, and the log says why; one whose key the registry refuses leaves
+  // the others read. Start with Windows is whether a
   // Run value is there; the stored AutoStart only when the Run keys cannot
   // be read. A per-user Run value beside the machine-wide one is removed. A
   // start with Windows enforced by policy is what the box shows, and the Run
   // entry is brought in line with it where this user may.
-  bool Load(PortSettings& texts, bool& autoStart) override;
-  // Writes the executable's name and the texts no policy enforces, brings
+  bool Load(ScannerList& scanners, bool& autoStart) override;
+  // Writes the executable's name and the texts no policy enforces, removes
+  // the operator's key of each further scanner no longer listed, brings
   // the start-with-Windows entry in line with `autoStart` when the operator
   // changed the box, then stores AutoStart as the machine now does it; an
   // enforced start with Windows is left as it is.
-  SaveOutcome Save(const PortSettings& texts, bool autoStart, bool autoStartShown) override;
+  SaveOutcome Save(const ScannerList& scanners, bool autoStart, bool autoStartShown) override;
   // One entry at most, so that one copy starts at logon: the quoted
   // executable path machine-wide, where this user may write it or where it
   // is already; else for this user alone. Off removes both.
@@ -38,6 +42,9 @@ class SettingsStore : public SettingsStorage {
   EnforcedSettings Enforced() const override { return enforced_; }
 
  private:
+  // A scanner's line settings, each assigned as it is read; what a policy
+  // enforces goes into `enforced`.
+  void ReadScanner(ScannerSettings& scanner, EnforcedSettings& enforced);
   // None when the key cannot be read.
   std::optional<bool> IsRegistered(platform::Hive hive);
   // Whether either Run value is there; none when that cannot be told. A
@@ -50,7 +57,12 @@ class SettingsStore : public SettingsStorage {
   platform::Registry& registry_;
   std::wstring executablePath_;
   EnforcedSettings enforced_;
+  PortSettings firstLoaded_ = kDefaultPortSettings;  // the first scanner's, as the last Load found it
 };
+
+// The first scanner's port as the settings name it; the default when they
+// cannot be read.
+std::wstring StoredFirstPort(platform::Registry& registry);
 
 // How much the operator or a policy asked the diagnostics log to keep
 // (APPCFG\Log); off when it cannot be read.

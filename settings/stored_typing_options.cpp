@@ -24,18 +24,12 @@ void ResolveOrKeep(platform::Registry& registry, const option_table::Row& row, o
   }
 }
 
-// What a code is typed with: the typing options, and what ends it on the
-// line and what the scanner is told of it (one for every program).
-bool TypesCodes(const option_table::Row& row) {
-  return row.effect == option_table::Effect::Typing || (row.effect == option_table::Effect::Line && !row.lineText);
-}
-
 }  // namespace
 
 TypingOptions ReadTypingOptions(platform::Registry& registry) {
   option_table::Options options;
   for (const auto& row : option_table::Rows()) {
-    if (TypesCodes(row)) ResolveOrKeep(registry, row, options);
+    if (row.effect == option_table::Effect::Typing) ResolveOrKeep(registry, row, options);
   }
   return options.typing;
 }

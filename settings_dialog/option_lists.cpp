@@ -28,6 +28,9 @@ const OptionList kBaudRate{{kBaudRates.begin(), kBaudRates.end()}, 6, &PortSetti
 const OptionList kDataBit{{kDataBits.begin(), kDataBits.end()}, 4, &PortSettings::ByteSize};
 const OptionList kParity{{kParityTexts.begin(), kParityTexts.end()}, 0, &PortSettings::Parity};
 const OptionList kStopBit{{kStopBitsTexts.begin(), kStopBitsTexts.end()}, 0, &PortSettings::StopBits};
+const OptionList kCodeEnd{{kCodeEnds.begin(), kCodeEnds.end()}, 0, &PortSettings::CodeEnd};
+const OptionList kReplyTyped{{kRepliesTyped.begin(), kRepliesTyped.end()}, 0, &PortSettings::ReplyTyped};
+const OptionList kReplyRefused{{kRepliesRefused.begin(), kRepliesRefused.end()}, 0, &PortSettings::ReplyRefused};
 }  // namespace option_lists
 
 std::size_t PositionFor(const OptionList& list, std::wstring_view text) {
@@ -55,4 +58,24 @@ OptionList PortList(platform::Registry& registry, std::wstring_view storedPort) 
     }
   }
   return ports;
+}
+
+OptionList WithStored(OptionList list, std::wstring_view stored, bool readable) {
+  if (readable && std::find(list.entries.begin(), list.entries.end(), stored) == list.entries.end()) {
+    list.entries.emplace_back(stored);
+  }
+  return list;
+}
+
+ScannerSettings NewScanner(const ScannerList& scanners, const OptionList& ports) {
+  ScannerSettings added{ScannerSettings::kFirst, kDefaultPortSettings};
+  for (const ScannerSettings& scanner : scanners) added.number = std::max(added.number, scanner.number + 1);
+  for (const std::wstring& port : ports.entries) {
+    const auto reads = [&](const ScannerSettings& scanner) { return SamePort(scanner.texts.NamePort, port); };
+    if (std::none_of(scanners.begin(), scanners.end(), reads)) {
+      added.texts.NamePort = port;
+      break;
+    }
+  }
+  return added;
 }

@@ -185,6 +185,7 @@ class Walk {
 struct Shaper {
   std::wstring text;
   Budget budget;
+  std::wstring port;                      // the one the code came from, in capitals
   std::optional<std::wstring> aim = {};   // none when identifiers are off; empty when the code has none
   std::vector<std::wstring> groups = {};  // of the rule's regular expression
   // Read when first asked for, again after the text changes.
@@ -206,6 +207,8 @@ struct Shaper {
     switch (criterion.kind) {
       case Kind::Aim:
         return WildcardMatches(criterion.text, aim.value_or(L""));
+      case Kind::Port:
+        return WildcardMatches(criterion.text, port);
       case Kind::Length: {
         const std::size_t length = CharacterCount(text);
         return length >= criterion.least && length <= criterion.most;
@@ -403,9 +406,9 @@ struct Shaper {
 }  // namespace
 
 CodeOutcome ShapeCode(std::wstring_view code, AimId aimId, const RuleList& rules, NoMatch noMatch,
-                      const std::atomic<bool>* stopping) {
+                      const std::atomic<bool>* stopping, std::wstring_view port) {
   CodeOutcome outcome;
-  Shaper shaper{std::wstring(code), Budget(stopping)};
+  Shaper shaper{std::wstring(code), Budget(stopping), InCase(port, true)};
   const auto reject = [&](std::wstring why) {
     outcome.result = CodeOutcome::Result::Rejected;
     outcome.why = std::move(why);

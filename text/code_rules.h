@@ -17,6 +17,7 @@
 //
 //   if length=13 and starts=2 then output {3-7}{TAB}{8-12}
 //   if aim=]d2 and gs1 then output {01}{TAB}{21}
+//   if port=COM3 then output B{CODE}
 //   if regex=PN:0*(\d+)-(\w) then output $2{TAB}$1
 //
 // The first rule whose criteria all hold is applied, unless it ends with
@@ -39,9 +40,11 @@ struct CodeOutcome {
 };
 
 // The code (decoded) as the identifier setting, the rules and NoMatch make
-// it. Never throws: whatever goes wrong rejects the code with its reason.
+// it; `port` is the one it came from. Never throws: whatever goes wrong
+// rejects the code with its reason.
 CodeOutcome ShapeCode(std::wstring_view code, TypingOptions::AimId aimId, const RuleList& rules,
-                      TypingOptions::NoMatch noMatch, const std::atomic<bool>* stopping = nullptr);
+                      TypingOptions::NoMatch noMatch, const std::atomic<bool>* stopping = nullptr,
+                      std::wstring_view port = {});
 
 // What is typed as a person reads it: keys and pauses as {TAB}, {ENTER},
 // {GS}, {PAUSE:50}, other control characters as {0x01}, a brace doubled.

@@ -37,15 +37,17 @@ TypingSettings::Program TypingSettings::For(std::wstring_view program) const {
 }
 
 PreparedCode PrepareCode(std::string_view bytes, std::wstring_view program, const TypingSettings& settings,
-                         const CodePages& codePages, bool held, const std::atomic<bool>* stopping) {
+                         const CodePages& codePages, bool held, const std::atomic<bool>* stopping,
+                         std::wstring_view port) {
   const auto [options, rules] = settings.For(program);
   PreparedCode code;
   code.bytes = bytes;
+  code.port = port;
   code.program = program;
   code.decoded = DecodeCode(bytes, options.codePage, codePages);
   code.keyDelayMs = options.keyDelayMs;
   if (!HasSomethingToType(code.decoded.text)) return code;
-  CodeOutcome shaped = ShapeCode(code.decoded.text, options.aimId, rules, options.noMatch, stopping);
+  CodeOutcome shaped = ShapeCode(code.decoded.text, options.aimId, rules, options.noMatch, stopping, port);
   code.aimId = std::move(shaped.aimId);
   code.rule = shaped.rule;
   if (shaped.result == CodeOutcome::Result::Rejected) {

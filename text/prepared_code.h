@@ -53,6 +53,7 @@ struct PreparedCode {
   };
 
   std::string bytes;                // as the line gave them
+  std::wstring port;                // the one it came from
   std::wstring program;             // the file name of the program it goes to, as given
   CodeText decoded{};               // its text, before any rule, and its code page
   std::wstring aimId;               // the symbology identifier found; empty when none
@@ -74,8 +75,10 @@ struct PreparedCode {
 // added. The whole text is made before a key goes out: a code its rules
 // refuse types nothing at all. `held`: «Не вводить коды» is ticked.
 // `stopping`, when given, ends a rule's long match: the reader is closing.
+// `port` is the one the code came from, for the rules to select by.
 PreparedCode PrepareCode(std::string_view bytes, std::wstring_view program, const TypingSettings& settings,
-                         const CodePages& codePages, bool held = false, const std::atomic<bool>* stopping = nullptr);
+                         const CodePages& codePages, bool held = false, const std::atomic<bool>* stopping = nullptr,
+                         std::wstring_view port = {});
 
 // Whether the character is left out of what is typed: a control character
 // that is neither a key (Tab, Backspace, Escape, line feed as Enter) nor a

@@ -174,6 +174,8 @@ Criterion ReadCriterion(const Word& word, bool negated) {
     return {name == L"gs1" ? Kind::Gs1 : Kind::Digits, negated};
   }
   if (name == L"aim") return needsValue(Kind::Aim);
+  // Windows reads a port's name in any case.
+  if (name == L"port") return {Kind::Port, negated, InCase(needsValue(Kind::Port).text, true)};
   if (name == L"starts") return needsValue(Kind::Starts);
   if (name == L"ends") return needsValue(Kind::Ends);
   if (name == L"contains") return needsValue(Kind::Contains);

@@ -52,7 +52,8 @@ class RuleList {
 
  private:
   friend CodeOutcome ShapeCode(std::wstring_view code, TypingOptions::AimId aimId, const RuleList& rules,
-                               TypingOptions::NoMatch noMatch, const std::atomic<bool>* stopping);
+                               TypingOptions::NoMatch noMatch, const std::atomic<bool>* stopping,
+                               std::wstring_view port);
   std::vector<Rule> rules_;
   std::optional<RuleError> error_;
   std::wstring source_;

@@ -32,7 +32,7 @@ std::wstring InCase(std::wstring_view text, bool upper);
 using Regex = std::shared_ptr<const boost::wregex>;
 
 struct Criterion {
-  enum class Kind { Aim, Length, Starts, Ends, Contains, At, Like, Regex, Gs1, Digits };
+  enum class Kind { Aim, Port, Length, Starts, Ends, Contains, At, Like, Regex, Gs1, Digits };
   Kind kind;
   bool negated = false;
   std::wstring text = {};

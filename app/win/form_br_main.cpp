@@ -5,6 +5,7 @@
 
 #include <array>
 #include <iterator>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -32,7 +33,8 @@ const std::wstring kBrowserFailed = L"Ошибка при открытии Ин�
 // The coordinator reads Windows' value as Windows defines it.
 static_assert(WindowCoordinator::kCloseApp == ENDSESSION_CLOSEAPP);
 
-constexpr UINT_PTR kRetryTimer = 1;
+// One for each scanner, by its number, clear of the settings watcher's.
+constexpr UINT_PTR kRetryTimers = 0x100;
 
 enum ControlId {
   kProgramIcon = 100,
@@ -47,12 +49,16 @@ enum ControlId {
   kLabelByteSize,
   kLabelParity,
   kLabelStopBits,
+  kFurtherScanners,  // one line each, from here on
 };
 
 enum MenuId { kRestore1 = 200, kOptions, kExit1 };
 
 constexpr DWORD kCaption = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 constexpr DWORD kValue = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+
+// A further scanner's line, under the link, for each the window grows.
+constexpr int kFurtherTop = 140, kFurtherHeight = 20;
 
 const std::array<platform::ControlLayout, 12> kLayout{{
     {kProgramIcon, WC_STATICW, L"", -1, 2, 129, 119, SS_BITMAP | SS_CENTERIMAGE},
@@ -107,6 +113,9 @@ TFormBRMain::TFormBRMain() {
   // why and close it; every command then does nothing.
   readerFailure_ = MakeReader(window, static_cast<ReaderSite&>(*this), readerParts_, BarCodReader);
   if (!BarCodReader) return;
+  // Further scanners make it taller: centred as it is.
+  ShowFurtherScanners();
+  if (furtherShown_ > 0) platform::SizeAndCenter(window, kWindowWidth, Height(), platform::SizeOf::WholeWindow, scale);
   settingsChangeWatcher_ = std::make_unique<SettingsWatcher>(window, [this] {
     BarCodReader->OnSettingsChanged();
     RefreshLabels();
@@ -120,8 +129,11 @@ void TFormBRMain::FormCreate() {
   IsMinimizedToTray = false;
   ::SetWindowTextW(window_.get(), platform::ApplicationTitle().c_str());
   if (!readerFailure_.empty()) ShowStopMessage(std::exchange(readerFailure_, {}));
-  // A port that will not open is reported here, before the window shows.
-  if (BarCodReader && BarCodReader->InitComm()) BarCodReader->ReadData();
+  // A port that will not open is reported here, before the window shows;
+  // the others are read all the same.
+  if (!BarCodReader) return;
+  BarCodReader->InitComm();
+  BarCodReader->ReadData();
 }
 
 void TFormBRMain::Show() {
@@ -148,16 +160,18 @@ std::wstring TFormBRMain::ErrorText(std::uint32_t error) { return platform::Syst
 
 void TFormBRMain::PostLineLost(unsigned generation) { ::PostMessageW(window_.get(), WM_LINELOST, generation, 0); }
 
-void TFormBRMain::ScheduleRetry(std::chrono::milliseconds delay) {
-  ::SetTimer(window_.get(), kRetryTimer, static_cast<UINT>(delay.count()), nullptr);
+void TFormBRMain::ScheduleRetry(unsigned scanner, std::chrono::milliseconds delay) {
+  ::SetTimer(window_.get(), kRetryTimers + scanner, static_cast<UINT>(delay.count()), nullptr);
 }
 
-void TFormBRMain::CancelRetry() { ::KillTimer(window_.get(), kRetryTimer); }
+void TFormBRMain::CancelRetry(unsigned scanner) { ::KillTimer(window_.get(), kRetryTimers + scanner); }
 
 void TFormBRMain::LinkChanged() {
   if (!BarCodReader) return;
-  trayIcon_->SetTip(TrayTip(platform::ApplicationTitle(), BarCodReader->LinkLost(),
-                            BarCodReader->lineParameters().portName, readerParts_->recent.typingHeld));
+  std::wstring lost;
+  for (const std::wstring& port : BarCodReader->LostPorts()) lost += (lost.empty() ? L"" : L", ") + port;
+  trayIcon_->SetTip(TrayTip(platform::ApplicationTitle(), !lost.empty(), lost, readerParts_->recent.typingHeld));
+  ShowFurtherScanners();
 }
 
 void TFormBRMain::Carry(const WindowSteps& steps) {
@@ -213,15 +227,58 @@ void TFormBRMain::FormShow() { RefreshLabels(); }
 void TFormBRMain::RefreshLabels() {
   if (!BarCodReader) return;
   // The stored texts, not the port a command line may have chosen.
-  const PortSettings& texts = BarCodReader->portSettings;
+  const PortSettings& texts = BarCodReader->scanners.front().texts;
   const HWND window = window_.get();
   ::SetDlgItemTextW(window, kLabelCOMport, texts.NamePort.c_str());
   ::SetDlgItemTextW(window, kLabelBaudRate, texts.BaudRate.c_str());
   ::SetDlgItemTextW(window, kLabelByteSize, texts.ByteSize.c_str());
   ::SetDlgItemTextW(window, kLabelParity, texts.Parity.c_str());
   ::SetDlgItemTextW(window, kLabelStopBits, texts.StopBits.c_str());
+  ShowFurtherScanners();
   if (monitor_) monitor_->Refresh();
 }
+
+std::vector<platform::ControlLayout> TFormBRMain::Layout() const {
+  std::vector<platform::ControlLayout> layout(kLayout.begin(), kLayout.end());
+  for (int i = 0; i < furtherShown_; ++i) {
+    layout.push_back({kFurtherScanners + i, WC_STATICW, L"", 10, kFurtherTop + i * kFurtherHeight, 285, 13, kValue});
+  }
+  return layout;
+}
+
+void TFormBRMain::ShowFurtherScanners() {
+  const HWND window = window_.get();
+  const ScannerList& scanners = BarCodReader->scanners;
+  const int further = static_cast<int>(scanners.size()) - 1;
+  if (further != furtherShown_) {
+    for (int i = 0; i < furtherShown_; ++i) ::DestroyWindow(::GetDlgItem(window, kFurtherScanners + i));
+    furtherShown_ = further;
+    const std::vector<platform::ControlLayout> layout = Layout();
+    const platform::DpiScale scale(platform::DpiOf(window));
+    platform::CreateControls(window, std::span(layout).subspan(kLayout.size()), scale, font_.get());
+    // The one resize the window makes itself: a line for each further scanner.
+    RECT frame;
+    ::GetWindowRect(window, &frame);
+    rescaling_ = true;
+    ::SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, scale(Height()),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    rescaling_ = false;
+  }
+  for (int i = 0; i < further; ++i) {
+    const ScannerSettings& scanner = scanners[static_cast<std::size_t>(i) + 1];
+    const ScannerLink* const link = BarCodReader->Link(scanner.number);
+    std::wstring text = scanner.texts.NamePort + L": ";
+    if (!link) {
+      text += L"не читается, этот порт читается для другого сканера";
+    } else {
+      text += ShortLineName(link->line()) + L", " +
+              (link->lost() ? L"нет связи с " + LostSince(link->lostPort()) : std::wstring(L"открыт"));
+    }
+    ::SetDlgItemTextW(window, kFurtherScanners + i, text.c_str());
+  }
+}
+
+int TFormBRMain::Height() const { return kWindowHeight + furtherShown_ * kFurtherHeight; }
 
 void TFormBRMain::FormCloseQuery() {
   if (BarCodReader) BarCodReader->StopReading();
@@ -327,10 +384,10 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
       if (BarCodReader) BarCodReader->OnLineLost(static_cast<unsigned>(wParam));
       return 0;
     case WM_TIMER:
-      if (wParam != kRetryTimer) break;
+      if (wParam <= kRetryTimers) break;
       // One attempt per request; the reader asks for the next.
-      ::KillTimer(window, kRetryTimer);
-      if (BarCodReader) BarCodReader->OnRetryTimer();
+      ::KillTimer(window, wParam);
+      if (BarCodReader) BarCodReader->OnRetryTimer(static_cast<unsigned>(wParam - kRetryTimers));
       return 0;
     case WM_DEVICECHANGE: {
       const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
@@ -358,7 +415,7 @@ LRESULT TFormBRMain::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_DPICHANGED:
       // Moved to a monitor of another density; the one resize not refused.
       rescaling_ = true;
-      platform::Rescale(window, {kLayout, kWindowWidth, kWindowHeight, platform::SizeOf::WholeWindow}, LOWORD(wParam),
+      platform::Rescale(window, {Layout(), kWindowWidth, Height(), platform::SizeOf::WholeWindow}, LOWORD(wParam),
                         *reinterpret_cast<const RECT*>(lParam), font_);
       rescaling_ = false;
       return 0;

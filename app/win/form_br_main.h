@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/win/form_monitor.h"
 #include "app/win/settings_watcher.h"
@@ -16,8 +17,9 @@
 // A reader thread lost its port; wParam tells which port it was.
 inline constexpr UINT WM_LINELOST = WM_APP + 101;
 
-// The program's only permanent window: the five line settings as text, a
-// popup menu, the web link, and the tray icon it hides into when minimised.
+// The program's only permanent window: the first scanner's five line
+// settings as text and a line for each further scanner, a popup menu, the
+// web link, and the tray icon it hides into when minimised.
 // It owns the reader, and is the user interface thread's side of it. What
 // to do about modality, exit and the end of the session the coordinator
 // decides; the window carries it out.
@@ -50,6 +52,11 @@ class TFormBRMain final : private ReaderSite, private MonitorSite {
   void OptionsClick();
   void LabelWWWClick();
   void RefreshLabels();
+  // A line for each further scanner under the first one's labels: its port,
+  // its line and whether it is open or since when it is away.
+  void ShowFurtherScanners();
+  std::vector<platform::ControlLayout> Layout() const;
+  int Height() const;
   void ShowMenu();
   void Close();
 
@@ -64,8 +71,8 @@ class TFormBRMain final : private ReaderSite, private MonitorSite {
   void ShowStopMessage(const std::wstring& text) override;
   std::wstring ErrorText(std::uint32_t error) override;
   void PostLineLost(unsigned generation) override;
-  void ScheduleRetry(std::chrono::milliseconds delay) override;
-  void CancelRetry() override;
+  void ScheduleRetry(unsigned scanner, std::chrono::milliseconds delay) override;
+  void CancelRetry(unsigned scanner) override;
   void LinkChanged() override;
   void TypingHeldChanged() override { LinkChanged(); }
   void RunModal(const std::function<void()>& dialog) override;
@@ -76,6 +83,7 @@ class TFormBRMain final : private ReaderSite, private MonitorSite {
   WindowCoordinator coordinator_;
   bool IsMinimizedToTray = false;
   bool rescaling_ = false;                                  // a change of density may resize the window
+  int furtherShown_ = 0;                                    // lines of further scanners
   std::unique_ptr<WinReaderParts> readerParts_;             // before the reader, which uses them
   std::unique_ptr<CBarCodReader> BarCodReader;              // null when it could not be created
   std::wstring readerFailure_;                              // why, for the operator, until FormCreate tells

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -29,7 +30,8 @@ constexpr UINT kStateEveryMs = 1000;
 
 // Each its own: the layout finds a control by its id.
 enum ControlId {
-  kPortCaption = 100,
+  kScanner = 99,
+  kPortCaption,
   kPort,
   kLineCaption,
   kLine,
@@ -52,7 +54,10 @@ enum ControlId {
 constexpr DWORD kText = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 constexpr DWORD kWrapped = SS_LEFT | SS_NOPREFIX;
 
-const std::array<platform::ControlLayout, 18> kLayout{{
+// With several scanners, the port's caption gives way to the scanner the
+// rows from «Порт» to «Совет» show.
+const std::array<platform::ControlLayout, 19> kLayout{{
+    {kScanner, WC_COMBOBOXW, L"", 8, 4, 116, 21, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP},
     {kPortCaption, WC_STATICW, L"Порт:", 8, 8, 120, 14, kText},
     {kPort, WC_STATICW, L"", 130, 8, 582, 14, kText},
     {kLineCaption, WC_STATICW, L"Настройки линии:", 8, 26, 120, 14, kText},
@@ -78,7 +83,10 @@ struct Column {
   const wchar_t* title;
   int width;
 };
-constexpr std::array<Column, 8> kColumns{{{L"Время", 80},
+// «Порт» is as narrow as nothing while there is one scanner.
+constexpr int kPortColumn = 1, kPortColumnWidth = 60, kTextColumn = 8;
+constexpr std::array<Column, 9> kColumns{{{L"Время", 80},
+                                          {L"Порт", 0},
                                           {L"Длина", 44},
                                           {L"Кодировка", 72},
                                           {L"Идентификатор", 96},
@@ -86,13 +94,6 @@ constexpr std::array<Column, 8> kColumns{{{L"Время", 80},
                                           {L"Программа", 90},
                                           {L"Итог", 96},
                                           {L"Текст", 164}}};
-
-std::wstring LocalClock(std::chrono::system_clock::time_point at) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-  wchar_t text[16] = L"";
-  if (const std::tm* local = std::localtime(&seconds)) std::wcsftime(text, 16, L"%H:%M:%S", local);
-  return text;
-}
 
 std::wstring WindowsVersion() {
   // GetVersionEx answers what the manifest declares, not what runs.
@@ -115,6 +116,15 @@ std::wstring LayoutOf(HWND window) {
 }
 
 }  // namespace
+
+std::wstring LostSince(const LostPortLog& lost) {
+  const auto away =
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(LostPortLog::Clock::now() - lost.lostAt());
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - away);
+  wchar_t text[16] = L"";
+  if (const std::tm* local = std::localtime(&seconds)) std::wcsftime(text, 16, L"%H:%M:%S", local);
+  return text;
+}
 
 UINT AcceptShowMonitorMessage(HWND mainWindow) {
   const UINT message = ::RegisterWindowMessageW(kShowMonitorMessageName);
@@ -185,20 +195,39 @@ void TFormMonitor::ShowIn(std::unique_ptr<TFormMonitor>& monitor, RecentCodes& r
 void TFormMonitor::Refresh() {
   if (window_ == nullptr) return;
   disclosure_ = StoredCodeDisclosure(registry_);
+  const ScannerList& scanners = reader_.scanners;
+  const bool several = scanners.size() > 1;
+  const HWND picker = ::GetDlgItem(window_, kScanner);
+  ::SendMessageW(picker, CB_RESETCONTENT, 0, 0);
+  if (std::ranges::none_of(scanners, [&](const auto& scanner) { return scanner.number == shown_; })) {
+    shown_ = ScannerSettings::kFirst;
+  }
+  for (std::size_t i = 0; i < scanners.size() && several; ++i) {
+    const std::wstring entry = L"Порт " + scanners[i].texts.NamePort + L":";
+    ::SendMessageW(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    if (scanners[i].number == shown_) ::SendMessageW(picker, CB_SETCURSEL, i, 0);
+  }
+  ::ShowWindow(picker, several ? SW_SHOW : SW_HIDE);
+  ::ShowWindow(::GetDlgItem(window_, kPortCaption), several ? SW_HIDE : SW_SHOW);
+  const HWND list = ::GetDlgItem(window_, kCodes);
+  const platform::DpiScale scale(platform::DpiOf(window_));
+  const int portWidth = several ? kPortColumnWidth : 0;
+  ListView_SetColumnWidth(list, kPortColumn, scale(portWidth));
+  ListView_SetColumnWidth(list, kTextColumn, scale(kColumns[kTextColumn].width - portWidth));
+  ShowLine();
+  program_.reset();  // its options are read again
+  ShowState();
+  ShowCodes();
+}
+
+void TFormMonitor::ShowLine() {
   std::wstring line;
   try {
-    std::vector<OptionShown> lineOptions;
-    for (const OptionShown& option : OptionsWithSources(registry_)) {
-      if (option_table::Find(option.name).lineText) lineOptions.push_back(option);
-    }
-    line = OptionsLine(lineOptions);
+    line = OptionsLine(LineOptions(registry_, shown_));
   } catch (const platform::RegistryError& error) {
     line = platform::SystemErrorText(error.code);
   }
   ::SetDlgItemTextW(window_, kLine, line.c_str());
-  program_.reset();  // its options are read again
-  ShowState();
-  ShowCodes();
 }
 
 void TFormMonitor::ShowCodes() {
@@ -215,9 +244,9 @@ void TFormMonitor::ShowCodes() {
   ListView_DeleteAllItems(list);
   for (int row = 0; row < static_cast<int>(codes_.size()); ++row) {
     const CodeRecord& code = codes_[row];
-    const std::wstring cells[] = {
-        TimeText(code.time), ShownLength(code, disclosure_), code.encoding, code.symbology, code.rule, code.program,
-        OutcomeName(code),   ShownText(code, disclosure_)};
+    const std::wstring cells[] = {TimeText(code.time), code.port,         ShownLength(code, disclosure_),
+                                  code.encoding,       code.symbology,    code.rule,
+                                  code.program,        OutcomeName(code), ShownText(code, disclosure_)};
     LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = row;
@@ -245,16 +274,15 @@ void TFormMonitor::ShowSelectedBytes() {
   ::SetDlgItemTextW(window_, kBytes, bytes.c_str());
 }
 
-std::wstring TFormMonitor::PortText() {
-  const LineParameters& line = reader_.lineParameters();
+std::wstring TFormMonitor::PortText(const ScannerSettings& scanner) {
+  const ScannerLink* const link = reader_.Link(scanner.number);
+  if (!link) return scanner.texts.NamePort + L": не читается, этот порт читается для другого сканера";
+  const LineParameters& line = link->line();
   std::wstring text = line.portName;
-  if (line.portName != reader_.portSettings.NamePort) text += L" (из командной строки)";
-  if (!reader_.LinkLost()) return text + L", " + ShortLineName(line) + L": открыт";
-  const LostPortLog& lost = reader_.lostPort();
-  const auto away =
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(LostPortLog::Clock::now() - lost.lostAt());
-  text += L": нет связи с " + LocalClock(std::chrono::system_clock::now() - away) + L", попыток: " +
-          platform::IntToStr(lost.attempts());
+  if (line.portName != scanner.texts.NamePort) text += L" (из командной строки)";
+  if (!link->lost()) return text + L", " + ShortLineName(line) + L": открыт";
+  const LostPortLog& lost = link->lostPort();
+  text += L": нет связи с " + LostSince(lost) + L", попыток: " + platform::IntToStr(lost.attempts());
   if (lost.lastError() != 0) {
     text += L", последняя ошибка " + platform::IntToStr(lost.lastError()) + L": " +
             std::wstring(platform::WithoutTrailingBreak(platform::SystemErrorText(lost.lastError())));
@@ -262,12 +290,26 @@ std::wstring TFormMonitor::PortText() {
   return text;
 }
 
-std::wstring TFormMonitor::AdviceText(const LineCounts& counts) {
-  return Advice({counts, !reader_.LinkLost(), recent_.typingHeld, reader_.lineParameters()});
+ScannerFacts TFormMonitor::FactsOf(const ScannerSettings& scanner) {
+  const ScannerLink* const link = reader_.Link(scanner.number);
+  LineParameters line;
+  if (link) line = link->line();
+  line.portName = link ? line.portName : scanner.texts.NamePort;
+  // With one scanner, its counts are all the program's, whichever port it
+  // read before.
+  const LineCounts counts = reader_.scanners.size() > 1 ? recent_.Counts(line.portName) : recent_.Counts();
+  return {PortText(scanner), counts, Advice({counts, link && !link->lost(), recent_.typingHeld, line})};
 }
 
 void TFormMonitor::ShowState() {
-  ::SetDlgItemTextW(window_, kPort, PortText().c_str());
+  const auto shown =
+      std::ranges::find_if(reader_.scanners, [&](const auto& scanner) { return scanner.number == shown_; });
+  if (shown != reader_.scanners.end()) {
+    const ScannerFacts facts = FactsOf(*shown);
+    ::SetDlgItemTextW(window_, kPort, facts.port.c_str());
+    ::SetDlgItemTextW(window_, kCounts, CountsText(facts.counts).c_str());
+    ::SetDlgItemTextW(window_, kAdvice, facts.advice.c_str());
+  }
   // The program the operator types into, not this window.
   const HWND front = ::GetForegroundWindow();
   DWORD processId = 0;
@@ -287,9 +329,6 @@ void TFormMonitor::ShowState() {
     }
     ::SetDlgItemTextW(window_, kTyping, OptionsLine(typing).c_str());
   }
-  const LineCounts counts = recent_.Counts();
-  ::SetDlgItemTextW(window_, kCounts, CountsText(counts).c_str());
-  ::SetDlgItemTextW(window_, kAdvice, AdviceText(counts).c_str());
 }
 
 void TFormMonitor::HoldTyping(bool held) {
@@ -303,14 +342,12 @@ ReportFacts TFormMonitor::Facts() {
   facts.version = L"" PROGRAM_VERSION_TEXT;
   facts.windows = WindowsVersion();
   facts.layout = LayoutOf(programWindow_ != nullptr ? programWindow_ : window_);
-  facts.port = PortText();
+  for (const ScannerSettings& scanner : reader_.scanners) facts.scanners.push_back(FactsOf(scanner));
   try {
     facts.options = EveryOption(registry_);
   } catch (const platform::RegistryError& error) {
     facts.options.push_back({L"?", L"", platform::SystemErrorText(error.code), L""});
   }
-  facts.counts = recent_.Counts();
-  facts.advice = AdviceText(facts.counts);
   facts.codes = recent_.Newest();
   facts.disclosure = StoredCodeDisclosure(registry_);
   facts.logLines = diagnostics::RecentLog().Lines();
@@ -390,6 +427,13 @@ LRESULT TFormMonitor::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM 
       break;
     }
     case WM_COMMAND:
+      if (LOWORD(wParam) == kScanner && HIWORD(wParam) == CBN_SELCHANGE) {
+        const auto picked = static_cast<std::size_t>(::SendDlgItemMessageW(window, kScanner, CB_GETCURSEL, 0, 0));
+        if (picked < reader_.scanners.size()) shown_ = reader_.scanners[picked].number;
+        ShowLine();
+        ShowState();
+        return 0;
+      }
       if (HIWORD(wParam) != BN_CLICKED) break;
       if (LOWORD(wParam) == kHoldTyping) HoldTyping(::IsDlgButtonChecked(window, kHoldTyping) == BST_CHECKED);
       if (LOWORD(wParam) == kCopyReport) CopyReport();

@@ -21,6 +21,9 @@
 // script may send it too (see docs/monitor.md).
 inline constexpr wchar_t kShowMonitorMessageName[] = L"Ombrek.BarcodeReader.ShowMonitor";
 
+// When a lost port went, as the clock on the wall said: "14:02:11".
+std::wstring LostSince(const LostPortLog& lost);
+
 // The message's number in this session, let through to `mainWindow` from
 // programs of lower integrity.
 UINT AcceptShowMonitorMessage(HWND mainWindow);
@@ -39,7 +42,7 @@ class MonitorSite {
 
 // «Монитор сканера»: the port and where its settings came from, the program
 // in front and its typing options, the last codes, the line's error counts
-// with an advice, and the report. Reads the record of recent codes when it
+// with an advice (of the scanner picked, with several), and the report. Reads the record of recent codes when it
 // changes, and the port's state once a second, while it is open.
 class TFormMonitor {
  public:
@@ -59,15 +62,17 @@ class TFormMonitor {
   LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   void ShowCodes();
+  void ShowLine();
   void ShowState();
   void ShowSelectedBytes();
   void HoldTyping(bool held);
   ReportFacts Facts();
   void CopyReport();
   void SaveReport();
-  // The port and the advice, alike in the window and the report.
-  std::wstring PortText();
-  std::wstring AdviceText(const LineCounts& counts);
+  // The port, its state, its counts and the advice, alike in the window
+  // and the report.
+  std::wstring PortText(const ScannerSettings& scanner);
+  ScannerFacts FactsOf(const ScannerSettings& scanner);
 
   RecentCodes& recent_;
   platform::Registry& registry_;
@@ -75,10 +80,11 @@ class TFormMonitor {
   MonitorSite& site_;
   platform::UniqueFont font_;
   CodeDisclosure disclosure_ = CodeDisclosure::Nothing;
-  std::vector<CodeRecord> codes_;        // as listed, newest first
-  unsigned codesSeen_ = 0;               // the count when they were listed
-  HWND programWindow_ = nullptr;         // the last window in front not of this program
-  std::optional<std::wstring> program_;  // whose typing options are shown
+  unsigned shown_ = ScannerSettings::kFirst;  // the scanner whose line, state and counts are shown
+  std::vector<CodeRecord> codes_;             // as listed, newest first
+  unsigned codesSeen_ = 0;                    // the count when they were listed
+  HWND programWindow_ = nullptr;              // the last window in front not of this program
+  std::optional<std::wstring> program_;       // whose typing options are shown
   ProgramNames programs_;
   HWND window_ = nullptr;  // destroyed with the monitor's close box, or with the object
 };

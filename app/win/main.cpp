@@ -79,7 +79,9 @@ int TryRulesOnStandardOutput(platform::Registry& registry, const TryRulesRequest
   }
   const std::string codes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   const WinCodePages codePages;
-  const TryRulesReport report = TryRules(codes, request.program, ReadTypingProfiles(registry), codePages);
+  // A line that names no port is a code of the first scanner.
+  const TryRulesReport report =
+      TryRules(codes, request.program, StoredFirstPort(registry), ReadTypingProfiles(registry), codePages);
   write(report.text);
   return report.exitCode;
 }

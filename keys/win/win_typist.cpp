@@ -225,14 +225,15 @@ void WinTypist::SetOptions(std::shared_ptr<const TypingProfiles> options) {
   settings_ = std::move(settings);
 }
 
-PreparedCode WinTypist::TypeCode(std::string_view code, bool held, const std::atomic<bool>& stopping) {
+PreparedCode WinTypist::TypeCode(std::string_view code, std::wstring_view port, bool held,
+                                 const std::atomic<bool>& stopping) {
   std::shared_ptr<const TypingSettings> settings;
   {
     const std::lock_guard lock(settingsMutex_);
     settings = settings_;
   }
   const HWND window = ::GetForegroundWindow();
-  PreparedCode prepared = PrepareCode(code, programs_.Of(window), *settings, codePages_, held, &stopping);
+  PreparedCode prepared = PrepareCode(code, programs_.Of(window), *settings, codePages_, held, &stopping, port);
   if (prepared.outcome == PreparedCode::Outcome::Empty) diagnostics::Event(L"empty line ignored");
   if (prepared.outcome == PreparedCode::Outcome::Refused) {
     ::MessageBeep(MB_ICONERROR);

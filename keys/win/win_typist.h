@@ -34,9 +34,9 @@ class ProgramNames {
 
 // Types codes into the focused window through the system's input stream,
 // with the keyboard layout of the window in front. Only one thread at a
-// time types with it. A code refused for a reason the operator can mend
-// asks for a balloon: `balloonWaiting` is called on the typing thread, and
-// the user interface thread takes its text.
+// time types with it, or prepares it. A code refused for a reason the
+// operator can mend asks for a balloon: `balloonWaiting` is called on the
+// typing thread, and the user interface thread takes its text.
 class WinTypist final : public CodeTypist {
  public:
   explicit WinTypist(std::function<void()> balloonWaiting = {});
@@ -46,7 +46,8 @@ class WinTypist final : public CodeTypist {
 
   // Asks Windows which program is in front, its layout and Caps Lock;
   // what is typed is PrepareCode's.
-  PreparedCode TypeCode(std::string_view code, bool held, const std::atomic<bool>& stopping) override;
+  PreparedCode TypeCode(std::string_view code, std::wstring_view port, bool held,
+                        const std::atomic<bool>& stopping) override;
   // Asks the layout of the window in front everything a code may need, and
   // raises the thread's priority: typing is what the operator waits for.
   void Prepare() override;

@@ -39,9 +39,11 @@ struct WinScannerLine::PendingIo {
 static_assert(comm_error::kInputQueueOverflow == CE_RXOVER && comm_error::kOverrun == CE_OVERRUN &&
               comm_error::kParity == CE_RXPARITY && comm_error::kFraming == CE_FRAME && comm_error::kBreak == CE_BREAK);
 
-WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, LineErrorCounter* errors)
+WinScannerLine::WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, std::wstring portName,
+                               LineErrorCounter* errors)
     : port_(port),
       ioLeftPending_(ioLeftPending),
+      portName_(std::move(portName)),
       errors_(errors),
       stop_(NewManualResetEvent()),
       io_(std::make_unique<PendingIo>()) {
@@ -133,7 +135,7 @@ ScannerLine::Event WinScannerLine::Deliver(DWORD count, std::span<const std::uin
   // the event wait missed it.
   DWORD errors = 0;
   const bool cleared = ::ClearCommError(port_, &errors, nullptr);
-  if (cleared && errors_) errors_->CountLineErrors(errors);
+  if (cleared && errors_) errors_->CountLineErrors(portName_, errors);
   if (cleared && (errors & CE_BREAK) != 0) return Event::Break;
   bytes = std::span<const std::uint8_t>(io_->buffer.data(), count);
   return Event::Bytes;
@@ -148,7 +150,7 @@ bool WinScannerLine::Failed() {
     diagnostics::Failure(L"ClearCommError", ::GetLastError());
     return true;
   }
-  if (errors_) errors_->CountLineErrors(errors);
+  if (errors_) errors_->CountLineErrors(portName_, errors);
   diagnostics::Failure(L"ReadFile", error);
   if (++failures_ >= kFailuresMeaningLost) return true;
   failureDelay_ = failureDelay_ == 0 ? kFirstFailureDelay : std::min(failureDelay_ * 2, kLongestFailureDelay);

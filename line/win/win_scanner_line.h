@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "line/scanner_line.h"
 #include "platform/win/handles.h"
@@ -18,8 +19,8 @@ class WinScannerLine final : public ScannerLine {
  public:
   // `ioLeftPending` is set when the driver never completes a cancel: the
   // port must then not be closed under the I/O it may still finish. The
-  // line's errors are counted into `errors` when given.
-  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, LineErrorCounter* errors = nullptr);
+  // line's errors are counted into `errors`, as `portName`'s, when given.
+  WinScannerLine(HANDLE port, std::atomic<bool>& ioLeftPending, std::wstring portName, LineErrorCounter* errors);
   ~WinScannerLine() override;
   WinScannerLine(const WinScannerLine&) = delete;
   WinScannerLine& operator=(const WinScannerLine&) = delete;
@@ -59,6 +60,7 @@ class WinScannerLine final : public ScannerLine {
 
   const HANDLE port_;
   std::atomic<bool>& ioLeftPending_;
+  const std::wstring portName_;
   LineErrorCounter* const errors_;
   platform::KernelHandle stop_;
   std::unique_ptr<PendingIo> io_;

@@ -56,8 +56,8 @@ void SetLine(DCB& state, const LineSetup& setup) {
 
 class WinSerialPort final : public SerialPort {
  public:
-  WinSerialPort(platform::FileHandle handle, std::wstring description, LineErrorCounter* errors)
-      : handle_(std::move(handle)), description_(std::move(description)), errors_(errors) {
+  WinSerialPort(platform::FileHandle handle, std::wstring name, std::wstring description, LineErrorCounter* errors)
+      : handle_(std::move(handle)), name_(std::move(name)), description_(std::move(description)), errors_(errors) {
     diagnostics::Event(L"port opened: " + description_);
   }
   ~WinSerialPort() override {
@@ -76,11 +76,12 @@ class WinSerialPort final : public SerialPort {
   }
 
   std::unique_ptr<ScannerLine> NewLine() override {
-    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_, errors_);
+    return std::make_unique<WinScannerLine>(handle_.get(), ioLeftPending_, name_, errors_);
   }
 
  private:
   platform::FileHandle handle_;
+  const std::wstring name_;
   const std::wstring description_;
   LineErrorCounter* const errors_;
   std::atomic<bool> ioLeftPending_{false};  // set by a line, read once its lines are gone
@@ -130,5 +131,5 @@ std::unique_ptr<SerialPort> WinSerialPorts::Open(const LineParameters& line, Fai
   failure = SetUpLine(handle.get(), line);
   // Reading at settings the operator did not choose would type garbage.
   if (failure.step != Failure::Step::None && failure.step != Failure::Step::Tolerated) return nullptr;
-  return std::make_unique<WinSerialPort>(std::move(handle), Describe(line), errors_);
+  return std::make_unique<WinSerialPort>(std::move(handle), line.portName, Describe(line), errors_);
 }

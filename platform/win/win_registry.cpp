@@ -209,6 +209,11 @@ std::unique_ptr<RegistryKey> WinRegistry::OpenKey(Hive hive, const std::wstring&
   return std::make_unique<WinRegistryKey>(CreateKey(Root(hive), keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE));
 }
 
+void WinRegistry::DeleteKey(Hive hive, const std::wstring& keyPath) {
+  const LSTATUS status = ::RegDeleteTreeW(Root(hive), keyPath.c_str());
+  if (status != ERROR_FILE_NOT_FOUND) Check(status, "RegDeleteTreeW");
+}
+
 std::optional<StoredValue> WinRegistry::ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
                                                   View view) {
   if (ViewFlag(hive, view) == 0) return ReadAnyValue(Root(hive), keyPath.c_str(), name.c_str());

@@ -9,6 +9,7 @@ class WinRegistry final : public Registry {
  public:
   std::unique_ptr<IniFile> OpenIni(const std::wstring& keyPath, Access access) override;
   std::unique_ptr<RegistryKey> OpenKey(Hive hive, const std::wstring& keyPath) override;
+  void DeleteKey(Hive hive, const std::wstring& keyPath) override;
   using Registry::ReadValue;
   std::optional<StoredValue> ReadValue(Hive hive, const std::wstring& keyPath, const std::wstring& name,
                                        View view) override;

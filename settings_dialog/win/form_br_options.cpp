@@ -3,14 +3,23 @@
 #include <commctrl.h>
 
 #include <array>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "platform/conversions.h"
+#include "platform/win/application.h"
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"TFormBROptions";
 constexpr int kClientWidth = 363;
 constexpr int kClientHeight = 213;
+// With further scanners: the row of the scanner picked above the line, and
+// the end of a code and the two replies in it.
+constexpr int kPickerRow = 28;
+constexpr int kLineRow = 26, kFurtherRows = 3 * kLineRow;
 
 enum ControlId {
   kBevel1 = 100,
@@ -28,19 +37,31 @@ enum ControlId {
   kBtnDefault,
   kBtnOK,
   kBtnCancel,
+  kBtnAdd,
+  kBtnRemove,
+  kLabelScanner,
+  kCbScanner,
+  kLabelCodeEnd,
+  kCbCodeEnd,
+  kLabelReplyTyped,
+  kCbReplyTyped,
+  kLabelReplyRefused,
+  kCbReplyRefused,
 };
 
 constexpr DWORD kList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
 constexpr DWORD kButton = BS_PUSHBUTTON | WS_TABSTOP;
 constexpr DWORD kLabel = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 
-// In tab order first, then the controls the focus never visits.
-const std::array<platform::ControlLayout, 15> kLayout{{
+// In tab order first, then the controls the focus never visits: the dialog
+// as it is with one scanner.
+const std::array<platform::ControlLayout, 16> kLayout{{
     {kCbAutoStart, WC_BUTTONW, L"Начинать работу при запуске Windows", 11, 168, 244, 16, BS_AUTOCHECKBOX | WS_TABSTOP,
      0, platform::Fit::GrowRight},
     {kBtnOK, WC_BUTTONW, L"&OK", 270, 68, 84, 25, kButton},
     {kBtnCancel, WC_BUTTONW, L"О&тмена", 270, 96, 84, 25, kButton},
     {kBtnDefault, WC_BUTTONW, L"По &умолчанию", 270, 26, 84, 25, kButton},
+    {kBtnAdd, WC_BUTTONW, L"Добавить сканер", 264, 130, 96, 25, kButton},
     {kCbStopBits, WC_COMBOBOXW, L"", 139, 126, 78, 21, kList},
     {kCbParity, WC_COMBOBOXW, L"", 139, 99, 78, 21, kList},
     {kCbDataBits, WC_COMBOBOXW, L"", 139, 73, 78, 21, kList},
@@ -54,20 +75,69 @@ const std::array<platform::ControlLayout, 15> kLayout{{
     {kBevel1, WC_STATICW, L"", 11, 8, 247, 153, SS_ETCHEDFRAME, WS_EX_TRANSPARENT},
 }};
 
+// What a dialog of several scanners adds, where it ends up: the scanner
+// picked and its removal above the line, the end of a code under it. Each
+// follows the control named in tab order.
+struct FurtherControl {
+  platform::ControlLayout layout;
+  int after;
+};
+const std::array<FurtherControl, 9> kFurther{{
+    {{kBtnRemove, WC_BUTTONW, L"Удалить сканер", 264, 4, 96, 25, kButton}, kBtnAdd},
+    {{kCbReplyRefused, WC_COMBOBOXW, L"", 139, 152 + kPickerRow + 2 * kLineRow, 78, 21, kList}, kBtnRemove},
+    {{kCbReplyTyped, WC_COMBOBOXW, L"", 139, 152 + kPickerRow + kLineRow, 78, 21, kList}, kCbReplyRefused},
+    {{kCbCodeEnd, WC_COMBOBOXW, L"", 139, 152 + kPickerRow, 78, 21, kList}, kCbReplyTyped},
+    {{kCbScanner, WC_COMBOBOXW, L"", 139, 6, 78, 21, kList}, kCbName},
+    {{kLabelScanner, WC_STATICW, L"Сканер:", 79, 10, 42, 13, kLabel, 0, platform::Fit::GrowLeft}, kBevel1},
+    {{kLabelCodeEnd, WC_STATICW, L"Конец кода:", 58, 156 + kPickerRow, 63, 13, kLabel, 0, platform::Fit::GrowLeft},
+     kLabelScanner},
+    {{kLabelReplyTyped, WC_STATICW, L"Ответ после ввода:", 24, 156 + kPickerRow + kLineRow, 97, 13, kLabel, 0,
+      platform::Fit::GrowLeft},
+     kLabelCodeEnd},
+    {{kLabelReplyRefused, WC_STATICW, L"Ответ при отказе:", 30, 156 + kPickerRow + 2 * kLineRow, 91, 13, kLabel, 0,
+      platform::Fit::GrowLeft},
+     kLabelReplyTyped},
+}};
+
+// The table moved down below the picker's row, the line's frame and what
+// is under it grown by the end of a code's; with the further controls.
+std::vector<platform::ControlLayout> LayoutFor(bool several) {
+  std::vector<platform::ControlLayout> layout(kLayout.begin(), kLayout.end());
+  if (!several) return layout;
+  for (platform::ControlLayout& control : layout) {
+    control.top += kPickerRow;
+    if (control.id == kBevel1) control.height += kFurtherRows;
+    if (control.id == kCbAutoStart) control.top += kFurtherRows;
+  }
+  for (const FurtherControl& further : kFurther) layout.push_back(further.layout);
+  return layout;
+}
+
+int ClientHeight(bool several) { return kClientHeight + (several ? kPickerRow + kFurtherRows : 0); }
+
+const std::wstring kSamePortTwice = L"Порт %s выбран для двух сканеров: у каждого сканера должен быть свой порт.";
+
 struct ListControl {
   int id;
   const OptionList& list;
 };
 
-// In the order the texts are looked up and taken back.
-std::array<ListControl, 5> Lists(const OptionList& ports) {
-  return {{
-      {kCbName, ports},
+// In the order the texts are looked up and taken back: with one scanner,
+// its end of a code and replies are IT's, as before there were several.
+std::vector<ListControl> Lists(const std::array<OptionList, 4>& lists, bool several) {
+  std::vector<ListControl> controls{
+      {kCbName, lists[0]},
       {kCbBaudRate, option_lists::kBaudRate},
       {kCbDataBits, option_lists::kDataBit},
       {kCbParity, option_lists::kParity},
       {kCbStopBits, option_lists::kStopBit},
-  }};
+  };
+  if (several) {
+    controls.push_back({kCbCodeEnd, lists[1]});
+    controls.push_back({kCbReplyTyped, lists[2]});
+    controls.push_back({kCbReplyRefused, lists[3]});
+  }
+  return controls;
 }
 
 }  // namespace
@@ -123,46 +193,112 @@ void TFormBROptions::BringToFront() {
 
 void TFormBROptions::EndAsCancel() { ::PostMessageW(window_.get(), WM_CLOSE, 0, 0); }
 
+void TFormBROptions::Arrange() {
+  const bool several = scanners.size() > 1;
+  if (several == several_) return;
+  several_ = several;
+  const HWND window = window_.get();
+  const platform::DpiScale scale(platform::DpiOf(window));
+  for (const FurtherControl& further : kFurther) {
+    if (!several) {
+      ::DestroyWindow(Control(further.layout.id));
+      continue;
+    }
+    platform::CreateControls(window, std::span(&further.layout, 1), scale, font_.get());
+    ::SetWindowPos(Control(further.layout.id), Control(further.after), 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  platform::ArrangeControls(window, LayoutFor(several), scale, font_.get());
+  RECT frame;
+  ::GetWindowRect(window, &frame);
+  platform::SizeAt(window, kClientWidth, ClientHeight(several), platform::SizeOf::ClientArea, scale,
+                   {frame.left, frame.top});
+}
+
+void TFormBROptions::ShowScanner(std::size_t index) {
+  selected_ = index;
+  const ScannerSettings& scanner = scanners[selected_];
+  // Ports come and go with their adapters: the list is made for each showing.
+  const PortSettings& texts = scanner.texts;
+  shownLists_ = {
+      PortList(registry_, texts.NamePort),
+      WithStored(option_lists::kCodeEnd, texts.CodeEnd, ReadCodeEnd(texts.CodeEnd).has_value()),
+      WithStored(option_lists::kReplyTyped, texts.ReplyTyped, ReadHexBytes(texts.ReplyTyped).has_value()),
+      WithStored(option_lists::kReplyRefused, texts.ReplyRefused, ReadHexBytes(texts.ReplyRefused).has_value())};
+  for (const ListControl& control : Lists(shownLists_, several_)) {
+    ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& entry : control.list.entries) {
+      ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    }
+    // What a policy enforces shows as it is, and cannot be changed.
+    ::EnableWindow(Control(control.id), !enforced.Covers(scanner.number, control.list.text));
+  }
+  SelectFromTexts();
+  ShowPicker();
+  ::EnableWindow(Control(kBtnRemove), selected_ > 0 && !enforced.Keeps(scanner.number));
+}
+
+void TFormBROptions::ShowPicker() {
+  const HWND picker = Control(kCbScanner);
+  if (picker == nullptr) return;
+  ::SendMessageW(picker, CB_RESETCONTENT, 0, 0);
+  // The scanner shown with the port its list shows, taken or not.
+  const auto shownPort = static_cast<std::size_t>(::SendMessageW(Control(kCbName), CB_GETCURSEL, 0, 0));
+  for (std::size_t i = 0; i < scanners.size(); ++i) {
+    const std::wstring& port = i == selected_ && shownPort < shownLists_[0].entries.size()
+                                   ? shownLists_[0].entries[shownPort]
+                                   : scanners[i].texts.NamePort;
+    const std::wstring entry = platform::IntToStr(static_cast<std::uint64_t>(i + 1)) + L": " + port;
+    ::SendMessageW(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  }
+  ::SendMessageW(picker, CB_SETCURSEL, selected_, 0);
+}
+
+void TFormBROptions::TakeFromControls() {
+  const ScannerSettings& scanner = scanners[selected_];
+  for (const ListControl& control : Lists(shownLists_, several_)) {
+    if (enforced.Covers(scanner.number, control.list.text)) continue;
+    const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
+    if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
+      scanners[selected_].texts.*(control.list.text) = control.list.entries[static_cast<std::size_t>(position)];
+    }
+  }
+}
+
 void TFormBROptions::SelectFromTexts() {
-  for (const ListControl& control : Lists(portList_)) {
-    const std::size_t position = PositionFor(control.list, portSettings.*(control.list.text));
+  for (const ListControl& control : Lists(shownLists_, several_)) {
+    const std::size_t position = PositionFor(control.list, scanners[selected_].texts.*(control.list.text));
     ::SendMessageW(Control(control.id), CB_SETCURSEL, position, 0);
   }
 }
 
 void TFormBROptions::FormShow() {
-  // Ports come and go with their adapters: the list is made for each showing.
-  portList_ = PortList(registry_, portSettings.NamePort);
-  for (const ListControl& control : Lists(portList_)) {
-    ::SendMessageW(Control(control.id), CB_RESETCONTENT, 0, 0);
-    for (const std::wstring& entry : control.list.entries) {
-      ::SendMessageW(Control(control.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-    }
-  }
-  SelectFromTexts();
+  Arrange();
+  ShowScanner(0);
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
-  // What a policy enforces shows as it is, and cannot be changed.
-  for (const ListControl& control : Lists(portList_)) {
-    ::EnableWindow(Control(control.id), !enforced.Covers(control.list.text));
-  }
   ::EnableWindow(Control(kCbAutoStart), !enforced.autoStart);
 }
 
-void TFormBROptions::btnOKClick() {
-  for (const ListControl& control : Lists(portList_)) {
-    if (enforced.Covers(control.list.text)) continue;
-    const LRESULT position = ::SendMessageW(Control(control.id), CB_GETCURSEL, 0, 0);
-    if (position >= 0 && static_cast<std::size_t>(position) < control.list.entries.size()) {
-      portSettings.*(control.list.text) = control.list.entries[static_cast<std::size_t>(position)];
-    }
+bool TFormBROptions::btnOKClick() {
+  TakeFromControls();
+  // One port read for two scanners would share out its codes between them.
+  if (const std::wstring port = RepeatedPort(scanners); !port.empty()) {
+    std::wstring text = kSamePortTwice;
+    text.replace(text.find(L"%s"), 2, port);
+    platform::ShowStopMessage(text, window_.get());
+    return false;
   }
   if (!enforced.autoStart) AutoStart = ::SendMessageW(Control(kCbAutoStart), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return true;
 }
 
 void TFormBROptions::btnDefaultClick() {
-  for (const ListControl& control : Lists(portList_)) {
-    if (!enforced.Covers(control.list.text))
-      portSettings.*(control.list.text) = kDefaultPortSettings.*(control.list.text);
+  ScannerSettings& scanner = scanners[selected_];
+  for (const ListControl& control : Lists(shownLists_, several_)) {
+    // A further scanner keeps its port: the default one is the first's.
+    if (enforced.Covers(scanner.number, control.list.text)) continue;
+    if (selected_ > 0 && control.list.text == &PortSettings::NamePort) continue;
+    scanner.texts.*(control.list.text) = kDefaultPortSettings.*(control.list.text);
   }
   if (!enforced.autoStart) AutoStart = false;
   SelectFromTexts();
@@ -174,22 +310,52 @@ void TFormBROptions::btnCancelClick() {
   ::SendMessageW(Control(kCbAutoStart), BM_SETCHECK, AutoStart ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+void TFormBROptions::btnAddClick() {
+  TakeFromControls();
+  scanners.push_back(NewScanner(scanners, shownLists_[0]));
+  Arrange();
+  ShowScanner(scanners.size() - 1);
+}
+
+void TFormBROptions::btnRemoveClick() {
+  if (selected_ == 0 || enforced.Keeps(scanners[selected_].number)) return;
+  scanners.erase(scanners.begin() + static_cast<std::ptrdiff_t>(selected_));
+  Arrange();
+  ShowScanner(selected_ - 1);
+}
+
 LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
+      if (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == kCbScanner) {
+        TakeFromControls();
+        const LRESULT picked = ::SendMessageW(Control(kCbScanner), CB_GETCURSEL, 0, 0);
+        if (picked >= 0 && static_cast<std::size_t>(picked) < scanners.size())
+          ShowScanner(static_cast<std::size_t>(picked));
+        return 0;
+      }
+      if (HIWORD(wParam) == CBN_SELCHANGE && LOWORD(wParam) == kCbName) {
+        ShowPicker();
+        return 0;
+      }
       if (HIWORD(wParam) != BN_CLICKED) break;
       // Enter and Escape arrive as IDOK and IDCANCEL from the dialog
       // manager; with no default or cancel button they do nothing.
       switch (LOWORD(wParam)) {
         case kBtnOK:
-          btnOKClick();
-          modalResult_ = mrOk;
+          if (btnOKClick()) modalResult_ = mrOk;
           return 0;
         case kBtnDefault:
           btnDefaultClick();
           return 0;
         case kBtnCancel:
           btnCancelClick();
+          return 0;
+        case kBtnAdd:
+          btnAddClick();
+          return 0;
+        case kBtnRemove:
+          btnRemoveClick();
           return 0;
         default:
           return 0;
@@ -203,8 +369,9 @@ LRESULT TFormBROptions::Dispatch(HWND window, UINT message, WPARAM wParam, LPARA
       break;
     case WM_DPICHANGED:
       // Moved to a monitor of another density.
-      platform::Rescale(window, {kLayout, kClientWidth, kClientHeight, platform::SizeOf::ClientArea}, LOWORD(wParam),
-                        *reinterpret_cast<const RECT*>(lParam), font_);
+      platform::Rescale(window,
+                        {LayoutFor(several_), kClientWidth, ClientHeight(several_), platform::SizeOf::ClientArea},
+                        LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam), font_);
       return 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);

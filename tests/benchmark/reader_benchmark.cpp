@@ -94,7 +94,7 @@ class PollingReader {
         DWORD read = 0;
         if (!::ReadFile(port_, buffer.data(), count, &read, &overlapped)) ::Sleep(50);
         framer.Feed(std::span(buffer.data(), count),
-                    [&](std::string_view code) { typist.TypeCode(code, false, stop_); });
+                    [&](std::string_view code) { typist.TypeCode(code, L"COM1", false, stop_); });
       }
     }
     ::CloseHandle(overlapped.hEvent);
@@ -254,7 +254,7 @@ double ThirteenDigitsMs(TargetWindow& target, int keyDelayMs) {
   for (int run = 0; run < 15; ++run) {
     target.Clear();
     const LONGLONG start = Now();
-    std::thread typing([&] { typist.TypeCode("4601234567893", false, stopping); });
+    std::thread typing([&] { typist.TypeCode("4601234567893", L"COM1", false, stopping); });
     target.WaitForText(13, 5000);
     typing.join();
     if (target.text().size() == 13) times.push_back(Milliseconds(target.arrivals().back() - start));
@@ -326,6 +326,75 @@ void LongCodes(ScannerSim& sim, TargetWindow& target, const Wedge& ours, const W
   }
 }
 
+// Two scanners, COM1 and COM3, at 115200 baud: the latency of a code on
+// COM1 while COM3 is idle, and while COM3's 1,500-character code is being
+// typed (then COM1's code waits for its turn: the wait is from its carriage
+// return to the last character of COM3's code); and what two open ports
+// cost idle against one.
+void TwoScanners(ScannerSim& sim, TargetWindow& target) {
+  const std::wstring further = std::wstring(raw_registry::kSettingsKey) + L"\\DEVICE\\Scanners\\2";
+  const auto open = [&](bool two) {
+    raw_registry::Forget();
+    raw_registry::WriteDevice(L"NamePort", L"COM1");
+    raw_registry::WriteDevice(L"BaudRate", L"115200");
+    if (two) raw_registry::WriteText(HKEY_CURRENT_USER, further, L"NamePort", L"COM3");
+    if (two) raw_registry::WriteText(HKEY_CURRENT_USER, further, L"BaudRate", L"115200");
+    sim.Open(1);
+    sim.Open(3);
+    auto reader = std::make_unique<TestReader>();
+    reader->ApplySettings();
+    reader->InitComm();
+    reader->ReadData();
+    target.Focus();
+    return reader;
+  };
+  auto reader = open(true);
+  std::vector<double> idle, behind, waits;
+  std::string longCode;
+  for (std::size_t i = 0; i < kLongCodeLength; ++i) longCode += static_cast<char>('0' + i % 10);
+  for (int i = 0; i < 100; ++i) {
+    target.Clear();
+    sim.Pace(1, 115200, "12345678");
+    target.PumpFor(1);
+    const LONGLONG carriageReturn = Now();
+    sim.Write(1, "\r");
+    target.WaitForText(8, 2000);
+    if (target.text().size() == 8) idle.push_back(Milliseconds(target.arrivals().front() - carriageReturn));
+  }
+  for (int round = 0; round < 15; ++round) {
+    target.Clear();
+    sim.Write(3, longCode);
+    target.PumpFor(100);
+    sim.Write(3, "\r");
+    target.PumpFor(5);  // COM3's code is being typed
+    const LONGLONG carriageReturn = Now();
+    sim.Write(1, "12345678\r");
+    target.WaitForText(kLongCodeLength + 8, 10000);
+    if (target.text() != std::wstring(longCode.begin(), longCode.end()) + L"12345678") continue;
+    behind.push_back(Milliseconds(target.arrivals()[kLongCodeLength] - carriageReturn));
+    waits.push_back(Milliseconds(target.arrivals()[kLongCodeLength - 1] - carriageReturn));
+  }
+  for (auto* sorted : {&idle, &behind, &waits}) std::sort(sorted->begin(), sorted->end());
+  if (!idle.empty()) {
+    std::printf("two scanners: a code on COM1 with COM3 idle, latency median %6.2f ms  p99 %6.2f ms (%zu codes)\n",
+                idle[idle.size() / 2], idle[idle.size() * 99 / 100], idle.size());
+  }
+  if (!behind.empty()) {
+    std::printf(
+        "two scanners: a code on COM1 behind COM3's 1,500-character code, latency median %7.2f ms  max %7.2f ms,"
+        " of it waiting for its turn median %7.2f ms (%zu of 15 whole and in order)\n",
+        behind[behind.size() / 2], behind.back(), waits[waits.size() / 2], behind.size());
+  }
+  const double two = IdleCpuPercent();
+  reader.reset();
+  reader = open(false);
+  const double one = IdleCpuPercent();
+  std::printf("idle CPU over 10 s: two open ports %6.2f %% of a core, one %6.2f %%\n", two, one);
+  std::fflush(stdout);
+  reader.reset();
+  raw_registry::Forget();
+}
+
 // The user interface thread's side of a reader, as the main window plays
 // it: a lost line and the retries arrive as messages of a window of this
 // thread, handled whenever the thread pumps.
@@ -343,10 +412,10 @@ class PumpedSite final : public ReaderSite {
   void ShowStopMessage(const std::wstring&) override {}
   std::wstring ErrorText(std::uint32_t) override { return {}; }
   void PostLineLost(unsigned generation) override { ::PostMessageW(window_, kLineLost, generation, 0); }
-  void ScheduleRetry(std::chrono::milliseconds delay) override {
-    ::SetTimer(window_, 1, static_cast<UINT>(delay.count()), nullptr);
+  void ScheduleRetry(unsigned scanner, std::chrono::milliseconds delay) override {
+    ::SetTimer(window_, scanner, static_cast<UINT>(delay.count()), nullptr);
   }
-  void CancelRetry() override { ::KillTimer(window_, 1); }
+  void CancelRetry(unsigned scanner) override { ::KillTimer(window_, scanner); }
   void LinkChanged() override {}
 
  private:
@@ -358,8 +427,8 @@ class PumpedSite final : public ReaderSite {
       return 0;
     }
     if (message == WM_TIMER) {
-      ::KillTimer(window, 1);
-      site->reader->OnRetryTimer();
+      ::KillTimer(window, wParam);
+      site->reader->OnRetryTimer(static_cast<unsigned>(wParam));
       return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
@@ -537,13 +606,14 @@ void MonitorRecordCost() {
   CodeRecord record;
   // The whole of a held code, and the record's own part: its strings
   // filled and the record taken into the ring.
-  const std::function<void()> steps[] = {[&] { recent.Record(typist.TypeCode("4607001234567", true, stopping)); },
-                                         [&] {
-                                           record.bytes.assign("4607001234567");
-                                           record.text.assign(L"4607001234567");
-                                           record.program.assign(L"excel.exe");
-                                           recent.Add(record);
-                                         }};
+  const std::function<void()> steps[] = {
+      [&] { recent.Record(typist.TypeCode("4607001234567", L"COM1", true, stopping)); },
+      [&] {
+        record.bytes.assign("4607001234567");
+        record.text.assign(L"4607001234567");
+        record.program.assign(L"excel.exe");
+        recent.Add(record);
+      }};
   for (const bool open : {false, true}) {
     recent.Watch(open ? std::function<void()>([window = monitor.get()] { ::PostMessageW(window, WM_NULL, 0, 0); })
                       : nullptr);
@@ -631,6 +701,10 @@ int main(int argc, char** argv) {
   const bool delivery = only == "delivery";
   if (!delivery) ProgramLookup(target);
   if (only == "lookup") return 0;
+  if (only == "scanners") {
+    TwoScanners(sim, target);
+    return 0;
+  }
   if (only != "monitor" && !delivery) RulesCost();
   if (only == "rules") return 0;
   if (!delivery) MonitorRecordCost();
@@ -644,6 +718,7 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
     Recovery(sim, target);
+    TwoScanners(sim, target);
   }
 
   std::unique_ptr<TestReader> reader;

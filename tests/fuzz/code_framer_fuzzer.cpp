@@ -35,8 +35,8 @@ bool IsNoise(std::uint8_t byte) { return byte < 0x20 || byte >= 0x7F; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  using Kind = TypingOptions::CodeEnd::Kind;
-  TypingOptions::CodeEnd end{input.PickValueInArray({Kind::CarriageReturn, Kind::Pause, Kind::Byte})};
+  using Kind = CodeEnd::Kind;
+  CodeEnd end{input.PickValueInArray({Kind::CarriageReturn, Kind::Pause, Kind::Byte})};
   if (end.kind == Kind::Byte) {
     end.byte = input.ConsumeIntegralInRange<std::uint8_t>(1, 0xFF);
     if (end.byte == '\r') end = {};

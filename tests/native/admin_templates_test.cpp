@@ -44,25 +44,34 @@ std::wstring Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()
 using Choice = std::pair<std::wstring, platform::StoredValue>;
 std::wstring Outcome(const std::wstring& key, const std::optional<Choice>& choice = std::nullopt) {
   MemoryRegistry registry;
+  // The operator's further scanners, for a policy to set their values.
+  for (const wchar_t* n : {L"2", L"3"}) {
+    registry.keys[L"HKCU\\Software\\Ombrek\\Barcode Reader\\DEVICE\\Scanners\\" + std::wstring(n)] = {
+        {L"NamePort", L"COM1" + std::wstring(n)}};
+  }
   if (choice) registry.otherValues[L"HKCU\\" + key][choice->first] = choice->second;
   SettingsStore store(registry, L"C:\\scan.exe");
-  PortSettings texts;
+  ScannerList scanners;
   bool autoStart = false;
-  LineParameters line;
-  EXPECT_TRUE(store.Load(texts, autoStart) && ApplySettings(texts, line));
-  for (const auto* list :
-       {&option_lists::kBaudRate, &option_lists::kDataBit, &option_lists::kParity, &option_lists::kStopBit}) {
-    EXPECT_EQ(list->entries[PositionFor(*list, texts.*list->text)], texts.*list->text);
+  EXPECT_TRUE(store.Load(scanners, autoStart));
+  std::wostringstream out;
+  for (ScannerSettings& scanner : scanners) {
+    PortSettings& texts = scanner.texts;
+    LineParameters line;
+    EXPECT_TRUE(ApplySettings(texts, line));
+    for (const auto* list :
+         {&option_lists::kBaudRate, &option_lists::kDataBit, &option_lists::kParity, &option_lists::kStopBit}) {
+      EXPECT_EQ(list->entries[PositionFor(*list, texts.*list->text)], texts.*list->text);
+    }
+    out << scanner.number << L':' << line.portName << L'|' << line.baudRate << L'|' << +line.byteSize << L'|'
+        << +line.parity << L'|' << +line.stopBits << L'|' << static_cast<int>(line.codeEnd.kind) << L'|'
+        << +line.codeEnd.byte << L'|' << Wide(line.replies.typed) << L'|' << Wide(line.replies.refused) << L'|';
   }
   const TypingOptions typing = store.LoadTypingOptions().general;
-  std::wostringstream out;
-  out << line.portName << L'|' << line.baudRate << L'|' << +line.byteSize << L'|' << +line.parity << L'|'
-      << +line.stopBits << L'|' << autoStart << L'|' << static_cast<int>(typing.suffix) << L'|' << typing.prefix << L'|'
-      << typing.keyDelayMs << L'|' << typing.groupSeparator << L'|' << typing.codePage << L'|'
-      << static_cast<int>(typing.codeEnd.kind) << L'|' << +typing.codeEnd.byte << L'|'
-      << static_cast<int>(StoredLogLevel(registry)) << L'|' << static_cast<int>(typing.aimId) << L'|'
-      << static_cast<int>(typing.noMatch) << L'|' << static_cast<int>(StoredCodeDisclosure(registry)) << L'|'
-      << static_cast<int>(typing.typeAs) << L'|' << Wide(typing.replies.typed) << L'|' << Wide(typing.replies.refused);
+  out << autoStart << L'|' << static_cast<int>(typing.suffix) << L'|' << typing.prefix << L'|' << typing.keyDelayMs
+      << L'|' << typing.groupSeparator << L'|' << typing.codePage << L'|' << static_cast<int>(StoredLogLevel(registry))
+      << L'|' << static_cast<int>(typing.aimId) << L'|' << static_cast<int>(typing.noMatch) << L'|'
+      << static_cast<int>(StoredCodeDisclosure(registry)) << L'|' << static_cast<int>(typing.typeAs);
   for (const std::wstring& rule : typing.rules) out << L'|' << rule;
   return out.str();
 }
@@ -119,46 +128,54 @@ TEST(AdministrativeTemplates, OfferOnlyWhatTheProgramReads) {
     for (const auto& inner : Matches(policy, R"(<(\w+))")) EXPECT_TRUE(known.count(inner.str(1))) << inner.str(1);
     EXPECT_TRUE(names.count(Matches(policy, R"x(<supportedOn ref="([^"]*)")x").at(0).str(1)));
     const std::wstring key = Wide(Attribute(tag, "key"));
-    EXPECT_TRUE(key == option_table::kPolicyKey + L"\\APPCFG" || key == option_table::kPolicyKey + L"\\DEVICE");
+    EXPECT_TRUE(key == option_table::kPolicyKey + L"\\APPCFG" || key == option_table::kPolicyKey + L"\\DEVICE" ||
+                key == option_table::kPolicyKey + L"\\DEVICE\\Scanners\\2" ||
+                key == option_table::kPolicyKey + L"\\DEVICE\\Scanners\\3");
     // What each choice writes, and what must be refused: the strings are
-    // the choices of the policy's one element or of its two states.
-    const auto elements = Matches(policy, R"(<(enum|text|decimal|list)\s[^>]*>)");
-    ASSERT_LE(elements.size(), 1u);
-    const std::string element = elements.empty() ? tag : elements[0].str(),
-                      kind = elements.empty() ? "" : elements[0].str(1);
-    // A list writes its items as values 1, 2, 3... of a key of its own.
-    const std::wstring name = kind == "list" ? L"1" : Wide(Attribute(element, "valueName"));
-    const std::wstring where = kind == "list" ? Wide(Attribute(element, "key")) : key;
-    if (kind == "list") {
-      EXPECT_EQ(where, key + L"\\" + std::wstring(option_table::kRules));
-      EXPECT_EQ(Attribute(element, "valuePrefix"), "");
+    // the choices of each of the policy's elements, or of its two states.
+    const auto elements = Matches(policy, R"((<(enum|text|decimal|list)\s[^>]*?)(?:/>|>[\s\S]*?</\2>))");
+    std::set<std::string> ids;
+    std::size_t choices = 0;
+    for (std::size_t e = 0; e < std::max<std::size_t>(elements.size(), 1); ++e) {
+      const bool own = elements.empty();
+      const std::string element = own ? tag : elements[e].str(1), kind = own ? "" : elements[e].str(2);
+      const std::string body = own ? policy : elements[e].str();
+      if (!own) ids.insert(Attribute(element, "id"));
+      // A list writes its items as values 1, 2, 3... of a key of its own.
+      const std::wstring name = kind == "list" ? L"1" : Wide(Attribute(element, "valueName"));
+      const std::wstring where = kind == "list" ? Wide(Attribute(element, "key")) : key;
+      if (kind == "list") {
+        EXPECT_EQ(where, key + L"\\" + std::wstring(option_table::kRules));
+        EXPECT_EQ(Attribute(element, "valuePrefix"), "");
+      }
+      const auto strings = Matches(body, "<string>([^<]*)</string>");
+      EXPECT_EQ(Matches(body, R"(<item\s|<(?:en|dis)abledValue>)").size(), strings.size())
+          << "choices the program reads as text";
+      choices += strings.size();
+      std::vector<Choice> offered, refused;
+      for (const auto& choice : strings) offered.emplace_back(name, Value(choice.str(1)));
+      // Any text, or bytes in hex.
+      if (kind == "text" || kind == "list") offered.insert(offered.end(), {{name, Value("0A")}, {name, Value("0B")}});
+      if (kind == "decimal") {
+        const long long low = std::stoll(Attribute(element, "minValue")),
+                        high = std::stoll(Attribute(element, "maxValue"));
+        const bool text = Attribute(element, "storeAsText") == "true";
+        for (const long long n : {low, high}) offered.emplace_back(name, Value(std::to_string(n), text));
+        for (const long long n : {low - 1, high + 1}) refused.emplace_back(name, Value(std::to_string(n), text));
+      }
+      // Each choice taken without a note and with an effect of its own; one
+      // past a range's ends noted and left at the default.
+      DiagnosticsRecorder notes;
+      std::set<std::wstring> outcomes;
+      for (const auto& choice : offered) outcomes.insert(Outcome(where, choice));
+      EXPECT_TRUE(notes.events.empty()) << notes.events.at(0);
+      EXPECT_GE(offered.size(), 2u);
+      EXPECT_EQ(outcomes.size(), offered.size()) << "a choice the program does not take, or a value it does not read";
+      for (const auto& choice : refused) EXPECT_EQ(Outcome(where, choice), Outcome(key));
+      EXPECT_EQ(notes.events.size(), refused.size());
     }
-    const auto strings = Matches(policy, "<string>([^<]*)</string>");
-    EXPECT_EQ(Matches(policy, R"(<item\s|<(?:en|dis)abledValue>)").size(), strings.size())
-        << "choices the program reads as text";
-    std::vector<Choice> offered, refused;
-    for (const auto& choice : strings) offered.emplace_back(name, Value(choice.str(1)));
-    // Any text, or bytes in hex.
-    if (kind == "text" || kind == "list") offered.insert(offered.end(), {{name, Value("0A")}, {name, Value("0B")}});
-    if (kind == "decimal") {
-      const long long low = std::stoll(Attribute(element, "minValue")),
-                      high = std::stoll(Attribute(element, "maxValue"));
-      const bool text = Attribute(element, "storeAsText") == "true";
-      for (const long long n : {low, high}) offered.emplace_back(name, Value(std::to_string(n), text));
-      for (const long long n : {low - 1, high + 1}) refused.emplace_back(name, Value(std::to_string(n), text));
-    }
+    EXPECT_EQ(Matches(policy, "<string>").size(), choices) << "every choice in an element";
     // The editor's dialog: one control for each value, in each language.
-    const std::set<std::string> ids = elements.empty() ? std::set<std::string>{} : std::set{Attribute(element, "id")};
     for (auto& language : controls) EXPECT_EQ(ids, language[Attribute(tag, "presentation")]);
-    // Each choice taken without a note and with an effect of its own; one
-    // past a range's ends noted and left at the default.
-    DiagnosticsRecorder notes;
-    std::set<std::wstring> outcomes;
-    for (const auto& choice : offered) outcomes.insert(Outcome(where, choice));
-    EXPECT_TRUE(notes.events.empty()) << notes.events.at(0);
-    EXPECT_GE(offered.size(), 2u);
-    EXPECT_EQ(outcomes.size(), offered.size()) << "a choice the program does not take, or a value it does not read";
-    for (const auto& choice : refused) EXPECT_EQ(Outcome(where, choice), Outcome(key));
-    EXPECT_EQ(notes.events.size(), refused.size());
   }
 }

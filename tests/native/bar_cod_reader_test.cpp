@@ -39,16 +39,17 @@ std::string Narrow(const std::wstring& text) { return std::string(text.begin(), 
 struct LineEnding {
   std::atomic<bool> now = false;
   ScannerLine::Event how = ScannerLine::Event::Lost;
+  std::string port;  // the one port whose lines end; any when empty
 };
 
 // Waits for bytes that never come, until stopped or ended.
 class FakeLine final : public ScannerLine {
  public:
-  FakeLine(Journal& journal, const LineEnding& ending) : journal_(journal), ending_(ending) {}
+  FakeLine(Journal& journal, const LineEnding& ending, bool ends) : journal_(journal), ending_(ending), ends_(ends) {}
   ~FakeLine() override { journal_.Add("line ended"); }
   Event Wait(std::optional<std::chrono::milliseconds>, std::span<const std::uint8_t>&) override {
     std::unique_lock lock(mutex_);
-    woken_.wait(lock, [this] { return stop_ || ending_.now; });
+    woken_.wait(lock, [this] { return stop_ || (ending_.now && ends_); });
     return stop_ ? Event::Stop : ending_.how;
   }
   bool Write(std::span<const std::uint8_t>) override { return true; }  // never a code to reply to
@@ -61,6 +62,7 @@ class FakeLine final : public ScannerLine {
  private:
   Journal& journal_;
   const LineEnding& ending_;
+  const bool ends_;
   std::mutex mutex_;
   std::condition_variable woken_;
   bool stop_ = false;
@@ -73,7 +75,7 @@ class FakePort final : public SerialPort {
   ~FakePort() override { journal_.Add("close " + name_); }
   std::unique_ptr<ScannerLine> NewLine() override {
     journal_.Add("line on " + name_);
-    return std::make_unique<FakeLine>(journal_, ending_);
+    return std::make_unique<FakeLine>(journal_, ending_, ending_.port.empty() || ending_.port == name_);
   }
 
  private:
@@ -112,7 +114,7 @@ class FakePorts final : public SerialPorts {
 
 class NoTypist final : public CodeTypist {
  public:
-  PreparedCode TypeCode(std::string_view, bool, const std::atomic<bool>&) override { return {}; }
+  PreparedCode TypeCode(std::string_view, std::wstring_view, bool, const std::atomic<bool>&) override { return {}; }
   void Prepare() override {}
   void SetOptions(std::shared_ptr<const TypingProfiles> options) override {
     latest = options->general;
@@ -153,8 +155,11 @@ class FakeSite final : public ReaderSite {
     lost_.push_back(generation);
     posted_.notify_all();
   }
-  void ScheduleRetry(std::chrono::milliseconds delay) override { retry = delay; }
-  void CancelRetry() override { retry.reset(); }
+  void ScheduleRetry(unsigned scanner, std::chrono::milliseconds delay) override {
+    retry = delay;
+    retryFor = scanner;
+  }
+  void CancelRetry(unsigned) override { retry.reset(); }
   // The tip the main window then shows.
   void LinkChanged() override {
     ASSERT_NE(reader, nullptr);
@@ -171,6 +176,7 @@ class FakeSite final : public ReaderSite {
 
   std::vector<std::wstring> messages;
   std::optional<std::chrono::milliseconds> retry;
+  unsigned retryFor = 0;
   const CBarCodReader* reader = nullptr;
   std::vector<std::wstring> tips;
 
@@ -209,8 +215,8 @@ TEST_F(ReaderTest, OkSavesThenStopsJoinsAndClosesBeforeReopening) {
   auto reader = Start();
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
   operate = [](FakeDialog& dialog) {
-    dialog.portSettings.NamePort = L"COM3";
-    dialog.portSettings.BaudRate = L"19200";
+    dialog.scanners.front().texts.NamePort = L"COM3";
+    dialog.scanners.front().texts.BaudRate = L"19200";
     return mrOk;
   };
   registry.journal.clear();
@@ -246,6 +252,33 @@ TEST_F(ReaderTest, ChangedSettingsAreTakenLiveAndOnlyTheLineReopensThePort) {
   EXPECT_TRUE(site.messages.empty()) << "quietly";
 }
 
+TEST_F(ReaderTest, EachScannerIsLostRetriedAddedAndRemovedOnItsOwn) {
+  registry.keys[kDevice + L"\\Scanners\\2"] = {{L"NamePort", L"COM3"}};
+  ports.ending.port = "COM3";
+  ports.ending.now = true;
+  auto reader = Start();
+  reader->OnLineLost(site.WaitForLoss());
+  ports.ending.now = false;
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "open COM3 9600", "line on COM2",
+                                                      "line on COM3", "line ended", "close COM3"}));
+  EXPECT_EQ(reader->LostPorts(), std::vector<std::wstring>{L"COM3"});
+  EXPECT_FALSE(reader->LinkLost()) << "COM2 reads on";
+  EXPECT_EQ(site.retryFor, 2u);
+  ports.absent = {"COM3"};
+  reader->OnRetryTimer(1);
+  reader->OnRetryTimer(2);
+  EXPECT_EQ(ports.attempts, 3) << "COM2's timer tries nothing";
+  ports.absent.clear();
+  reader->OnRetryTimer(2);
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM3 9600", "line on COM3"}));
+  registry.keys.erase(kDevice + L"\\Scanners\\2");
+  registry.keys[kDevice + L"\\Scanners\\4"] = {{L"NamePort", L"COM4"}};
+  reader->OnSettingsChanged();
+  EXPECT_EQ(journal.Take(), (std::vector<std::string>{"line ended", "close COM3", "open COM4 9600", "line on COM4"}))
+      << "one removed is closed, one added opened, COM2 left reading";
+  EXPECT_EQ(Start({L"4"})->Link(4), nullptr) << "COM4 given to the first scanner is read once";
+}
+
 TEST_F(ReaderTest, APortEnforcedByPolicyWinsOverTheCommandLine) {
   registry.keys[L"HKLM\\Software\\Policies\\Ombrek\\Barcode Reader\\DEVICE"] = {{L"NamePort", L"COM7"}};
   EXPECT_EQ(Start({L"5"})->lineParameters().portName, L"COM7");
@@ -256,7 +289,7 @@ TEST_F(ReaderTest, AnExitRequestWhileTheDialogRunsEndsItAsCancel) {
   journal.Take();
   registry.journal.clear();
   operate = [&](FakeDialog& dialog) {
-    dialog.portSettings.NamePort = L"COM5";
+    dialog.scanners.front().texts.NamePort = L"COM5";
     EXPECT_TRUE(reader->ShowSettings()) << "a second request while it runs";
     reader->CancelSettings();  // what the main window does on WM_CLOSE
     return mrOk;               // the operator's OK loses to the exit
@@ -289,7 +322,7 @@ TEST_P(LineEndTest, ALostPortIsRetriedWithBackOffQuietlyUntilItReturns) {
   for (int i = 0; i < 6; ++i) {
     ASSERT_TRUE(site.retry) << "retrying goes on while the port is away";
     delays.push_back(*site.retry);
-    reader->OnRetryTimer();
+    reader->OnRetryTimer(1);
   }
   EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{250ms, 500ms, 800ms, 800ms, 800ms, 800ms}));
   EXPECT_EQ(ports.attempts - attemptsBefore, 6) << "one attempt per timer, none in between";
@@ -322,10 +355,10 @@ TEST_F(ReaderTest, APortMissingAtStartIsToldOnceAndTakenWhenItComes) {
   auto reader = Start();
   ASSERT_EQ(site.messages.size(), 1u);
   EXPECT_EQ(site.messages.front(), L"CBarCodReader::InitComm :\r\n Невозможно открыть COM порт !");
-  reader->OnRetryTimer();
+  reader->OnRetryTimer(1);
   EXPECT_EQ(site.messages.size(), 1u);
   ports.absent.clear();
-  reader->OnRetryTimer();
+  reader->OnRetryTimer(1);
   EXPECT_FALSE(reader->LinkLost());
   EXPECT_EQ(journal.Take(), (std::vector<std::string>{"open COM2 9600", "line on COM2"}));
 }
@@ -341,12 +374,12 @@ TEST_F(ReaderTest, EachLossStartsItsRetriesAtTheFirstDelayAndAtThePortOfTheComma
     std::vector<std::chrono::milliseconds> delays;
     for (int i = 0; i < 4; ++i) {
       delays.push_back(site.retry.value_or(0ms));
-      reader->OnRetryTimer();
+      reader->OnRetryTimer(1);
     }
     EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{250ms, 500ms, 800ms, 800ms})) << "loss " << loss;
     ports.absent.clear();
     ports.ending.now = true;  // the next line reports its loss at once
-    reader->OnRetryTimer();
+    reader->OnRetryTimer(1);
     ASSERT_FALSE(reader->LinkLost());
   }
   std::vector<std::string> opened;
@@ -362,13 +395,13 @@ TEST_F(ReaderTest, RetriesOfALostPortAreNotLoggedOneByOne) {
   DiagnosticsRecorder log;
   ports.absent = {"COM2"};
   auto reader = Start();
-  for (int i = 0; i < 10; ++i) reader->OnRetryTimer();
+  for (int i = 0; i < 10; ++i) reader->OnRetryTimer(1);
   // Opens, and its driver refuses the set-up: the same port still away.
   ports.absent.clear();
   ports.refused = {Step::Setup, L"SetCommState on COM2", 1};
-  for (int i = 0; i < 10; ++i) reader->OnRetryTimer();
+  for (int i = 0; i < 10; ++i) reader->OnRetryTimer(1);
   ports.refused = {Step::Tolerated, L"SetupComm on COM2", 1};
-  reader->OnRetryTimer();
+  reader->OnRetryTimer(1);
   ASSERT_EQ(log.events.size(), 4u);
   EXPECT_EQ(log.events[0], L"opening COM2") << "the failure the operator was told of";
   EXPECT_EQ(log.events[1], L"port COM2 is not available");

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -90,7 +91,7 @@ class RecordingTypist final : public CodeTypist {
   void Prepare() override { prepared = true; }
   // A code's first letter says what became of it: r cut, e empty; held, or
   // else typed.
-  PreparedCode TypeCode(std::string_view code, bool held, const std::atomic<bool>&) override {
+  PreparedCode TypeCode(std::string_view code, std::wstring_view, bool held, const std::atomic<bool>&) override {
     if (!prepared) typedUnprepared = true;
     std::lock_guard lock(mutex_);
     codes_.emplace_back(code);
@@ -120,6 +121,8 @@ class RecordingTypist final : public CodeTypist {
   std::vector<std::string> codes_;
 };
 
+TypingTurns turns;
+
 // Holds every code back, and counts the codes held.
 struct HoldingRecorder final : CodeRecorder {
   bool TypingHeld() const override { return true; }
@@ -133,14 +136,13 @@ struct Started {
   std::unique_ptr<BRThread> thread;
 };
 
-Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h,
-              TypingOptions::CodeEnd codeEnd = {}, CodeRecorder* recorder = nullptr,
-              TypingOptions::Replies replies = {}) {
+Started Start(CodeTypist& typist, std::chrono::milliseconds unfinishedCodeTimeout = 1h, CodeEnd codeEnd = {},
+              CodeRecorder* recorder = nullptr, Replies replies = {}) {
   Started s;
   auto line = std::make_unique<FakeLine>(s.record);
   s.line = line.get();
-  s.thread = std::make_unique<BRThread>(std::move(line), typist, recorder, codeEnd, replies, unfinishedCodeTimeout,
-                                        [record = s.record] { ++record->lostReported; });
+  s.thread = std::make_unique<BRThread>(std::move(line), L"COM1", codeEnd, replies, typist, turns, recorder,
+                                        unfinishedCodeTimeout, [record = s.record] { ++record->lostReported; });
   return s;
 }
 
@@ -192,7 +194,7 @@ TEST(BRThread, AnUnfinishedCodeThatFallsQuietIsDroppedWithItsTail) {
 
 TEST(BRThread, WhereAPauseEndsACodeItsLineBreaksStayInsideIt) {
   RecordingTypist typist;
-  Started s = Start(typist, 1h, {TypingOptions::CodeEnd::Kind::Pause});
+  Started s = Start(typist, 1h, {CodeEnd::Kind::Pause});
   s.line->Push("BEGIN:VCARD\r\nN:Kennedy");
   s.line->Push("\r\nEND:VCARD\r\n");
   EXPECT_EQ(typist.WaitFor(1), std::vector<std::string>{"BEGIN:VCARD\nN:Kennedy\nEND:VCARD"});
@@ -275,4 +277,56 @@ TEST(BRThread, StopAndRestartRacesLoseNothingAndTouchNothingFreed) {
     previous = number;
   }
   EXPECT_LT(previous, sent);
+}
+
+// A till's two scanners share the typist: each code typed whole, in the
+// order the codes were completed, though one port has more waiting.
+TEST(BRThread, CodesOfTwoPortsAreTypedWholeInTheOrderTheyWereCompleted) {
+  struct SlowTypist final : CodeTypist {
+    void SetOptions(std::shared_ptr<const TypingProfiles>) override {}
+    void Prepare() override {}
+    PreparedCode TypeCode(std::string_view code, std::wstring_view port, bool, const std::atomic<bool>&) override {
+      if (++begun == 1 || code == "A3") firstHeld.acquire();
+      for (const char c : code) {
+        typed += c;  // a plain string: two typing at once is a race the sanitizer sees
+        std::this_thread::yield();
+      }
+      typed += std::string(port.begin(), port.end()) + " ";
+      ++done;
+      return {};
+    }
+    std::binary_semaphore firstHeld{0};
+    std::atomic<int> begun{0}, done{0};
+    std::string typed;
+  } typist;
+  {
+    const auto record = std::make_shared<LineRecord>();
+    auto lineA = std::make_unique<FakeLine>(record), lineB = std::make_unique<FakeLine>(record);
+    FakeLine &a = *lineA, &b = *lineB;
+    const BRThread one(std::move(lineA), L"COM1", {}, {}, typist, turns, nullptr, 1h, [] {});
+    auto three =
+        std::make_unique<BRThread>(std::move(lineB), L"COM3", CodeEnd{}, Replies{}, typist, turns, nullptr, 1h, [] {});
+    WaitUntil([&] { return record->waits == 2; });  // both ready, past Prepare's turn
+    a.Push("A1\rA2\r");
+    WaitUntil([&] { return typist.begun == 1; });
+    b.Push("B1\r");
+    std::this_thread::sleep_for(100ms);  // B1 completed, waiting for its turn
+    typist.firstHeld.release();
+    WaitUntil([&] { return typist.done == 3; });
+    // Closed while its code waits behind another port's, a reader ends at
+    // once and types nothing more.
+    a.Push("A3\r");
+    WaitUntil([&] { return typist.begun == 4; });
+    b.Push("B2\r");
+    std::this_thread::sleep_for(20ms);
+    std::binary_semaphore closed{0};
+    std::thread release([&] {  // lets A3 go where closing would wait for it
+      if (!closed.try_acquire_for(2s)) typist.firstHeld.release();
+    });
+    three.reset();
+    closed.release();
+    release.join();
+    typist.firstHeld.release();
+  }
+  EXPECT_EQ(typist.typed, "A1COM1 B1COM3 A2COM1 A3COM1 ");
 }

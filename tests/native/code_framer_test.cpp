@@ -17,7 +17,7 @@ using namespace std::string_literals;
 // pause.
 const std::string kQuiet = "<quiet>";
 
-Codes Frame(const std::vector<std::string>& reads, TypingOptions::CodeEnd end = {}) {
+Codes Frame(const std::vector<std::string>& reads, CodeEnd end = {}) {
   CodeFramer framer(end);
   Codes codes;
   const auto type = [&](std::string_view code) { codes.emplace_back(code); };
@@ -42,15 +42,15 @@ std::string EveryByteButLineEndsAndNul() {
 }  // namespace
 
 TEST(CodeFramer, EachLineIsOneWholeCodeOrNothing) {
-  using Kind = TypingOptions::CodeEnd::Kind;
-  const TypingOptions::CodeEnd pause{Kind::Pause}, etx{Kind::Byte, 0x03}, lf{Kind::Byte, 0x0A};
+  using Kind = CodeEnd::Kind;
+  const CodeEnd pause{Kind::Pause}, etx{Kind::Byte, 0x03}, lf{Kind::Byte, 0x0A};
   const std::string longest(CodeFramer::kMaxCodeLength, '7');
   const std::string qr(1500, 'q');
   const struct {
     const char* what;
     std::vector<std::string> reads;
     Codes codes;
-    TypingOptions::CodeEnd end = {};
+    CodeEnd end = {};
   } cases[] = {
       {"one read", {"12345\r"}, {"12345"}},
       {"split reads", {"12", "34", "5\r"}, {"12345"}},

@@ -111,7 +111,7 @@ TEST(Delivery, ThePasteKeepsEveryFormatItCanPutBackAndIsNotDoneOverOneItCannot) 
 
 TEST(Delivery, TheScannerHearsOfEveryCodeTypedOrRefusedAndTheOperatorOnceAMinute) {
   using Outcome = PreparedCode::Outcome;
-  const TypingOptions::Replies replies{"\x06", "\x15"};
+  const Replies replies{"\x06", "\x15"};
   const std::pair<Outcome, std::string_view> rows[] = {{Outcome::Typed, "\x06"},    {Outcome::Held, "\x06"},
                                                        {Outcome::Empty, ""},        {Outcome::Refused, "\x15"},
                                                        {Outcome::NotTyped, "\x15"}, {Outcome::Cut, "\x15"}};

@@ -19,6 +19,7 @@ CodeRecord Code(std::string bytes, std::wstring text, CodeRecord::Outcome outcom
   code.outcome = outcome;
   code.encoding = L"UTF-8";
   code.program = L"excel.exe";
+  code.port = L"COM1";
   return code;
 }
 
@@ -35,11 +36,11 @@ TEST(RecentCodesTest, KeepsTheLastFiftyNewestFirstCountsEveryCodeAndWakesTheMoni
         Code(std::to_string(i), L"", i % 3 == 0 ? CodeRecord::Outcome::Dropped : CodeRecord::Outcome::Typed);
     recent.Add(code);
   }
-  recent.CountLineErrors(comm_error::kFraming);
-  recent.CountLineErrors(comm_error::kBreak);  // alone, as a pulled cable gives it
-  recent.CountLineErrors(comm_error::kInputQueueOverflow);
-  recent.CountLineErrors(comm_error::kParity | comm_error::kOverrun);
-  recent.CountLineErrors(0x100);  // CE_TXFULL: the sending side's, not the line's
+  recent.CountLineErrors(L"COM1", comm_error::kFraming);
+  recent.CountLineErrors(L"COM1", comm_error::kBreak);  // alone, as a pulled cable gives it
+  recent.CountLineErrors(L"COM1", comm_error::kInputQueueOverflow);
+  recent.CountLineErrors(L"com1", comm_error::kParity | comm_error::kOverrun);
+  recent.CountLineErrors(L"COM1", 0x100);  // CE_TXFULL: the sending side's, not the line's
   EXPECT_EQ(wakes, 1) << "a burst wakes the monitor once";
   const std::vector<CodeRecord> newest = recent.Newest();
   ASSERT_EQ(newest.size(), RecentCodes::kKept);
@@ -47,7 +48,11 @@ TEST(RecentCodesTest, KeepsTheLastFiftyNewestFirstCountsEveryCodeAndWakesTheMoni
   EXPECT_EQ(newest.back().bytes, "10");
   EXPECT_EQ(recent.Counts(), (LineCounts{60, 40, 20, 0, 0, 1, 1, 2, 1}));
   CodeRecord empty = Code("\r", L"", CodeRecord::Outcome::Empty);
+  empty.port = L"COM3";
   recent.Add(empty);
+  recent.CountLineErrors(L"COM3", comm_error::kFraming);
+  EXPECT_EQ(recent.Counts(L"COM3"), (LineCounts{1, 0, 0, 1, 0, 1})) << "each port its own";
+  EXPECT_EQ(recent.Counts(), (LineCounts{61, 40, 20, 1, 0, 2, 1, 2, 1}));
   EXPECT_EQ(wakes, 2) << "once read, the next change wakes it again";
   EXPECT_EQ(recent.Newest().front().outcome, CodeRecord::Outcome::Empty);
   recent.Watch(nullptr);
@@ -93,8 +98,9 @@ TEST(MonitorReportTest, ShowsOptionsWithTheirSourcesAndCodesAsThePolicyAllows) {
   registry.keys[L"HKLM\\Software\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"KeyDelay", L"fast"}};
   registry.otherValues[L"HKLM\\Software\\Ombrek\\Barcode Reader\\APPCFG\\Programs\\excel.exe"][L"KeyDelay"] = {
       platform::StoredValue::Kind::Number, L"", 20};
+  registry.keys[L"HKLM\\Software\\Ombrek\\Barcode Reader\\DEVICE\\Scanners\\2"] = {{L"NamePort", L"COM3"}};
   ReportFacts facts;
-  facts.port = L"COM1, 9600 8N1: открыт";
+  facts.scanners = {{L"COM1, 9600 8N1: открыт", {}, L"Линия в порядке."}};
   facts.options = EveryOption(registry);
   facts.codes = {Code("01\x1D"
                       "21",
@@ -117,6 +123,10 @@ TEST(MonitorReportTest, ShowsOptionsWithTheirSourcesAndCodesAsThePolicyAllows) {
   EXPECT_TRUE(Has(text, L", длина 5, UTF-8, excel.exe, введён: 01<GS>21 [30 31 1D 32 31]\r\n"));
   EXPECT_TRUE(Has(text, L"  09:05:02.041, длина 2, UTF-8, excel.exe, не введён: отмечено «Не вводить коды»: ab"));
   EXPECT_TRUE(Has(text, L"Журнал (строк: 2):\r\n  port opened: COM1\r\n  code typed, 4 bytes\r\n"));
+  EXPECT_TRUE(Has(text, L"  DEVICE\\Scanners\\2: NamePort = «COM3» (компьютер)\r\n"));
+  facts.scanners.push_back({L"COM3, 9600 8N1: нет связи", {}, L"Порт недоступен"});
+  EXPECT_TRUE(Has(BuildReport(facts), L"Совет: Линия в порядке.\r\n\r\nПорт: COM3, 9600 8N1: нет связи\r\n"));
+  EXPECT_TRUE(Has(BuildReport(facts), L"  09:05:02.041, COM1, длина 2")) << "with two scanners, each code its port";
 
   facts.disclosure = CodeDisclosure::LengthsOnly;
   const std::wstring lengths = BuildReport(facts);

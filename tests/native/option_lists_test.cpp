@@ -6,8 +6,9 @@
 
 namespace {
 
-const OptionList* const kAllLists[] = {&option_lists::kPort, &option_lists::kBaudRate, &option_lists::kDataBit,
-                                       &option_lists::kParity, &option_lists::kStopBit};
+const OptionList* const kAllLists[] = {&option_lists::kPort,       &option_lists::kBaudRate,    &option_lists::kDataBit,
+                                       &option_lists::kParity,     &option_lists::kStopBit,     &option_lists::kCodeEnd,
+                                       &option_lists::kReplyTyped, &option_lists::kReplyRefused};
 
 }  // namespace
 
@@ -21,19 +22,19 @@ TEST(OptionLists, EveryEntryIsSomethingTheReaderApplies) {
   // An entry the reader cannot convert would silently keep the old line
   // parameters after OK.
   for (const auto baud : option_lists::kBaudRates) {
-    PortSettings texts{L"COM1", std::wstring(baud), L"8", L"None", L"1"};
+    PortSettings texts{L"COM1", std::wstring(baud), L"8", L"None", L"1", L"CR"};
     LineParameters line;
     EXPECT_TRUE(ApplySettings(texts, line));
     EXPECT_EQ(std::to_wstring(line.baudRate), baud);
   }
   for (std::size_t i = 0; i < kParityTexts.size(); ++i) {
-    PortSettings texts{L"COM1", L"9600", L"8", std::wstring(kParityTexts[i]), L"1"};
+    PortSettings texts{L"COM1", L"9600", L"8", std::wstring(kParityTexts[i]), L"1", L"CR"};
     LineParameters line;
     ASSERT_TRUE(ApplySettings(texts, line));
     EXPECT_EQ(line.parity, i);
   }
   for (std::size_t i = 0; i < kStopBitsTexts.size(); ++i) {
-    PortSettings texts{L"COM1", L"9600", L"8", L"None", std::wstring(kStopBitsTexts[i])};
+    PortSettings texts{L"COM1", L"9600", L"8", L"None", std::wstring(kStopBitsTexts[i]), L"CR"};
     LineParameters line;
     ASSERT_TRUE(ApplySettings(texts, line));
     EXPECT_EQ(line.stopBits, i);

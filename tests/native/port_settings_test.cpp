@@ -6,7 +6,7 @@ namespace {
 
 // Far from every default, so that a member left alone is told apart from
 // one that was reset.
-LineParameters Untouched() { return {L"COM7", 1200, 7, 2, 2}; }
+LineParameters Untouched() { return {L"COM7", 1200, 7, 2, 2, {CodeEnd::Kind::Pause}}; }
 
 }  // namespace
 
@@ -15,29 +15,29 @@ TEST(ApplySettings, EmptyTextsTakeTheDefaults) {
   LineParameters line = Untouched();
   EXPECT_TRUE(ApplySettings(texts, line));
   EXPECT_EQ(texts, kDefaultPortSettings);
-  EXPECT_EQ(line, (LineParameters{L"COM1", 9600, 8, 0, 0}));
+  EXPECT_EQ(line, (LineParameters{L"COM1", 9600, 8, 0, 0, {}}));
 }
 
 TEST(ApplySettings, OnlyTheEmptyTextsAreFilled) {
-  PortSettings texts{L"", L"19200", L"", L"Even", L""};
+  PortSettings texts{L"", L"19200", L"", L"Even", L"", L""};
   LineParameters line;
   EXPECT_TRUE(ApplySettings(texts, line));
-  EXPECT_EQ(texts, (PortSettings{L"COM1", L"19200", L"8", L"Even", L"1"}));
-  EXPECT_EQ(line, (LineParameters{L"COM1", 19200, 8, 2, 0}));
+  EXPECT_EQ(texts, (PortSettings{L"COM1", L"19200", L"8", L"Even", L"1", L"CR"}));
+  EXPECT_EQ(line, (LineParameters{L"COM1", 19200, 8, 2, 0, {}}));
 }
 
 TEST(ApplySettings, DerivesEveryParityAndStopBitsCode) {
   const std::pair<const wchar_t*, std::uint8_t> parities[] = {
       {L"None", 0}, {L"Odd", 1}, {L"Even", 2}, {L"Mark", 3}, {L"Space", 4}};
   for (const auto& [text, code] : parities) {
-    PortSettings texts{L"COM2", L"9600", L"8", text, L"1"};
+    PortSettings texts{L"COM2", L"9600", L"8", text, L"1", L"CR"};
     LineParameters line;
     ASSERT_TRUE(ApplySettings(texts, line));
     EXPECT_EQ(line.parity, code) << "parity " << testing::PrintToString(std::wstring(text));
   }
   const std::pair<const wchar_t*, std::uint8_t> stopBits[] = {{L"1", 0}, {L"1.5", 1}, {L"2", 2}};
   for (const auto& [text, code] : stopBits) {
-    PortSettings texts{L"COM2", L"9600", L"8", L"None", text};
+    PortSettings texts{L"COM2", L"9600", L"8", L"None", text, L"CR"};
     LineParameters line;
     ASSERT_TRUE(ApplySettings(texts, line));
     EXPECT_EQ(line.stopBits, code) << "stop bits " << testing::PrintToString(std::wstring(text));
@@ -46,13 +46,13 @@ TEST(ApplySettings, DerivesEveryParityAndStopBitsCode) {
 
 TEST(ApplySettings, UnknownParityAndStopBitsTextsGiveCodeZero) {
   for (const wchar_t* parity : {L"none", L"odd", L"EVEN", L"N", L" Odd"}) {
-    PortSettings texts{L"COM1", L"9600", L"8", parity, L"2"};
+    PortSettings texts{L"COM1", L"9600", L"8", parity, L"2", L"CR"};
     LineParameters line = Untouched();
     ASSERT_TRUE(ApplySettings(texts, line));
     EXPECT_EQ(line.parity, 0) << testing::PrintToString(std::wstring(parity));
   }
   for (const wchar_t* stopBits : {L"1,5", L"1.50", L"2.0", L"3"}) {
-    PortSettings texts{L"COM1", L"9600", L"8", L"Odd", stopBits};
+    PortSettings texts{L"COM1", L"9600", L"8", L"Odd", stopBits, L"CR"};
     LineParameters line = Untouched();
     ASSERT_TRUE(ApplySettings(texts, line));
     EXPECT_EQ(line.stopBits, 0) << testing::PrintToString(std::wstring(stopBits));
@@ -60,14 +60,14 @@ TEST(ApplySettings, UnknownParityAndStopBitsTextsGiveCodeZero) {
 }
 
 TEST(ApplySettings, ByteSizeIsKeptInEightBits) {
-  PortSettings texts{L"COM1", L"9600", L"264", L"None", L"1"};
+  PortSettings texts{L"COM1", L"9600", L"264", L"None", L"1", L"CR"};
   LineParameters line;
   ASSERT_TRUE(ApplySettings(texts, line));
   EXPECT_EQ(line.byteSize, 8);
 }
 
 TEST(ApplySettings, NonNumericBaudRateStopsAfterThePortName) {
-  PortSettings texts{L"COM4", L"fast", L"7", L"Odd", L"2"};
+  PortSettings texts{L"COM4", L"fast", L"7", L"Odd", L"2", L"CR"};
   LineParameters line = Untouched();
   EXPECT_FALSE(ApplySettings(texts, line));
   LineParameters expected = Untouched();
@@ -77,14 +77,14 @@ TEST(ApplySettings, NonNumericBaudRateStopsAfterThePortName) {
 }
 
 TEST(ApplySettings, NonNumericByteSizeKeepsItAndEverythingAfter) {
-  PortSettings texts{L"COM3", L"115200", L"eight", L"Even", L"1"};
+  PortSettings texts{L"COM3", L"115200", L"eight", L"Even", L"1", L"CR"};
   LineParameters line = Untouched();
   EXPECT_FALSE(ApplySettings(texts, line));
-  EXPECT_EQ(line, (LineParameters{L"COM3", 115200, 7, 2, 2}));
+  EXPECT_EQ(line, (LineParameters{L"COM3", 115200, 7, 2, 2, {CodeEnd::Kind::Pause}}));
 }
 
 TEST(ApplySettings, ASignedBaudRateConverts) {
-  PortSettings texts{L"COM1", L"+4800", L"8", L"None", L"1"};
+  PortSettings texts{L"COM1", L"+4800", L"8", L"None", L"1", L"CR"};
   LineParameters line;
   ASSERT_TRUE(ApplySettings(texts, line));
   EXPECT_EQ(line.baudRate, 4800u);
@@ -118,7 +118,8 @@ TEST(SerialDevicePath, AnythingButAComPortHasNoPath) {
 }
 
 TEST(LineSetupFor, TheOperatorsLineNoFlowControlAndDtrAndRtsRaised) {
-  for (const LineParameters& line : {LineParameters{L"COM2", 9600, 8, 0, 0}, LineParameters{L"COM3", 1200, 7, 2, 2}}) {
+  for (const LineParameters& line :
+       {LineParameters{L"COM2", 9600, 8, 0, 0, {}}, LineParameters{L"COM3", 1200, 7, 2, 2, {}}}) {
     // No signal a scanner never sends is waited for; DTR and RTS power or
     // enable many scanners.
     const LineSetup expected{.baudRate = line.baudRate,

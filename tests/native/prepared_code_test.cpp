@@ -115,7 +115,7 @@ TEST(TryRules, EachCodeShowsWhatTheReaderWouldTypeIntoThatProgram) {
   const NoOtherCodePages none;
   EXPECT_EQ(TryRules("\xEF\xBB\xBF"
                      "4601234567893\r\nA\\x1DB\n\nbad\\q\n",
-                     L"C:\\Shop\\POS.EXE", profiles, none)
+                     L"C:\\Shop\\POS.EXE", L"COM1", profiles, none)
                 .text,
             "rules for POS.EXE: HKLM APPCFG\\Programs\\pos.exe\\Rules\n"
             "4601234567893 => 4601234567893{TAB}{PAUSE:50}\n"
@@ -123,7 +123,7 @@ TEST(TryRules, EachCodeShowsWhatTheReaderWouldTypeIntoThatProgram) {
             "bad\\q => not read: a \\ that starts no escape (\\t \\r \\n \\\\ \\xHH)\n");
   // As the reader frames a line: a zero byte left out, a CR ends a code.
   const std::string tooLong(CodeFramer::kMaxCodeLength + 1, '7');
-  EXPECT_EQ(TryRules("1\\x002\\x1d3\xE2\x90\x9F\\r\xFF\\\\\n" + tooLong, L"notepad.exe", profiles, none).text,
+  EXPECT_EQ(TryRules("1\\x002\\x1d3\xE2\x90\x9F\\r\xFF\\\\\n" + tooLong, L"notepad.exe", L"COM1", profiles, none).text,
             "rules for notepad.exe: none\n"
             "12\\x1D3\\x1F => <12{GS}3{0x1F}{ENTER}\n"
             "\\xFF\\\\ => <\xD1\x8F\\{ENTER}\n" +
@@ -131,11 +131,16 @@ TEST(TryRules, EachCodeShowsWhatTheReaderWouldTypeIntoThatProgram) {
   const TryRulesReport utf16 = TryRules(
       "\xFF\xFE"
       "1",
-      L"", profiles, none);
+      L"", L"COM1", profiles, none);
   EXPECT_EQ(utf16.exitCode, 2);
   EXPECT_EQ(utf16.text, "the file is in UTF-16: save it as UTF-8, a code a line\n");
   pos.rules.push_back(L"if length=1 then frobnicate");
-  const TryRulesReport broken = TryRules("1", L"pos.exe", profiles, none);
+  // A line may name its port; one that names none is the first scanner's.
+  profiles.programs[FoldedProgramName(L"till.exe")].rules = {L"if port=Com3 then output B{CODE}"};
+  EXPECT_EQ(TryRules("com3:12\n12\n", L"till.exe", L"COM1", profiles, none).text,
+            "rules for till.exe: none\ncom3:12 => B12\n12 => 12\n");
+  EXPECT_EQ(TryRules("12", L"till.exe", L"COM3", profiles, none).text, "rules for till.exe: none\n12 => B12\n");
+  const TryRulesReport broken = TryRules("1", L"pos.exe", L"COM1", profiles, none);
   EXPECT_EQ(broken.exitCode, 1);
   EXPECT_NE(broken.text.find("the list cannot be read: rule 2 of HKLM APPCFG\\Programs\\pos.exe\\Rules, column 18"),
             std::string::npos);

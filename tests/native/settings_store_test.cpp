@@ -25,12 +25,20 @@ class SettingsStoreTest : public testing::Test {
   DiagnosticsRecorder recorder;
 };
 
+// The first scanner's texts as Load gives them.
+bool LoadFirst(SettingsStore& store, PortSettings& texts, bool& autoStart) {
+  ScannerList scanners{{ScannerSettings::kFirst, texts}};
+  const bool loaded = store.Load(scanners, autoStart);
+  texts = scanners.front().texts;
+  return loaded;
+}
+
 }  // namespace
 
 TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaults) {
-  PortSettings texts{L"x", L"x", L"x", L"x", L"x"};
+  PortSettings texts{L"x", L"x", L"x", L"x", L"x", L"x"};
   bool autoStart = true;
-  EXPECT_TRUE(store.Load(texts, autoStart));
+  EXPECT_TRUE(LoadFirst(store, texts, autoStart));
   EXPECT_EQ(texts, kDefaultPortSettings);
   EXPECT_FALSE(autoStart);
 }
@@ -40,16 +48,18 @@ TEST_F(SettingsStoreTest, LoadReadsInOrderAndKeepsTextsVerbatim) {
       {L"NamePort", L""}, {L"BaudRate", L"fast"}, {L"ByteSize", L"7"}, {L"Parity", L"odd"}, {L"StopBits", L"2"}};
   PortSettings texts;
   bool autoStart = false;
-  ASSERT_TRUE(store.Load(texts, autoStart));
-  EXPECT_EQ(texts, (PortSettings{L"", L"fast", L"7", L"odd", L"2"})) << "an empty value is not the default";
+  ASSERT_TRUE(LoadFirst(store, texts, autoStart));
+  EXPECT_EQ(texts, (PortSettings{L"", L"fast", L"7", L"odd", L"2", L"CR"})) << "an empty value is not the default";
   EXPECT_EQ(store.Enforced(), EnforcedSettings{});
   std::erase_if(registry.journal, [](const std::wstring& entry) {  // the policies are looked at first, each time
     return entry.find(L"HKCU\\Software\\Ombrek") == std::wstring::npos && entry.find(L"\\Run\\") == std::wstring::npos;
   });
   const std::vector<std::wstring> expected = {
-      L"read " + kSettings + L"\\DEVICE\\NamePort", L"read " + kSettings + L"\\DEVICE\\BaudRate",
-      L"read " + kSettings + L"\\DEVICE\\ByteSize", L"read " + kSettings + L"\\DEVICE\\Parity",
-      L"read " + kSettings + L"\\DEVICE\\StopBits", L"read " + kMachineRun + L"\\Barcode Reader",
+      L"read " + kSettings + L"\\DEVICE\\NamePort",   L"read " + kSettings + L"\\DEVICE\\BaudRate",
+      L"read " + kSettings + L"\\DEVICE\\ByteSize",   L"read " + kSettings + L"\\DEVICE\\Parity",
+      L"read " + kSettings + L"\\DEVICE\\StopBits",   L"read " + kSettings + L"\\APPCFG\\CodeEnd",
+      L"read " + kSettings + L"\\DEVICE\\ReplyTyped", L"read " + kSettings + L"\\DEVICE\\ReplyRefused",
+      L"list " + kSettings + L"\\DEVICE\\Scanners\\", L"read " + kMachineRun + L"\\Barcode Reader",
       L"read " + kUserRun + L"\\Barcode Reader"};
   EXPECT_EQ(registry.journal, expected);
 }
@@ -58,10 +68,10 @@ TEST_F(SettingsStoreTest, LoadFailingHalfWayKeepsWhatItHadNotReadYet) {
   registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM3"}, {L"BaudRate", L"19200"}, {L"ByteSize", L"7"}};
   registry.keys[kSettings + L"\\APPCFG"] = {{L"AutoStart", L"1"}};
   registry.operationsBeforeFailure = 8;  // two values, each read from three policy keys, then the settings
-  PortSettings texts{L"old", L"old", L"old", L"old", L"old"};
+  PortSettings texts{L"old", L"old", L"old", L"old", L"old", L"old"};
   bool autoStart = false;
-  EXPECT_FALSE(store.Load(texts, autoStart));
-  EXPECT_EQ(texts, (PortSettings{L"COM3", L"19200", L"old", L"old", L"old"}));
+  EXPECT_FALSE(LoadFirst(store, texts, autoStart));
+  EXPECT_EQ(texts, (PortSettings{L"COM3", L"19200", L"old", L"old", L"old", L"old"}));
   EXPECT_FALSE(autoStart);
   ASSERT_EQ(recorder.failures.size(), 1u) << "silent for the operator, not for the help desk";
   EXPECT_EQ(recorder.failures[0].second, MemoryRegistry::kInjectedError);
@@ -88,16 +98,61 @@ TEST_F(SettingsStoreTest, TheBoxShowsTheRunEntriesAndOkLeavesThemWhenItWasNotCha
     SettingsStore rowStore(machine, kExe);
     PortSettings texts;
     bool autoStart = !row.shown;
-    ASSERT_TRUE(rowStore.Load(texts, autoStart));
+    ASSERT_TRUE(LoadFirst(rowStore, texts, autoStart));
     EXPECT_EQ(autoStart, row.shown);
     machine.refuseLocalMachine = true;  // a standard user's OK for a port change
-    const SaveOutcome outcome = rowStore.Save(texts, autoStart, autoStart);
+    const SaveOutcome outcome = rowStore.Save({{ScannerSettings::kFirst, texts}}, autoStart, autoStart);
     EXPECT_TRUE(outcome.Succeeded());
     EXPECT_EQ(outcome.autoStart, row.shown);
     EXPECT_EQ(machine.Find(kMachineRun, L"Barcode Reader") != nullptr, row.machineEntry);
     EXPECT_EQ(machine.Find(kUserRun, L"Barcode Reader") != nullptr, row.userEntry);
     EXPECT_EQ(*machine.Find(kSettings + L"\\APPCFG", L"AutoStart"), row.shown ? L"1" : L"0");
   }
+}
+
+TEST_F(SettingsStoreTest, FurtherScannersAreReadEachFromItsOwnKeyAndRemovedWithIt) {
+  const std::wstring user = kSettings + L"\\DEVICE\\Scanners\\", machine = L"HKLM" + user.substr(4),
+                     policy = L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\DEVICE\\Scanners\\";
+  registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM1"}};
+  registry.keys[user + L"2"] = {{L"NamePort", L"COM3"}, {L"CodeEnd", L"03"}};
+  registry.otherValues[user + L"2"][L"BaudRate"] = {platform::StoredValue::Kind::OtherType, L"", 0, 3};  // binary
+  registry.keys[user + L"3"] = {{L"NamePort", L"com1"}};  // the first scanner's port
+  registry.keys[user + L"4"] = {{L"BaudRate", L"4800"}};  // no port
+  registry.keys[user + L"5"] = {{L"NamePort", L"COM7"}};  // a key the registry refuses
+  registry.unreadableKeys = {user + L"5"};
+  registry.keys[user + L"x"] = {{L"NamePort", L"COM8"}};  // no number
+  registry.keys[machine + L"6"] = {{L"NamePort", L"COM6"}, {L"BaudRate", L"19200"}};
+  registry.keys[user + L"6"] = {{L"BaudRate", L"38400"}};  // the operator's over the machine's
+  registry.keys[policy + L"9"] = {{L"NamePort", L"COM9"}};
+  ScannerList scanners;
+  bool autoStart = false;
+  ASSERT_TRUE(store.Load(scanners, autoStart));
+  EXPECT_EQ(scanners, (ScannerList{{1, {L"COM1", L"9600", L"8", L"None", L"1", L"CR"}},
+                                   {2, {L"COM3", L"9600", L"8", L"None", L"1", L"03"}},
+                                   {6, {L"COM6", L"38400", L"8", L"None", L"1", L"CR"}},
+                                   {9, {L"COM9", L"9600", L"8", L"None", L"1", L"CR"}}}));
+  const auto noted = [&](const std::wstring& part) {
+    return std::ranges::any_of(recorder.events,
+                               [&](const auto& event) { return event.find(part) != std::wstring::npos; });
+  };
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\2\\BaudRate (stored as registry type 3"));
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\3 names com1, which another scanner reads"));
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\4 names no port"));
+  EXPECT_TRUE(noted(L"DEVICE\\Scanners\\x is not read"));
+  ASSERT_EQ(recorder.failures.size(), 1u);
+  EXPECT_NE(recorder.failures[0].first.find(L"DEVICE\\Scanners\\5"), std::wstring::npos);
+  EXPECT_EQ(store.Enforced().kept, (std::vector<unsigned>{6, 9}));
+  EXPECT_TRUE(store.Enforced().Covers(9, &PortSettings::NamePort));
+
+  // OK with the second scanner removed and a tenth added.
+  registry.unreadableKeys.clear();
+  scanners.erase(scanners.begin() + 1);
+  scanners.push_back({10, {L"COM4", L"9600", L"8", L"None", L"1", L"pause"}});
+  ASSERT_TRUE(store.Save(scanners, false, false).Succeeded());
+  EXPECT_EQ(registry.Find(user + L"2", L"NamePort"), nullptr) << "its key goes";
+  EXPECT_EQ(*registry.Find(user + L"10", L"CodeEnd"), L"pause");
+  EXPECT_EQ(registry.Find(user + L"9", L"NamePort"), nullptr) << "the policy's, never the operator's";
+  EXPECT_EQ(registry.Find(kSettings + L"\\APPCFG", L"CodeEnd"), nullptr) << "the first's end, unchanged, stays IT's";
 }
 
 TEST_F(SettingsStoreTest, EnforcedLineSettingsAndStartAreShownAndNeverWritten) {
@@ -107,20 +162,21 @@ TEST_F(SettingsStoreTest, EnforcedLineSettingsAndStartAreShownAndNeverWritten) {
   registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM2"}, {L"BaudRate", L"4800"}};
   PortSettings texts;
   bool autoStart = false;
-  ASSERT_TRUE(store.Load(texts, autoStart));
-  EXPECT_EQ(texts, (PortSettings{L"COM7", L"4800", L"8", L"None", L"1"}));
+  ASSERT_TRUE(LoadFirst(store, texts, autoStart));
+  EXPECT_EQ(texts, (PortSettings{L"COM7", L"4800", L"8", L"None", L"1", L"CR"}));
   EXPECT_TRUE(autoStart);
-  EXPECT_EQ(store.Enforced(), (EnforcedSettings{{&PortSettings::NamePort}, true}));
+  EXPECT_EQ(store.Enforced(), (EnforcedSettings{{{ScannerSettings::kFirst, &PortSettings::NamePort}}, {}, true}));
   EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr) << "the start brought in line with the policy";
 
-  ASSERT_TRUE(store.Save({L"COM1", L"19200", L"8", L"None", L"1"}, false, true).Succeeded());
+  ASSERT_TRUE(store.Save({{ScannerSettings::kFirst, {L"COM1", L"19200", L"8", L"None", L"1", L"CR"}}}, false, true)
+                  .Succeeded());
   EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"NamePort"), L"COM2") << "the policy's, not the operator's";
   EXPECT_EQ(*registry.Find(kSettings + L"\\DEVICE", L"BaudRate"), L"19200");
   EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   EXPECT_EQ(registry.Find(kSettings + L"\\APPCFG", L"AutoStart"), nullptr);
 
   registry.keys[L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\APPCFG"] = {{L"AutoStart", L"yes"}};
-  ASSERT_TRUE(store.Load(texts, autoStart));
+  ASSERT_TRUE(LoadFirst(store, texts, autoStart));
   EXPECT_TRUE(store.Enforced().autoStart) << "a broken policy is not the operator's to overrule";
   EXPECT_TRUE(autoStart) << "and changes nothing on the machine";
   EXPECT_NE(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
@@ -133,27 +189,27 @@ TEST_F(SettingsStoreTest, AnEnforcedStartKeepsTheRunValueItFindsAndOneEntryAtMos
   registry.keys[kUserRun] = {{L"Barcode Reader", L"\"" + kExe + L"\""}};
   PortSettings texts;
   bool autoStart = false;
-  ASSERT_TRUE(store.Load(texts, autoStart));
+  ASSERT_TRUE(LoadFirst(store, texts, autoStart));
   EXPECT_TRUE(autoStart);
   EXPECT_EQ(*registry.Find(kMachineRun, L"Barcode Reader"), itsOwn);
   EXPECT_EQ(registry.Find(kUserRun, L"Barcode Reader"), nullptr) << "a second copy at logon, without its port";
 }
 
 TEST_F(SettingsStoreTest, SaveWritesTheTextsThenTheRunEntryThenAutoStart) {
-  const PortSettings texts{L"COM5", L"115200", L"8", L"Even", L"2"};
-  ASSERT_TRUE(store.Save(texts, true, false).Succeeded());
+  const PortSettings texts{L"COM5", L"115200", L"8", L"Even", L"2", L"CR"};
+  ASSERT_TRUE(store.Save({{ScannerSettings::kFirst, texts}}, true, false).Succeeded());
   const std::vector<std::wstring> expected = {
-      L"write " + kSettings + L"\\APP\\Name",        L"write " + kSettings + L"\\DEVICE\\NamePort",
-      L"write " + kSettings + L"\\DEVICE\\BaudRate", L"write " + kSettings + L"\\DEVICE\\ByteSize",
-      L"write " + kSettings + L"\\DEVICE\\Parity",   L"write " + kSettings + L"\\DEVICE\\StopBits",
-      L"write " + kMachineRun + L"\\Barcode Reader", L"delete " + kUserRun + L"\\Barcode Reader",
-      L"write " + kSettings + L"\\APPCFG\\AutoStart"};
+      L"write " + kSettings + L"\\APP\\Name",         L"write " + kSettings + L"\\DEVICE\\NamePort",
+      L"write " + kSettings + L"\\DEVICE\\BaudRate",  L"write " + kSettings + L"\\DEVICE\\ByteSize",
+      L"write " + kSettings + L"\\DEVICE\\Parity",    L"write " + kSettings + L"\\DEVICE\\StopBits",
+      L"list " + kSettings + L"\\DEVICE\\Scanners\\", L"write " + kMachineRun + L"\\Barcode Reader",
+      L"delete " + kUserRun + L"\\Barcode Reader",    L"write " + kSettings + L"\\APPCFG\\AutoStart"};
   EXPECT_EQ(registry.journal, expected);
   EXPECT_EQ(*registry.Find(kSettings + L"\\APP", L"Name"), L"scan.exe");
 
   PortSettings loaded;
   bool autoStart = false;
-  ASSERT_TRUE(store.Load(loaded, autoStart));
+  ASSERT_TRUE(LoadFirst(store, loaded, autoStart));
   EXPECT_EQ(loaded, texts);
   EXPECT_TRUE(autoStart);
 }
@@ -162,7 +218,8 @@ TEST_F(SettingsStoreTest, SaveFailingHalfWayLeavesTheRestAndTheRunEntryAlone) {
   registry.keys[kSettings + L"\\DEVICE"] = {{L"Parity", L"Odd"}};
   registry.keys[kMachineRun] = {{L"Barcode Reader", L"\"C:\\old.exe\""}};
   registry.operationsBeforeFailure = 4;  // the open, Name, NamePort, BaudRate
-  const SaveOutcome outcome = store.Save({L"COM2", L"4800", L"7", L"Even", L"2"}, false, true);
+  const SaveOutcome outcome =
+      store.Save({{ScannerSettings::kFirst, {L"COM2", L"4800", L"7", L"Even", L"2", L"CR"}}}, false, true);
   EXPECT_EQ(outcome.refused, SaveOutcome::Refused::Settings);
   EXPECT_TRUE(outcome.autoStart) << "what the machine does, not what was asked";
   EXPECT_EQ(outcome.error, MemoryRegistry::kInjectedError) << "the operator hears why";
@@ -180,7 +237,7 @@ TEST_F(SettingsStoreTest, RunEntryHoldsTheQuotedPath) {
 
 TEST_F(SettingsStoreTest, RefusedMachineWideEntryFallsBackToThisUser) {
   registry.refuseLocalMachine = true;
-  EXPECT_TRUE(store.Save(kDefaultPortSettings, true, false).Succeeded())
+  EXPECT_TRUE(store.Save({{ScannerSettings::kFirst, kDefaultPortSettings}}, true, false).Succeeded())
       << "the program starts with Windows all the same";
   EXPECT_EQ(registry.Find(kMachineRun, L"Barcode Reader"), nullptr);
   EXPECT_EQ(*registry.Find(kUserRun, L"Barcode Reader"), L"\"" + kExe + L"\"");
@@ -204,7 +261,7 @@ TEST_F(SettingsStoreTest, TurningAutoStartOffRemovesBothEntries) {
 }
 
 TEST_F(SettingsStoreTest, TurningAutoStartOffWithoutAnEntryIsNoError) {
-  EXPECT_TRUE(store.Save(kDefaultPortSettings, false, true).Succeeded());
+  EXPECT_TRUE(store.Save({{ScannerSettings::kFirst, kDefaultPortSettings}}, false, true).Succeeded());
   EXPECT_EQ(*registry.Find(kSettings + L"\\APPCFG", L"AutoStart"), L"0");
 }
 
@@ -248,7 +305,7 @@ TEST_F(SettingsStoreTest, OneStartWithWindowsEntryAtMostWhateverTheUserMayWrite)
     if (row.userThere) machine.keys[kUserRun][L"Barcode Reader"] = L"\"" + kExe + L"\"";
     machine.refuseLocalMachine = !row.machineWritable;
     SettingsStore rowStore(machine, kExe);
-    const SaveOutcome outcome = rowStore.Save(kDefaultPortSettings, row.on, !row.on);
+    const SaveOutcome outcome = rowStore.Save({{ScannerSettings::kFirst, kDefaultPortSettings}}, row.on, !row.on);
     const std::string where = std::string(row.on ? "on" : "off") + (row.machineThere ? ", machine entry" : "") +
                               (row.machineWritable ? ", machine writable" : "") + (row.userThere ? ", user entry" : "");
     EXPECT_EQ(machine.Find(kMachineRun, L"Barcode Reader") != nullptr, row.machineAfter) << where;
@@ -346,10 +403,11 @@ TEST(TypingOptionsTest, SourcesDecideInTheirOrderAndAProgramsOwnValueFirstWithin
 TEST(TypingOptionsTest, EveryKeyAValueIsReadFromIsWatched) {
   MemoryRegistry registry;
   registry.keys[kMachineOptions + L"\\Programs\\excel.exe"] = {{L"Suffix", L"Tab"}};
+  registry.keys[kSettings + L"\\DEVICE\\Scanners\\2"] = {{L"NamePort", L"COM3"}};
   ReadTypingProfiles(registry);
-  PortSettings texts;
+  ScannerList scanners;
   bool autoStart = false;
-  SettingsStore(registry, kExe).Load(texts, autoStart);
+  SettingsStore(registry, kExe).Load(scanners, autoStart);
   const auto keys = option_table::SourceKeys();
   for (const std::wstring& entry : registry.journal) {
     if (entry.find(L"\\Run\\") != std::wstring::npos) continue;    // not a setting
@@ -378,29 +436,20 @@ TEST(TypingOptionsTest, TheTableDefaultsAreTheDefaultsAndEveryChoiceIsTaken) {
 }
 
 TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
-  const std::wstring bad[][4] = {{L"201", L"65536", L"00", L"6"},     {L"-1", L"0", L"3", L"0x06"},
-                                 {L"20ms", L"+866", L"0x03", L"ACK"}, {L"0x10", L"UTF8", L"LF", L" 06"},
-                                 {L"x", L"65000", L"85", L"06 1"},    {L"-5", L"42", L"20", L"g6"},
-                                 {L"1e2", L"50222", L"41", L"06,"},   {L"1.5", L"57011", L"80", L"\u0660\u0666"}};
-  for (const auto& [delay, encoding, codeEnd, reply] : bad) {
+  const std::wstring bad[][2] = {{L"201", L"65536"}, {L"-1", L"0"},  {L"20ms", L"+866"}, {L"0x10", L"UTF8"},
+                                 {L"x", L"65000"},   {L"-5", L"42"}, {L"1e2", L"50222"}, {L"1.5", L"57011"}};
+  for (const auto& [delay, encoding] : bad) {
     MemoryRegistry registry;
-    registry.keys[kUserOptions] = {{L"Suffix", L"Space"},
-                                   {L"KeyDelay", delay},
-                                   {L"Encoding", encoding},
-                                   {L"CodeEnd", codeEnd},
-                                   {L"TypeAs", L"paste "}};
-    registry.keys[kSettings + L"\\DEVICE"] = {{L"ReplyTyped", reply}};
-    registry.keys[kMachineOptions] = {
-        {L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}, {L"Encoding", L"1251"}, {L"CodeEnd", L"03"}};
+    registry.keys[kUserOptions] = {
+        {L"Suffix", L"Space"}, {L"KeyDelay", delay}, {L"Encoding", encoding}, {L"TypeAs", L"paste "}};
+    registry.keys[kMachineOptions] = {{L"Suffix", L"Enter"}, {L"KeyDelay", L"20"}, {L"Encoding", L"1251"}};
     DiagnosticsRecorder writer;
     EXPECT_EQ(ReadTypingOptions(registry), TypingOptions{}) << delay;
-    ASSERT_EQ(writer.events.size(), 6u) << delay;
+    ASSERT_EQ(writer.events.size(), 4u) << delay;
     EXPECT_NE(writer.events[0].find(L"Suffix"), std::wstring::npos);
     EXPECT_NE(writer.events[1].find(delay), std::wstring::npos);
     EXPECT_NE(writer.events[2].find(L"Encoding = \"" + encoding), std::wstring::npos);
     EXPECT_NE(writer.events[3].find(L"TypeAs"), std::wstring::npos);
-    EXPECT_NE(writer.events[4].find(L"CodeEnd = \"" + codeEnd), std::wstring::npos);
-    EXPECT_NE(writer.events[5].find(L"ReplyTyped = \"" + reply), std::wstring::npos);
     // The system's log hears of the first alone: one of a kind in ten minutes.
     ASSERT_EQ(writer.systemEvents.size(), 1u);
     EXPECT_EQ(writer.systemEvents[0].strings, (std::vector<std::wstring>{L"APPCFG\\Suffix", L"= \"Space\""}));
@@ -408,7 +457,6 @@ TEST(TypingOptionsTest, InvalidValuesTakeTheirDefaultsAndAreReportedOnce) {
 }
 
 TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
-  using CodeEnd = TypingOptions::CodeEnd;
   const std::tuple<const wchar_t*, unsigned, const wchar_t*, CodeEnd, const wchar_t*, std::string> rows[] = {
       {L"auto", TypingOptions::kAutomaticEncoding, L"cr", {}, L"06", "\x06"},
       {L"AUTO", TypingOptions::kAutomaticEncoding, L"PAUSE", {CodeEnd::Kind::Pause}, L"", ""},
@@ -424,9 +472,18 @@ TEST(TypingOptionsTest, EncodingAndCodeEndTakeTheirWordsAndNumbers) {
     DiagnosticsRecorder writer;
     const TypingOptions options = ReadTypingOptions(registry);
     EXPECT_EQ(options.codePage, codePage) << encoding;
-    EXPECT_EQ(options.codeEnd, codeEnd) << codeEndText;
-    EXPECT_EQ(options.replies, (TypingOptions::Replies{"", reply})) << replyText;
+    PortSettings texts;
+    bool autoStart = false;
+    SettingsStore store(registry, kExe);
+    LineParameters line;
+    ASSERT_TRUE(LoadFirst(store, texts, autoStart) && ApplySettings(texts, line));
+    EXPECT_EQ(line.codeEnd, codeEnd) << codeEndText;
+    EXPECT_EQ(line.replies, (Replies{"", reply})) << replyText;
     EXPECT_TRUE(writer.events.empty()) << encoding << " " << codeEndText;
+  }
+  for (const wchar_t* bad : {L"00", L"3", L"0x03", L"LF", L"85", L"20", L"41", L"80"}) EXPECT_FALSE(ReadCodeEnd(bad));
+  for (const wchar_t* bad : {L"6", L"0x06", L"ACK", L" 06", L"06 1", L"g6", L"06,", L"\u0660\u0666"}) {
+    EXPECT_FALSE(ReadHexBytes(bad)) << bad;
   }
 }
 

@@ -20,7 +20,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   platform::SetApplicationTitle(kApplicationTitle);
   WinReaderParts parts(nullptr);
   const auto dialog = parts.dialogs();
-  parts.store.Load(dialog->portSettings, dialog->AutoStart);
+  parts.store.Load(dialog->scanners, dialog->AutoStart);
   ::SetTimer(nullptr, 0, kShownFor, &CloseDialog);
   dialog->ShowModal();
   return 0;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/win/tray_icon_ids.h"
@@ -437,6 +438,77 @@ TEST_F(AppTest, APolicySetWhileItRunsAndAProgramsOwnSuffixTakeEffectForTheNextCo
   ui_probe::Close(otherWindow);
 }
 
+// A till's two scanners: a handheld on COM1, a presentation scanner on
+// COM3 whose codes a rule marks with a B.
+TEST_F(AppTest, TwoScannersTypeEachCodeWholeInTurnHealApartAndRulesTellThemApart) {
+  const std::wstring settings = raw_registry::kSettingsKey;
+  raw_registry::WriteDevice(L"NamePort", L"COM1");
+  raw_registry::WriteText(HKEY_CURRENT_USER, settings + L"\\DEVICE\\Scanners\\2", L"NamePort", L"COM3");
+  raw_registry::WriteText(HKEY_CURRENT_USER, settings + L"\\APPCFG", L"Rules", L"if port=COM3 then output B{CODE}");
+  sim.Open(1);
+  sim.Open(3);
+  Program program;
+  const HWND main = Program::WaitForMainWindow();
+  ASSERT_NE(main, nullptr);
+  const auto children = ui_probe::Children(main);
+  EXPECT_TRUE(
+      std::any_of(children.begin(), children.end(), [](const auto& c) { return c.text == L"COM3: 9600 8N1, открыт"; }));
+  TargetWindow target;
+  // Codes of 8 characters, each port's numbered in order: every one whole,
+  // none lost, none inside another.
+  const auto codes = [](char port, int from, int count) {
+    std::string stream;
+    for (int i = from; i < from + count; ++i) {
+      if (port == 'A') stream += 'A';
+      stream.append("C").append(std::to_string(100000 + i)).append("\r");
+    }
+    return stream;
+  };
+  const auto numbers = [](const std::wstring& text, wchar_t port) {
+    std::vector<int> found;
+    for (std::size_t at = 0; at + 8 <= text.size(); at += 8) {
+      if (text.substr(at + 1, 2) != L"C1" || (text[at] != L'A' && text[at] != L'B')) return std::vector<int>{-1};
+      if (text[at] == port) found.push_back(std::stoi(text.substr(at + 2, 6)) - 100000);
+    }
+    return found;
+  };
+  std::vector<int> expected(300);
+  for (int i = 0; i < 300; ++i) expected[i] = i;
+  {
+    std::thread one([&] {
+      ScannerSim line;
+      line.Write(1, codes('A', 0, 300));
+    });
+    std::thread three([&] {
+      ScannerSim line;
+      line.Write(3, codes('B', 0, 300));
+    });
+    one.join();
+    three.join();
+  }
+  const std::wstring text = target.WaitForText(4800, 120000);
+  EXPECT_EQ(text.size(), 4800u);
+  EXPECT_EQ(numbers(text, L'A'), expected) << "COM1";
+  EXPECT_EQ(numbers(text, L'B'), expected) << "COM3, each marked by the rule";
+
+  // COM3 away and back while COM1 types on.
+  target.Clear();
+  sim.Unmap(3);
+  std::thread handheld([&] {
+    ScannerSim line;
+    for (int i = 0; i < 50; ++i, ::Sleep(40)) line.Write(1, codes('A', i, 1));
+  });
+  target.PumpFor(1000);
+  sim.Open(3);
+  sim.Write(3, codes('B', 7, 1));
+  handheld.join();
+  const std::wstring healed = target.WaitForText(51 * 8, 30000);
+  EXPECT_EQ(numbers(healed, L'A'), std::vector<int>(expected.begin(), expected.begin() + 50));
+  EXPECT_EQ(numbers(healed, L'B'), std::vector<int>{7}) << "COM3 reads again";
+  ui_probe::Close(main);
+  EXPECT_TRUE(program.Exited(15000)) << "closing ends both readers";
+}
+
 TEST_F(AppTest, WhereWindowsWillNotWatchThePolicyKeyAPolicyRefreshStillTakesEffect) {
   // Everyone may do everything with the key but be told of its changes.
   SetAccess(HKEY_CURRENT_USER, raw_registry::kPolicyKey, L"D:(D;;0x10;;;WD)(A;;KA;;;WD)");
@@ -462,13 +534,13 @@ TEST_F(AppTest, WhereWindowsWillNotWatchThePolicyKeyAPolicyRefreshStillTakesEffe
 }
 
 // The monitor's list, once it has `rows` rows (the target window takes
-// what is typed meanwhile); the columns are time, length, encoding,
+// what is typed meanwhile); the columns are time, port, length, encoding,
 // identifier, rule, program, outcome, text.
 std::vector<std::vector<std::wstring>> MonitorRows(HWND monitor, std::size_t rows, TargetWindow& target) {
   const HWND list = ::FindWindowExW(monitor, nullptr, L"SysListView32", nullptr);
   std::vector<std::vector<std::wstring>> shown;
   for (int wait = 0; wait < 100 && shown.size() < rows; ++wait, target.PumpFor(100)) {
-    shown = ui_probe::ListRows(list, 8);
+    shown = ui_probe::ListRows(list, 9);
   }
   return shown;
 }
@@ -494,7 +566,7 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
   sim.Write(2, "4607001234567\r");
   auto rows = MonitorRows(monitor, 1, target);
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][1] + L"|" + rows[0][5] + L"|" + rows[0][6] + L"|" + rows[0][7],
+  EXPECT_EQ(rows[0][2] + L"|" + rows[0][6] + L"|" + rows[0][7] + L"|" + rows[0][8],
             L"13|app_test.exe|введён|4607001234567");
   EXPECT_EQ(target.text(), L"4607001234567");
   const HWND bytes = ::FindWindowExW(monitor, nullptr, L"Edit", nullptr);
@@ -502,7 +574,7 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
   EXPECT_EQ(Beside(monitor, L"Порт:"), L"COM2, 19200 8N1: открыт");
   EXPECT_EQ(Beside(monitor, L"Настройки линии:"),
             L"NamePort «COM2» (оператор); BaudRate «19200» (оператор); ByteSize «8» (по умолчанию); Parity «None» "
-            L"(по умолчанию); StopBits «1» (по умолчанию)");
+            L"(по умолчанию); StopBits «1» (по умолчанию); CodeEnd «CR» (по умолчанию)");
   EXPECT_EQ(Beside(monitor, L"Совет:"), L"Линия в порядке.");
 
   const auto children = ui_probe::Children(monitor);
@@ -520,7 +592,7 @@ TEST_F(AppTest, TheMonitorOpensAtStartOrInTheRunningCopyAndShowsCodesItsBoxKeeps
             "3\r");
   rows = MonitorRows(monitor, 2, target);
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0][6] + L"|" + rows[0][7], L"не введён: отмечено «Не вводить коды»|12<GS>3");
+  EXPECT_EQ(rows[0][7] + L"|" + rows[0][8], L"не введён: отмечено «Не вводить коды»|12<GS>3");
   EXPECT_EQ(ui_probe::Text(bytes), L"31 32 1D 33") << "the newest code, followed";
   EXPECT_EQ(target.text(), L"") << "shown, not typed";
 

@@ -50,6 +50,7 @@ class MachineKeyRefusingRegistry final : public platform::Registry {
     if (hive == platform::Hive::LocalMachine) throw platform::RegistryError("access denied", ERROR_ACCESS_DENIED);
     return real_.OpenKey(hive, path);
   }
+  void DeleteKey(platform::Hive hive, const std::wstring& path) override { real_.DeleteKey(hive, path); }
   using platform::Registry::ReadValue;
   std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& path,
                                                  const std::wstring& name, platform::View view) override {
@@ -140,9 +141,9 @@ TEST_F(RegistryTest, TheLogHoldsFailuresWithTheirTextAndCodesOnlyWhenAskedFor) {
 TEST_F(RegistryTest, FirstStartTakesTheDefaultsAndWritesNothing) {
   TestReader reader;
   reader.ApplySettings();  // a developer's --gtest_filter must not count as a port argument
-  EXPECT_EQ(reader.portSettings, kDefaultPortSettings);
+  EXPECT_EQ(reader.scanners.front().texts, kDefaultPortSettings);
   EXPECT_FALSE(reader.AutoStart);
-  EXPECT_EQ(reader.lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0}));
+  EXPECT_EQ(reader.lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0, {}}));
   HKEY key = nullptr;
   EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND)
       << "loading must not create the settings key";
@@ -150,7 +151,7 @@ TEST_F(RegistryTest, FirstStartTakesTheDefaultsAndWritesNothing) {
 
 TEST_F(RegistryTest, SaveWritesTheSevenValuesWhereTheyBelong) {
   TestReader reader;
-  reader.portSettings = {L"COM5", L"115200", L"7", L"Even", L"2"};
+  reader.scanners.front().texts = {L"COM5", L"115200", L"7", L"Even", L"2", L"CR"};
   reader.AutoStart = true;
   ASSERT_TRUE(reader.SaveSettings());
 
@@ -167,9 +168,9 @@ TEST_F(RegistryTest, SaveWritesTheSevenValuesWhereTheyBelong) {
 
   TestReader next;
   next.ApplySettings();
-  EXPECT_EQ(next.portSettings, reader.portSettings);
+  EXPECT_EQ(next.scanners.front().texts, reader.scanners.front().texts);
   EXPECT_TRUE(next.AutoStart);
-  EXPECT_EQ(next.lineParameters(), (LineParameters{L"COM5", 115200, 7, 2, 2}));
+  EXPECT_EQ(next.lineParameters(), (LineParameters{L"COM5", 115200, 7, 2, 2, {}}));
 }
 
 TEST_F(RegistryTest, SavingWithAutoStartOffDeletesTheRunValues) {
@@ -187,7 +188,7 @@ TEST_F(RegistryTest, SavingWithAutoStartOffDeletesTheRunValues) {
 TEST_F(RegistryTest, RefusedMachineKeyRegistersForThisUser) {
   MachineKeyRefusingRegistry registry;
   SettingsStore store(registry, platform::ExecutablePath());
-  ASSERT_TRUE(store.Save(kDefaultPortSettings, true, false).Succeeded());
+  ASSERT_TRUE(store.Save({{ScannerSettings::kFirst, kDefaultPortSettings}}, true, false).Succeeded());
   EXPECT_FALSE(RunValueExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(StoredText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader"), L"\"" + platform::ExecutablePath() + L"\"");
   EXPECT_EQ(StoredText(HKEY_CURRENT_USER, Section(L"DEVICE"), L"NamePort"), L"COM1");
@@ -232,7 +233,7 @@ TEST_F(RegistryTest, EmptyNamePortMeansCom1) {
   raw_registry::WriteDevice(L"BaudRate", L"4800");
   TestReader reader;
   reader.ApplySettings();
-  EXPECT_EQ(reader.portSettings.NamePort, L"COM1");
+  EXPECT_EQ(reader.scanners.front().texts.NamePort, L"COM1");
   EXPECT_EQ(reader.lineParameters().portName, L"COM1");
   EXPECT_EQ(reader.lineParameters().baudRate, 4800u);
 }
@@ -248,9 +249,9 @@ TEST_F(RegistryTest, GarbageValuesReadAsAbsentAndSpoilNothingElse) {
 
   TestReader reader;
   reader.ApplySettings();
-  EXPECT_EQ(reader.portSettings, (PortSettings{L"COM1", L"9600", L"8", L"Odd", L"1"}));
+  EXPECT_EQ(reader.scanners.front().texts, (PortSettings{L"COM1", L"9600", L"8", L"Odd", L"1", L"CR"}));
   EXPECT_FALSE(reader.AutoStart);
-  EXPECT_EQ(reader.lineParameters(), (LineParameters{L"COM1", 9600, 8, 1, 0}));
+  EXPECT_EQ(reader.lineParameters(), (LineParameters{L"COM1", 9600, 8, 1, 0, {}}));
 }
 
 // The stored flag counts where the Run keys cannot be read, which Wine

@@ -123,9 +123,9 @@ TEST_F(SerialPortTest, InitCommConfiguresTheLineAsAsked) {
     int stopBits;
   };
   const Case cases[] = {
-      {{L"COM3", L"115200", L"8", L"None", L"1"}, 115200, 1},
-      {{L"COM3", L"19200", L"8", L"None", L"2"}, 19200, 2},
-      {{L"com3", L"1200", L"8", L"Odd", L"1"}, 1200, 1},
+      {{L"COM3", L"115200", L"8", L"None", L"1", L"CR"}, 115200, 1},
+      {{L"COM3", L"19200", L"8", L"None", L"2", L"CR"}, 19200, 2},
+      {{L"com3", L"1200", L"8", L"Odd", L"1", L"CR"}, 1200, 1},
   };
   for (const auto& c : cases) {
     sim.Open(3);
@@ -149,7 +149,7 @@ TEST_F(SerialPortTest, InitCommConfiguresTheLineAsAsked) {
 
 TEST_F(SerialPortTest, PortsAboveNineOpenToo) {
   sim.Open(12);
-  auto reader = ReaderFor({L"COM12", L"38400", L"8", L"None", L"1"});
+  auto reader = ReaderFor({L"COM12", L"38400", L"8", L"None", L"1", L"CR"});
   ASSERT_TRUE(reader->InitComm());
   EXPECT_EQ(sim.Termios(12).baud, 38400);
   reader->ClosePort();
@@ -157,7 +157,7 @@ TEST_F(SerialPortTest, PortsAboveNineOpenToo) {
 
 TEST_F(SerialPortTest, ClosePortClosesTheHandleAndIsHarmlessTwice) {
   sim.Open(4);
-  auto reader = ReaderFor({L"COM4", L"9600", L"8", L"None", L"1"});
+  auto reader = ReaderFor({L"COM4", L"9600", L"8", L"None", L"1", L"CR"});
   ASSERT_TRUE(reader->InitComm());
   reader->ClosePort();
   EXPECT_EQ(reader->ports.open, 0);
@@ -171,7 +171,7 @@ TEST_F(SerialPortTest, ClosePortClosesTheHandleAndIsHarmlessTwice) {
 
 TEST_F(SerialPortTest, AFailedOpenWhileAPortIsOpenLeavesNoPortOpen) {
   sim.Open(4);
-  auto reader = ReaderFor({L"COM4", L"9600", L"8", L"None", L"1"});
+  auto reader = ReaderFor({L"COM4", L"9600", L"8", L"None", L"1", L"CR"});
   ASSERT_TRUE(reader->InitComm());
   raw_registry::WriteDevice(L"NamePort", L"LPT1");
   reader->LoadSettings();
@@ -182,7 +182,7 @@ TEST_F(SerialPortTest, AFailedOpenWhileAPortIsOpenLeavesNoPortOpen) {
 
 TEST_F(SerialPortTest, MissingPortShowsTheOpenFailure) {
   sim.Unmap(9);
-  auto reader = ReaderFor({L"COM9", L"9600", L"8", L"None", L"1"});
+  auto reader = ReaderFor({L"COM9", L"9600", L"8", L"None", L"1", L"CR"});
   EXPECT_FALSE(InitCommShowing(*reader, kOpenFailed));
   EXPECT_EQ(reader->ports.open, 0);
   reader->ClosePort();  // closing with no port open is no error
@@ -191,7 +191,7 @@ TEST_F(SerialPortTest, MissingPortShowsTheOpenFailure) {
 TEST_F(SerialPortTest, VanishedFarEndStillOpensButNothingElseDoes) {
   sim.Open(6);
   sim.Close(6);
-  auto reader = ReaderFor({L"COM6", L"9600", L"8", L"None", L"1"});
+  auto reader = ReaderFor({L"COM6", L"9600", L"8", L"None", L"1", L"CR"});
   EXPECT_FALSE(InitCommShowing(*reader, kOpenFailed));
 }
 
@@ -203,7 +203,7 @@ TEST_F(SerialPortTest, NamesThatAreNotComPortsOpenNothing) {
   for (const std::wstring& name : {file, std::wstring(L"\\\\.\\pipe\\scanner"), std::wstring(L"\\\\.\\COM3"),
                                    std::wstring(L"COM3 "), std::wstring(L"COM0")}) {
     sim.Open(3);
-    auto reader = ReaderFor({name, L"9600", L"8", L"None", L"1"});
+    auto reader = ReaderFor({name, L"9600", L"8", L"None", L"1", L"CR"});
     EXPECT_FALSE(InitCommShowing(*reader, kOpenFailed));
     EXPECT_EQ(reader->ports.open, 0);
   }
@@ -212,7 +212,7 @@ TEST_F(SerialPortTest, NamesThatAreNotComPortsOpenNothing) {
 
 TEST_F(SerialPortTest, LineSettingsTheDriverRefusesCloseThePortAndSaySo) {
   sim.Open(5);
-  auto reader = ReaderFor({L"COM5", L"9600", L"4", L"None", L"1"});
+  auto reader = ReaderFor({L"COM5", L"9600", L"4", L"None", L"1", L"CR"});
   DiagnosticsLog log;
   EXPECT_FALSE(InitCommShowing(*reader, kSetupFailed));
   EXPECT_EQ(reader->ports.open, 0);
@@ -224,7 +224,7 @@ TEST_F(SerialPortTest, LineSettingsTheDriverRefusesCloseThePortAndSaySo) {
 
 TEST_F(SerialPortTest, RestartsWithAReadPendingCancelItInTimeAndLeakNothing) {
   sim.Open(7);
-  auto reader = ReaderFor({L"COM7", L"115200", L"8", L"None", L"1"});
+  auto reader = ReaderFor({L"COM7", L"115200", L"8", L"None", L"1", L"CR"});
   DiagnosticsLog log;
   for (int restart = 0; restart < 200; ++restart) {
     ASSERT_TRUE(reader->InitComm()) << "restart " << restart;
@@ -243,7 +243,7 @@ TEST_F(SerialPortTest, ClosingEndsTheEventWaitOfADriverThatIgnoresItsCancel) {
   // Wine's host serial port ends a pending event wait only when the event
   // mask is set again, never on a cancel.
   if (!sim.AttachHostSerial(1)) GTEST_SKIP() << "this machine has no serial device of its own";
-  auto reader = ReaderFor({L"COM1", L"9600", L"8", L"None", L"1"});
+  auto reader = ReaderFor({L"COM1", L"9600", L"8", L"None", L"1", L"CR"});
   DiagnosticsLog log;
   if (!reader->InitComm()) GTEST_SKIP() << "the machine's serial device does not open here";
   reader->ReadData();

@@ -27,6 +27,7 @@ const std::pair<const wchar_t*, const wchar_t*> kControls[] = {
     {L"Button", L"&OK"},
     {L"Button", L"О&тмена"},
     {L"Button", L"По &умолчанию"},
+    {L"Button", L"Добавить сканер"},
     {L"ComboBox", L""},
     {L"ComboBox", L""},
     {L"ComboBox", L""},
@@ -39,8 +40,8 @@ const std::pair<const wchar_t*, const wchar_t*> kControls[] = {
     {L"Static", L"Стоповые биты:"},
     {L"Static", L""},
 };
-constexpr std::size_t kTabStops = 9;
-constexpr std::size_t kFirstLabel = 9;
+constexpr std::size_t kTabStops = 10;
+constexpr std::size_t kFirstLabel = 10;
 constexpr std::size_t kLabels = 5;
 
 // The dialog's controls as the operator sees them.
@@ -51,11 +52,12 @@ struct Dialog {
   HWND ok() const { return children[1].handle; }
   HWND cancel() const { return children[2].handle; }
   HWND defaults() const { return children[3].handle; }
-  HWND stopBits() const { return children[4].handle; }
-  HWND parity() const { return children[5].handle; }
-  HWND dataBits() const { return children[6].handle; }
-  HWND baudRate() const { return children[7].handle; }
-  HWND port() const { return children[8].handle; }
+  HWND add() const { return children[4].handle; }
+  HWND stopBits() const { return children[5].handle; }
+  HWND parity() const { return children[6].handle; }
+  HWND dataBits() const { return children[7].handle; }
+  HWND baudRate() const { return children[8].handle; }
+  HWND port() const { return children[9].handle; }
   std::vector<std::wstring> Shown() const {
     return {ui_probe::SelectedEntry(port()), ui_probe::SelectedEntry(baudRate()), ui_probe::SelectedEntry(dataBits()),
             ui_probe::SelectedEntry(parity()), ui_probe::SelectedEntry(stopBits())};
@@ -74,7 +76,7 @@ class SettingsDialogTest : public testing::Test {
  protected:
   void SetUp() override {
     raw_registry::Forget();
-    Store({L"COM2", L"9600", L"8", L"None", L"1"});
+    Store({L"COM2", L"9600", L"8", L"None", L"1", L"CR"});
   }
   void TearDown() override {
     reader.reset();
@@ -105,7 +107,7 @@ class SettingsDialogTest : public testing::Test {
       // The first window of a process waits for Wine to load its fonts.
       ::SendMessageTimeoutW(dialog.window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, nullptr);
       dialog.children = ui_probe::Children(dialog.window);
-      ASSERT_EQ(dialog.children.size(), std::size(kControls));
+      ASSERT_GE(dialog.children.size(), std::size(kControls));
       operate(dialog);
       if (!ui_probe::WaitUntilGone(dialog.window, 2000)) {
         ui_probe::Close(dialog.window);
@@ -141,7 +143,7 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
                   actual.rect.bottom <= client.bottom)
           << "inside the dialog";
       const LONG_PTR style = ::GetWindowLongPtrW(actual.handle, GWL_STYLE);
-      EXPECT_EQ((style & WS_TABSTOP) != 0, i < kTabStops) << "tab stops are the first nine";
+      EXPECT_EQ((style & WS_TABSTOP) != 0, i < kTabStops) << "tab stops are the first ten";
       if (actual.className == L"ComboBox") {
         EXPECT_EQ(style & 3, CBS_DROPDOWNLIST) << "the operator cannot type in";
       }
@@ -217,7 +219,7 @@ TEST_F(SettingsDialogTest, LayoutListsAndTabOrderAreAsDesigned) {
 }
 
 TEST_F(SettingsDialogTest, TextsThatAreNoEntryShowTheFallbacksAndOkStoresThem) {
-  Store({L"COM257", L"1000", L"8", L"none", L"1,5"});
+  Store({L"COM257", L"1000", L"8", L"none", L"1,5", L"CR"});
   sim.Open(1);
   std::thread operatorThread([] { EXPECT_TRUE(ui_probe::DismissMessageBox(kTitle, 30000)) << "COM257 is no port"; });
   StartReader();
@@ -269,9 +271,9 @@ TEST_F(SettingsDialogTest, ChangedSettingsReachTheReopenedPort) {
     EXPECT_TRUE(ui_probe::SetChecked(dialog.autoStart(), true));
     ui_probe::Click(dialog.ok());
   });
-  EXPECT_EQ(reader->portSettings, (PortSettings{L"COM3", L"19200", L"8", L"Even", L"2"}));
+  EXPECT_EQ(reader->scanners.front().texts, (PortSettings{L"COM3", L"19200", L"8", L"Even", L"2", L"CR"}));
   EXPECT_TRUE(reader->AutoStart);
-  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM3", 19200, 8, 2, 2}));
+  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM3", 19200, 8, 2, 2, {}}));
   const auto line = sim.Termios(3);
   EXPECT_EQ(line.baud, 19200);
   EXPECT_EQ(line.stopBits, 2);
@@ -300,7 +302,7 @@ TEST_F(SettingsDialogTest, APortEnforcedByPolicyShowsDisabledAndOkKeepsIt) {
 }
 
 TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
-  Store({L"COM4", L"115200", L"7", L"Odd", L"2"});
+  Store({L"COM4", L"115200", L"7", L"Odd", L"2", L"CR"});
   raw_registry::WriteText(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader", L"C:\\old.exe");
   sim.Open(4);
   sim.Open(1);
@@ -313,7 +315,7 @@ TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
     EXPECT_FALSE(ui_probe::IsChecked(dialog.autoStart())) << "the defaults start nothing with Windows";
     ui_probe::Close(dialog.window);
   });
-  EXPECT_EQ(reader->portSettings, (PortSettings{L"COM4", L"115200", L"7", L"Odd", L"2"}));
+  EXPECT_EQ(reader->scanners.front().texts, (PortSettings{L"COM4", L"115200", L"7", L"Odd", L"2", L"CR"}));
   EXPECT_EQ(Stored(L"APP", L"Name"), L"<absent>");
 
   // Cancel right away, Escape, then Defaults, Cancel and OK.
@@ -335,16 +337,16 @@ TEST_F(SettingsDialogTest, DefaultsCancelAndTheCloseBox) {
     EXPECT_FALSE(ui_probe::IsChecked(dialog.autoStart()));
     ui_probe::Click(dialog.ok());
   });
-  EXPECT_EQ(reader->portSettings, kDefaultPortSettings);
+  EXPECT_EQ(reader->scanners.front().texts, kDefaultPortSettings);
   EXPECT_FALSE(reader->AutoStart);
   EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM1");
   EXPECT_EQ(Stored(L"APPCFG", L"AutoStart"), L"0");
   EXPECT_FALSE(raw_registry::Read(HKEY_CURRENT_USER, kRunKey, L"Barcode Reader")) << "unticked, the entry goes";
-  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0}));
+  EXPECT_EQ(reader->lineParameters(), (LineParameters{L"COM1", 9600, 8, 0, 0, {}}));
 }
 
 TEST_F(SettingsDialogTest, ACommandLinePortGivesWayToTheChosenPort) {
-  Store({L"COM4", L"9600", L"8", L"None", L"1"});
+  Store({L"COM4", L"9600", L"8", L"None", L"1", L"CR"});
   sim.Open(1);
   sim.Open(4);
   StartReader();
@@ -363,7 +365,7 @@ TEST_F(SettingsDialogTest, PortsAboveCom8AreOfferedAndAStoredOneSurvivesOk) {
   const std::wstring& deviceMap = option_lists::kSerialDeviceMap;
   const std::wstring device = L"\\Device\\WedgeTestAdapter";
   raw_registry::WriteText(HKEY_LOCAL_MACHINE, deviceMap, device, L"COM10");
-  Store({L"COM12", L"19200", L"8", L"None", L"1"});
+  Store({L"COM12", L"19200", L"8", L"None", L"1", L"CR"});
   sim.Open(12);
   StartReader();
   RunDialog([](const Dialog& dialog) {
@@ -398,6 +400,50 @@ TEST_F(SettingsDialogTest, APortThatWillNotOpenAfterOkLeavesNoReader) {
   TargetWindow target;
   sim.Write(2, "42\r");
   EXPECT_EQ(target.PumpFor(500), L"") << "no reader thread types from the old port";
+}
+
+TEST_F(SettingsDialogTest, AScannerAddedIsStoredAndReadAndOneRemovedIsReadNoMoreWithoutARestart) {
+  sim.Open(2);
+  sim.Open(3);
+  StartReader();
+  std::optional<ui_probe::MessageBoxContent> box;
+  RunDialog([&](const Dialog& dialog) {
+    ASSERT_TRUE(ui_probe::Click(dialog.add()));
+    ::Sleep(200);
+    EXPECT_EQ(ui_probe::SelectedEntry(dialog.port()), L"COM1") << "the new scanner on the first port free";
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.port(), L"COM2"));
+    ui_probe::Click(dialog.ok());
+    box = ui_probe::DismissMessageBox(kTitle, 30000);
+    EXPECT_TRUE(ui_probe::PickEntry(dialog.port(), L"COM3"));
+    ui_probe::Click(dialog.ok());
+  });
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, L"Порт COM2 выбран для двух сканеров: у каждого сканера должен быть свой порт.");
+  EXPECT_EQ(Stored(L"DEVICE\\Scanners\\2", L"NamePort"), L"COM3");
+  EXPECT_EQ(Stored(L"DEVICE", L"NamePort"), L"COM2");
+  TargetWindow target;
+  sim.Write(3, "333\r");
+  EXPECT_EQ(target.WaitForText(3), L"333");
+
+  RunDialog([](const Dialog& dialog) {
+    const auto children = ui_probe::Children(dialog.window);
+    const auto picker = std::find_if(children.begin(), children.end(), [](const auto& c) {
+      return c.className == L"ComboBox" && ui_probe::Entries(c.handle).front() == L"1: COM2";
+    });
+    ASSERT_NE(picker, children.end());
+    EXPECT_TRUE(ui_probe::PickEntry(picker->handle, L"2: COM3"));
+    const auto remove =
+        std::find_if(children.begin(), children.end(), [](const auto& c) { return c.text == L"Удалить сканер"; });
+    ASSERT_NE(remove, children.end());
+    EXPECT_TRUE(ui_probe::Click(remove->handle));
+    ::Sleep(200);
+    ui_probe::Click(dialog.ok());
+  });
+  EXPECT_EQ(Stored(L"DEVICE\\Scanners\\2", L"NamePort"), L"<absent>");
+  EXPECT_EQ(reader->ports.open, 1);
+  target.Clear();
+  sim.Write(3, "444\r");
+  EXPECT_EQ(target.PumpFor(500), L"") << "COM3 is read no more";
 }
 
 TEST_F(SettingsDialogTest, CodesAreTypedWhileTheDialogIsOpenAndASecondRequestFindsIt) {

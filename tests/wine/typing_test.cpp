@@ -316,8 +316,8 @@ TEST_F(TypingTest, SuffixEnterPutsEveryCodeOnALineOfItsOwnInAnEditControl) {
   typist.SetOptions(std::make_shared<const TypingProfiles>(TypingProfiles{options, {}}));
   const std::atomic<bool> stopping{false};
   std::thread typing([&] {
-    typist.TypeCode("4601234567893", false, stopping);
-    typist.TypeCode("ab12", false, stopping);
+    typist.TypeCode("4601234567893", L"COM1", false, stopping);
+    typist.TypeCode("ab12", L"COM1", false, stopping);
   });
   wchar_t text[64] = {};
   for (int wait = 0; wait < 200 && ::GetWindowTextLengthW(edit) < 23; ++wait) target->PumpFor(20);
@@ -339,7 +339,7 @@ TEST_F(TypingTest, KeyDelaySpacesTheCharactersOfACode) {
   const LONGLONG start = Ticks();
   LONGLONG end = start;
   std::thread typing([&] {
-    typist.TypeCode("4601234567893", false, stopping);
+    typist.TypeCode("4601234567893", L"COM1", false, stopping);
     end = Ticks();
   });
   EXPECT_EQ(target->WaitForText(13), L"4601234567893");

@@ -62,6 +62,14 @@ class MemoryRegistry final : public platform::Registry {
     return std::make_unique<Key>(*this, Path(hive, keyPath));
   }
 
+  void DeleteKey(platform::Hive hive, const std::wstring& keyPath) override {
+    const std::wstring key = Path(hive, keyPath);
+    Operation(L"delete", key);
+    const auto under = [&](const auto& entry) { return entry.first == key || entry.first.starts_with(key + L"\\"); };
+    std::erase_if(keys, under);
+    std::erase_if(otherValues, under);
+  }
+
   using platform::Registry::ReadValue;
   std::optional<platform::StoredValue> ReadValue(platform::Hive hive, const std::wstring& keyPath,
                                                  const std::wstring& name, platform::View view) override {

@@ -42,8 +42,8 @@ class RecordingSite final : public ReaderSite {
   void ShowStopMessage(const std::wstring& text) override { platform::ShowStopMessage(text); }
   std::wstring ErrorText(std::uint32_t error) override { return platform::SystemErrorText(error); }
   void PostLineLost(unsigned) override { ++linesLost; }
-  void ScheduleRetry(std::chrono::milliseconds delay) override { retries.push_back(delay); }
-  void CancelRetry() override {}
+  void ScheduleRetry(unsigned, std::chrono::milliseconds delay) override { retries.push_back(delay); }
+  void CancelRetry(unsigned) override {}
   void LinkChanged() override {}
 
   std::atomic<int> linesLost{0};  // from reader threads
