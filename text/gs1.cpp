@@ -11,8 +11,8 @@ constexpr wchar_t kGroupSeparator = 0x1D;
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-// The application identifiers of GS1's Barcode Syntax Dictionary (the
-// General Specifications' table in machine-readable form), with the lengths
+// The application identifiers of GS1's Barcode Syntax Dictionary (GS1's
+// own table of identifiers in machine-readable form), with the lengths
 // their data may have. An entry is a box: an identifier of its length each
 // of whose digits lies between `first`'s and `last`'s (so "3100"-"3165"
 // holds 3100-3105, 3110-3115 ... 3160-3165).
