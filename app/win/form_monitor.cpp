@@ -223,7 +223,13 @@ void TFormMonitor::Refresh() {
 void TFormMonitor::ShowLine() {
   std::wstring line;
   try {
-    line = OptionsLine(LineOptions(registry_, shown_));
+    // The replies are the report's: two lines hold the line's own settings.
+    std::vector<OptionShown> options = LineOptions(registry_, shown_);
+    std::erase_if(options, [](const OptionShown& option) {
+      const auto text = option_table::Find(option.name).lineText;
+      return text == &PortSettings::ReplyTyped || text == &PortSettings::ReplyRefused;
+    });
+    line = OptionsLine(options);
   } catch (const platform::RegistryError& error) {
     line = platform::SystemErrorText(error.code);
   }

@@ -114,7 +114,7 @@ TEST_F(SettingsStoreTest, FurtherScannersAreReadEachFromItsOwnKeyAndRemovedWithI
   const std::wstring user = kSettings + L"\\DEVICE\\Scanners\\", machine = L"HKLM" + user.substr(4),
                      policy = L"HKCU\\Software\\Policies\\Ombrek\\Barcode Reader\\DEVICE\\Scanners\\";
   registry.keys[kSettings + L"\\DEVICE"] = {{L"NamePort", L"COM1"}};
-  registry.keys[user + L"2"] = {{L"NamePort", L"COM3"}, {L"CodeEnd", L"03"}};
+  registry.keys[user + L"2"] = {{L"NamePort", L"COM3"}, {L"CodeEnd", L"03"}, {L"ReplyTyped", L"06"}};
   registry.otherValues[user + L"2"][L"BaudRate"] = {platform::StoredValue::Kind::OtherType, L"", 0, 3};  // binary
   registry.keys[user + L"3"] = {{L"NamePort", L"com1"}};  // the first scanner's port
   registry.keys[user + L"4"] = {{L"BaudRate", L"4800"}};  // no port
@@ -128,7 +128,7 @@ TEST_F(SettingsStoreTest, FurtherScannersAreReadEachFromItsOwnKeyAndRemovedWithI
   bool autoStart = false;
   ASSERT_TRUE(store.Load(scanners, autoStart));
   EXPECT_EQ(scanners, (ScannerList{{1, {L"COM1", L"9600", L"8", L"None", L"1", L"CR"}},
-                                   {2, {L"COM3", L"9600", L"8", L"None", L"1", L"03"}},
+                                   {2, {L"COM3", L"9600", L"8", L"None", L"1", L"03", L"06"}},
                                    {6, {L"COM6", L"38400", L"8", L"None", L"1", L"CR"}},
                                    {9, {L"COM9", L"9600", L"8", L"None", L"1", L"CR"}}}));
   const auto noted = [&](const std::wstring& part) {

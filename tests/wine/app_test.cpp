@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <set>
 #include <string>
 #include <thread>
@@ -468,7 +469,8 @@ TEST_F(AppTest, TwoScannersTypeEachCodeWholeInTurnHealApartAndRulesTellThemApart
     std::vector<int> found;
     for (std::size_t at = 0; at + 8 <= text.size(); at += 8) {
       if (text.substr(at + 1, 2) != L"C1" || (text[at] != L'A' && text[at] != L'B')) return std::vector<int>{-1};
-      if (text[at] == port) found.push_back(std::stoi(text.substr(at + 2, 6)) - 100000);
+      if (text[at] == port)
+        found.push_back(static_cast<int>(std::wcstol(text.substr(at + 2, 6).c_str(), nullptr, 10)) - 100000);
     }
     return found;
   };
