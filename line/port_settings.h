@@ -64,7 +64,6 @@ std::optional<CodeEnd> ReadCodeEnd(std::wstring_view text);
 // between them or not ("06", "1B 07", "1b07"); none for anything else.
 std::optional<std::string> ReadHexBytes(std::wstring_view text);
 
-
 // The Parity and StopBits texts the reader knows; the position of a text is
 // its DCB code (NOPARITY..SPACEPARITY, ONESTOPBIT..TWOSTOPBITS).
 inline constexpr std::array<std::wstring_view, 5> kParityTexts{L"None", L"Odd", L"Even", L"Mark", L"Space"};

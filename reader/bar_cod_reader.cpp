@@ -154,9 +154,9 @@ void CBarCodReader::ReadData(ScannerLink& link) {
   if (!link.port_) return;
   try {
     const unsigned generation = link.generation_;
-    link.thread_ = std::make_unique<BRThread>(link.port_->NewLine(), link.line_.portName, link.line_.codeEnd,
-                                              link.line_.replies, typist_, turns_, recorder_, BRThread::kUnfinishedCodeTimeout,
-                                              [this, generation] { site_.PostLineLost(generation); });
+    link.thread_ = std::make_unique<BRThread>(
+        link.port_->NewLine(), link.line_.portName, link.line_.codeEnd, link.line_.replies, typist_, turns_, recorder_,
+        BRThread::kUnfinishedCodeTimeout, [this, generation] { site_.PostLineLost(generation); });
   } catch (...) {
     link.thread_.reset();
     site_.ShowStopMessage(reader_messages::kThreadFailed);

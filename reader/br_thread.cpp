@@ -31,9 +31,8 @@ void TypingTurns::Wake() {
 }
 
 BRThread::BRThread(std::unique_ptr<ScannerLine> line, std::wstring port, CodeEnd codeEnd, Replies replies,
-                   CodeTypist& typist,
-                   TypingTurns& turns, CodeRecorder* recorder, std::chrono::milliseconds unfinishedCodeTimeout,
-                   std::function<void()> onLineLost)
+                   CodeTypist& typist, TypingTurns& turns, CodeRecorder* recorder,
+                   std::chrono::milliseconds unfinishedCodeTimeout, std::function<void()> onLineLost)
     : line_(std::move(line)),
       port_(std::move(port)),
       codeEnd_(codeEnd),
